@@ -1,5 +1,8 @@
-// The message table and its formatter.
+// The message table and its formatter, the code-page translation tables and
+// the process-wide settings.
 #include "engine/support/gs6_glbl.h"
+
+#include "platform/codepage.h"
 
 namespace {
 
@@ -90,3 +93,94 @@ std::string FormatMessage(Msg id, const std::vector<MsgArg>& args) {
   }
   return out;
 }
+
+// --- Code-page translation -------------------------------------------------
+
+TgsTranslationTables BuildTranslationTables(uint8_t (*ansiToOem)(uint8_t),
+                                            uint8_t (*oemToAnsi)(uint8_t)) {
+  std::array<int, 256> a{};  // A(c) for c = 33..255; 0 = free
+  std::array<bool, 256> used{};  // some A value equals this code
+  for (int c = 33; c < 256; ++c) {
+    uint8_t oem = ansiToOem(static_cast<uint8_t>(c));
+    uint8_t back = oemToAnsi(oem);
+    // A code below 33 is freed too: bytes 0..32 translate to themselves, so
+    // such a code could never come back.
+    a[c] = (back != c || back < 33 || oem < 33) ? 0 : oem;
+  }
+  for (int c = 33; c < 256; ++c)
+    if (a[c] != 0) used[a[c]] = true;
+  for (int c = 33; c < 256; ++c) {
+    if (a[c] == 0 && !used[c]) {
+      a[c] = c;
+      used[c] = true;
+    }
+  }
+  int nextFree = 33;
+  for (int c = 33; c < 256; ++c) {
+    if (a[c] != 0) continue;
+    while (nextFree < 256 && used[nextFree]) ++nextFree;
+    // 223 bytes compete for the 223 codes 33..255, so one is always left.
+    a[c] = nextFree;
+    used[nextFree] = true;
+  }
+
+  TgsTranslationTables t;
+  for (int c = 0; c < 256; ++c) {
+    t.toOem[c] = static_cast<uint8_t>(c);
+    t.toAnsi[c] = static_cast<uint8_t>(c);
+  }
+  for (int c = 33; c < 256; ++c) t.toOem[c] = static_cast<uint8_t>(a[c]);
+  std::array<bool, 256> mapped{};
+  for (int x = 33; x < 256; ++x) {
+    if (!mapped[a[x]]) {
+      t.toAnsi[a[x]] = static_cast<uint8_t>(x);
+      mapped[a[x]] = true;
+    }
+  }
+  return t;
+}
+
+namespace {
+uint8_t SeedToOem(uint8_t c) {
+  return platform::ConvertByte(c, platform::CodePage::Cp1251, platform::CodePage::Cp866);
+}
+uint8_t SeedToAnsi(uint8_t c) {
+  return platform::ConvertByte(c, platform::CodePage::Cp866, platform::CodePage::Cp1251);
+}
+}  // namespace
+
+const TgsTranslationTables& TranslationTables() {
+  static const TgsTranslationTables tables = BuildTranslationTables(SeedToOem, SeedToAnsi);
+  return tables;
+}
+
+namespace {
+void MapBytes(const TgsByteTable& table, const char* source, char* dest, size_t count) {
+  for (size_t i = 0; i < count; ++i)
+    dest[i] = static_cast<char>(table[static_cast<uint8_t>(source[i])]);
+}
+}  // namespace
+
+std::string TranslateToOem(std::string_view text) {
+  std::string out(text.size(), '\0');
+  MapBytes(TranslationTables().toOem, text.data(), out.data(), text.size());
+  return out;
+}
+
+std::string TranslateToAnsi(std::string_view text) {
+  std::string out(text.size(), '\0');
+  MapBytes(TranslationTables().toAnsi, text.data(), out.data(), text.size());
+  return out;
+}
+
+void TranslateToOem(const char* source, char* dest, size_t count) {
+  MapBytes(TranslationTables().toOem, source, dest, count);
+}
+
+void TranslateToAnsi(const char* source, char* dest, size_t count) {
+  MapBytes(TranslationTables().toAnsi, source, dest, count);
+}
+
+// --- Settings --------------------------------------------------------------
+
+std::string WindowsDirectory() { return "/etc"; }

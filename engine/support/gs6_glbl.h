@@ -1,4 +1,5 @@
-// Engine-wide failures and the message table.
+// Engine-wide failures and the message table, the code-page translation
+// tables and the process-wide settings.
 //
 // Every engine failure is an exception carrying one entry of the message
 // table with its placeholders filled. The texts live only in gs6_glbl.cpp;
@@ -11,6 +12,8 @@
 // argument, printed in decimal); arguments are used in order.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -147,3 +150,40 @@ template <class... A>
 [[noreturn]] void RaiseError(Msg id, A&&... args) {
   Raise<EDeridarError>(id, std::forward<A>(args)...);
 }
+
+// --- Code-page translation -------------------------------------------------
+// Two 256-byte tables translate text between the ANSI code page of the screen
+// (1251) and the OEM code page of the files (866). They are built once, on
+// first use, from the platform's byte conversion and completed so that every
+// byte survives the round trip ANSI -> OEM -> ANSI (see BuildTranslationTables).
+
+using TgsByteTable = std::array<uint8_t, 256>;
+
+struct TgsTranslationTables {
+  TgsByteTable toOem;   // ANSI -> OEM (direction 1, toward the file)
+  TgsByteTable toAnsi;  // OEM -> ANSI (direction 0, toward the screen)
+};
+
+// Builds both tables from a seed conversion of single bytes:
+//  1. for c = 33..255: A(c) = ansiToOem(c), R(c) = oemToAnsi(A(c));
+//  2. A(c) is freed (0) where R(c) != c or R(c) < 33;
+//  3. a free A(c) becomes c when no A value equals c yet;
+//  4. a still free A(c) becomes the smallest code from 33 up that no A value
+//     equals yet;
+//  5. bytes 0..32 map to themselves both ways; the OEM table maps code c
+//     (33..255) to the smallest x with A(x) = c, or to c when there is none.
+TgsTranslationTables BuildTranslationTables(uint8_t (*ansiToOem)(uint8_t),
+                                            uint8_t (*oemToAnsi)(uint8_t));
+
+// The process-wide tables, seeded from the fixed 1251/866 conversions.
+const TgsTranslationTables& TranslationTables();
+
+std::string TranslateToOem(std::string_view text);
+std::string TranslateToAnsi(std::string_view text);
+// Raw buffers: `count` bytes from `source` to `dest` (they may be the same).
+void TranslateToOem(const char* source, char* dest, size_t count);
+void TranslateToAnsi(const char* source, char* dest, size_t count);
+
+// --- Settings --------------------------------------------------------------
+// The system directory where the optional configuration file lives.
+std::string WindowsDirectory();
