@@ -1,0 +1,508 @@
+// The dBase table file: open and validation, record reads and writes,
+// appends, header refresh and write, protocol locks, the read-ahead window
+// and the table cipher.
+#include "engine/table/gs6_dbf.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "engine/support/gs6_glbl.h"
+#include "platform/system.h"
+
+namespace {
+
+uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+uint32_t Le32(const uint8_t* p) {
+  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+}
+
+void PutLe16(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+void PutLe32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+bool AcceptedVersion(uint8_t version) {
+  switch (version) {
+    case 0x03:
+    case 0x04:
+    case 0x30:
+    case 0x83:
+    case 0x8B:
+    case 0xF5:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The file part of a path (after the last '/').
+std::string BaseName(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string WithTableExtension(const std::string& name) {
+  return BaseName(name).find('.') == std::string::npos ? name + ".DBF" : name;
+}
+
+// The table name: file name without folder and extension, upper-cased.
+// Only ASCII letters change: file names on this platform are UTF-8, which a
+// single-byte case rule would damage.
+std::string TableNameOf(const std::string& path) {
+  std::string name = BaseName(path);
+  size_t dot = name.find_last_of('.');
+  if (dot != std::string::npos) name.erase(dot);
+  for (char& c : name)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return name;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Table cipher
+
+void TableCipher(const std::string& password, const void* in, void* out, size_t length) {
+  const auto* src = static_cast<const uint8_t*>(in);
+  auto* dst = static_cast<uint8_t*>(out);
+  if (password.empty()) {
+    if (src != dst) std::memmove(dst, src, length);
+    return;
+  }
+  uint32_t state = 2166136261u;  // FNV-1a of the password
+  for (unsigned char c : password) {
+    state ^= c;
+    state *= 16777619u;
+  }
+  if (state == 0) state = 0x9E3779B9u;  // xorshift must not start at zero
+  for (size_t i = 0; i < length; ++i) {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    uint32_t mixed = state ^ static_cast<uint32_t>(i * 0x9E3779B1u);
+    dst[i] = static_cast<uint8_t>(src[i] ^ static_cast<uint8_t>(mixed ^ (mixed >> 16)));
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Construction, open and close
+
+GSO_dBaseDBF::GSO_dBaseDBF(const std::string& fileName, const std::string& password, bool shared,
+                           bool readWrite)
+    : GSO_DiskFile(WithTableExtension(fileName), shared, readWrite),
+      passwordDecipher_(password),
+      passwordEncipher_(password) {
+  tableName_ = TableNameOf(FileName());
+}
+
+GSO_dBaseDBF::~GSO_dBaseDBF() {
+  try {
+    // Locks go with the handle; a pending header must not wait for them.
+    tableLocked_ = false;
+    if (!IsClosed() && headerDirty_) {
+      RefreshHeader();
+      WriteTableHeader();
+    }
+  } catch (const EDeridarBase&) {
+    // Nothing sensible to do about a failed header write while closing.
+  }
+  DropMemo();
+  GSO_DiskFile::Close();
+}
+
+void GSO_dBaseDBF::OpenTable() {
+  if (!Exists() && !platform::FileExists(FileName())) RaiseError(Msg::FileNotFound, FileName());
+  SetLockProtocol(TgsLokProtocol::Default);
+  Open();
+  ReadHeaderAndDescriptors();
+
+  recordBuffer_.assign(static_cast<size_t>(recordLength_) + 1, ' ');
+  recordBuffer_[recordLength_] = static_cast<char>(kEofMark);
+  snapshotBuffer_.assign(static_cast<size_t>(recordLength_) + 1, ' ');
+  cipherBuffer_.assign(static_cast<size_t>(recordLength_) + 1, ' ');
+  currentRecord_ = recordBuffer_.data();
+  changedFieldMap_.assign(static_cast<size_t>(fieldCount_) + 1, 0);
+  headerDirty_ = false;
+  tableLocked_ = false;
+  externalChange_ = false;
+  recordChanged_ = false;
+  tableState_ = 1;
+  recNumber_ = 0;
+  eof_ = false;
+  bof_ = true;
+  SetCache(cacheOn_);
+
+  RefreshHeader();
+  NotifyStatus(2, 0);
+}
+
+void GSO_dBaseDBF::ReadHeaderAndDescriptors() {
+  if (ReadAt(0, header_, kTableHeaderSize) < kTableHeaderSize) RaiseError(Msg::ReadError, FileName());
+  uint8_t version = header_[0];
+  if (!AcceptedVersion(version)) RaiseError(Msg::TableHeaderInvalid, FileName());
+
+  headerLength_ = Le16(header_ + 8);
+  recordLength_ = Le16(header_ + 10);
+  flagBits_ = header_[28] & 0x07;
+  updateStamp_ = Le32(header_ + 16);
+  encrypted_ = header_[15] != 0;
+
+  // Lengths that cannot describe a table: no room for even one descriptor,
+  // no record bytes, or a header longer than the file.
+  int32_t fixedPart = kTableHeaderSize + 1 + (version == 0x30 ? kVfpExtraArea : 0);
+  int32_t areaSize = headerLength_ - fixedPart;
+  if (areaSize < kFieldDescSize || recordLength_ < 2 || headerLength_ > SizeOfFile())
+    RaiseError(Msg::TableHeaderInvalid, FileName());
+
+  if (encrypted_ && passwordDecipher_.empty())
+    Raise<EDeridarEncryption>(Msg::NoPassword, FileName());
+  if (!encrypted_ && !passwordDecipher_.empty())
+    Raise<EDeridarEncryption>(Msg::PasswordForUnencrypted, FileName());
+
+  hasMemo_ = version == 0x30 ? (flagBits_ & 0x02) != 0
+                             : (version == 0x83 || version == 0x8B || version == 0xF5);
+
+  ComputeRecordCount();
+
+  std::vector<uint8_t> area(static_cast<size_t>(areaSize));
+  if (ReadAt(kTableHeaderSize, area.data(), areaSize) < areaSize)
+    RaiseError(Msg::ReadError, FileName());
+  if (encrypted_) TableCipher(passwordDecipher_, area.data(), area.data(), area.size());
+  fieldCount_ = areaSize / kFieldDescSize;
+  descriptors_.assign(area.begin(), area.begin() + int64_t{fieldCount_} * kFieldDescSize);
+
+  // Offsets and numbers of the fields; every field must lie inside the
+  // record, so that no field access can leave the record buffer.
+  int64_t offset = 1;
+  for (int32_t n = 1; n <= fieldCount_; ++n) {
+    uint8_t* d = descriptors_.data() + int64_t{n - 1} * kFieldDescSize;
+    PutLe32(d + 12, static_cast<uint32_t>(offset));
+    PutLe16(d + 26, static_cast<uint32_t>(n));
+    offset += DescriptorLength(n);
+  }
+  if (encrypted_ && offset != recordLength_)
+    Raise<EDeridarEncryption>(Msg::InvalidPassword, FileName());
+  if (offset > recordLength_) RaiseError(Msg::TableHeaderInvalid, FileName());
+}
+
+void GSO_dBaseDBF::ComputeRecordCount() {
+  int64_t count = (SizeOfFile() - headerLength_) / recordLength_;
+  recordCount_ = static_cast<TRecNo>(
+      std::clamp<int64_t>(count, 0, std::numeric_limits<TRecNo>::max() - 1));
+}
+
+const uint8_t* GSO_dBaseDBF::FieldDescriptor(int32_t n) const {
+  if (n < 1 || n > fieldCount_) return nullptr;
+  return descriptors_.data() + int64_t{n - 1} * kFieldDescSize;
+}
+
+int32_t GSO_dBaseDBF::DescriptorLength(int32_t n) const {
+  const uint8_t* d = FieldDescriptor(n);
+  if (!d) return 0;
+  return d[11] == 'C' ? Le16(d + 16) : d[16];
+}
+
+// ---------------------------------------------------------------------------
+// Header refresh and write
+
+void GSO_dBaseDBF::RefreshHeader() {
+  if (!IsShared()) {
+    externalChange_ = false;
+    return;
+  }
+  uint8_t image[kTableHeaderSize];
+  if (ReadAt(0, image, kTableHeaderSize) < kTableHeaderSize) RaiseError(Msg::ReadError, FileName());
+  TRecNo oldCount = recordCount_;
+  ComputeRecordCount();
+  uint32_t stamp = Le32(image + 16);
+  if (recordCount_ != oldCount || stamp != updateStamp_) {
+    externalChange_ = true;
+    cacheFirst_ = cacheEnd_ = -1;  // the window may hold another writer's old bytes
+  }
+  updateStamp_ = stamp;
+  std::memcpy(header_, image, kTableHeaderSize);
+  // The lengths this object works with stay those it opened with.
+  PutLe16(header_ + 8, static_cast<uint32_t>(headerLength_));
+  PutLe16(header_ + 10, static_cast<uint32_t>(recordLength_));
+}
+
+uint32_t GSO_dBaseDBF::MakeUpdateStamp() {
+  platform::LocalDateTime now = platform::Now();
+  uint32_t stamp = static_cast<uint32_t>((now.hour * 64 + now.minute) * 64 + now.second);
+  return stamp * 1024 + static_cast<uint32_t>(now.millisecond);
+}
+
+void GSO_dBaseDBF::WriteTableHeader() {
+  if (!IsReadWrite() || !headerDirty_ || tableLocked_) return;
+  uint32_t stamp = MakeUpdateStamp();
+  platform::LocalDateTime today = platform::Now();
+  header_[1] = static_cast<uint8_t>(today.year % 100);
+  header_[2] = static_cast<uint8_t>(today.month);
+  header_[3] = static_cast<uint8_t>(today.day);
+  PutLe32(header_ + 4, static_cast<uint32_t>(recordCount_));
+  header_[28] = flagBits_;
+  PutLe32(header_ + 16, stamp);
+  updateStamp_ = stamp;
+  header_[15] = encrypted_ ? 1 : 0;
+  PutLe32(header_ + 20, userId_);
+  GSO_DiskFile::WriteAt(0, header_, kTableHeaderSize);
+  headerDirty_ = false;
+}
+
+// ---------------------------------------------------------------------------
+// Records
+
+bool GSO_dBaseDBF::NotifyStatus(int32_t code, int32_t /*value*/) {
+  if (code == 6 || code == 7) {
+    recordChanged_ = false;
+    if (tableState_ != 5) tableState_ = 1;
+  }
+  return true;
+}
+
+void GSO_dBaseDBF::ReadRecordImage(TRecNo recNo) {
+  if (ReadAt(RecordOffset(recNo), currentRecord_, recordLength_) < recordLength_)
+    RaiseError(Msg::ReadError, FileName());
+  if (encrypted_) TableCipher(passwordDecipher_, currentRecord_, currentRecord_, recordLength_);
+}
+
+void GSO_dBaseDBF::ReadRecord(int32_t target) {
+  if (recordCount_ == 0) RefreshHeader();
+  if (recordCount_ == 0) {
+    eof_ = bof_ = true;
+    return;
+  }
+  if (target == 0) return;
+  eof_ = bof_ = false;
+
+  int64_t n;
+  switch (target) {
+    case GotoCurrent:
+      if (recNumber_ <= 0) {  // nothing read yet: nothing to reread
+        bof_ = true;
+        return;
+      }
+      cacheFirst_ = cacheEnd_ = -1;  // a reread fetches the bytes anew
+      n = recNumber_;
+      break;
+    case GotoLast:
+      n = recordCount_;
+      break;
+    case GotoFirst:
+      n = 1;
+      break;
+    case GotoPrevious:
+      if (recNumber_ <= 1) {
+        bof_ = true;
+        return;
+      }
+      n = int64_t{recNumber_} - 1;
+      break;
+    case GotoNext:
+      n = int64_t{recNumber_} + 1;
+      break;
+    default:
+      if (target < 1) RaiseError(Msg::RecordNotInTable, target, FileName());
+      n = target;
+      break;
+  }
+
+  if (n > recordCount_) {
+    RefreshHeader();  // another writer may have appended
+    if (n > recordCount_) {
+      if (n == int64_t{recordCount_} + 1) {
+        eof_ = true;
+        return;
+      }
+      RaiseError(Msg::RecordNotInTable, n, FileName());
+    }
+  }
+
+  NotifyStatus(4, target);
+  ReadRecordImage(static_cast<TRecNo>(n));
+  recNumber_ = static_cast<TRecNo>(n);
+  NotifyStatus(6, recNumber_);
+  std::memcpy(snapshotBuffer_.data(), currentRecord_, static_cast<size_t>(recordLength_));
+}
+
+void GSO_dBaseDBF::WriteRecordImage(TRecNo recNo, int32_t length) {
+  // The cipher buffer carries the image (and, for an append, the end mark),
+  // so the caller's record buffer needs no extra byte.
+  TableCipher(encrypted_ ? passwordEncipher_ : std::string(), currentRecord_,
+              cipherBuffer_.data(), static_cast<size_t>(recordLength_));
+  cipherBuffer_[recordLength_] = static_cast<char>(kEofMark);
+  WriteAt(RecordOffset(recNo), cipherBuffer_.data(), length);
+}
+
+void GSO_dBaseDBF::WriteRecord(TRecNo recNo) {
+  NotifyStatus(5, recNo);
+  if (recNo > recordCount_ || recNo <= 0) {
+    AppendRecord();
+    return;
+  }
+  headerDirty_ = true;
+  WriteRecordImage(recNo, recordLength_);
+  recNumber_ = recNo;
+  RefreshHeader();
+  WriteTableHeader();
+  NotifyStatus(7, recNo);
+  if (autoFlush_) FlushTable();
+  std::memcpy(snapshotBuffer_.data(), currentRecord_, static_cast<size_t>(recordLength_));
+}
+
+void GSO_dBaseDBF::LockHeaderForAppend() {
+  if (LockHeader()) return;
+  // Holding some other region ourselves: waiting cannot help.
+  if (IsShared() && LockCount() > 0) RaiseError(Msg::CannotLockFile, FileName());
+  unsigned attempts = std::max(1, LockWaitTotal / LockRetryPause);
+  for (unsigned i = 0; i < attempts; ++i) {
+    platform::SleepMilliseconds(LockRetryPause);
+    if (LockHeader()) return;
+  }
+  RaiseError(Msg::CannotLockFile, FileName());
+}
+
+void GSO_dBaseDBF::AppendRecord() {
+  LockHeaderForAppend();
+  TRecNo oldCount = recordCount_;
+  TRecNo oldRecNo = recNumber_;
+  try {
+    NotifyStatus(5, 0);
+    recordChanged_ = true;
+    headerDirty_ = true;
+    RefreshHeader();
+    if (recordCount_ >= std::numeric_limits<TRecNo>::max() - 1)
+      RaiseError(Msg::WriteError, FileName());
+    currentRecord_[0] = ' ';
+    oldCount = recordCount_;
+    ++recordCount_;
+    recNumber_ = recordCount_;
+    WriteRecordImage(recordCount_, recordLength_ + 1);
+    WriteTableHeader();
+  } catch (...) {
+    recordCount_ = oldCount;
+    recNumber_ = oldRecNo;
+    UnlockTable();
+    throw;
+  }
+  UnlockTable();
+  eof_ = bof_ = false;
+  NotifyStatus(7, 0);
+  if (autoFlush_) FlushTable();
+  std::memcpy(snapshotBuffer_.data(), currentRecord_, static_cast<size_t>(recordLength_));
+}
+
+// ---------------------------------------------------------------------------
+// Read-ahead window
+
+void GSO_dBaseDBF::SetCache(bool on) {
+  cacheOn_ = on;
+  cacheFirst_ = cacheEnd_ = -1;
+  if (on && recordLength_ > 0) {
+    int32_t records = std::max<int32_t>(1, kReadAheadSize / recordLength_);
+    cache_.assign(static_cast<size_t>(records) * recordLength_, 0);
+  } else {
+    cache_.clear();
+    cache_.shrink_to_fit();
+  }
+}
+
+int32_t GSO_dBaseDBF::ReadAt(int64_t offset, void* buffer, int32_t length) {
+  if (!cacheOn_ || cache_.empty() || offset < headerLength_ || length > CacheWindowSize())
+    return GSO_DiskFile::ReadAt(offset, buffer, length);
+  if (cacheFirst_ < 0 || offset < cacheFirst_ || offset + length > cacheEnd_) {
+    int32_t got = GSO_DiskFile::ReadAt(offset, cache_.data(), CacheWindowSize());
+    cacheFirst_ = offset;
+    cacheEnd_ = offset + got;
+  }
+  int64_t available = std::clamp<int64_t>(cacheEnd_ - offset, 0, length);
+  std::memcpy(buffer, cache_.data() + (offset - cacheFirst_), static_cast<size_t>(available));
+  return static_cast<int32_t>(available);
+}
+
+void GSO_dBaseDBF::WriteAt(int64_t offset, const void* buffer, int32_t length) {
+  GSO_DiskFile::WriteAt(offset, buffer, length);
+  if (cacheFirst_ < 0) return;
+  int64_t from = std::max(offset, cacheFirst_);
+  int64_t to = std::min(offset + length, cacheEnd_);
+  if (from < to)
+    std::memcpy(cache_.data() + (from - cacheFirst_), static_cast<const char*>(buffer) + (from - offset),
+                static_cast<size_t>(to - from));
+}
+
+// ---------------------------------------------------------------------------
+// Locks
+
+void GSO_dBaseDBF::SetLockProtocol(TgsLokProtocol protocol) {
+  lockProtocol_ = protocol;
+  lockConstants_ = LockConstantsOf(protocol);
+  PassLockProtocolToMemo();
+}
+
+bool GSO_dBaseDBF::LockArea(const TgsLockArea& area) {
+  if (tableLocked_) {
+    AddLockLevel();
+    return true;
+  }
+  return LockRegion(area.offset, area.length);
+}
+
+bool GSO_dBaseDBF::LockHeader() { return LockArea(HeaderLockArea(lockProtocol_)); }
+
+bool GSO_dBaseDBF::LockRecord(TRecNo recNo) {
+  return LockArea(RecordLockArea(lockProtocol_, recNo, headerLength_, recordLength_, HasOpenIndex()));
+}
+
+bool GSO_dBaseDBF::LockTable() {
+  if (tableLocked_) {
+    AddLockLevel();
+    return true;
+  }
+  TgsLockArea area = TableLockArea(lockProtocol_);
+  tableLocked_ = LockRegion(area.offset, area.length);
+  if (tableLocked_) RefreshHeader();
+  return tableLocked_;
+}
+
+bool GSO_dBaseDBF::LockAll() {
+  if (tableLocked_) {
+    AddLockLevel();
+    return true;
+  }
+  TgsLockArea area = WholeFileLockArea();
+  tableLocked_ = LockRegion(area.offset, area.length);
+  if (tableLocked_) RefreshHeader();
+  return tableLocked_;
+}
+
+bool GSO_dBaseDBF::UnlockTable() {
+  bool wasTableLocked = tableLocked_;
+  Unlock();
+  if (wasTableLocked && LockCount() <= 0) {
+    tableLocked_ = false;
+    WriteTableHeader();
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Flush and rename
+
+void GSO_dBaseDBF::FlushTable() {
+  GSO_DiskFile::Flush();
+  FlushMemo();
+  NotifyStatus(8, recNumber_);
+}
+
+void GSO_dBaseDBF::RenameTable(const std::string& newName) {
+  OpenMemoFile();
+  GSO_DiskFile::Rename(WithTableExtension(newName));
+  tableName_ = TableNameOf(FileName());
+  RenameMemo(FileName());
+}

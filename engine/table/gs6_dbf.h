@@ -1,0 +1,227 @@
+// The dBase table file: header, field descriptors, record count and whole
+// records at computed offsets, record and table locks per lock protocol,
+// enciphered tables, and a read-ahead window for reading in record order.
+//
+// File layout (little-endian integers):
+//
+//   offset            size  content
+//   0                 32    header (below)
+//   32                32*k  field descriptors (below)
+//   32+32k            1     terminator (value not examined)
+//   33+32k            263   version 0x30 only: extra area
+//   header length     R*n   records, R = record length; byte 0 of a record is
+//                           the deletion flag ('*' deleted, ' ' live)
+//   after last record 1     0x1A end mark (written by append, not required)
+//
+// Header:
+//   0  1  version: 0x03, 0x04, 0x30, 0x83, 0x8B or 0xF5
+//   1  3  date of last update: year mod 100, month, day
+//   4  4  record count (written; on open the count comes from the file size)
+//   8  2  header length (offset of record 1)
+//   10 2  record length, deletion flag included
+//   15 1  enciphered flag (non-zero: descriptors and records enciphered)
+//   16 4  update stamp of the last writer
+//   20 4  user id of the last writer
+//   28 1  flags: bit 0 structural index, bit 1 memo file (0x30), bit 2 kept
+//   other bytes are carried unchanged
+//
+// Field descriptor (32 bytes):
+//   0  11 name, NUL-padded      16 1 length (type C: low byte of 16 bits)
+//   11 1  type letter           17 1 decimals (type C: high byte of length)
+//   12 4  in memory: offset of the field in the record (first field at 1)
+//   26 2  in memory: field number, from 1
+//
+// Table cipher. An enciphered table keeps its descriptor area and every
+// record image enciphered with the table password; the header stays plain.
+// The cipher XORs each byte with a keystream derived from the password and
+// the byte's position in the enciphered image: the password is hashed
+// (FNV-1a, 32 bits) into the seed of a xorshift32 generator, and position i
+// uses the generator's i-th output mixed with i. The transform preserves
+// length, is its own inverse, and is the plain identity for an empty
+// password. It keeps casual readers out; it is not strong cryptography.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/support/gs6_cnst.h"
+#include "engine/table/gs6_disk.h"
+
+class GSobjMemo;
+
+// Length-preserving keyed transform of the table cipher (see above).
+// Applying it twice with the same password restores the input.
+void TableCipher(const std::string& password, const void* in, void* out, size_t length);
+
+// Descriptor size and the first descriptor offset.
+constexpr int32_t kTableHeaderSize = 32;
+constexpr int32_t kFieldDescSize = 32;
+constexpr int32_t kVfpExtraArea = 263;
+
+class GSO_dBaseDBF : public GSO_DiskFile {
+ public:
+  // Prepares the table object; the name gets ".DBF" when it has no
+  // extension. `OpenTable` opens it. An empty password means the table is
+  // expected not to be enciphered.
+  GSO_dBaseDBF(const std::string& fileName, const std::string& password, bool shared,
+               bool readWrite);
+  ~GSO_dBaseDBF() override;
+
+  // Opens the table: validates the header and descriptors, computes the
+  // count and positions on no record. Raises on every failure.
+  void OpenTable();
+
+  // Replaced slots of the disk file.
+  void Flush() override { FlushTable(); }
+  void Rename(const std::string& newName) override { RenameTable(newName); }
+  int32_t ReadAt(int64_t offset, void* buffer, int32_t length) override;
+  void WriteAt(int64_t offset, const void* buffer, int32_t length) override;
+
+  // Table operations, in slot order.
+  virtual void AppendRecord();
+  virtual bool NotifyStatus(int32_t code, int32_t value);
+  virtual void ReadRecord(int32_t target);
+  virtual bool LockHeader();
+  virtual bool LockTable();
+  virtual bool LockAll();
+  virtual bool UnlockTable();
+  virtual bool LockRecord(TRecNo recNo);
+  virtual void WriteRecord(TRecNo recNo);
+  virtual void SetLockProtocol(TgsLokProtocol protocol);
+  virtual bool HasOpenIndex() const { return false; }
+  // The memo object of the table, created on first call for the versions
+  // that have one; none otherwise.
+  virtual GSobjMemo* OpenMemoFile();
+
+  void FlushTable();
+  void RenameTable(const std::string& newName);
+  void RefreshHeader();
+  void WriteTableHeader();
+
+  // Read-ahead window for reading in record order (32768 bytes rounded down
+  // to whole records, at least one record). Off after open.
+  void SetCache(bool on);
+  bool CacheOn() const { return cacheOn_; }
+  int32_t CacheWindowSize() const { return static_cast<int32_t>(cache_.size()); }
+
+  // --- state ---
+  uint8_t Version() const { return header_[0]; }
+  const std::string& TableName() const { return tableName_; }
+  TRecNo RecordCount() const { return recordCount_; }
+  int32_t HeaderLength() const { return headerLength_; }
+  int32_t RecordLength() const { return recordLength_; }
+  int32_t FieldCount() const { return fieldCount_; }
+  TRecNo RecNumber() const { return recNumber_; }
+  bool Eof() const { return eof_; }
+  bool Bof() const { return bof_; }
+  bool HasMemo() const { return hasMemo_; }
+  bool Encrypted() const { return encrypted_; }
+  bool ExternalChange() const { return externalChange_; }
+  bool HeaderDirty() const { return headerDirty_; }
+  bool TableLocked() const { return tableLocked_; }
+  uint8_t FlagBits() const { return flagBits_; }
+  void SetFlagBits(uint8_t bits) { flagBits_ = bits & 0x07; }
+  uint32_t UpdateStamp() const { return updateStamp_; }
+  TgsLokProtocol LockProtocol() const { return lockProtocol_; }
+  const TgsLockConstants& LockConstants() const { return lockConstants_; }
+  const uint8_t* HeaderImage() const { return header_; }
+
+  uint8_t TableState() const { return tableState_; }
+  void SetTableState(uint8_t state) { tableState_ = state; }
+  bool RecordChanged() const { return recordChanged_; }
+  void SetRecordChanged(bool changed) { recordChanged_ = changed; }
+  bool AutoFlush() const { return autoFlush_; }
+  void SetAutoFlush(bool on) { autoFlush_ = on; }
+  uint32_t UserID() const { return userId_; }
+  void SetUserID(uint32_t id) { userId_ = id; }
+  void MarkHeaderDirty() { headerDirty_ = true; }
+
+  // The 32-byte descriptor of field n (1..FieldCount), none otherwise.
+  const uint8_t* FieldDescriptor(int32_t n) const;
+  // Length of field n: 16 bits for type C, byte 16 otherwise.
+  int32_t DescriptorLength(int32_t n) const;
+
+  // The record image all record operations work on. Normally the table's
+  // own buffer; callers may point it at a buffer of their own of at least
+  // record length + 1 bytes for one operation, then restore it.
+  char* CurrentRecord() const { return currentRecord_; }
+  void SetCurrentRecord(char* buffer) { currentRecord_ = buffer; }
+  void RestoreCurrentRecord() { currentRecord_ = recordBuffer_.data(); }
+  char* RecordBuffer() { return recordBuffer_.data(); }
+  const char* SnapshotBuffer() const { return snapshotBuffer_.data(); }
+  std::vector<uint8_t>& ChangedFieldMap() { return changedFieldMap_; }
+
+  const std::string& Password() const { return passwordDecipher_; }
+
+  // Header write time stamp: ((hour*64 + minute)*64 + second)*1024 + ms.
+  static uint32_t MakeUpdateStamp();
+
+ protected:
+  // Memo plumbing, filled in by the memo layer: flushing, renaming and the
+  // protocol hand-over for the memo object, if one was created.
+  void FlushMemo();
+  void RenameMemo(const std::string& newTableName);
+  void PassLockProtocolToMemo();
+  void DropMemo();
+
+  // File offset of record n.
+  int64_t RecordOffset(TRecNo recNo) const {
+    return int64_t{headerLength_} + int64_t{recNo - 1} * recordLength_;
+  }
+
+ private:
+  struct MemoDeleter {
+    void operator()(GSobjMemo* memo) const noexcept;
+  };
+
+  // Reads and checks the header, computes offsets, validates descriptors.
+  void ReadHeaderAndDescriptors();
+  void ComputeRecordCount();
+  bool LockArea(const TgsLockArea& area);
+  // Takes the header lock for an append, waiting for another appender;
+  // raises "Can not Lock file %s" when it cannot be had.
+  void LockHeaderForAppend();
+  void ReadRecordImage(TRecNo recNo);
+  void WriteRecordImage(TRecNo recNo, int32_t length);
+
+  uint8_t header_[kTableHeaderSize] = {};
+  std::string tableName_;
+  bool headerDirty_ = false;
+  uint8_t tableState_ = 1;
+  TRecNo recordCount_ = 0;
+  int32_t headerLength_ = 0;
+  int32_t recordLength_ = 0;
+  int32_t fieldCount_ = 0;
+  std::vector<uint8_t> descriptors_;
+  TRecNo recNumber_ = 0;
+  std::vector<char> recordBuffer_;
+  std::vector<char> snapshotBuffer_;
+  std::vector<char> cipherBuffer_;
+  char* currentRecord_ = nullptr;
+  std::vector<uint8_t> changedFieldMap_;
+  bool eof_ = false;
+  bool bof_ = true;
+  bool tableLocked_ = false;
+  uint8_t flagBits_ = 0;
+  uint32_t updateStamp_ = 0;
+  bool externalChange_ = false;
+  bool recordChanged_ = false;
+  bool autoFlush_ = false;
+  bool encrypted_ = false;
+  std::string passwordDecipher_;
+  std::string passwordEncipher_;
+  uint32_t userId_ = 0;
+  bool hasMemo_ = false;
+  TgsLokProtocol lockProtocol_ = TgsLokProtocol::Default;
+  TgsLockConstants lockConstants_;
+  std::unique_ptr<GSobjMemo, MemoDeleter> memo_;
+
+  // Read-ahead window: file bytes [cacheFirst_, cacheEnd_) when filled.
+  bool cacheOn_ = false;
+  std::vector<char> cache_;
+  int64_t cacheFirst_ = -1;
+  int64_t cacheEnd_ = -1;
+};

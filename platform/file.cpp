@@ -1,0 +1,154 @@
+// POSIX implementation of the file layer (see file.h).
+#include "platform/file.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <utility>
+
+namespace platform {
+
+File::~File() { Close(); }
+
+File::File(File&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), writable_(std::exchange(other.writable_, false)) {}
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = std::exchange(other.fd_, -1);
+    writable_ = std::exchange(other.writable_, false);
+  }
+  return *this;
+}
+
+bool File::Open(const std::string& path, bool readWrite, bool shared) {
+  Close();
+  int fd = ::open(path.c_str(), (readWrite ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  if (::flock(fd, (shared ? LOCK_SH : LOCK_EX) | LOCK_NB) != 0) {
+    ::close(fd);
+    return false;
+  }
+  fd_ = fd;
+  writable_ = readWrite;
+  return true;
+}
+
+bool File::Create(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
+}
+
+void File::Close() {
+  if (fd_ >= 0) {
+    ::close(fd_);  // also drops the handle's flock and OFD locks
+    fd_ = -1;
+    writable_ = false;
+  }
+}
+
+int64_t File::ReadAt(int64_t offset, void* buffer, size_t length) const {
+  if (fd_ < 0 || offset < 0) return -1;
+  auto* out = static_cast<char*>(buffer);
+  size_t done = 0;
+  while (done < length) {
+    ssize_t n = ::pread(fd_, out + done, length - done, static_cast<off_t>(offset + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return static_cast<int64_t>(done);
+}
+
+bool File::WriteAt(int64_t offset, const void* buffer, size_t length) {
+  if (fd_ < 0 || offset < 0) return false;
+  const auto* in = static_cast<const char*>(buffer);
+  size_t done = 0;
+  while (done < length) {
+    ssize_t n = ::pwrite(fd_, in + done, length - done, static_cast<off_t>(offset + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+int64_t File::Size() const {
+  struct stat st {};
+  if (fd_ < 0 || ::fstat(fd_, &st) != 0) return -1;
+  return static_cast<int64_t>(st.st_size);
+}
+
+bool File::Flush() { return fd_ >= 0 && ::fsync(fd_) == 0; }
+
+bool File::Truncate(int64_t size) {
+  return fd_ >= 0 && size >= 0 && ::ftruncate(fd_, static_cast<off_t>(size)) == 0;
+}
+
+namespace {
+
+bool RangeLock(int fd, short type, int64_t offset, int64_t length) {
+  // A length of 0 would mean "to the end of the file and beyond": never
+  // what a caller asking for a region means.
+  if (fd < 0 || offset < 0 || length <= 0) return false;
+  struct flock fl {};
+  fl.l_type = type;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = static_cast<off_t>(offset);
+  fl.l_len = static_cast<off_t>(length);
+  fl.l_pid = 0;  // required for OFD locks
+  int rc;
+  do {
+    rc = ::fcntl(fd, F_OFD_SETLK, &fl);
+  } while (rc != 0 && errno == EINTR);
+  return rc == 0;
+}
+
+}  // namespace
+
+bool File::LockRange(int64_t offset, int64_t length) {
+  return RangeLock(fd_, writable_ ? F_WRLCK : F_RDLCK, offset, length);
+}
+
+bool File::UnlockRange(int64_t offset, int64_t length) {
+  return RangeLock(fd_, F_UNLCK, offset, length);
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st {};
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+std::string FullPath(const std::string& path) {
+  std::error_code ec;
+  std::filesystem::path abs = std::filesystem::absolute(path, ec);
+  if (ec) return path;
+  return abs.lexically_normal().string();
+}
+
+bool RenameFile(const std::string& from, const std::string& to) {
+  return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+}  // namespace platform
