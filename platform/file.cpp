@@ -142,7 +142,9 @@ std::string FullPath(const std::string& path) {
   std::error_code ec;
   std::filesystem::path abs = std::filesystem::absolute(path, ec);
   if (ec) return path;
-  return abs.lexically_normal().string();
+  std::string full = abs.lexically_normal().string();
+  if (full.size() > 1 && full.back() == '/') full.pop_back();
+  return full;
 }
 
 bool RenameFile(const std::string& from, const std::string& to) {

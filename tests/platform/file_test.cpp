@@ -1,0 +1,181 @@
+// The POSIX file layer: sharing modes, positioned I/O, byte-range locks
+// (per handle, and against other processes), names and the clock.
+#include "platform/file.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+
+#include "platform/system.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+std::string MakeFile(const TempDir& dir, const std::string& name, const std::string& content) {
+  std::string path = dir.File(name);
+  std::ofstream(path, std::ios::binary) << content;
+  return path;
+}
+
+// Runs `body` in a child process; returns its exit code.
+template <class F>
+int InChild(F body) {
+  pid_t pid = fork();
+  if (pid == 0) _exit(body());
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+TEST(PlatformFile, ExclusiveAndSharedOpensExcludeEachOther) {
+  TempDir dir;
+  std::string path = MakeFile(dir, "a.dat", "hello");
+  platform::File shared1, shared2, exclusive;
+  ASSERT_TRUE(shared1.Open(path, false, true));
+  EXPECT_TRUE(shared2.Open(path, true, true));
+  EXPECT_FALSE(exclusive.Open(path, true, false));
+  shared1.Close();
+  shared2.Close();
+  ASSERT_TRUE(exclusive.Open(path, true, false));
+  EXPECT_FALSE(shared1.Open(path, false, true));
+}
+
+TEST(PlatformFile, MissingFileOrFolderIsNotOpened) {
+  TempDir dir;
+  platform::File f;
+  EXPECT_FALSE(f.Open(dir.File("none.dat"), false, true));
+  EXPECT_FALSE(f.Open(dir.Path().string(), false, true));
+  EXPECT_FALSE(platform::FileExists(dir.Path().string()));
+  EXPECT_FALSE(platform::FileExists(dir.File("none.dat")));
+}
+
+TEST(PlatformFile, PositionedReadWriteSizeTruncate) {
+  TempDir dir;
+  std::string path = MakeFile(dir, "a.dat", "0123456789");
+  platform::File f;
+  ASSERT_TRUE(f.Open(path, true, true));
+  char buf[8] = {};
+  EXPECT_EQ(f.ReadAt(7, buf, 8), 3);  // short at end of file
+  EXPECT_EQ(std::string(buf, 3), "789");
+  EXPECT_EQ(f.ReadAt(100, buf, 8), 0);
+  ASSERT_TRUE(f.WriteAt(12, "AB", 2));  // beyond the end: a hole of zeros
+  EXPECT_EQ(f.Size(), 14);
+  ASSERT_EQ(f.ReadAt(10, buf, 4), 4);
+  EXPECT_EQ(std::string(buf, 4), std::string("\0\0AB", 4));
+  ASSERT_TRUE(f.Truncate(4));
+  EXPECT_EQ(f.Size(), 4);
+  EXPECT_TRUE(f.Flush());
+}
+
+TEST(PlatformFile, ReadOnlyHandleCannotWrite) {
+  TempDir dir;
+  std::string path = MakeFile(dir, "a.dat", "abc");
+  platform::File f;
+  ASSERT_TRUE(f.Open(path, false, true));
+  EXPECT_FALSE(f.WriteAt(0, "x", 1));
+}
+
+TEST(PlatformFile, RangeLocksBelongToTheHandle) {
+  TempDir dir;
+  std::string path = MakeFile(dir, "a.dat", "abc");
+  platform::File a, b, c;
+  ASSERT_TRUE(a.Open(path, true, true));
+  ASSERT_TRUE(b.Open(path, true, true));
+  ASSERT_TRUE(c.Open(path, true, true));
+  ASSERT_TRUE(a.LockRange(0x7FFFFFFE, 1));
+  EXPECT_FALSE(b.LockRange(0x7FFFFFFE, 1));
+  EXPECT_FALSE(b.LockRange(0x7FFFFFF0, 0x20));  // overlapping
+  EXPECT_TRUE(b.LockRange(0x7FFFFFFD, 1));      // adjacent
+  // Closing another handle of the same process keeps a's lock.
+  c.Close();
+  EXPECT_FALSE(b.LockRange(0x7FFFFFFE, 1));
+  ASSERT_TRUE(a.UnlockRange(0x7FFFFFFE, 1));
+  EXPECT_TRUE(b.LockRange(0x7FFFFFFE, 1));
+}
+
+TEST(PlatformFile, RangeLocksAboveFourGigabytesAndInvalidRanges) {
+  TempDir dir;
+  std::string path = MakeFile(dir, "a.dat", "abc");
+  platform::File a, b;
+  ASSERT_TRUE(a.Open(path, true, true));
+  ASSERT_TRUE(b.Open(path, true, true));
+  ASSERT_TRUE(a.LockRange(0x40000000, 0xB0000000));  // ends at 0xF0000000
+  EXPECT_FALSE(b.LockRange(0xEFFFFFFF, 1));
+  EXPECT_TRUE(b.LockRange(0xF0000000, 1));
+  EXPECT_FALSE(b.LockRange(10, 0));   // zero length never means "to the end"
+  EXPECT_FALSE(b.LockRange(-1, 1));
+}
+
+TEST(PlatformFile, RangeLockExcludesAnotherProcess) {
+  TempDir dir;
+  std::string path = MakeFile(dir, "a.dat", "abc");
+  platform::File a;
+  ASSERT_TRUE(a.Open(path, true, true));
+  ASSERT_TRUE(a.LockRange(1000000005, 1));
+  int held = InChild([&] {
+    platform::File other;
+    if (!other.Open(path, true, true)) return 2;
+    if (other.LockRange(1000000005, 1)) return 1;
+    return other.LockRange(1000000006, 1) ? 0 : 3;
+  });
+  EXPECT_EQ(held, 0);
+  ASSERT_TRUE(a.UnlockRange(1000000005, 1));
+  int free = InChild([&] {
+    platform::File other;
+    if (!other.Open(path, true, true)) return 2;
+    return other.LockRange(1000000005, 1) ? 0 : 1;
+  });
+  EXPECT_EQ(free, 0);
+}
+
+TEST(PlatformFile, ReadOnlyHandlesTakeReadLocksThatExcludeWriters) {
+  TempDir dir;
+  std::string path = MakeFile(dir, "a.dat", "abc");
+  platform::File reader, writer;
+  ASSERT_TRUE(reader.Open(path, false, true));
+  ASSERT_TRUE(writer.Open(path, true, true));
+  ASSERT_TRUE(reader.LockRange(100, 1));
+  EXPECT_FALSE(writer.LockRange(100, 1));
+}
+
+TEST(PlatformFile, FullPathExpandsRelativeNames) {
+  std::string cwd = platform::FullPath(".");
+  EXPECT_EQ(platform::FullPath("PHONE.DBF"), cwd + "/PHONE.DBF");
+  EXPECT_EQ(platform::FullPath("a/../b/./c.dbf"), cwd + "/b/c.dbf");
+  EXPECT_EQ(platform::FullPath("/x/y/../z.dbf"), "/x/z.dbf");
+}
+
+TEST(PlatformFile, RenameAndRemove) {
+  TempDir dir;
+  std::string path = MakeFile(dir, "a.dat", "abc");
+  ASSERT_TRUE(platform::RenameFile(path, dir.File("b.dat")));
+  EXPECT_FALSE(platform::FileExists(path));
+  EXPECT_TRUE(platform::FileExists(dir.File("b.dat")));
+  EXPECT_FALSE(platform::RenameFile(path, dir.File("c.dat")));
+  EXPECT_TRUE(platform::RemoveFile(dir.File("b.dat")));
+}
+
+TEST(PlatformSystem, TestClockReplacesAndRestoresTheSystemClock) {
+  platform::SetClockForTests([] { return platform::LocalDateTime{2026, 3, 4, 5, 6, 7, 8}; });
+  platform::LocalDateTime fixed = platform::Now();
+  EXPECT_EQ(fixed.year, 2026);
+  EXPECT_EQ(fixed.millisecond, 8);
+  platform::SetClockForTests(nullptr);
+  platform::LocalDateTime now = platform::Now();
+  EXPECT_GE(now.year, 2024);
+  EXPECT_GE(now.month, 1);
+  EXPECT_LE(now.month, 12);
+  EXPECT_EQ(platform::WindowsDirectory(), "/etc");
+}
+
+TEST(PlatformSystem, SleepWaitsAtLeastTheGivenTime) {
+  auto start = std::chrono::steady_clock::now();
+  platform::SleepMilliseconds(30);
+  auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count(), 30);
+}
