@@ -1,0 +1,252 @@
+// Disk files: open modes and their refusals, lock nesting per handle, the
+// open-file list, name normalisation, truncate and rename, and the lock
+// regions of every protocol.
+#include "engine/table/gs6_disk.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "engine/support/gs6_glbl.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+std::string MakeFile(const TempDir& dir, const std::string& name, const std::string& content) {
+  std::string path = dir.File(name);
+  std::ofstream(path, std::ios::binary) << content;
+  return path;
+}
+
+template <class F>
+std::string MessageOf(F body) {
+  try {
+    body();
+  } catch (const EDeridarError& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
+}  // namespace
+
+TEST(DiskFile, OpenOfMissingFileNamesTheFullPath) {
+  TempDir dir;
+  GSO_DiskFile file(dir.File("missing.dat"), true, false);
+  EXPECT_FALSE(file.Exists());
+  EXPECT_EQ(MessageOf([&] { file.Open(); }),
+            FormatMessage(Msg::FileNotFound, {dir.File("missing.dat")}));
+  EXPECT_TRUE(file.IsClosed());
+}
+
+TEST(DiskFile, ExclusiveOpenIsRefusedWhileSharedOpen) {
+  TempDir dir;
+  std::string path = MakeFile(dir, "a.dat", "abc");
+  GSO_DiskFile shared(path, true, false);
+  shared.Open();
+  GSO_DiskFile exclusive(path, false, true);
+  EXPECT_EQ(MessageOf([&] { exclusive.Open(); }), FormatMessage(Msg::AccessDenied, {path}));
+  shared.Close();
+  exclusive.Open();
+  GSO_DiskFile late(path, true, false);
+  EXPECT_EQ(MessageOf([&] { late.Open(); }), FormatMessage(Msg::AccessDenied, {path}));
+}
+
+TEST(DiskFile, OpenFilesAreListedUntilClosed) {
+  TempDir dir;
+  std::string path = MakeFile(dir, "a.dat", "abc");
+  size_t before = GSobjFileColl::Instance().Count();
+  {
+    GSO_DiskFile file(path, true, false);
+    file.Open();
+    EXPECT_TRUE(GSobjFileColl::Instance().Contains(&file));
+    EXPECT_EQ(GSobjFileColl::Instance().Count(), before + 1);
+    file.Close();
+    EXPECT_FALSE(GSobjFileColl::Instance().Contains(&file));
+    file.Open();  // a closed object may be reopened
+    EXPECT_FALSE(file.IsClosed());
+  }
+  EXPECT_EQ(GSobjFileColl::Instance().Count(), before);
+}
+
+TEST(DiskFile, ReadWriteTrackPositionAndShortReads) {
+  TempDir dir;
+  std::string path = MakeFile(dir, "a.dat", "0123456789");
+  GSO_DiskFile file(path, false, true);
+  file.Open();
+  char buf[6] = {};
+  EXPECT_EQ(file.ReadAt(6, buf, 6), 4);
+  EXPECT_EQ(file.LastCount(), 4);
+  EXPECT_EQ(file.Position(), 12);
+  file.WriteAt(2, "xy", 2);
+  EXPECT_TRUE(file.WrittenSinceFlush());
+  EXPECT_EQ(file.Position(), 4);
+  file.Flush();
+  EXPECT_FALSE(file.WrittenSinceFlush());
+  EXPECT_EQ(file.SizeOfFile(), 10);
+}
+
+TEST(DiskFile, WriteToReadOnlyFileRaises) {
+  TempDir dir;
+  std::string path = MakeFile(dir, "a.dat", "abc");
+  GSO_DiskFile file(path, true, false);
+  file.Open();
+  EXPECT_EQ(MessageOf([&] { file.WriteAt(0, "x", 1); }), FormatMessage(Msg::WriteError, {path}));
+}
+
+TEST(DiskFile, ExclusiveLocksAreOnlyCounted) {
+  TempDir dir;
+  std::string path = MakeFile(dir, "a.dat", "abc");
+  GSO_DiskFile file(path, false, true);
+  file.Open();
+  EXPECT_TRUE(file.LockRegion(100, 1));
+  EXPECT_TRUE(file.LockRegion(200, 1));
+  EXPECT_EQ(file.LockCount(), 2);
+  EXPECT_TRUE(file.HasFullAccess());
+  EXPECT_TRUE(file.LockWholeFile());
+  file.Unlock();
+  file.Unlock();
+  EXPECT_EQ(file.LockCount(), 0);
+  EXPECT_TRUE(file.Unlock());  // nothing held: still fine
+}
+
+TEST(DiskFile, SharedHandleHoldsOneRegionWithNesting) {
+  TempDir dir;
+  std::string path = MakeFile(dir, "a.dat", "abc");
+  GSO_DiskFile file(path, true, true);
+  GSO_DiskFile other(path, true, true);
+  file.Open();
+  other.Open();
+  ASSERT_TRUE(file.LockRegion(1000000005, 1));
+  EXPECT_FALSE(file.LockRegion(1000000006, 1));  // one region per object
+  EXPECT_TRUE(file.LockRegion(1000000005, 1));   // same region nests
+  EXPECT_EQ(file.LockCount(), 2);
+  EXPECT_FALSE(other.LockRegion(1000000005, 1));
+  file.Unlock();
+  EXPECT_FALSE(other.LockRegion(1000000005, 1));  // still one level held
+  file.Unlock();
+  EXPECT_TRUE(other.LockRegion(1000000005, 1));
+}
+
+TEST(DiskFile, CloseReleasesNestedLevelsAtOnce) {
+  TempDir dir;
+  std::string path = MakeFile(dir, "a.dat", "abc");
+  GSO_DiskFile file(path, true, true);
+  GSO_DiskFile other(path, true, true);
+  file.Open();
+  other.Open();
+  ASSERT_TRUE(file.LockRegion(0x7FFFFFFE, 1));
+  file.AddLockLevel();
+  file.AddLockLevel();
+  EXPECT_EQ(file.LockCount(), 3);
+  file.Close();
+  EXPECT_EQ(file.LockCount(), 0);
+  EXPECT_TRUE(other.LockRegion(0x7FFFFFFE, 1));
+}
+
+TEST(DiskFile, FullAccessNeedsTheWholeFileLockWhenShared) {
+  TempDir dir;
+  std::string path = MakeFile(dir, "a.dat", "0123456789");
+  GSO_DiskFile file(path, true, true);
+  file.Open();
+  EXPECT_FALSE(file.HasFullAccess());
+  EXPECT_EQ(MessageOf([&] { file.Truncate(4); }),
+            FormatMessage(Msg::RequiresFullAccess, {"Truncate", path}));
+  ASSERT_TRUE(file.LockRegion(5, 1));
+  EXPECT_FALSE(file.HasFullAccess());
+  file.Unlock();
+  ASSERT_TRUE(file.LockWholeFile());
+  EXPECT_TRUE(file.HasFullAccess());
+  file.Truncate(4);
+  EXPECT_EQ(file.SizeOfFile(), 4);
+}
+
+TEST(DiskFile, TruncateNeedsWriteAccess) {
+  TempDir dir;
+  std::string path = MakeFile(dir, "a.dat", "0123456789");
+  GSO_DiskFile file(path, false, false);
+  file.Open();
+  EXPECT_EQ(MessageOf([&] { file.Truncate(4); }),
+            FormatMessage(Msg::RequiresFullAccess, {"Truncate", path}));
+}
+
+TEST(DiskFile, WaitingLockGivesUpWithCannotLock) {
+  TempDir dir;
+  std::string path = MakeFile(dir, "a.dat", "abc");
+  GSO_DiskFile holder(path, true, true);
+  GSO_DiskFile waiter(path, true, true);
+  holder.Open();
+  waiter.Open();
+  ASSERT_TRUE(holder.LockRegion(0x7FFFFFFD, 1));
+  EXPECT_EQ(MessageOf([&] { waiter.LockRegionWaiting(0x7FFFFFFD, 1, 40, 10); }),
+            FormatMessage(Msg::CannotLockFile, {path}));
+  holder.Unlock();
+  waiter.LockRegionWaiting(0x7FFFFFFD, 1, 40, 10);
+  EXPECT_EQ(waiter.LockCount(), 1);
+}
+
+TEST(DiskFile, RenameMovesAndReopens) {
+  TempDir dir;
+  std::string path = MakeFile(dir, "a.dat", "abc");
+  GSO_DiskFile file(path, false, true);
+  file.Open();
+  file.Rename(dir.File("b.dat"));
+  EXPECT_EQ(file.FileName(), dir.File("b.dat"));
+  EXPECT_FALSE(file.IsClosed());
+  char buf[3];
+  EXPECT_EQ(file.ReadAt(0, buf, 3), 3);
+  EXPECT_EQ(MessageOf([&] { file.Rename(dir.File("nofolder/c.dat")); }),
+            FormatMessage(Msg::RenameError, {dir.File("b.dat")}));
+  EXPECT_TRUE(file.IsClosed());
+  EXPECT_EQ(file.FileName(), dir.File("b.dat"));
+}
+
+TEST(DiskFile, CreateNewEmptiesAndOpens) {
+  TempDir dir;
+  std::string path = MakeFile(dir, "a.dat", "abc");
+  GSO_DiskFile file(path, true, true);
+  file.CreateNew();
+  EXPECT_FALSE(file.IsClosed());
+  EXPECT_EQ(file.SizeOfFile(), 0);
+  GSO_DiskFile bad(dir.File("nofolder/x.dat"), true, true);
+  EXPECT_EQ(MessageOf([&] { bad.CreateNew(); }),
+            FormatMessage(Msg::CreateError, {dir.File("nofolder/x.dat")}));
+}
+
+TEST(DiskFile, NamesAreExpandedUnlessNetworkOrDevice) {
+  std::string cwd = GSO_DiskFile::NormalizeName(".");
+  EXPECT_EQ(GSO_DiskFile::NormalizeName("PHONE.DBF"), cwd + "/PHONE.DBF");
+  EXPECT_EQ(GSO_DiskFile::NormalizeName("\\\\server\\share\\PHONE.DBF"), "\\\\server\\share\\PHONE.DBF");
+  EXPECT_EQ(GSO_DiskFile::NormalizeName("ab:cd"), "ab:cd");
+  // A colon in the first two characters (a drive letter) does not count.
+  EXPECT_EQ(GSO_DiskFile::NormalizeName("C:x.dbf"), cwd + "/C:x.dbf");
+}
+
+TEST(LockRegions, TableHeaderAndWholeFilePerProtocol) {
+  using P = TgsLokProtocol;
+  EXPECT_EQ(TableLockArea(P::Default), (TgsLockArea{0x40000000, 0x3FFFFFFF}));
+  EXPECT_EQ(TableLockArea(P::FoxLock), (TgsLockArea{0x40000000, 0x3FFFFFFF}));
+  EXPECT_EQ(TableLockArea(P::DB4Lock), (TgsLockArea{0x40000000, 0xB0000000}));
+  EXPECT_EQ(TableLockArea(P::ClipLock), (TgsLockArea{1000000000, 1000000000}));
+  EXPECT_EQ(HeaderLockArea(P::Default), (TgsLockArea{0x7FFFFFFE, 1}));
+  EXPECT_EQ(HeaderLockArea(P::DB4Lock), (TgsLockArea{0xEFFFFFFF, 1}));
+  EXPECT_EQ(HeaderLockArea(P::ClipLock), (TgsLockArea{1000000000, 1}));
+  EXPECT_EQ(WholeFileLockArea(), (TgsLockArea{0, 0x7FFFFFFF}));
+  EXPECT_EQ(MemoLockArea(P::Default), (TgsLockArea{0x7FFFFFFD, 1}));
+  EXPECT_EQ(MemoLockArea(P::FoxLock), (TgsLockArea{0x7FFFFFFD, 1}));
+  EXPECT_EQ(MemoLockArea(P::DB4Lock), (TgsLockArea{0xEFFFFFFE, 2}));
+  EXPECT_EQ(MemoLockArea(P::ClipLock), (TgsLockArea{1000000000, 1}));
+}
+
+TEST(LockRegions, RecordLocksPerProtocol) {
+  using P = TgsLokProtocol;
+  EXPECT_EQ(RecordLockArea(P::DB4Lock, 1, 161, 78, false), (TgsLockArea{0xEFFFFFFD, 1}));
+  EXPECT_EQ(RecordLockArea(P::DB4Lock, 1, 161, 78, true), (TgsLockArea{0xEFFFFFFD, 1}));
+  EXPECT_EQ(RecordLockArea(P::ClipLock, 1, 161, 78, false), (TgsLockArea{1000000001, 1}));
+  EXPECT_EQ(RecordLockArea(P::Default, 1, 161, 78, false), (TgsLockArea{0x400000A1, 1}));
+  EXPECT_EQ(RecordLockArea(P::Default, 3, 161, 78, false), (TgsLockArea{0x400000A1 + 156, 1}));
+  EXPECT_EQ(RecordLockArea(P::FoxLock, 3, 161, 78, true), (TgsLockArea{0x7FFFFFFE - 3, 1}));
+  // Large record numbers and lengths do not overflow.
+  EXPECT_EQ(RecordLockArea(P::Default, 2000000000, 161, 65535, false).offset,
+            0x40000000LL + 161 + 1999999999LL * 65535);
+}
