@@ -1,0 +1,459 @@
+// The index build sorter: byte trie, run dumps and the merge on output.
+#include "engine/index/gs6_sort.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <stdexcept>
+
+#include "engine/support/gs6_glbl.h"
+#include "engine/support/gs6_tool.h"
+
+namespace {
+
+constexpr int kRecordHeader = 5;   // type, total (2), new-byte count (2)
+constexpr uint8_t kInlineMask = 0x07;
+constexpr int kMaxInline = 4;
+// Longest stored key: every byte escaped, the terminator, the record number.
+constexpr int kMaxStored = 2 * TgsSort::kMaxKeyLength + 1 + 4;
+
+uint32_t Load32(const uint8_t* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+
+void Store32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
+
+// Node field offsets.
+constexpr int kChild = 0;
+constexpr int kSibling = 4;
+constexpr int kFlags = 8;
+constexpr int kByte = 9;
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// TgsPageCollection
+
+void TgsPageCollection::Append(uint8_t type, const uint8_t* key, int length, int shared) {
+  const int fresh = length - shared;
+  const int size = kRecordHeader + fresh;
+  if (writePos_ + size + 3 > kPageSize - 1) {
+    pages_.push_back(std::make_unique<uint8_t[]>(kPageSize));  // zero-filled
+    writePos_ = 0;
+  }
+  uint8_t* p = pages_.back().get() + writePos_;
+  p[0] = type;
+  p[1] = static_cast<uint8_t>(length);
+  p[2] = static_cast<uint8_t>(length >> 8);
+  p[3] = static_cast<uint8_t>(fresh);
+  p[4] = static_cast<uint8_t>(fresh >> 8);
+  std::memcpy(p + kRecordHeader, key + shared, fresh);
+  writePos_ += size;
+}
+
+void TgsPageCollection::Finish() {
+  readPage_ = 0;
+  readPos_ = 0;
+  length_ = 0;
+  hasCurrent_ = false;
+  Advance();
+}
+
+bool TgsPageCollection::Advance() {
+  while (readPage_ < pages_.size()) {
+    const uint8_t* p = pages_[readPage_].get() + readPos_;
+    if (readPos_ < kPageSize - kRecordHeader && p[0] != 0) {
+      const int length = p[1] | (p[2] << 8);
+      const int fresh = p[3] | (p[4] << 8);
+      type_ = p[0];
+      std::memcpy(key_ + (length - fresh), p + kRecordHeader, fresh);
+      length_ = length;
+      readPos_ += kRecordHeader + fresh;
+      hasCurrent_ = true;
+      return true;
+    }
+    pages_[readPage_].reset();  // read to its end: no longer needed
+    ++readPage_;
+    readPos_ = 0;
+  }
+  hasCurrent_ = false;
+  return false;
+}
+
+// ---------------------------------------------------------------------------
+// TgsSort: construction and value conversion
+
+TgsSort::TgsSort(int maxKeyLength, bool ascending, bool unique)
+    : maxKeyLength_(maxKeyLength), unique_(unique), ascending_(ascending) {
+  if (maxKeyLength < 1 || maxKeyLength > kMaxKeyLength)
+    RaiseError(Msg::SortKeyLength, kMaxKeyLength, maxKeyLength);
+  convertBuffer_.reserve(kMaxKeyLength);
+}
+
+TgsSort::~TgsSort() = default;
+
+void TgsSort::EncodeFloat(double value, std::string& out) {
+  if (value == 0.0) value = 0.0;  // -0.0 is the same number as 0.0
+  uint64_t bits = std::bit_cast<uint64_t>(value);
+  bits = (bits >> 63) ? ~bits : (bits | (uint64_t{1} << 63));
+  uint8_t bytes[8];
+  for (int i = 0; i < 8; ++i) bytes[i] = static_cast<uint8_t>(bits >> (56 - 8 * i));
+  int length = 8;
+  while (length > 0 && bytes[length - 1] == 0) --length;
+  out.assign(reinterpret_cast<const char*>(bytes), length);
+}
+
+double TgsSort::DecodeFloat(std::string_view bytes) {
+  uint64_t bits = 0;
+  const size_t n = std::min<size_t>(bytes.size(), 8);
+  for (size_t i = 0; i < n; ++i)
+    bits |= uint64_t{static_cast<uint8_t>(bytes[i])} << (56 - 8 * i);
+  bits = (bits >> 63) ? (bits & ~(uint64_t{1} << 63)) : ~bits;
+  return std::bit_cast<double>(bits);
+}
+
+void TgsSort::EncodeDate(int32_t day, std::string& out) {
+  const uint32_t v = static_cast<uint32_t>(day) ^ 0x80000000u;
+  const char bytes[4] = {static_cast<char>(v >> 24), static_cast<char>(v >> 16),
+                         static_cast<char>(v >> 8), static_cast<char>(v)};
+  out.assign(bytes, 4);
+}
+
+int32_t TgsSort::DecodeDate(std::string_view bytes) {
+  uint32_t v = 0;
+  for (size_t i = 0; i < 4; ++i)
+    v = (v << 8) | (i < bytes.size() ? static_cast<uint8_t>(bytes[i]) : 0);
+  return static_cast<int32_t>(v ^ 0x80000000u);
+}
+
+void TgsSort::CheckAccepting(size_t length) const {
+  if (!accepting_) RaiseError(Msg::SortKeyAfterRetrieval);
+  if (length > static_cast<size_t>(maxKeyLength_))
+    RaiseError(Msg::SortKeyLength, maxKeyLength_, static_cast<int64_t>(length));
+}
+
+void TgsSort::AddText(std::string_view text, TRecNo recNo) {
+  CheckAccepting(text.size());
+  size_t length = text.size();
+  while (length > 0 && text[length - 1] == ' ') --length;
+  AddEncoded(TgsSortType::Text, reinterpret_cast<const uint8_t*>(text.data()), length, recNo);
+}
+
+void TgsSort::AddFloat(double value, TRecNo recNo) {
+  CheckAccepting(sizeof(double));
+  EncodeFloat(value, convertBuffer_);
+  AddEncoded(TgsSortType::Float, reinterpret_cast<const uint8_t*>(convertBuffer_.data()),
+             convertBuffer_.size(), recNo);
+}
+
+void TgsSort::AddDate(int32_t day, TRecNo recNo) {
+  CheckAccepting(sizeof(int32_t));
+  EncodeDate(day, convertBuffer_);
+  AddEncoded(TgsSortType::Date, reinterpret_cast<const uint8_t*>(convertBuffer_.data()),
+             convertBuffer_.size(), recNo);
+}
+
+void TgsSort::AddBinary(std::string_view bytes, TRecNo recNo) {
+  CheckAccepting(bytes.size());
+  AddEncoded(TgsSortType::Binary, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
+             recNo);
+}
+
+// ---------------------------------------------------------------------------
+// The trie
+
+uint8_t* TgsSort::Node(uint32_t link) const {
+  const uint32_t index = link - 1;
+  return blocks_[index / kNodesPerBlock].get() + (index % kNodesPerBlock) * kNodeSize;
+}
+
+uint32_t TgsSort::NewNode(uint8_t flags, uint8_t byte) {
+  if (blockFill_ == kNodesPerBlock) {
+    // The memory check before every insert leaves room for the whole key.
+    if (currentBlock_ + 1 >= static_cast<size_t>(kMaxBlocks))
+      throw std::logic_error("sort trie overflow");
+    ++currentBlock_;
+    blockFill_ = 0;
+  }
+  if (currentBlock_ == blocks_.size()) blocks_.push_back(std::make_unique<uint8_t[]>(kBlockSize));
+  const uint32_t link = static_cast<uint32_t>(currentBlock_ * kNodesPerBlock + blockFill_) + 1;
+  ++blockFill_;
+  uint8_t* n = Node(link);
+  Store32(n + kChild, 0);
+  Store32(n + kSibling, 0);
+  n[kFlags] = flags;
+  n[kByte] = byte;
+  return link;
+}
+
+// Turns a node holding inline tail bytes into an ordinary node whose new
+// only child keeps the remaining inline bytes.
+void TgsSort::Expand(uint32_t link) {
+  uint8_t* n = Node(link);
+  const int inlineCount = n[kFlags] & kInlineMask;
+  uint8_t tail[kMaxInline];
+  std::memcpy(tail, n + kSibling, kMaxInline);
+  const uint8_t type = n[kFlags] & 0xF0;
+  const uint32_t oldChild = Load32(n + kChild);
+  const uint32_t child = NewNode(static_cast<uint8_t>(type | (inlineCount - 1)), tail[0]);
+  uint8_t* c = Node(child);
+  std::memcpy(c + kSibling, tail + 1, inlineCount - 1);
+  Store32(c + kChild, oldChild);
+  n = Node(link);
+  n[kFlags] = type;
+  Store32(n + kSibling, 0);
+  Store32(n + kChild, child);
+}
+
+void TgsSort::AddEncoded(TgsSortType type, const uint8_t* key, size_t length, TRecNo recNo) {
+  int stored = 0;
+  for (size_t i = 0; i < length; ++i) {
+    const uint8_t b = key[i];
+    if (b <= 1) {
+      storedBuffer_[stored++] = 1;
+      storedBuffer_[stored++] = static_cast<uint8_t>(b + 1);
+    } else {
+      storedBuffer_[stored++] = b;
+    }
+  }
+  storedBuffer_[stored++] = 0;
+  const uint32_t r = static_cast<uint32_t>(recNo);
+  storedBuffer_[stored++] = static_cast<uint8_t>(r >> 24);
+  storedBuffer_[stored++] = static_cast<uint8_t>(r >> 16);
+  storedBuffer_[stored++] = static_cast<uint8_t>(r >> 8);
+  storedBuffer_[stored++] = static_cast<uint8_t>(r);
+
+  // A key never creates more nodes than it has bytes; dump the trie when the
+  // last block could not take them.
+  if (currentBlock_ + 1 == static_cast<size_t>(kMaxBlocks) &&
+      (blockFill_ + stored) * kNodeSize >= kBlockSize)
+    DumpRun();
+  Insert(static_cast<uint8_t>(type), storedBuffer_, stored);
+  ++count_;
+}
+
+void TgsSort::Insert(uint8_t type, const uint8_t* key, int length) {
+  uint8_t* link = root_;  // the link field that leads to the current level
+  int pos = 0;
+  while (pos < length) {
+    uint32_t first = Load32(link);
+    if (first == 0) {
+      // Empty level: the rest of the key becomes a chain of only children,
+      // each keeping up to four following bytes inline.
+      const int inlineCount = std::min(kMaxInline, length - pos - 1);
+      const uint32_t node = NewNode(static_cast<uint8_t>(type | inlineCount), key[pos]);
+      uint8_t* n = Node(node);
+      std::memcpy(n + kSibling, key + pos + 1, inlineCount);
+      Store32(link, node);
+      pos += 1 + inlineCount;
+      link = n + kChild;
+      continue;
+    }
+    // Only an only child can hold inline bytes; it is always a level's first.
+    if (Node(first)[kFlags] & kInlineMask) Expand(first);
+    const uint8_t byte = key[pos];
+    uint8_t* prevLink = link;
+    uint32_t cur = first;
+    if (ascending_) {
+      while (cur != 0 && Node(cur)[kByte] < byte) {
+        prevLink = Node(cur) + kSibling;
+        cur = Load32(prevLink);
+      }
+    } else {
+      while (cur != 0 && Node(cur)[kByte] > byte) {
+        prevLink = Node(cur) + kSibling;
+        cur = Load32(prevLink);
+      }
+    }
+    if (cur != 0 && Node(cur)[kByte] == byte) {
+      ++pos;
+      link = Node(cur) + kChild;
+      continue;
+    }
+    const uint32_t node = NewNode(type, byte);
+    uint8_t* n = Node(node);
+    Store32(n + kSibling, cur);
+    Store32(prevLink, node);
+    ++pos;
+    link = n + kChild;
+  }
+}
+
+// Writes the trie as one sorted run and empties it.
+void TgsSort::DumpRun() {
+  if (Load32(root_) == 0) return;
+  auto run = std::make_unique<TgsPageCollection>();
+  // Each stack entry is a node link and the path depth at which its byte
+  // goes. Siblings are pushed before children so children come first.
+  dumpStack_.clear();
+  dumpStack_.push_back(Load32(root_));
+  dumpStack_.push_back(0);
+  int resumeDepth = 0;  // lowest depth rewritten since the last record
+  while (!dumpStack_.empty()) {
+    const int depth = static_cast<int>(dumpStack_.back());
+    dumpStack_.pop_back();
+    const uint32_t link = dumpStack_.back();
+    dumpStack_.pop_back();
+    const uint8_t* n = Node(link);
+    const int inlineCount = n[kFlags] & kInlineMask;
+    resumeDepth = std::min(resumeDepth, depth);
+    pathBuffer_[depth] = n[kByte];
+    if (inlineCount > 0) std::memcpy(pathBuffer_ + depth + 1, n + kSibling, inlineCount);
+    const int end = depth + 1 + inlineCount;
+    if (inlineCount == 0) {
+      const uint32_t sibling = Load32(n + kSibling);
+      if (sibling != 0) {
+        dumpStack_.push_back(sibling);
+        dumpStack_.push_back(static_cast<uint32_t>(depth));
+      }
+    }
+    const uint32_t child = Load32(n + kChild);
+    if (child != 0) {
+      dumpStack_.push_back(child);
+      dumpStack_.push_back(static_cast<uint32_t>(end));
+    } else {
+      run->Append(n[kFlags] & 0xF0, pathBuffer_, end, resumeDepth);
+      resumeDepth = kMaxStored;
+    }
+  }
+  run->Finish();
+  runs_.push_back(std::move(run));
+  Store32(root_, 0);
+  currentBlock_ = 0;
+  blockFill_ = 0;
+}
+
+// ---------------------------------------------------------------------------
+// Retrieval: merge of the runs
+
+bool TgsSort::Before(const TgsPageCollection& a, const TgsPageCollection& b) const {
+  const int common = std::min(a.Length(), b.Length());
+  int c = std::memcmp(a.Key(), b.Key(), common);
+  if (c == 0) c = a.Length() - b.Length();
+  return ascending_ ? c < 0 : c > 0;
+}
+
+void TgsSort::SiftDown(size_t at) {
+  const size_t size = heap_.size();
+  const uint32_t item = heap_[at];
+  for (;;) {
+    size_t child = 2 * at + 1;
+    if (child >= size) break;
+    if (child + 1 < size && Before(*runs_[heap_[child + 1]], *runs_[heap_[child]])) ++child;
+    if (!Before(*runs_[heap_[child]], *runs_[item])) break;
+    heap_[at] = heap_[child];
+    at = child;
+  }
+  heap_[at] = item;
+}
+
+void TgsSort::BeginRetrieval() {
+  accepting_ = false;
+  DumpRun();
+  blocks_.clear();
+  blocks_.shrink_to_fit();
+  heap_.clear();
+  for (size_t i = 0; i < runs_.size(); ++i)
+    if (runs_[i]->HasCurrent()) heap_.push_back(static_cast<uint32_t>(i));
+  for (size_t i = heap_.size() / 2; i-- > 0;) SiftDown(i);
+}
+
+void TgsSort::Advance(size_t heapSlot) {
+  TgsPageCollection& run = *runs_[heap_[heapSlot]];
+  if (!run.Advance()) {
+    heap_[heapSlot] = heap_.back();
+    heap_.pop_back();
+    if (heapSlot >= heap_.size()) return;
+  }
+  SiftDown(heapSlot);
+}
+
+bool TgsSort::NextKey(TgsSortType& type, std::string_view& bytes, TRecNo& recNo) {
+  if (accepting_) BeginRetrieval();
+  while (!heap_.empty()) {
+    const TgsPageCollection& run = *runs_[heap_[0]];
+    const uint8_t* p = run.Key();
+    const int length = run.Length();
+    const uint8_t runType = run.Type();
+    // Undo the escaping up to the terminator; four record bytes follow it.
+    currentKey_.clear();
+    int i = 0;
+    while (i < length && p[i] != 0) {
+      if (p[i] == 1 && i + 1 < length) {
+        currentKey_.push_back(static_cast<char>(p[i + 1] - 1));
+        i += 2;
+      } else {
+        currentKey_.push_back(static_cast<char>(p[i]));
+        ++i;
+      }
+    }
+    uint32_t r = 0;
+    for (int k = i + 1; k < i + 5 && k < length; ++k) r = (r << 8) | p[k];
+    const TRecNo rec = static_cast<TRecNo>(r);
+    Advance(0);
+
+    // Skip what equals the previous key: any record of it for a unique
+    // sorter, the very same record otherwise (a pair added twice).
+    if (hasPrevious_ && currentKey_ == previousKey_ &&
+        (runType == previousType_ || runType == static_cast<uint8_t>(TgsSortType::Binary) ||
+         previousType_ == static_cast<uint8_t>(TgsSortType::Binary)) &&
+        (unique_ || rec == previousRec_))
+      continue;
+    previousKey_ = currentKey_;
+    previousType_ = runType;
+    previousRec_ = rec;
+    hasPrevious_ = true;
+    type = static_cast<TgsSortType>(runType);
+    bytes = currentKey_;
+    recNo = rec;
+    return true;
+  }
+  return false;
+}
+
+// ---------------------------------------------------------------------------
+// The variant interface
+
+void TgsSort::Add(const TgsVariant& key, TRecNo recNo) {
+  const std::string_view bytes(reinterpret_cast<const char*>(key.Data()),
+                               key.IsEmpty() ? 0 : key.Length());
+  switch (key.Tag()) {
+    case TgsVariant::kText:
+      AddText(bytes, recNo);
+      break;
+    case TgsVariant::kFloat:
+      AddFloat(key.AsFloat(), recNo);
+      break;
+    case TgsVariant::kDate:
+      AddDate(key.AsDate(), recNo);
+      break;
+    case TgsVariant::kBinary:
+      AddBinary(bytes, recNo);
+      break;
+    default:
+      RaiseError(Msg::VariantNotSortable);
+  }
+}
+
+bool TgsSort::Next(TgsVariant& key, TRecNo& recNo) {
+  TgsSortType type;
+  std::string_view bytes;
+  if (!NextKey(type, bytes, recNo)) return false;
+  switch (type) {
+    case TgsSortType::Text:
+      key.SetText(bytes);
+      break;
+    case TgsSortType::Float:
+      key.SetFloat(DecodeFloat(bytes));
+      break;
+    case TgsSortType::Date:
+      key.SetDate(DecodeDate(bytes));
+      break;
+    case TgsSortType::Binary:
+      key.SetBinary(bytes.data(), bytes.size());
+      break;
+  }
+  return true;
+}

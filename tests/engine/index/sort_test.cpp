@@ -1,0 +1,422 @@
+// The index build sorter: order, unique output, descending sorters, several
+// runs and the errors it raises.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "engine/index/gs6_sort.h"
+#include "engine/support/gs6_glbl.h"
+#include "engine/support/gs6_tool.h"
+
+namespace {
+
+struct Out {
+  std::string text;
+  double number = 0;
+  TRecNo rec = 0;
+};
+
+// Drains a sorter through the variant interface, keeping text and floats.
+std::vector<Out> Drain(TgsSort& sort) {
+  std::vector<Out> out;
+  TgsVariant key;
+  TRecNo rec = 0;
+  while (sort.Next(key, rec)) {
+    Out o;
+    o.rec = rec;
+    if (key.Tag() == TgsVariant::kFloat)
+      o.number = key.AsFloat();
+    else
+      o.text.assign(reinterpret_cast<const char*>(key.Data()), key.IsEmpty() ? 0 : key.Length());
+    out.push_back(o);
+  }
+  return out;
+}
+
+std::string TrimRight(std::string s) {
+  while (!s.empty() && s.back() == ' ') s.pop_back();
+  return s;
+}
+
+template <class F>
+std::string MessageOf(F&& f) {
+  try {
+    f();
+  } catch (const EDeridarError& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
+// Random text keys over a small alphabet with shared prefixes, blanks and
+// bytes 0x00 and 0x01, so that prefixes, trailing blanks and escaped bytes
+// all occur.
+std::string RandomText(std::mt19937& rng, int maxLength) {
+  static const char kAlphabet[] = {'A', 'B', 'C', ' ', '\0', '\1', '\xFF', 'z'};
+  std::uniform_int_distribution<int> len(0, maxLength);
+  std::uniform_int_distribution<int> pick(0, 7);
+  std::string s(len(rng), 'A');
+  for (char& c : s) c = kAlphabet[pick(rng)];
+  return s;
+}
+
+double RandomNumber(std::mt19937& rng) {
+  std::uniform_int_distribution<int> kind(0, 5);
+  std::uniform_int_distribution<int> small(-50, 50);
+  std::uniform_real_distribution<double> wide(-1e6, 1e6);
+  switch (kind(rng)) {
+    case 0: return small(rng);
+    case 1: return small(rng) / 4.0;
+    case 2: return wide(rng);
+    case 3: return std::nextafter(static_cast<double>(small(rng)), 1e9);
+    case 4: return std::nextafter(static_cast<double>(small(rng)), -1e9);
+    default: return -0.0 * small(rng);
+  }
+}
+
+}  // namespace
+
+TEST(TgsSort, EqualKeysComeOutByRecordNumber) {
+  TgsSort sort(10, true, false);
+  sort.AddText("B", 3);
+  sort.AddText("A", 2);
+  sort.AddText("A", 1);
+  EXPECT_EQ(sort.Count(), 3);
+  auto out = Drain(sort);
+  ASSERT_EQ(out.size(), 3u);
+  EXPECT_EQ(out[0].text, "A");
+  EXPECT_EQ(out[0].rec, 1);
+  EXPECT_EQ(out[1].text, "A");
+  EXPECT_EQ(out[1].rec, 2);
+  EXPECT_EQ(out[2].text, "B");
+  EXPECT_EQ(out[2].rec, 3);
+}
+
+TEST(TgsSort, UniqueKeepsFirstRecordOfEachKey) {
+  TgsSort sort(10, true, true);
+  sort.AddText("B", 3);
+  sort.AddText("A", 2);
+  sort.AddText("A", 1);
+  auto out = Drain(sort);
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_EQ(out[0].text, "A");
+  EXPECT_EQ(out[0].rec, 1);
+  EXPECT_EQ(out[1].text, "B");
+  EXPECT_EQ(out[1].rec, 3);
+}
+
+TEST(TgsSort, DescendingReversesKeysAndRecordNumbers) {
+  TgsSort sort(10, false, false);
+  sort.AddText("A", 1);
+  sort.AddText("B", 2);
+  sort.AddText("A", 3);
+  sort.AddText("AB", 4);
+  auto out = Drain(sort);
+  ASSERT_EQ(out.size(), 4u);
+  EXPECT_EQ(out[0].text, "B");
+  EXPECT_EQ(out[1].text, "AB");
+  EXPECT_EQ(out[2].text, "A");
+  EXPECT_EQ(out[2].rec, 3);
+  EXPECT_EQ(out[3].text, "A");
+  EXPECT_EQ(out[3].rec, 1);
+}
+
+TEST(TgsSort, TrailingBlanksDoNotCount) {
+  TgsSort sort(10, true, true);
+  sort.AddText("AB   ", 1);
+  sort.AddText("AB", 2);
+  sort.AddText("AB ", 3);
+  auto out = Drain(sort);
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].text, "AB");
+  EXPECT_EQ(out[0].rec, 1);
+}
+
+TEST(TgsSort, NumbersSortByValueAndComeBackUnchanged) {
+  const std::vector<double> values = {0.5, -1.0, 0.0, 1.0, -1.5, 1e300, -1e300, 3.25,
+                                      std::nextafter(-1.0, -2.0), -0.0, 256.0, -256.0};
+  TgsSort sort(8, true, false);
+  for (size_t i = 0; i < values.size(); ++i) {
+    TgsVariant v;
+    v.SetFloat(values[i]);
+    sort.Add(v, static_cast<TRecNo>(i + 1));
+  }
+  auto out = Drain(sort);
+  ASSERT_EQ(out.size(), values.size());
+  std::vector<double> expected = values;
+  std::stable_sort(expected.begin(), expected.end());
+  for (size_t i = 0; i < out.size(); ++i) {
+    EXPECT_EQ(out[i].number, expected[i]) << i;
+    EXPECT_EQ(out[i].number, values[out[i].rec - 1]) << "value changed on the way";
+  }
+}
+
+TEST(TgsSort, NegativeNumberWithZeroLowBytesSortsAfterSmallerNeighbour) {
+  // -1.0 ends in zero bytes; its neighbour just below does not. With large
+  // record numbers a shortened form would let the record number decide.
+  TgsSort sort(8, true, false);
+  sort.AddFloat(-1.0, 0x00FFFFFF);
+  sort.AddFloat(std::nextafter(-1.0, -2.0), 1);
+  sort.AddFloat(1.0, 0x00FFFFFF);
+  sort.AddFloat(std::nextafter(1.0, 2.0), 1);
+  auto out = Drain(sort);
+  ASSERT_EQ(out.size(), 4u);
+  EXPECT_EQ(out[0].number, std::nextafter(-1.0, -2.0));
+  EXPECT_EQ(out[1].number, -1.0);
+  EXPECT_EQ(out[2].number, 1.0);
+  EXPECT_EQ(out[3].number, std::nextafter(1.0, 2.0));
+}
+
+TEST(TgsSort, NegativeZeroIsZero) {
+  TgsSort sort(8, true, true);
+  sort.AddFloat(-0.0, 1);
+  sort.AddFloat(0.0, 2);
+  auto out = Drain(sort);
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].rec, 1);
+  EXPECT_FALSE(std::signbit(out[0].number));
+}
+
+TEST(TgsSort, DatesSortByDayNumber) {
+  TgsSort sort(4, true, false);
+  const std::vector<int32_t> days = {2460000, 0, 2415019, -5, 2444240};
+  for (size_t i = 0; i < days.size(); ++i) {
+    TgsVariant v;
+    v.SetDate(days[i]);
+    sort.Add(v, static_cast<TRecNo>(i + 1));
+  }
+  TgsVariant key;
+  TRecNo rec;
+  std::vector<int32_t> got;
+  while (sort.Next(key, rec)) {
+    EXPECT_EQ(key.Tag(), TgsVariant::kDate);
+    got.push_back(key.AsDate());
+  }
+  std::vector<int32_t> expected = days;
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(got, expected);
+}
+
+TEST(TgsSort, KeysWithLowBytesSortBeforeTheirExtensions) {
+  // Stored keys are followed by their record number; bytes 0x00 and 0x01
+  // inside keys must not be confused with it, whatever the record number.
+  const std::vector<std::string> keys = {std::string("AB"), std::string("AB\0", 3),
+                                         std::string("AB\0\1", 4), std::string("AB\1", 3),
+                                         std::string("AB\1\0", 4), std::string("AB\2", 3)};
+  for (TRecNo big : {TRecNo{70000}, TRecNo{0x01000000}, std::numeric_limits<TRecNo>::max()}) {
+    TgsSort sort(10, true, false);
+    for (size_t i = keys.size(); i-- > 0;) sort.AddBinary(keys[i], big - static_cast<TRecNo>(i));
+    auto out = Drain(sort);
+    ASSERT_EQ(out.size(), keys.size());
+    for (size_t i = 0; i < keys.size(); ++i) {
+      EXPECT_EQ(out[i].text, keys[i]) << "record base " << big << " at " << i;
+      EXPECT_EQ(out[i].rec, big - static_cast<TRecNo>(i));
+    }
+  }
+}
+
+TEST(TgsSort, PairAddedTwiceComesOutOnce) {
+  TgsSort sort(10, true, false);
+  sort.AddText("X", 5);
+  sort.AddText("X", 5);
+  sort.AddText("X", 6);
+  auto out = Drain(sort);
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_EQ(out[0].rec, 5);
+  EXPECT_EQ(out[1].rec, 6);
+}
+
+TEST(TgsSort, EmptySorterHasNothing) {
+  TgsSort sort(10, true, false);
+  TgsVariant key;
+  TRecNo rec = 7;
+  EXPECT_FALSE(sort.Next(key, rec));
+  EXPECT_FALSE(sort.Next(key, rec));
+  EXPECT_EQ(sort.Count(), 0);
+}
+
+TEST(TgsSort, RaisesItsMessages) {
+  EXPECT_EQ(MessageOf([] { TgsSort s(252, true, false); }),
+            "Sort key length must be 1-251 bytes, is 252");
+  EXPECT_EQ(MessageOf([] { TgsSort s(0, true, false); }),
+            "Sort key length must be 1-251 bytes, is 0");
+  TgsSort sort(4, true, false);
+  EXPECT_EQ(MessageOf([&] { sort.AddText("ABCDE", 1); }),
+            "Sort key length must be 1-4 bytes, is 5");
+  EXPECT_EQ(MessageOf([&] { sort.AddFloat(1.0, 1); }), "Sort key length must be 1-4 bytes, is 8");
+  TgsVariant flag;
+  flag.SetBoolean(true);
+  EXPECT_EQ(MessageOf([&] { sort.Add(flag, 1); }), "Variant type cannot be sorted");
+  TgsVariant none;
+  EXPECT_EQ(MessageOf([&] { sort.Add(none, 1); }), "Variant type cannot be sorted");
+  sort.AddText("AB", 1);
+  TgsVariant key;
+  TRecNo rec;
+  ASSERT_TRUE(sort.Next(key, rec));
+  EXPECT_EQ(MessageOf([&] { sort.AddText("C", 2); }),
+            "Cannot add sort keys after beginning retrieval");
+}
+
+TEST(TgsSort, LongestKeysOfLowBytesSurviveRunDumps) {
+  // 251 bytes of 0x00 and 0x01 escape to 502 stored bytes: the largest
+  // records a run holds, and few of them fill the trie.
+  std::mt19937 rng(5);
+  std::uniform_int_distribution<int> bit(0, 1);
+  TgsSort sort(251, true, false);
+  std::vector<std::pair<std::string, TRecNo>> ref;
+  for (int i = 1; i <= 4000; ++i) {
+    std::string key(251, '\0');
+    for (char& c : key) c = static_cast<char>(bit(rng));
+    sort.AddBinary(key, i);
+    ref.emplace_back(key, i);
+  }
+  std::sort(ref.begin(), ref.end());
+  auto out = Drain(sort);
+  EXPECT_GT(sort.RunCount(), 2);
+  ASSERT_EQ(out.size(), ref.size());
+  for (size_t i = 0; i < ref.size(); ++i) {
+    ASSERT_EQ(out[i].text, ref[i].first) << i;
+    ASSERT_EQ(out[i].rec, ref[i].second) << i;
+  }
+}
+
+// Randomised comparison with std::sort over many keys and several runs.
+struct RandomCase {
+  bool ascending;
+  bool unique;
+};
+
+class TgsSortRandom : public ::testing::TestWithParam<RandomCase> {};
+
+TEST_P(TgsSortRandom, TextMatchesStdSort) {
+  const RandomCase c = GetParam();
+  std::mt19937 rng(c.ascending * 2 + c.unique + 11);
+  TgsSort sort(12, c.ascending, c.unique);
+  std::vector<std::pair<std::string, TRecNo>> ref;
+  std::uniform_int_distribution<int> recs(1, 0x7FFFFFFF);
+  const int n = 150000;
+  for (int i = 0; i < n; ++i) {
+    std::string key = RandomText(rng, 12);
+    TRecNo rec = i % 3 == 0 ? recs(rng) : i + 1;
+    sort.AddText(key, rec);
+    ref.emplace_back(TrimRight(key), rec);
+  }
+  std::sort(ref.begin(), ref.end());
+  ref.erase(std::unique(ref.begin(), ref.end()), ref.end());
+  if (!c.ascending) std::reverse(ref.begin(), ref.end());
+  if (c.unique)
+    ref.erase(std::unique(ref.begin(), ref.end(),
+                          [](const auto& a, const auto& b) { return a.first == b.first; }),
+              ref.end());
+  auto out = Drain(sort);
+  EXPECT_GT(sort.RunCount(), 2);
+  ASSERT_EQ(out.size(), ref.size());
+  for (size_t i = 0; i < ref.size(); ++i) {
+    ASSERT_EQ(out[i].text, ref[i].first) << i;
+    ASSERT_EQ(out[i].rec, ref[i].second) << i;
+  }
+}
+
+TEST_P(TgsSortRandom, NumbersMatchStdSort) {
+  const RandomCase c = GetParam();
+  std::mt19937 rng(c.ascending * 2 + c.unique + 101);
+  TgsSort sort(8, c.ascending, c.unique);
+  std::vector<std::pair<double, TRecNo>> ref;
+  const int n = 150000;
+  for (int i = 0; i < n; ++i) {
+    const double v = RandomNumber(rng);
+    const TRecNo rec = (i * 7919) % n + 1 + (i % 5 == 0 ? 0x01000000 : 0);
+    sort.AddFloat(v, rec);
+    ref.emplace_back(v == 0 ? 0.0 : v, rec);
+  }
+  std::sort(ref.begin(), ref.end());
+  if (!c.ascending) std::reverse(ref.begin(), ref.end());
+  if (c.unique)
+    ref.erase(std::unique(ref.begin(), ref.end(),
+                          [](const auto& a, const auto& b) { return a.first == b.first; }),
+              ref.end());
+  auto out = Drain(sort);
+  EXPECT_GT(sort.RunCount(), 1);
+  ASSERT_EQ(out.size(), ref.size());
+  for (size_t i = 0; i < ref.size(); ++i) {
+    ASSERT_EQ(out[i].number, ref[i].first) << i;
+    ASSERT_EQ(out[i].rec, ref[i].second) << i;
+  }
+}
+
+TEST_P(TgsSortRandom, MixedTypesFollowTheirStoredBytes) {
+  // Text, binary and float keys in one sorter order by their stored bytes.
+  const RandomCase c = GetParam();
+  std::mt19937 rng(c.ascending * 2 + c.unique + 1001);
+  TgsSort sort(12, c.ascending, c.unique);
+  std::vector<std::tuple<std::string, TRecNo, int>> ref;  // bytes, rec, kind
+  const int n = 40000;
+  std::string bytes;
+  for (int i = 0; i < n; ++i) {
+    const TRecNo rec = n - i;
+    switch (i % 3) {
+      case 0: {
+        std::string key = RandomText(rng, 10);
+        sort.AddText(key, rec);
+        ref.emplace_back(TrimRight(key), rec, 0);
+        break;
+      }
+      case 1: {
+        std::string key = RandomText(rng, 10);
+        sort.AddBinary(key, rec);
+        ref.emplace_back(key, rec, 1);
+        break;
+      }
+      default: {
+        const double v = RandomNumber(rng);
+        sort.AddFloat(v, rec);
+        TgsSort::EncodeFloat(v, bytes);
+        ref.emplace_back(bytes, rec, 2);
+      }
+    }
+  }
+  std::sort(ref.begin(), ref.end(), [](const auto& a, const auto& b) {
+    return std::tie(std::get<0>(a), std::get<1>(a)) < std::tie(std::get<0>(b), std::get<1>(b));
+  });
+  if (!c.ascending) std::reverse(ref.begin(), ref.end());
+  // Keys of equal bytes are equal for unique output unless one is a float
+  // and the other text (they would not compare at all).
+  std::vector<std::tuple<std::string, TRecNo, int>> expected;
+  for (const auto& r : ref) {
+    if (c.unique && !expected.empty() && std::get<0>(expected.back()) == std::get<0>(r)) {
+      const int a = std::get<2>(expected.back()), b = std::get<2>(r);
+      if (a == b || a == 1 || b == 1) continue;
+    }
+    expected.push_back(r);
+  }
+  TgsSortType type;
+  std::string_view key;
+  TRecNo rec;
+  size_t i = 0;
+  while (sort.NextKey(type, key, rec)) {
+    ASSERT_LT(i, expected.size());
+    ASSERT_EQ(std::string(key), std::get<0>(expected[i])) << i;
+    ASSERT_EQ(rec, std::get<1>(expected[i])) << i;
+    const int kind = std::get<2>(expected[i]);
+    ASSERT_EQ(type, kind == 0 ? TgsSortType::Text
+                    : kind == 1 ? TgsSortType::Binary
+                                : TgsSortType::Float);
+    ++i;
+  }
+  EXPECT_EQ(i, expected.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(AllModes, TgsSortRandom,
+                         ::testing::Values(RandomCase{true, false}, RandomCase{true, true},
+                                           RandomCase{false, false}, RandomCase{false, true}),
+                         [](const auto& info) {
+                           return std::string(info.param.ascending ? "Ascending" : "Descending") +
+                                  (info.param.unique ? "Unique" : "All");
+                         });
