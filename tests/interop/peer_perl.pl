@@ -1,0 +1,90 @@
+#!/usr/bin/perl
+# Drives the XBase module of libdbd-xbase-perl as an independent peer for
+# memo-file tests.
+#
+# Commands (texts travel as hex of their code page 866 bytes, one per line):
+#   create <layout> <table.dbf> <texts>   new table ID N(4), NOTES M with one
+#                                         record per line of <texts>
+#   read <table.dbf>                      print the memo of every record
+#   update <table.dbf> <texts>            replace memos; a line "-" keeps one
+# Layouts: db3 (version 0x83, .dbt), db4 (version 0x8B, .dbt),
+#          fp (version 0xF5, .fpt).
+# Exit status 2 when the module is missing, 1 on any other failure.
+use strict;
+use warnings;
+
+BEGIN {
+    if (!eval { require XBase; 1 }) {
+        print STDERR "XBase is not installed (Debian package libdbd-xbase-perl)\n";
+        exit 2;
+    }
+}
+
+my %versions = (db3 => 0x83, db4 => 0x8B, fp => 0xF5);
+
+sub LoadTexts {
+    my ($path) = @_;
+    open(my $in, '<', $path) or die "cannot read $path: $!\n";
+    my @lines = map { chomp; $_ } <$in>;
+    close $in;
+    return @lines;
+}
+
+sub Create {
+    my ($layout, $tablePath, $textsPath) = @_;
+    my $version = $versions{$layout} or die "unknown layout $layout\n";
+    my $table = XBase->create(
+        name => $tablePath, version => $version,
+        field_names => ['ID', 'NOTES'], field_types => ['N', 'M'],
+        field_lengths => [4, 10], field_decimals => [0, 0])
+        or die XBase->errstr;
+    my $number = 0;
+    for my $hex (LoadTexts($textsPath)) {
+        $table->set_record($number, $number + 1, pack('H*', $hex))
+            or die $table->errstr;
+        ++$number;
+    }
+    $table->close or die $table->errstr;
+}
+
+sub Read {
+    my ($tablePath) = @_;
+    my $table = XBase->new($tablePath) or die XBase->errstr;
+    for my $number (0 .. $table->last_record) {
+        my ($deleted, $id, $notes) = $table->get_record($number);
+        defined $deleted or die $table->errstr;
+        $notes = '' unless defined $notes;
+        print unpack('H*', $notes), "\n";
+    }
+    $table->close;
+}
+
+sub Update {
+    my ($tablePath, $textsPath) = @_;
+    my $table = XBase->new($tablePath) or die XBase->errstr;
+    my $number = 0;
+    for my $hex (LoadTexts($textsPath)) {
+        if ($hex ne '-') {
+            $table->update_record_hash($number, NOTES => pack('H*', $hex))
+                or die $table->errstr;
+        }
+        ++$number;
+    }
+    $table->close or die $table->errstr;
+}
+
+my ($command, @args) = @ARGV;
+$command = '' unless defined $command;
+eval {
+    if ($command eq 'create' && @args == 3) { Create(@args); }
+    elsif ($command eq 'read' && @args == 1) { Read(@args); }
+    elsif ($command eq 'update' && @args == 2) { Update(@args); }
+    else { die "usage: peer_perl.pl create <layout> <table.dbf> <texts> | read <table.dbf> | update <table.dbf> <texts>\n"; }
+    1;
+} or do {
+    my $error = $@ || 'unknown failure';
+    chomp $error;
+    print STDERR "peer_perl: $error\n";
+    exit 1;
+};
+exit 0;

@@ -1,0 +1,79 @@
+#!/usr/bin/python3
+"""Drives the python3-dbf module as an independent peer for memo-file tests.
+
+Commands (texts travel as hex of their code page 866 bytes, one per line):
+  create <layout> <table.dbf> <texts>   new table ID N(4), NOTES M with one
+                                        record per line of <texts>
+  read <table.dbf>                      print the memo of every record
+  update <table.dbf> <texts>            replace memos; a line "-" keeps one
+Layouts: db3 (dBase III .dbt), fp (FoxPro .fpt), vfp (Visual FoxPro .fpt).
+Exit status 2 when the module is missing, 1 on any other failure.
+"""
+import binascii
+import sys
+
+try:
+    import dbf
+except ImportError:
+    sys.stderr.write("python3-dbf is not installed (Debian package python3-dbf)\n")
+    sys.exit(2)
+
+CODEPAGE = "cp866"
+
+
+def load_texts(path):
+    with open(path, "r", encoding="ascii") as f:
+        return [line.rstrip("\n") for line in f]
+
+
+def decode(hex_text):
+    return binascii.unhexlify(hex_text).decode(CODEPAGE)
+
+
+def create(layout, table_path, texts_path):
+    table = dbf.Table(table_path, "id N(4,0); notes M", dbf_type=layout, codepage=CODEPAGE)
+    table.open(dbf.READ_WRITE)
+    for number, hex_text in enumerate(load_texts(texts_path), start=1):
+        table.append((number, decode(hex_text)))
+    table.close()
+
+
+def read(table_path):
+    table = dbf.Table(table_path, codepage=CODEPAGE)
+    table.open(dbf.READ_ONLY)
+    for record in table:
+        text = record.notes or ""
+        sys.stdout.write(binascii.hexlify(text.encode(CODEPAGE)).decode("ascii") + "\n")
+    table.close()
+
+
+def update(table_path, texts_path):
+    table = dbf.Table(table_path, codepage=CODEPAGE)
+    table.open(dbf.READ_WRITE)
+    for record, hex_text in zip(table, load_texts(texts_path)):
+        if hex_text == "-":
+            continue
+        with record:
+            record.notes = decode(hex_text)
+    table.close()
+
+
+def main(argv):
+    if len(argv) == 4 and argv[0] == "create":
+        create(argv[1], argv[2], argv[3])
+    elif len(argv) == 2 and argv[0] == "read":
+        read(argv[1])
+    elif len(argv) == 3 and argv[0] == "update":
+        update(argv[1], argv[2])
+    else:
+        sys.stderr.write(__doc__)
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    try:
+        sys.exit(main(sys.argv[1:]))
+    except Exception as error:  # report any peer failure as one line
+        sys.stderr.write("peer_python: %r\n" % (error,))
+        sys.exit(1)
