@@ -1,22 +1,31 @@
 // Where the table file hands work on to its memo object: creating it on
 // first need, flushing, renaming, the lock protocol and freeing it.
-//
-// The memo file classes plug in here. Until they do, no memo object is ever
-// created: OpenMemoFile reports none and the other hooks have nothing to do.
 #include "engine/table/gs6_dbf.h"
+#include "engine/table/gs6_memo.h"
 
-GSobjMemo* GSO_dBaseDBF::OpenMemoFile() { return memo_.get(); }
-
-void GSO_dBaseDBF::MemoDeleter::operator()(GSobjMemo* /*memo*/) const noexcept {
-  // No memo object can exist yet (see above).
+GSobjMemo* GSO_dBaseDBF::OpenMemoFile() {
+  if (!memo_ && hasMemo_) {
+    memo_.reset(GSobjMemo::Make(this, Version(), IsShared(), IsReadWrite(), passwordDecipher_,
+                                FileName())
+                    .release());
+    if (memo_) memo_->SetLockProtocol(lockProtocol_);
+  }
+  return memo_.get();
 }
+
+void GSO_dBaseDBF::MemoDeleter::operator()(GSobjMemo* memo) const noexcept { delete memo; }
 
 void GSO_dBaseDBF::FlushMemo() {
-  if (hasMemo_) OpenMemoFile();
+  if (!hasMemo_) return;
+  if (GSobjMemo* memo = OpenMemoFile()) memo->Flush();
 }
 
-void GSO_dBaseDBF::RenameMemo(const std::string& /*newTableName*/) {}
+void GSO_dBaseDBF::RenameMemo(const std::string& newTableName) {
+  if (memo_) memo_->RenameMemo(newTableName);
+}
 
-void GSO_dBaseDBF::PassLockProtocolToMemo() {}
+void GSO_dBaseDBF::PassLockProtocolToMemo() {
+  if (memo_) memo_->SetLockProtocol(lockProtocol_);
+}
 
 void GSO_dBaseDBF::DropMemo() { memo_.reset(); }
