@@ -4,8 +4,10 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
-#include <ctime>
+#include <cstdlib>
 #include <vector>
+
+#include "platform/system.h"
 
 namespace platform {
 
@@ -176,11 +178,9 @@ int DayOfWeek(int32_t serial) {
 }
 
 int32_t TodaySerial() {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
+  LocalDateTime now = Now();
   int32_t serial = 0;
-  TryEncodeDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, serial);
+  TryEncodeDate(now.year, now.month, now.day, serial);
   return serial;
 }
 

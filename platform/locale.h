@@ -70,7 +70,7 @@ bool TryEncodeDate(int year, int month, int day, int32_t& serial);
 bool DecodeDate(int32_t serial, int& year, int& month, int& day);
 // 1 (Sunday) to 7 (Saturday).
 int DayOfWeek(int32_t serial);
-// Today's serial by the local clock.
+// Today's serial by the platform clock (platform/system.h).
 int32_t TodaySerial();
 
 // A serial as text through a date pattern (see above); empty when the serial

@@ -3,6 +3,7 @@
 #include "engine/support/gs6_glbl.h"
 
 #include "platform/codepage.h"
+#include "platform/system.h"
 
 namespace {
 
@@ -183,4 +184,4 @@ void TranslateToAnsi(const char* source, char* dest, size_t count) {
 
 // --- Settings --------------------------------------------------------------
 
-std::string WindowsDirectory() { return "/etc"; }
+std::string WindowsDirectory() { return platform::WindowsDirectory(); }

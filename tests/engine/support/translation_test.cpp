@@ -1,0 +1,67 @@
+// The ANSI/OEM translation tables and their completion rule.
+#include <gtest/gtest.h>
+
+#include "engine/support/gs6_glbl.h"
+#include "platform/codepage.h"
+
+namespace {
+
+// A seed where ANSI 200 becomes OEM 150 and ANSI 150 becomes '?', so ANSI 150
+// cannot keep its own code (200 took it) nor survive the seed's round trip.
+uint8_t FakeToOem(uint8_t c) { return c == 200 ? 150 : c == 150 ? '?' : c; }
+uint8_t FakeToAnsi(uint8_t c) { return c == 150 ? 200 : c; }
+
+// A seed that sends 210 to an unmapped '?' and 211 to a control code.
+uint8_t LossyToOem(uint8_t c) { return c == 210 ? '?' : c == 211 ? 7 : c; }
+uint8_t LossyToAnsi(uint8_t c) { return c; }
+
+}  // namespace
+
+TEST(Translation, EveryByteSurvivesAnsiToOemToAnsi) {
+  const TgsTranslationTables& t = TranslationTables();
+  for (int c = 0; c < 256; ++c) {
+    EXPECT_EQ(t.toAnsi[t.toOem[c]], c) << c;
+    EXPECT_EQ(t.toOem[t.toAnsi[c]], c) << c;
+  }
+  std::string all;
+  for (int c = 0; c < 256; ++c) all += static_cast<char>(c);
+  EXPECT_EQ(TranslateToAnsi(TranslateToOem(all)), all);
+}
+
+TEST(Translation, CyrillicLettersMapToTheirOemCodes) {
+  auto oem = [](const char* utf8) { return platform::FromUtf8(utf8, platform::CodePage::Cp866); };
+  auto ansi = [](const char* utf8) { return platform::FromUtf8(utf8, platform::CodePage::Cp1251); };
+  EXPECT_EQ(TranslateToOem(ansi("Иванов Ёж ёлка №5")), oem("Иванов Ёж ёлка №5"));
+  EXPECT_EQ(TranslateToAnsi(oem("ПЕТРОВ А.А.")), ansi("ПЕТРОВ А.А."));
+  for (int c = 0; c <= 32; ++c) {
+    EXPECT_EQ(TranslationTables().toOem[c], c);
+    EXPECT_EQ(TranslationTables().toAnsi[c], c);
+  }
+}
+
+TEST(Translation, RawBuffersTranslateInPlace) {
+  std::string text = platform::FromUtf8("Абв xyz", platform::CodePage::Cp1251);
+  std::string original = text;
+  TranslateToOem(text.data(), text.data(), text.size());
+  EXPECT_EQ(text, TranslateToOem(original));
+  TranslateToAnsi(text.data(), text.data(), text.size());
+  EXPECT_EQ(text, original);
+}
+
+TEST(Translation, ByteWhoseCodeIsTakenGetsSmallestFreeCode) {
+  TgsTranslationTables t = BuildTranslationTables(FakeToOem, FakeToAnsi);
+  EXPECT_EQ(t.toOem[200], 150);
+  EXPECT_EQ(t.toOem[150], 200);  // 150 is taken; 200 is the only free code
+  EXPECT_EQ(t.toAnsi[150], 200);
+  EXPECT_EQ(t.toAnsi[200], 150);
+  EXPECT_EQ(t.toOem['?'], '?');
+}
+
+TEST(Translation, ByteThatDoesNotRoundTripKeepsItsOwnFreeCode) {
+  TgsTranslationTables t = BuildTranslationTables(LossyToOem, LossyToAnsi);
+  EXPECT_EQ(t.toOem[210], 210);
+  EXPECT_EQ(t.toOem[211], 211);
+  EXPECT_EQ(t.toAnsi[210], 210);
+  EXPECT_EQ(t.toOem[7], 7);
+  for (int c = 0; c < 256; ++c) EXPECT_EQ(t.toAnsi[t.toOem[c]], c) << c;
+}
