@@ -1,0 +1,226 @@
+// Opening table files: every accepted version, descriptors, record count
+// from the file size, and refusal of damaged or impossible headers.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "engine/support/gs6_glbl.h"
+#include "engine/table/gs6_dbf.h"
+#include "support/dbf_writer.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+DbfLayout PhoneLayout(uint8_t version, int rows) {
+  DbfLayout layout;
+  layout.version = version;
+  layout.fields = {{"NUM", 'C', 7}, {"FIO", 'C', 35}, {"ADR", 'C', 35}, {"TIP", 'N', 1}};
+  for (int i = 1; i <= rows; ++i)
+    layout.rows.push_back({{std::to_string(2000000 + i), "NAME " + std::to_string(i), "STREET", "1"}});
+  return layout;
+}
+
+std::unique_ptr<GSO_dBaseDBF> OpenTable(const std::string& path, bool shared = true,
+                                        bool readWrite = false, const std::string& password = "") {
+  auto table = std::make_unique<GSO_dBaseDBF>(path, password, shared, readWrite);
+  table->OpenTable();
+  return table;
+}
+
+template <class E = EDeridarError>
+std::string OpenError(const std::string& path, const std::string& password = "") {
+  try {
+    OpenTable(path, true, false, password);
+  } catch (const E& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
+std::string Record(const GSO_dBaseDBF& table) {
+  return std::string(table.CurrentRecord(), static_cast<size_t>(table.RecordLength()));
+}
+
+}  // namespace
+
+class DbfVersions : public ::testing::TestWithParam<uint8_t> {};
+
+TEST_P(DbfVersions, HeaderDescriptorsAndRecordsAreFound) {
+  TempDir dir;
+  uint8_t version = GetParam();
+  DbfLayout layout = PhoneLayout(version, 3);
+  std::string path = WriteDbf(dir.File("PHONE.DBF"), layout);
+  auto table = OpenTable(path);
+  EXPECT_EQ(table->Version(), version);
+  EXPECT_EQ(table->HeaderLength(), version == 0x30 ? 32 + 4 * 32 + 1 + 263 : 32 + 4 * 32 + 1);
+  EXPECT_EQ(table->RecordLength(), 79);
+  EXPECT_EQ(table->FieldCount(), 4);
+  EXPECT_EQ(table->RecordCount(), 3);
+  EXPECT_EQ(table->RecNumber(), 0);
+  EXPECT_TRUE(table->Bof());
+  EXPECT_FALSE(table->Eof());
+  EXPECT_EQ(table->TableName(), "PHONE");
+
+  const uint8_t* tip = table->FieldDescriptor(4);
+  ASSERT_NE(tip, nullptr);
+  EXPECT_STREQ(reinterpret_cast<const char*>(tip), "TIP");
+  EXPECT_EQ(tip[11], 'N');
+  EXPECT_EQ(tip[12], 78);  // offset of the last field in the record
+  EXPECT_EQ(tip[26], 4);   // field number
+  EXPECT_EQ(table->FieldDescriptor(0), nullptr);
+  EXPECT_EQ(table->FieldDescriptor(5), nullptr);
+
+  table->ReadRecord(2);
+  EXPECT_EQ(Record(*table), RecordImage(layout, layout.rows[1]));
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryAcceptedVersion, DbfVersions,
+                         ::testing::Values(0x03, 0x04, 0x30, 0x83, 0x8B, 0xF5));
+
+TEST(DbfTable, MemoFlagFollowsTheVersion) {
+  TempDir dir;
+  struct Case {
+    uint8_t version;
+    uint8_t flags;
+    bool hasMemo;
+  } cases[] = {{0x03, 0, false}, {0x04, 0, false}, {0x83, 0, true}, {0x8B, 0, true},
+               {0xF5, 0, true},  {0x30, 0, false}, {0x30, 2, true},  {0x30, 0x0F, true}};
+  for (const Case& c : cases) {
+    DbfLayout layout = PhoneLayout(c.version, 1);
+    layout.flags = c.flags;
+    auto table = OpenTable(WriteDbf(dir.File("T.DBF"), layout));
+    EXPECT_EQ(table->HasMemo(), c.hasMemo) << int(c.version) << "/" << int(c.flags);
+    EXPECT_EQ(table->FlagBits(), c.flags & 7);
+  }
+}
+
+TEST(DbfTable, NameWithoutExtensionGetsDbf) {
+  TempDir dir;
+  WriteDbf(dir.File("phone.DBF"), PhoneLayout(0x03, 1));
+  auto table = OpenTable(dir.File("phone"));
+  EXPECT_EQ(table->FileName(), dir.File("phone.DBF"));
+  EXPECT_EQ(table->TableName(), "PHONE");
+}
+
+TEST(DbfTable, MissingFileIsNotFound) {
+  TempDir dir;
+  EXPECT_EQ(OpenError(dir.File("NONE.DBF")), FormatMessage(Msg::FileNotFound, {dir.File("NONE.DBF")}));
+}
+
+TEST(DbfTable, PartialLastRecordIsNotCounted) {
+  TempDir dir;
+  DbfLayout layout = PhoneLayout(0x03, 4);
+  layout.endMark = false;
+  layout.trailing = std::string(50, 'x');
+  auto table = OpenTable(WriteDbf(dir.File("T.DBF"), layout));
+  EXPECT_EQ(table->RecordCount(), 4);
+  table->ReadRecord(GotoLast);
+  EXPECT_EQ(table->RecNumber(), 4);
+}
+
+TEST(DbfTable, TrailingEndMarkIsIgnoredAndHeaderCountNotTrusted) {
+  TempDir dir;
+  DbfLayout layout = PhoneLayout(0x03, 4);
+  layout.headerCount = 1000;
+  auto table = OpenTable(WriteDbf(dir.File("T.DBF"), layout));
+  EXPECT_EQ(table->RecordCount(), 4);
+  layout.headerCount = 1;
+  table = OpenTable(WriteDbf(dir.File("U.DBF"), layout));
+  EXPECT_EQ(table->RecordCount(), 4);
+}
+
+TEST(DbfTable, CharacterFieldLengthUsesSixteenBits) {
+  TempDir dir;
+  DbfLayout layout;
+  layout.fields = {{"LONG", 'C', 300}, {"N", 'N', 5, 2}};
+  layout.rows.push_back({{std::string(300, 'a'), "3.14"}});
+  std::string path = WriteDbf(dir.File("T.DBF"), layout);
+  std::vector<uint8_t> bytes = ReadBytes(path);
+  EXPECT_EQ(bytes[32 + 16], 0x2C);
+  EXPECT_EQ(bytes[32 + 17], 0x01);
+  auto table = OpenTable(path);
+  EXPECT_EQ(table->RecordLength(), 306);
+  EXPECT_EQ(table->DescriptorLength(1), 300);
+  EXPECT_EQ(table->DescriptorLength(2), 5);
+  EXPECT_EQ(table->FieldDescriptor(2)[12], 0x2D);  // offset 301 = 0x12D
+  EXPECT_EQ(table->FieldDescriptor(2)[13], 0x01);
+  table->ReadRecord(1);
+  EXPECT_EQ(Record(*table).substr(301), " 3.14");
+}
+
+TEST(DbfTable, UnknownVersionIsRefused) {
+  TempDir dir;
+  for (uint8_t version : {0x00, 0x02, 0x05, 0x31, 0xF4, 0xFF}) {
+    std::string path = WriteDbf(dir.File("T.DBF"), PhoneLayout(version, 1));
+    EXPECT_EQ(OpenError(path), FormatMessage(Msg::TableHeaderInvalid, {path})) << int(version);
+  }
+}
+
+TEST(DbfTable, ImpossibleLengthsAreRefusedWithTheFileName) {
+  TempDir dir;
+  std::string path = dir.File("T.DBF");
+  std::string invalid = FormatMessage(Msg::TableHeaderInvalid, {path});
+  auto refuse = [&](DbfLayout layout, const char* what) {
+    WriteDbf(path, layout);
+    EXPECT_EQ(OpenError(path), invalid) << what;
+  };
+  DbfLayout layout = PhoneLayout(0x03, 2);
+
+  DbfLayout noArea = layout;
+  noArea.headerLength = 32;
+  refuse(noArea, "header shorter than 33 bytes");
+  noArea.headerLength = 33;
+  refuse(noArea, "header with no descriptor");
+  DbfLayout vfp = PhoneLayout(0x30, 2);
+  vfp.headerLength = 32 + 4 * 32 + 1;  // the 263-byte area is missing
+  refuse(vfp, "0x30 header without its extra area");
+  DbfLayout zero = layout;
+  zero.recordLength = 0;
+  refuse(zero, "record length 0");
+  DbfLayout shortRecord = layout;
+  shortRecord.recordLength = 40;  // fields reach beyond the record
+  refuse(shortRecord, "fields longer than the record");
+  DbfLayout beyond = layout;
+  beyond.headerLength = 4000;
+  std::vector<uint8_t> bytes = BuildDbf(beyond);
+  bytes.resize(300);
+  WriteBytes(path, bytes);
+  EXPECT_EQ(OpenError(path), invalid) << "header longer than the file";
+}
+
+TEST(DbfTable, TruncatedFilesGiveReadErrors) {
+  TempDir dir;
+  std::string path = dir.File("T.DBF");
+  std::vector<uint8_t> bytes = BuildDbf(PhoneLayout(0x03, 2));
+  for (size_t size : {0, 1, 31}) {
+    WriteBytes(path, std::vector<uint8_t>(bytes.begin(), bytes.begin() + size));
+    EXPECT_EQ(OpenError(path), FormatMessage(Msg::ReadError, {path})) << size;
+  }
+  // Header intact but the file ends inside the descriptors.
+  WriteBytes(path, std::vector<uint8_t>(bytes.begin(), bytes.begin() + 100));
+  EXPECT_EQ(OpenError(path), FormatMessage(Msg::TableHeaderInvalid, {path}));
+}
+
+TEST(DbfTable, GarbageHeadersNeverCrash) {
+  TempDir dir;
+  std::string path = dir.File("T.DBF");
+  std::vector<uint8_t> good = BuildDbf(PhoneLayout(0x03, 3));
+  uint32_t seed = 12345;
+  for (int round = 0; round < 400; ++round) {
+    std::vector<uint8_t> bytes = good;
+    for (int k = 0; k < 6; ++k) {
+      seed = seed * 1103515245u + 12345u;
+      size_t at = (seed >> 8) % 200;
+      bytes[at] = static_cast<uint8_t>(seed >> 20);
+    }
+    bytes[0] = 0x03;
+    WriteBytes(path, bytes);
+    try {
+      auto table = OpenTable(path);
+      for (int32_t code : {GotoFirst, GotoNext, GotoNext, GotoLast, GotoPrevious, GotoCurrent})
+        table->ReadRecord(code);
+    } catch (const EDeridarBase&) {
+      // A clear refusal is what we want.
+    }
+  }
+}
