@@ -1,0 +1,282 @@
+// Reading, writing and appending records: motion codes at both ends,
+// record offsets, header writes with date and stamp, the read-ahead window.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "engine/support/gs6_glbl.h"
+#include "engine/table/gs6_dbf.h"
+#include "platform/system.h"
+#include "support/dbf_writer.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+DbfLayout NumberedLayout(int rows, uint8_t version = 0x03) {
+  DbfLayout layout;
+  layout.version = version;
+  layout.fields = {{"ID", 'N', 6}, {"NAME", 'C', 13}};
+  for (int i = 1; i <= rows; ++i) layout.rows.push_back({{std::to_string(i), "ROW" + std::to_string(i)}});
+  return layout;
+}
+
+std::unique_ptr<GSO_dBaseDBF> Open(const std::string& path, bool shared = false, bool readWrite = true) {
+  auto table = std::make_unique<GSO_dBaseDBF>(path, "", shared, readWrite);
+  table->OpenTable();
+  return table;
+}
+
+// The ID field of the current record image.
+int CurrentId(const GSO_dBaseDBF& table) { return std::stoi(std::string(table.CurrentRecord() + 1, 6)); }
+
+template <class F>
+std::string ErrorOf(F body) {
+  try {
+    body();
+  } catch (const EDeridarError& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
+void SetRecord(GSO_dBaseDBF& table, const DbfLayout& layout, const DbfRow& row) {
+  std::string image = RecordImage(layout, row);
+  std::memcpy(table.CurrentRecord(), image.data(), image.size());
+}
+
+class FixedClock {
+ public:
+  explicit FixedClock(platform::LocalDateTime at) {
+    platform::SetClockForTests([at] { return at; });
+  }
+  ~FixedClock() { platform::SetClockForTests(nullptr); }
+};
+
+}  // namespace
+
+TEST(DbfRecords, EachRecordIsReadFromItsOffset) {
+  TempDir dir;
+  DbfLayout layout = NumberedLayout(20);
+  auto table = Open(WriteDbf(dir.File("T.DBF"), layout));
+  for (int n : {1, 7, 20, 3}) {
+    table->ReadRecord(n);
+    EXPECT_EQ(table->RecNumber(), n);
+    EXPECT_EQ(std::string(table->CurrentRecord(), 20), RecordImage(layout, layout.rows[n - 1]));
+    EXPECT_EQ(std::memcmp(table->SnapshotBuffer(), table->CurrentRecord(), 20), 0);
+  }
+}
+
+TEST(DbfRecords, MotionCodesWalkBothEnds) {
+  TempDir dir;
+  auto table = Open(WriteDbf(dir.File("T.DBF"), NumberedLayout(5)));
+  table->ReadRecord(GotoNext);  // from no record: the first
+  EXPECT_EQ(CurrentId(*table), 1);
+  table->ReadRecord(GotoLast);
+  EXPECT_EQ(CurrentId(*table), 5);
+  table->ReadRecord(GotoNext);
+  EXPECT_TRUE(table->Eof());
+  EXPECT_EQ(table->RecNumber(), 5);
+  table->ReadRecord(GotoPrevious);
+  EXPECT_FALSE(table->Eof());
+  EXPECT_EQ(CurrentId(*table), 4);
+  table->ReadRecord(GotoFirst);
+  EXPECT_EQ(CurrentId(*table), 1);
+  table->ReadRecord(GotoPrevious);
+  EXPECT_TRUE(table->Bof());
+  EXPECT_EQ(table->RecNumber(), 1);
+  EXPECT_EQ(CurrentId(*table), 1);
+  table->ReadRecord(GotoCurrent);
+  EXPECT_FALSE(table->Bof());
+  EXPECT_EQ(CurrentId(*table), 1);
+  table->ReadRecord(0);  // does nothing
+  EXPECT_EQ(table->RecNumber(), 1);
+}
+
+TEST(DbfRecords, TargetsBeyondTheEnd) {
+  TempDir dir;
+  std::string path = WriteDbf(dir.File("T.DBF"), NumberedLayout(5));
+  auto table = Open(path);
+  table->ReadRecord(3);
+  table->ReadRecord(6);
+  EXPECT_TRUE(table->Eof());
+  EXPECT_EQ(table->RecNumber(), 3);
+  EXPECT_EQ(ErrorOf([&] { table->ReadRecord(7); }), FormatMessage(Msg::RecordNotInTable, {7, path}));
+  EXPECT_EQ(ErrorOf([&] { table->ReadRecord(-9); }), FormatMessage(Msg::RecordNotInTable, {-9, path}));
+  EXPECT_EQ(table->RecNumber(), 3);  // a failed read keeps the current record
+}
+
+TEST(DbfRecords, EmptyTableSetsBothEnds) {
+  TempDir dir;
+  auto table = Open(WriteDbf(dir.File("T.DBF"), NumberedLayout(0)));
+  EXPECT_EQ(table->RecordCount(), 0);
+  for (int32_t target : {GotoFirst, GotoLast, GotoNext, GotoPrevious, GotoCurrent, 1, 5}) {
+    table->ReadRecord(target);
+    EXPECT_TRUE(table->Eof());
+    EXPECT_TRUE(table->Bof());
+  }
+}
+
+TEST(DbfRecords, WriteReplacesInPlaceAndBeyondCountAppends) {
+  TempDir dir;
+  DbfLayout layout = NumberedLayout(3);
+  std::string path = WriteDbf(dir.File("T.DBF"), layout);
+  {
+    auto table = Open(path);
+    table->ReadRecord(2);
+    DbfRow changed{{"22", "CHANGED"}};
+    SetRecord(*table, layout, changed);
+    table->WriteRecord(2);
+    EXPECT_EQ(table->RecordCount(), 3);
+    DbfRow added{{"4", "ADDED"}};
+    SetRecord(*table, layout, added);
+    table->WriteRecord(9);
+    EXPECT_EQ(table->RecordCount(), 4);
+    EXPECT_EQ(table->RecNumber(), 4);
+  }
+  std::vector<uint8_t> bytes = ReadBytes(path);
+  uint16_t h = HeaderLengthOf(layout);
+  ASSERT_EQ(bytes.size(), h + 4 * 20 + 1u);
+  EXPECT_EQ(std::string(bytes.begin() + h + 20, bytes.begin() + h + 40), RecordImage(layout, {{"22", "CHANGED"}}));
+  EXPECT_EQ(std::string(bytes.begin() + h + 60, bytes.begin() + h + 80), RecordImage(layout, {{"4", "ADDED"}}));
+  EXPECT_EQ(bytes.back(), 0x1A);
+  EXPECT_EQ(bytes[4], 4);  // header count
+}
+
+TEST(DbfRecords, AppendClearsTheDeletionFlagAndWritesTheEndMark) {
+  TempDir dir;
+  DbfLayout layout = NumberedLayout(2);
+  layout.endMark = false;
+  std::string path = WriteDbf(dir.File("T.DBF"), layout);
+  auto table = Open(path);
+  DbfRow row{{"3", "NEW"}, true};
+  SetRecord(*table, layout, row);
+  table->AppendRecord();
+  EXPECT_EQ(table->RecNumber(), 3);
+  EXPECT_FALSE(table->Eof());
+  EXPECT_FALSE(table->Bof());
+  std::vector<uint8_t> bytes = ReadBytes(path);
+  EXPECT_EQ(bytes.size(), HeaderLengthOf(layout) + 3 * 20 + 1u);
+  EXPECT_EQ(bytes[HeaderLengthOf(layout) + 40], ' ');
+  EXPECT_EQ(bytes.back(), 0x1A);
+}
+
+TEST(DbfRecords, AppendWorksFromACallersBuffer) {
+  TempDir dir;
+  DbfLayout layout = NumberedLayout(1);
+  std::string path = WriteDbf(dir.File("T.DBF"), layout);
+  auto table = Open(path);
+  std::string own = RecordImage(layout, {{"2", "MINE"}});  // exactly record length, no spare byte
+  table->SetCurrentRecord(own.data());
+  table->AppendRecord();
+  table->RestoreCurrentRecord();
+  table->ReadRecord(2);
+  EXPECT_EQ(std::string(table->CurrentRecord(), 20), own);
+}
+
+TEST(DbfRecords, HeaderWriteStoresDateStampCountAndFlags) {
+  TempDir dir;
+  DbfLayout layout = NumberedLayout(2);
+  layout.flags = 0xFD;  // bits 3..7 are dropped on write, bits 0..2 kept
+  std::string path = WriteDbf(dir.File("T.DBF"), layout);
+  FixedClock clock({2026, 12, 8, 17, 45, 30, 123});
+  {
+    auto table = Open(path);
+    table->SetUserID(0x01020304);
+    table->ReadRecord(1);
+    table->WriteRecord(1);
+    EXPECT_EQ(table->UpdateStamp(), GSO_dBaseDBF::MakeUpdateStamp());
+  }
+  std::vector<uint8_t> bytes = ReadBytes(path);
+  EXPECT_EQ(bytes[1], 26);
+  EXPECT_EQ(bytes[2], 12);
+  EXPECT_EQ(bytes[3], 8);
+  EXPECT_EQ(bytes[4], 2);
+  uint32_t stamp = ((17u * 64 + 45) * 64 + 30) * 1024 + 123;
+  EXPECT_EQ(bytes[16] | (bytes[17] << 8) | (bytes[18] << 16) | (uint32_t(bytes[19]) << 24), stamp);
+  EXPECT_EQ(bytes[20], 4);
+  EXPECT_EQ(bytes[23], 1);
+  EXPECT_EQ(bytes[28], 0x05);
+  EXPECT_EQ(bytes[15], 0);
+}
+
+TEST(DbfRecords, ReadOnlyTableNeverWritesItsHeader) {
+  TempDir dir;
+  std::string path = WriteDbf(dir.File("T.DBF"), NumberedLayout(2));
+  std::vector<uint8_t> before = ReadBytes(path);
+  {
+    auto table = Open(path, true, false);
+    table->ReadRecord(GotoLast);
+    table->MarkHeaderDirty();
+    EXPECT_EQ(ErrorOf([&] { table->WriteRecord(1); }), FormatMessage(Msg::WriteError, {path}));
+  }
+  EXPECT_EQ(ReadBytes(path), before);
+}
+
+TEST(DbfRecords, TableStateFollowsReadsAndWrites) {
+  TempDir dir;
+  auto table = Open(WriteDbf(dir.File("T.DBF"), NumberedLayout(2)));
+  table->SetTableState(4);
+  table->ReadRecord(1);
+  EXPECT_EQ(table->TableState(), 1);
+  table->SetTableState(5);
+  table->SetRecordChanged(true);
+  table->ReadRecord(2);
+  EXPECT_EQ(table->TableState(), 5);
+  EXPECT_FALSE(table->RecordChanged());
+}
+
+TEST(DbfCache, WindowHoldsWholeRecords) {
+  TempDir dir;
+  DbfLayout hundred;
+  hundred.fields = {{"A", 'C', 99}};
+  hundred.rows.push_back({{"x"}});
+  auto table = Open(WriteDbf(dir.File("A.DBF"), hundred));
+  table->SetCache(true);
+  EXPECT_EQ(table->CacheWindowSize(), 32700);
+  DbfLayout huge;
+  huge.fields = {{"A", 'C', 39999}};
+  huge.rows.push_back({{"x"}});
+  auto big = Open(WriteDbf(dir.File("B.DBF"), huge));
+  big->SetCache(true);
+  EXPECT_EQ(big->CacheWindowSize(), 40000);
+  big->ReadRecord(1);
+  EXPECT_EQ(big->CurrentRecord()[1], 'x');
+}
+
+TEST(DbfCache, CachedReadsMatchDirectReadsAndSeeOwnWrites) {
+  TempDir dir;
+  DbfLayout layout = NumberedLayout(5000);
+  auto table = Open(WriteDbf(dir.File("T.DBF"), layout));
+  table->SetCache(true);
+  int seen = 0;
+  for (table->ReadRecord(GotoFirst); !table->Eof(); table->ReadRecord(GotoNext)) {
+    ASSERT_EQ(CurrentId(*table), ++seen);
+  }
+  EXPECT_EQ(seen, 5000);
+  table->ReadRecord(1638);
+  SetRecord(*table, layout, {{"777777", "WRITTEN"}});
+  table->WriteRecord(1638);
+  table->ReadRecord(1637);
+  table->ReadRecord(GotoNext);
+  EXPECT_EQ(CurrentId(*table), 777777);
+  for (int n = 5000; n >= 1; n -= 997) {
+    table->ReadRecord(n);
+    EXPECT_EQ(CurrentId(*table), n == 1638 ? 777777 : n);
+  }
+}
+
+TEST(DbfTable, TruncatedUnderneathGivesReadErrorNotGarbage) {
+  TempDir dir;
+  std::string path = WriteDbf(dir.File("T.DBF"), NumberedLayout(10));
+  auto table = Open(path, true, false);
+  table->ReadRecord(5);
+  std::vector<uint8_t> bytes = ReadBytes(path);
+  bytes.resize(HeaderLengthOf(NumberedLayout(10)) + 6 * 20 + 5);
+  WriteBytes(path, bytes);
+  table->ReadRecord(6);  // still whole
+  EXPECT_EQ(ErrorOf([&] { table->ReadRecord(7); }), FormatMessage(Msg::ReadError, {path}));
+  EXPECT_EQ(table->RecNumber(), 6);
+  table->RefreshHeader();
+  EXPECT_EQ(table->RecordCount(), 6);
+  EXPECT_TRUE(table->ExternalChange());
+}
