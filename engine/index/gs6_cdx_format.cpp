@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <set>
 
 namespace cdx {
 
@@ -470,6 +471,143 @@ std::string GeneralKey(std::string_view text) {
   while (!secondaries.empty() && static_cast<uint8_t>(secondaries.back()) == 0xF0)
     secondaries.pop_back();
   return weights + secondaries;
+}
+
+// --- whole trees -----------------------------------------------------------
+
+namespace {
+
+constexpr size_t kMaxProblems = 20;
+
+struct PlacedNode {
+  int32_t address;
+  NodeHeader header;
+};
+
+class TreeWalker {
+ public:
+  TreeWalker(const NodeReader& read, int64_t fileSize, const KeyFormat& fmt, TreeReport& report)
+      : read_(read), fileSize_(fileSize), fmt_(fmt), report_(report) {}
+
+  void Run(int32_t root) {
+    if (!IsNodeAddress(root, fileSize_)) {
+      Problem("root " + std::to_string(root) + " is not a node address");
+      return;
+    }
+    NodeEntry last;
+    Visit(root, 0, last);
+    report_.levels = static_cast<int>(levels_.size());
+    CheckSiblings();
+    CheckOrder();
+  }
+
+ private:
+  void Problem(std::string text) {
+    if (report_.problems.size() < kMaxProblems) report_.problems.push_back(std::move(text));
+  }
+
+  static std::string At(int32_t address) { return "node " + std::to_string(address); }
+
+  // Reads the subtree at `address`; `last` gets its last entry. False when
+  // the subtree could not be read (a problem has been reported).
+  bool Visit(int32_t address, int depth, NodeEntry& last) {
+    if (depth >= kMaxLevels) {
+      Problem(At(address) + ": tree deeper than 32 levels");
+      return false;
+    }
+    if (!seen_.insert(address).second) {
+      Problem(At(address) + ": reached twice (cycle or shared node)");
+      return false;
+    }
+    uint8_t node[kBlockSize];
+    if (!read_(address, node)) {
+      Problem(At(address) + ": cannot be read");
+      return false;
+    }
+    ++report_.nodes;
+    NodeHeader h;
+    if (!DecodeNodeHeader(node, fileSize_, h)) {
+      Problem(At(address) + ": damaged node header");
+      return false;
+    }
+    if (((h.attributes & kAttrRoot) != 0) != (depth == 0))
+      Problem(At(address) + ": root attribute " + (depth == 0 ? "missing" : "on an inner node"));
+    if (levels_.size() <= static_cast<size_t>(depth)) levels_.resize(static_cast<size_t>(depth) + 1);
+    levels_[static_cast<size_t>(depth)].push_back({address, h});
+    std::vector<NodeEntry> entries;
+    if (h.IsLeaf()) {
+      if (leafDepth_ < 0) leafDepth_ = depth;
+      if (leafDepth_ != depth) Problem(At(address) + ": leaf on another level than the others");
+      if (!DecodeLeaf(node, fmt_, entries)) {
+        Problem(At(address) + ": damaged leaf");
+        return false;
+      }
+      if (entries.empty() && depth > 0) Problem(At(address) + ": empty leaf below the root");
+      if (!entries.empty()) last = entries.back();
+      for (auto& e : entries) report_.entries.push_back(std::move(e));
+      return true;
+    }
+    if (!DecodeBranch(node, fmt_, fileSize_, entries)) {
+      Problem(At(address) + ": damaged branch");
+      return false;
+    }
+    if (entries.empty()) Problem(At(address) + ": empty branch");
+    bool ok = true;
+    for (const NodeEntry& e : entries) {
+      NodeEntry childLast;
+      if (!Visit(static_cast<int32_t>(e.child), depth + 1, childLast)) {
+        ok = false;
+        continue;
+      }
+      if (childLast.key != e.key || childLast.recordNumber != e.recordNumber)
+        Problem(At(address) + ": branch entry for " + At(static_cast<int32_t>(e.child)) +
+                " is not that node's last key");
+    }
+    if (!entries.empty()) last = entries.back();
+    return ok;
+  }
+
+  void CheckSiblings() {
+    for (size_t level = 0; level < levels_.size(); ++level) {
+      const auto& nodes = levels_[level];
+      for (size_t i = 0; i < nodes.size(); ++i) {
+        int32_t expectLeft = i == 0 ? -1 : nodes[i - 1].address;
+        int32_t expectRight = i + 1 == nodes.size() ? -1 : nodes[i + 1].address;
+        if (nodes[i].header.left != expectLeft)
+          Problem(At(nodes[i].address) + ": left sibling " + std::to_string(nodes[i].header.left) +
+                  ", expected " + std::to_string(expectLeft));
+        if (nodes[i].header.right != expectRight)
+          Problem(At(nodes[i].address) + ": right sibling " + std::to_string(nodes[i].header.right) +
+                  ", expected " + std::to_string(expectRight));
+      }
+    }
+  }
+
+  void CheckOrder() {
+    const auto& e = report_.entries;
+    for (size_t i = 1; i < e.size(); ++i) {
+      int c = e[i - 1].key.compare(e[i].key);
+      if (c > 0 || (c == 0 && e[i - 1].recordNumber >= e[i].recordNumber))
+        Problem("entry " + std::to_string(i) + " (record " + std::to_string(e[i].recordNumber) +
+                ") is out of order");
+    }
+  }
+
+  const NodeReader& read_;
+  int64_t fileSize_;
+  const KeyFormat& fmt_;
+  TreeReport& report_;
+  std::set<int32_t> seen_;
+  std::vector<std::vector<PlacedNode>> levels_;
+  int leafDepth_ = -1;
+};
+
+}  // namespace
+
+void WalkTree(const NodeReader& read, int64_t fileSize, int32_t root, const KeyFormat& fmt,
+              TreeReport& report) {
+  report = TreeReport{};
+  TreeWalker(read, fileSize, fmt, report).Run(root);
 }
 
 }  // namespace cdx

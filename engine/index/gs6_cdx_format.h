@@ -41,6 +41,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -201,5 +202,26 @@ double NumericKeyValue(std::string_view key);
 // The collation GENERAL of a character key: the weight string followed by
 // the secondaries without trailing 0xF0. Not cut to any length.
 std::string GeneralKey(std::string_view text);
+
+// --- whole trees -----------------------------------------------------------
+// Reads one node of 512 bytes at an address; false when it cannot be read.
+using NodeReader = std::function<bool(int32_t address, uint8_t* node)>;
+
+// What a walk over a tag's tree found.
+struct TreeReport {
+  std::vector<NodeEntry> entries;     // leaf entries in tree order
+  std::vector<std::string> problems;  // empty when the tree is sound
+  int levels = 0;
+  int nodes = 0;
+};
+
+// Walks the tree below `root` in key order and checks it: every node read
+// once (no cycles or shared nodes), at most 32 levels, all leaves on one
+// level, every branch key equal to its child's last entry, sibling links
+// consistent on every level, keys in ascending order (equal keys by record
+// number). Stops descending where a node cannot be trusted. Ends with
+// `report.problems` empty when the tree is sound.
+void WalkTree(const NodeReader& read, int64_t fileSize, int32_t root, const KeyFormat& fmt,
+              TreeReport& report);
 
 }  // namespace cdx
