@@ -18,6 +18,8 @@
 
 struct TRxColumn {
   static constexpr int kDefaultWidth = -1;
+  TRxColumn(QString field, int pixels = kDefaultWidth, QString title = {})
+      : fieldName(std::move(field)), width(pixels), caption(std::move(title)) {}
   QString fieldName;
   int width = kDefaultWidth;
   QString caption;  // kept with the column; the grid shows no title row

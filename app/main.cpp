@@ -1,0 +1,34 @@
+// Start-up of the telephone directory viewer: the application object with
+// its title, then the main window, the data module and the splash, in that
+// order, then the message loop. Showing the main window brings up the
+// splash.
+#include <memory>
+
+#include "app/Application.h"
+#include "app/UnitDM.h"
+#include "app/UnitLogo.h"
+#include "app/UnitMain.h"
+
+int main(int argc, char** argv) {
+  TApplication application(argc, argv);
+  application.SetTitle(QStringLiteral(u"Телефонный справочник"));
+
+  std::unique_ptr<TfrmMain> frmMain;
+  std::unique_ptr<TDM> DM;
+  std::unique_ptr<TfrmLogo> frmLogo;
+  try {
+    frmMain = std::make_unique<TfrmMain>();
+    DM = std::make_unique<TDM>();
+    frmLogo = std::make_unique<TfrmLogo>();
+  } catch (const std::exception& error) {
+    // The program cannot run without its forms and its table: report why
+    // and end.
+    application.ShowException(TApplication::ExceptionText(error));
+    return 1;
+  }
+  frmMain->SetDataModule(DM.get());
+  frmMain->SetLogo(frmLogo.get());
+
+  frmMain->show();
+  return application.exec();
+}
