@@ -221,8 +221,8 @@ void GSO_dBaseDBF::RefreshHeader() {
   TRecNo oldCount = recordCount_;
   ComputeRecordCount();
   uint32_t stamp = Le32(image + 16);
-  if (recordCount_ != oldCount || stamp != updateStamp_) {
-    externalChange_ = true;
+  externalChange_ = recordCount_ != oldCount || stamp != updateStamp_;
+  if (externalChange_) {
     cacheFirst_ = cacheEnd_ = -1;  // the window may hold another writer's old bytes
   }
   updateStamp_ = stamp;

@@ -1,0 +1,323 @@
+// Table locks per protocol as other handles and other processes see them,
+// their nesting under a table lock, deferred header writes, and appends
+// made by one handle becoming visible to another.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "engine/support/gs6_glbl.h"
+#include "engine/table/gs6_dbf.h"
+#include "platform/system.h"
+#include "support/dbf_writer.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+DbfLayout SmallLayout(int rows) {
+  DbfLayout layout;
+  layout.fields = {{"ID", 'N', 6}, {"NAME", 'C', 13}};
+  for (int i = 1; i <= rows; ++i) layout.rows.push_back({{std::to_string(i), "ROW" + std::to_string(i)}});
+  return layout;
+}
+
+std::unique_ptr<GSO_dBaseDBF> OpenShared(const std::string& path, bool readWrite = true) {
+  auto table = std::make_unique<GSO_dBaseDBF>(path, "", true, readWrite);
+  table->OpenTable();
+  return table;
+}
+
+// A second handle on the same file that probes regions directly.
+struct Probe {
+  explicit Probe(const std::string& path) : file(path, true, true) { file.Open(); }
+  bool Free(TgsLockArea area) {
+    if (!file.LockRegion(area.offset, area.length)) return false;
+    file.Unlock();
+    return true;
+  }
+  GSO_DiskFile file;
+};
+
+template <class F>
+int InChild(F body) {
+  pid_t pid = fork();
+  if (pid == 0) _exit(body());
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+class DbfProtocolLocks : public ::testing::TestWithParam<TgsLokProtocol> {};
+
+TEST_P(DbfProtocolLocks, EachLockHoldsItsRegionAgainstOtherHandles) {
+  TempDir dir;
+  std::string path = WriteDbf(dir.File("T.DBF"), SmallLayout(10));
+  TgsLokProtocol protocol = GetParam();
+  auto table = OpenShared(path);
+  table->SetLockProtocol(protocol);
+  Probe probe(path);
+  int32_t h = table->HeaderLength(), r = table->RecordLength();
+
+  ASSERT_TRUE(table->LockRecord(5));
+  EXPECT_FALSE(probe.Free(RecordLockArea(protocol, 5, h, r, false)));
+  EXPECT_TRUE(probe.Free(RecordLockArea(protocol, 6, h, r, false)));
+  EXPECT_FALSE(table->LockRecord(6));  // one region per handle
+  ASSERT_TRUE(table->LockRecord(5));   // nests
+  table->UnlockTable();
+  EXPECT_FALSE(probe.Free(RecordLockArea(protocol, 5, h, r, false)));
+  table->UnlockTable();
+  EXPECT_TRUE(probe.Free(RecordLockArea(protocol, 5, h, r, false)));
+
+  ASSERT_TRUE(table->LockHeader());
+  EXPECT_FALSE(probe.Free(HeaderLockArea(protocol)));
+  table->UnlockTable();
+  EXPECT_TRUE(probe.Free(HeaderLockArea(protocol)));
+
+  ASSERT_TRUE(table->LockTable());
+  EXPECT_TRUE(table->TableLocked());
+  TgsLockArea tableArea = TableLockArea(protocol);
+  EXPECT_FALSE(probe.Free({tableArea.offset, 1}));
+  EXPECT_FALSE(probe.Free({tableArea.offset + tableArea.length - 1, 1}));
+  EXPECT_TRUE(probe.Free({tableArea.offset + tableArea.length, 1}));
+  table->UnlockTable();
+  EXPECT_FALSE(table->TableLocked());
+  EXPECT_TRUE(probe.Free(tableArea));
+
+  ASSERT_TRUE(table->LockAll());
+  EXPECT_TRUE(table->HasFullAccess());
+  EXPECT_FALSE(probe.Free({0, 1}));
+  table->UnlockTable();
+  EXPECT_TRUE(probe.Free(WholeFileLockArea()));
+}
+
+TEST_P(DbfProtocolLocks, HeldRegionRefusesTheSameLockOfAnotherTableHandle) {
+  TempDir dir;
+  std::string path = WriteDbf(dir.File("T.DBF"), SmallLayout(10));
+  auto first = OpenShared(path);
+  auto second = OpenShared(path, false);
+  first->SetLockProtocol(GetParam());
+  second->SetLockProtocol(GetParam());
+  ASSERT_TRUE(first->LockTable());
+  EXPECT_FALSE(second->LockTable());
+  EXPECT_FALSE(second->TableLocked());
+  EXPECT_FALSE(second->LockHeader() && GetParam() == TgsLokProtocol::ClipLock);
+  first->UnlockTable();
+  EXPECT_TRUE(second->LockRecord(3));
+  EXPECT_FALSE(first->LockRecord(3));
+  EXPECT_TRUE(first->LockRecord(4));
+}
+
+INSTANTIATE_TEST_SUITE_P(AllProtocols, DbfProtocolLocks,
+                         ::testing::Values(TgsLokProtocol::Default, TgsLokProtocol::DB4Lock,
+                                           TgsLokProtocol::ClipLock, TgsLokProtocol::FoxLock));
+
+TEST(DbfLocks, ProtocolConstantsAreStored) {
+  TempDir dir;
+  auto table = OpenShared(WriteDbf(dir.File("T.DBF"), SmallLayout(1)));
+  EXPECT_EQ(table->LockProtocol(), TgsLokProtocol::Default);
+  table->SetLockProtocol(TgsLokProtocol::DB4Lock);
+  EXPECT_EQ(table->LockConstants().headerPoint, 0xEFFFFFFFu);
+  EXPECT_EQ(table->LockConstants().tableLength, 0xB0000000u);
+}
+
+TEST(DbfLocks, RecordLockUnderTableLockIsANestedLevel) {
+  TempDir dir;
+  std::string path = WriteDbf(dir.File("T.DBF"), SmallLayout(10));
+  auto table = OpenShared(path);
+  Probe probe(path);
+  ASSERT_TRUE(table->LockTable());
+  ASSERT_TRUE(table->LockRecord(2));
+  ASSERT_TRUE(table->LockRecord(7));
+  ASSERT_TRUE(table->LockHeader());
+  EXPECT_EQ(table->LockCount(), 4);
+  EXPECT_EQ(table->LockedArea(), TableLockArea(TgsLokProtocol::Default));
+  for (int i = 0; i < 3; ++i) {
+    table->UnlockTable();
+    EXPECT_TRUE(table->TableLocked());
+    EXPECT_FALSE(probe.Free(TableLockArea(TgsLokProtocol::Default)));
+  }
+  table->UnlockTable();
+  EXPECT_FALSE(table->TableLocked());
+  EXPECT_TRUE(probe.Free(TableLockArea(TgsLokProtocol::Default)));
+  EXPECT_EQ(table->LockCount(), 0);
+}
+
+TEST(DbfLocks, ExclusiveTableCountsLocksWithoutPlatformLocks) {
+  TempDir dir;
+  std::string path = WriteDbf(dir.File("T.DBF"), SmallLayout(10));
+  GSO_dBaseDBF table(path, "", false, true);
+  table.OpenTable();
+  EXPECT_TRUE(table.LockRecord(1));
+  EXPECT_TRUE(table.LockRecord(2));
+  EXPECT_EQ(table.LockCount(), 2);
+}
+
+TEST(DbfLocks, HeaderWriteWaitsForTheLastTableUnlock) {
+  TempDir dir;
+  DbfLayout layout = SmallLayout(3);
+  std::string path = WriteDbf(dir.File("T.DBF"), layout);
+  auto table = OpenShared(path);
+  ASSERT_TRUE(table->LockTable());
+  ASSERT_TRUE(table->LockTable());
+  std::string image = RecordImage(layout, {{"4", "FOUR"}});
+  std::memcpy(table->CurrentRecord(), image.data(), image.size());
+  table->AppendRecord();
+  EXPECT_TRUE(table->HeaderDirty());
+  EXPECT_EQ(ReadBytes(path)[4], 3);  // header count not yet written
+  table->UnlockTable();
+  EXPECT_TRUE(table->HeaderDirty());
+  table->UnlockTable();
+  EXPECT_FALSE(table->HeaderDirty());
+  EXPECT_EQ(ReadBytes(path)[4], 4);
+}
+
+TEST(DbfLocks, AppendRefusesWhileHoldingAnotherRegionAndKeepsIt) {
+  TempDir dir;
+  DbfLayout layout = SmallLayout(3);
+  std::string path = WriteDbf(dir.File("T.DBF"), layout);
+  auto table = OpenShared(path);
+  Probe probe(path);
+  ASSERT_TRUE(table->LockRecord(2));
+  std::string message;
+  try {
+    table->AppendRecord();
+  } catch (const EDeridarError& e) {
+    message = e.what();
+  }
+  EXPECT_EQ(message, FormatMessage(Msg::CannotLockFile, {path}));
+  EXPECT_EQ(table->RecordCount(), 3);
+  EXPECT_EQ(table->LockCount(), 1);  // the record lock survived
+  EXPECT_FALSE(probe.Free(RecordLockArea(TgsLokProtocol::Default, 2, table->HeaderLength(),
+                                         table->RecordLength(), false)));
+}
+
+TEST(DbfShared, AppendIsVisibleToASecondHandle) {
+  TempDir dir;
+  DbfLayout layout = SmallLayout(3);
+  std::string path = WriteDbf(dir.File("T.DBF"), layout);
+  auto writer = OpenShared(path);
+  auto reader = OpenShared(path, false);
+  reader->SetCache(true);
+  reader->ReadRecord(GotoLast);
+  EXPECT_EQ(reader->RecNumber(), 3);
+
+  std::string image = RecordImage(layout, {{"4", "FOUR"}});
+  std::memcpy(writer->CurrentRecord(), image.data(), image.size());
+  writer->AppendRecord();
+  EXPECT_EQ(writer->RecordCount(), 4);
+
+  reader->ReadRecord(GotoNext);  // runs past the known count: refreshes
+  EXPECT_FALSE(reader->Eof());
+  EXPECT_TRUE(reader->ExternalChange());
+  EXPECT_EQ(reader->RecNumber(), 4);
+  EXPECT_EQ(std::string(reader->CurrentRecord(), image.size()), image);
+  reader->RefreshHeader();
+  EXPECT_FALSE(reader->ExternalChange());
+}
+
+TEST(DbfShared, OtherWritersStampIsNoticed) {
+  TempDir dir;
+  DbfLayout layout = SmallLayout(3);
+  layout.updateStamp = 1;
+  std::string path = WriteDbf(dir.File("T.DBF"), layout);
+  auto writer = OpenShared(path);
+  auto reader = OpenShared(path, false);
+  EXPECT_EQ(reader->UpdateStamp(), 1u);
+  platform::SetClockForTests([] { return platform::LocalDateTime{2026, 1, 2, 3, 4, 5, 6}; });
+  writer->ReadRecord(2);
+  writer->WriteRecord(2);  // same count, new stamp
+  platform::SetClockForTests(nullptr);
+  reader->RefreshHeader();
+  EXPECT_TRUE(reader->ExternalChange());
+  EXPECT_EQ(reader->UpdateStamp(), ((3u * 64 + 4) * 64 + 5) * 1024 + 6);
+  EXPECT_EQ(reader->RecordCount(), 3);
+  reader->RefreshHeader();
+  EXPECT_FALSE(reader->ExternalChange());
+}
+
+TEST(DbfShared, ExclusiveOpenIsRefusedWhileSharedAndTheOtherWayRound) {
+  TempDir dir;
+  std::string path = WriteDbf(dir.File("T.DBF"), SmallLayout(1));
+  auto shared = OpenShared(path, false);
+  GSO_dBaseDBF exclusive(path, "", false, true);
+  try {
+    exclusive.OpenTable();
+    FAIL() << "exclusive open succeeded";
+  } catch (const EDeridarError& e) {
+    EXPECT_EQ(std::string(e.what()), FormatMessage(Msg::AccessDenied, {path}));
+  }
+  shared.reset();
+  exclusive.OpenTable();
+  GSO_dBaseDBF late(path, "", true, false);
+  EXPECT_THROW(late.OpenTable(), EDeridarError);
+}
+
+TEST(DbfShared, RecordLockExcludesAnotherProcess) {
+  TempDir dir;
+  std::string path = WriteDbf(dir.File("T.DBF"), SmallLayout(10));
+  auto table = OpenShared(path);
+  table->SetLockProtocol(TgsLokProtocol::DB4Lock);
+  ASSERT_TRUE(table->LockRecord(5));
+  auto probe = [&] {
+    try {
+      GSO_dBaseDBF other(path, "", true, true);
+      other.OpenTable();
+      other.SetLockProtocol(TgsLokProtocol::DB4Lock);
+      if (other.LockRecord(5)) return 1;
+      other.UnlockTable();
+      if (!other.LockRecord(6)) return 3;
+      return 0;
+    } catch (...) {
+      return 2;
+    }
+  };
+  EXPECT_EQ(InChild(probe), 0);
+  table->UnlockTable();
+  int afterUnlock = InChild([&] {
+    GSO_dBaseDBF other(path, "", true, true);
+    other.OpenTable();
+    other.SetLockProtocol(TgsLokProtocol::DB4Lock);
+    return other.LockRecord(5) ? 0 : 1;
+  });
+  EXPECT_EQ(afterUnlock, 0);
+}
+
+TEST(DbfShared, AppendsFromTwoProcessesNeverOverwriteEachOther) {
+  TempDir dir;
+  DbfLayout layout = SmallLayout(0);
+  std::string path = WriteDbf(dir.File("T.DBF"), layout);
+  auto appendMany = [&](int base) {
+    try {
+      GSO_dBaseDBF table(path, "", true, true);
+      table.OpenTable();
+      for (int i = 0; i < 200; ++i) {
+        std::string image = RecordImage(layout, {{std::to_string(base + i), "P"}});
+        std::memcpy(table.CurrentRecord(), image.data(), image.size());
+        table.AppendRecord();
+      }
+      return 0;
+    } catch (...) {
+      return 1;
+    }
+  };
+  pid_t pid = fork();
+  if (pid == 0) _exit(appendMany(100000));
+  EXPECT_EQ(appendMany(200000), 0);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+
+  auto table = OpenShared(path, false);
+  ASSERT_EQ(table->RecordCount(), 400);
+  int fromChild = 0, fromParent = 0;
+  for (table->ReadRecord(GotoFirst); !table->Eof(); table->ReadRecord(GotoNext)) {
+    int id = std::stoi(std::string(table->CurrentRecord() + 1, 6));
+    (id >= 200000 ? fromParent : fromChild)++;
+  }
+  EXPECT_EQ(fromChild, 200);
+  EXPECT_EQ(fromParent, 200);
+}
