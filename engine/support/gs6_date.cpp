@@ -14,8 +14,12 @@ TgsDBFDate::TgsDBFDate() {
 }
 
 void TgsDBFDate::DecodeDay(int32_t day, int& year, int& month, int& dayOfMonth) const {
-  platform::DecodeDate(static_cast<int32_t>(static_cast<int64_t>(day) - dayOffset_), year, month,
-                       dayOfMonth);
+  const int64_t serial = static_cast<int64_t>(day) - dayOffset_;
+  if (serial < platform::kMinDateSerial || serial > platform::kMaxDateSerial) {
+    year = month = dayOfMonth = 0;
+    return;
+  }
+  platform::DecodeDate(static_cast<int32_t>(serial), year, month, dayOfMonth);
 }
 
 int32_t TgsDBFDate::Today() const { return platform::TodaySerial() + dayOffset_; }

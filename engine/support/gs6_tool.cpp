@@ -2,8 +2,12 @@
 #include "engine/support/gs6_tool.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <functional>
 #include <limits>
+#include <stdexcept>
+#include <utility>
 
 #include "engine/support/gs6_cnst.h"
 #include "engine/support/gs6_date.h"
@@ -82,7 +86,27 @@ TgsVariant& TgsVariant::operator=(const TgsVariant& other) {
   return *this;
 }
 
+TgsVariant::TgsVariant(TgsVariant&& other) noexcept { *this = std::move(other); }
+
+TgsVariant& TgsVariant::operator=(TgsVariant&& other) noexcept {
+  if (this != &other) {
+    data_ = std::move(other.data_);
+    size_ = std::exchange(other.size_, 0);
+    length_ = std::exchange(other.length_, 0);
+    tag_ = std::exchange(other.tag_, kNone);
+  }
+  return *this;
+}
+
 TgsVariant::~TgsVariant() = default;
+
+namespace {
+// A byte count as a value length; values are limited to 32-bit lengths.
+uint32_t ValueLength(size_t count) {
+  if (count > std::numeric_limits<uint32_t>::max()) throw std::length_error("value too long");
+  return static_cast<uint32_t>(count);
+}
+}  // namespace
 
 void TgsVariant::Reset() {
   data_.reset();
@@ -116,8 +140,8 @@ void TgsVariant::SetSize(uint32_t n) {
 }
 
 void TgsVariant::SetText(std::string_view text) {
-  SetSize(static_cast<uint32_t>(text.size()));
-  if (!text.empty()) std::memcpy(data_.get(), text.data(), text.size());
+  SetSize(ValueLength(text.size()));
+  if (!text.empty()) std::memmove(data_.get(), text.data(), text.size());
   tag_ = kText;
 }
 
@@ -140,16 +164,25 @@ void TgsVariant::SetBoolean(bool flag) {
 }
 
 void TgsVariant::SetBinary(const void* bytes, size_t count) {
-  SetSize(static_cast<uint32_t>(count));
-  if (count > 0 && bytes) std::memcpy(data_.get(), bytes, count);
+  SetSize(ValueLength(count));
+  if (count > 0 && bytes) std::memmove(data_.get(), bytes, count);
   tag_ = kBinary;
 }
 
 void TgsVariant::AppendBytes(const void* bytes, size_t count) {
   if (count == 0 || !bytes) return;
-  uint32_t old = length_;
+  const uint32_t old = length_;
+  if (ValueLength(count) > std::numeric_limits<uint32_t>::max() - old) ValueLength(SIZE_MAX);
+  // The bytes may lie inside this cell's own area, which SetSize can replace.
+  const auto* from = static_cast<const uint8_t*>(bytes);
+  std::less<const uint8_t*> before;
+  std::vector<uint8_t> copy;
+  if (data_ && !before(from, data_.get()) && before(from, data_.get() + size_)) {
+    copy.assign(from, from + count);
+    from = copy.data();
+  }
   SetSize(old + static_cast<uint32_t>(count));
-  std::memcpy(data_.get() + old, bytes, count);
+  std::memcpy(data_.get() + old, from, count);
   tag_ = kBinary;
 }
 

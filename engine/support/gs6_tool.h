@@ -52,13 +52,17 @@ class TgsVariant {
   explicit TgsVariant(uint16_t initialSize = 0);
   TgsVariant(const TgsVariant& other);
   TgsVariant& operator=(const TgsVariant& other);
+  // Moving leaves the source without a value (tag 0, nothing allocated).
+  TgsVariant(TgsVariant&& other) noexcept;
+  TgsVariant& operator=(TgsVariant&& other) noexcept;
   virtual ~TgsVariant();
 
   void Reset();
   // Private copy of `other`; false (and this cell reset) when it is null.
   bool CopyFrom(const TgsVariant* other);
   // Grows the allocation to at least n (copying the bytes, tag reset to 0),
-  // and makes n the used length.
+  // and makes n the used length. Values are limited to 4 GB - 1 bytes;
+  // beyond that the setters throw std::length_error.
   void SetSize(uint32_t n);
 
   void SetText(std::string_view text);

@@ -89,6 +89,20 @@ TEST(Variant, CopyIsPrivate) {
   EXPECT_EQ(b.Tag(), TgsVariant::kNone);
   TgsVariant c(a);
   EXPECT_EQ(c.AsText(), "xyz");
+  TgsVariant moved(std::move(c));
+  EXPECT_EQ(moved.AsText(), "xyz");
+  EXPECT_EQ(c.Tag(), TgsVariant::kNone);  // NOLINT(bugprone-use-after-move)
+  EXPECT_EQ(c.Size(), 0u);
+  EXPECT_TRUE(c.IsEmpty());
+}
+
+TEST(Variant, AppendingItsOwnBytesSurvivesTheGrowth) {
+  TgsVariant v;
+  v.SetText("abc");
+  v.AppendBytes(v.Data(), v.Length());  // grows: the source area is replaced
+  EXPECT_EQ(v.AsText(), "abcabc");
+  v.SetText(std::string_view(reinterpret_cast<const char*>(v.Data()) + 1, 3));
+  EXPECT_EQ(v.AsText(), "bca");
 }
 
 TEST(Variant, ConversionsOfTextValues) {
