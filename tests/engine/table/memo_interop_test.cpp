@@ -1,0 +1,275 @@
+// Memo files shared with two independent xBase implementations, run as
+// peers through the scripts in tests/interop: the Python module of
+// python3-dbf and the Perl module of libdbd-xbase-perl. They write tables
+// with memos in every layout they support and we read them; we write memos
+// into their tables and they read them; they rewrite what we wrote.
+//
+// Known faults of the peers, checked against the sound one instead:
+// - The Perl reader of dBase III memos looks for the two end marks inside
+//   one block, so a text whose marks straddle a block boundary (511 or 1023
+//   bytes) runs on into the following blocks. Those texts are compared with
+//   the Python reader only.
+// - The Python module has no dBase IV (0x8B) tables; the Perl module is the
+//   only peer for that layout.
+// - The Python module writes Visual FoxPro (0x30) tables with memo fields
+//   but leaves the memo bit of header byte 28 clear; the test sets it so
+//   the table finds its memo file, as a FoxPro table needs.
+// - The Perl module writes version 0x30 tables without the 263-byte area and
+//   with decimal memo references, which no FoxPro table has; it is not used
+//   as a writer for 0x30.
+// A missing peer fails the tests with the package to install.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "engine/table/gs6_dbf.h"
+#include "engine/table/gs6_memo.h"
+#include "platform/file.h"
+#include "support/dbf_writer.h"
+#include "support/memo_files.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+enum class Peer { Python, Perl };
+
+const char* PeerName(Peer peer) { return peer == Peer::Python ? "python3-dbf" : "libdbd-xbase-perl"; }
+
+std::filesystem::path InteropDir() {
+  // This file lives in tests/engine/table; the scripts in tests/interop.
+  return std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "interop";
+}
+
+std::string Quoted(const std::string& s) { return "'" + s + "'"; }
+
+std::string Hex(const std::string& bytes) {
+  static const char* digits = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out;
+}
+
+std::string Unhex(const std::string& hex) {
+  std::string out;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) {
+    out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  }
+  return out;
+}
+
+// Runs a peer script; stdout is returned in `output`. A failure (and above
+// all a missing peer module) is reported as a test failure with the peer's
+// own message.
+::testing::AssertionResult RunPeer(Peer peer, const std::vector<std::string>& args,
+                                   const TempDir& dir, std::string* output = nullptr) {
+  std::string command;
+  if (peer == Peer::Python) {
+    // The Debian package installs the module for the system interpreter.
+    std::string python = platform::FileExists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
+    command = python + " " + Quoted((InteropDir() / "peer_python.py").string());
+  } else {
+    command = "perl " + Quoted((InteropDir() / "peer_perl.pl").string());
+  }
+  for (const std::string& arg : args) command += " " + Quoted(arg);
+  std::string errors = dir.File("peer_errors.txt");
+  command += " 2>" + Quoted(errors);
+
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return ::testing::AssertionFailure() << "cannot run " << command;
+  std::string out;
+  char buffer[65536];
+  size_t got;
+  while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, got);
+  int status = pclose(pipe);
+  std::ifstream errorFile(errors);
+  std::stringstream errorText;
+  errorText << errorFile.rdbuf();
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    bool missing = WIFEXITED(status) && WEXITSTATUS(status) == 2;
+    return ::testing::AssertionFailure()
+           << (missing ? "peer not installed: " : "peer failed: ") << PeerName(peer) << " ("
+           << command << "): " << errorText.str()
+           << (missing ? " -- scripts/bootstrap.sh installs python3-dbf and libdbd-xbase-perl"
+                       : "");
+  }
+  if (output != nullptr) *output = out;
+  return ::testing::AssertionSuccess();
+}
+
+// Writes texts for a peer, one hex line each ("-" for none).
+std::string WriteTexts(const TempDir& dir, const std::string& name,
+                       const std::vector<std::string>& texts, const std::vector<bool>& skip = {}) {
+  std::string path = dir.File(name);
+  std::ofstream out(path);
+  for (size_t i = 0; i < texts.size(); ++i) {
+    out << (i < skip.size() && skip[i] ? std::string("-") : Hex(texts[i])) << "\n";
+  }
+  return path;
+}
+
+std::vector<std::string> ParseTexts(const std::string& output) {
+  std::vector<std::string> texts;
+  std::istringstream in(output);
+  std::string line;
+  while (std::getline(in, line)) texts.push_back(Unhex(line));
+  return texts;
+}
+
+// The texts the tests exchange: an empty memo, the block boundaries of 512
+// bytes (dBase III end marks inside, at and across the boundary), two
+// blocks less one byte, one over 64 KB, and a short Cyrillic text.
+std::vector<std::string> BoundaryTexts() {
+  return {"", CyrillicText(510, 1), CyrillicText(511, 2), CyrillicText(512, 3),
+          CyrillicText(1023, 4), CyrillicText(70000, 5),
+          "\x8F\xE0\xA8\xA2\xA5\xE2, \xAC\xA8\xE0!"};
+}
+
+// Texts whose dBase III end marks straddle a block boundary.
+bool MarkStraddlesBlocks(const std::string& text) { return text.size() % 512 == 511; }
+
+struct Layout {
+  Peer writer;
+  const char* name;  // the peer's layout name
+  uint8_t version;
+};
+
+std::ostream& operator<<(std::ostream& os, const Layout& l) {
+  return os << PeerName(l.writer) << "/" << l.name;
+}
+
+// Peers that read tables of `version`.
+std::vector<Peer> ReadersOf(uint8_t version) {
+  if (version == 0x8B) return {Peer::Perl};
+  return {Peer::Python, Peer::Perl};
+}
+
+// Every memo text of field 2 (NOTES) through our table and memo classes.
+std::vector<std::string> OurTexts(const std::string& path) {
+  GSO_dBaseDBF table(path, "", false, false);
+  table.OpenTable();
+  std::vector<std::string> texts;
+  for (TRecNo n = 1; n <= table.RecordCount(); ++n) {
+    table.ReadRecord(n);
+    int32_t block = MemoBlockOfField(table, 2);
+    GSobjMemo* memo = table.OpenMemoFile();
+    if (memo == nullptr) throw std::runtime_error("table has no memo file: " + path);
+    texts.push_back(block == 0 ? std::string() : memo->ReadMemo(block));
+  }
+  return texts;
+}
+
+// Stores `texts` as the memos of the table's records, replacing what was
+// there (in place, moved or freed as the layout decides).
+void WriteOurTexts(const std::string& path, const std::vector<std::string>& texts) {
+  GSO_dBaseDBF table(path, "", false, true);
+  table.OpenTable();
+  GSobjMemo* memo = table.OpenMemoFile();
+  for (TRecNo n = 1; n <= table.RecordCount(); ++n) {
+    table.ReadRecord(n);
+    int32_t block = memo->WriteMemo(texts[static_cast<size_t>(n - 1)], MemoBlockOfField(table, 2));
+    SetMemoBlockOfField(table, 2, block);
+    table.WriteRecord(n);
+  }
+  table.FlushTable();
+}
+
+// Compares what a peer read with the texts written, leaving out the texts
+// the Perl reader is known to get wrong in dBase III memos (see above).
+void ExpectPeerRead(Peer peer, uint8_t version, const std::vector<std::string>& read,
+                    const std::vector<std::string>& expected) {
+  ASSERT_EQ(read.size(), expected.size()) << PeerName(peer);
+  for (size_t i = 0; i < expected.size(); ++i) {
+    if (peer == Peer::Perl && version == 0x83 && MarkStraddlesBlocks(expected[i])) continue;
+    EXPECT_EQ(read[i].size(), expected[i].size()) << PeerName(peer) << " record " << i + 1;
+    EXPECT_TRUE(read[i] == expected[i]) << PeerName(peer) << " record " << i + 1;
+  }
+}
+
+class MemoInterop : public ::testing::TestWithParam<Layout> {
+ protected:
+  // The peer creates the table; its memos are `texts`.
+  ::testing::AssertionResult PeerCreates(const std::vector<std::string>& texts) {
+    const Layout& layout = GetParam();
+    std::string textsFile = WriteTexts(dir_, "create.txt", texts);
+    auto result = RunPeer(layout.writer, {"create", layout.name, table_, textsFile}, dir_);
+    if (result && layout.writer == Peer::Python && layout.version == 0x30) {
+      std::vector<uint8_t> header = ReadBytes(table_);
+      PatchFile(table_, 28, {static_cast<uint8_t>(header[28] | 0x02)});
+    }
+    return result;
+  }
+
+  // Every peer that reads the layout reads the table and finds `expected`.
+  void PeersRead(const std::vector<std::string>& expected) {
+    for (Peer reader : ReadersOf(GetParam().version)) {
+      std::string output;
+      ASSERT_TRUE(RunPeer(reader, {"read", table_}, dir_, &output));
+      ExpectPeerRead(reader, GetParam().version, ParseTexts(output), expected);
+    }
+  }
+
+  TempDir dir_;
+  std::string table_ = dir_.File("peer.dbf");
+};
+
+}  // namespace
+
+TEST_P(MemoInterop, WeReadWhatThePeerWrote) {
+  std::vector<std::string> texts = BoundaryTexts();
+  ASSERT_TRUE(PeerCreates(texts));
+  std::vector<std::string> ours = OurTexts(table_);
+  ASSERT_EQ(ours.size(), texts.size());
+  for (size_t i = 0; i < texts.size(); ++i) {
+    EXPECT_EQ(ours[i].size(), texts[i].size()) << "record " << i + 1;
+    EXPECT_TRUE(ours[i] == texts[i]) << "record " << i + 1;
+  }
+}
+
+TEST_P(MemoInterop, PeersReadWhatWeWroteAndRewrote) {
+  std::vector<std::string> texts = BoundaryTexts();
+  ASSERT_TRUE(PeerCreates(std::vector<std::string>(texts.size())));
+  WriteOurTexts(table_, texts);
+  PeersRead(texts);
+
+  // Shrink, grow, empty and refill: in place, moved, freed and reused.
+  std::vector<std::string> rewritten = {CyrillicText(1500, 11), CyrillicText(20, 12), "",
+                                        CyrillicText(511, 13), CyrillicText(3000, 14),
+                                        CyrillicText(400, 15), CyrillicText(510, 16)};
+  WriteOurTexts(table_, rewritten);
+  PeersRead(rewritten);
+  EXPECT_EQ(OurTexts(table_), rewritten);
+}
+
+TEST_P(MemoInterop, WeReadWhatThePeerRewroteInOurFile) {
+  std::vector<std::string> texts = BoundaryTexts();
+  ASSERT_TRUE(PeerCreates(std::vector<std::string>(texts.size())));
+  WriteOurTexts(table_, texts);
+  std::vector<std::string> changed = texts;
+  std::vector<bool> keep(texts.size(), true);
+  changed[1] = CyrillicText(2000, 21);
+  changed[4] = "short now";
+  changed[6] = CyrillicText(511, 22);
+  keep[1] = keep[4] = keep[6] = false;
+  std::string textsFile = WriteTexts(dir_, "update.txt", changed, keep);
+  ASSERT_TRUE(RunPeer(GetParam().writer, {"update", table_, textsFile}, dir_));
+  EXPECT_EQ(OurTexts(table_), changed);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Peers, MemoInterop,
+    ::testing::Values(Layout{Peer::Python, "db3", 0x83}, Layout{Peer::Python, "fp", 0xF5},
+                      Layout{Peer::Python, "vfp", 0x30}, Layout{Peer::Perl, "db3", 0x83},
+                      Layout{Peer::Perl, "db4", 0x8B}, Layout{Peer::Perl, "fp", 0xF5}),
+    [](const ::testing::TestParamInfo<Layout>& info) {
+      return std::string(info.param.writer == Peer::Python ? "Python_" : "Perl_") + info.param.name;
+    });
