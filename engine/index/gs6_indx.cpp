@@ -1,0 +1,961 @@
+// The index framework: node images and the tag's chain, seeking, stepping
+// across nodes, key ranges and positioning.
+#include "engine/index/gs6_indx.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "engine/expr/gs6_sql.h"
+#include "engine/support/gs6_glbl.h"
+#include "engine/table/gs6_dbf.h"
+#include "engine/table/gs6_disk.h"
+
+namespace {
+
+// Deepest chain a tag accepts; a deeper descent means the file's links loop.
+constexpr size_t kMaxChainLevels = 64;
+
+// Keeps a tag's updating flag set for the length of a scope.
+class UpdatingScope {
+ public:
+  explicit UpdatingScope(GSobjIndexTag& tag) : tag_(tag), was_(tag.Updating()) {
+    tag_.SetUpdating(true);
+  }
+  ~UpdatingScope() { tag_.SetUpdating(was_); }
+
+ private:
+  GSobjIndexTag& tag_;
+  bool was_;
+};
+
+}  // namespace
+
+GSobjIndexOwner::~GSobjIndexOwner() = default;
+
+std::string GSobjIndexOwner::IndexDecipherKey() {
+  GSO_dBaseDBF* table = IndexTable();
+  return table && table->Encrypted() ? table->Password() : std::string();
+}
+
+std::string GSobjIndexOwner::IndexEncipherKey() { return IndexDecipherKey(); }
+
+GSobjIndexKeyData::~GSobjIndexKeyData() = default;
+
+// ---------------------------------------------------------------------------
+// GSobjIndexKey: seeking and stepping
+
+GSobjIndexKey::GSobjIndexKey(GSobjIndexTag* owner, int32_t address)
+    : pageAddress_(address), owner_(owner) {}
+
+GSobjIndexKey::~GSobjIndexKey() = default;
+
+GSobjIndexKeyData* GSobjIndexKey::AddEntry(const GSobjIndexKeyData& entry) {
+  return Add(std::make_unique<GSobjIndexKeyData>(entry));
+}
+
+int GSobjIndexKey::Compare(const GSobjIndexKeyData& probe, const GSobjIndexKeyData& stored,
+                           int partial) const {
+  return owner_->CompareKeys(probe, stored, partial);
+}
+
+int32_t GSobjIndexKey::IndexOfLink(uint32_t address) const {
+  for (int32_t i = 0; i < EntryCount(); ++i)
+    if (Entry(i)->Link() == address) return i;
+  return -1;
+}
+
+GSobjIndexKey* GSobjIndexKey::LoadChild(uint32_t address) {
+  return owner_->LoadChildAt(*this, address);
+}
+
+// Position runs over the entries while they sort before the probe. In a
+// branch the descent goes into the first child whose high key is not below
+// the probe (or the last child); equal keys are passed over for kMaxRecNo,
+// ordered by record number when the file does so, and otherwise scanned for
+// the record wanted.
+int GSobjIndexKey::SeekInPage(int32_t recNo, const GSobjIndexKeyData& probe, int partial) {
+  position_ = 0;
+  const int32_t count = EntryCount();
+  if (count == 0) return 1;
+  const bool byRecord = owner_->OwnerFile()->OrderByRecordNumber();
+  int result = 1;
+  while (result > 0 && position_ < count) {
+    const GSobjIndexKeyData& e = *Entry(position_);
+    result = Compare(probe, e, partial);
+    if (result == 0 && recNo == kMaxRecNo) result = 1;
+    if (result == 0 && recNo != -1 && byRecord)
+      result = e.RecordNumber() < recNo ? 1 : (recNo < e.RecordNumber() ? -1 : 0);
+    if (result <= 0 || position_ == count - 1) {
+      if (!IsLeaf()) {
+        const uint32_t link = e.Link();
+        result = LoadChild(link)->SeekInPage(recNo, probe, partial);
+      } else if (result == 0 && recNo != -1) {
+        const int32_t link = static_cast<int32_t>(e.Link());
+        if (byRecord)
+          result = link < recNo ? 1 : (recNo < link ? -1 : 0);
+        else if (link != recNo)
+          result = 1;
+      }
+    }
+    if (result > 0) ++position_;
+  }
+  return result;
+}
+
+int GSobjIndexKey::CurrentEntry(GSobjIndexKeyData& out) {
+  const int32_t count = EntryCount();
+  atFirst_ = (parent_ ? parent_->atFirst_ : true) && position_ == 0;
+  atLast_ = (parent_ ? parent_->atLast_ : true) && position_ == count - 1;
+  if (!IsLeaf() && child_) return child_->CurrentEntry(out);
+  if (position_ >= 0 && position_ < count)
+    out.CopyEntry(*Entry(position_));
+  else
+    out.SetLink(0);
+  return (atFirst_ ? 1 : 0) + (atLast_ ? 2 : 0);
+}
+
+bool GSobjIndexKey::GoFirst() {
+  position_ = 0;
+  if (EntryCount() == 0) return false;
+  if (!IsLeaf()) return LoadChild(Entry(0)->Link())->GoFirst();
+  owner_->SetCurrent(*Entry(0));
+  return true;
+}
+
+bool GSobjIndexKey::GoLast() {
+  position_ = EntryCount() - 1;
+  if (position_ < 0) return false;
+  if (!IsLeaf()) return LoadChild(Entry(position_)->Link())->GoLast();
+  owner_->SetCurrent(*Entry(position_));
+  return true;
+}
+
+bool GSobjIndexKey::ReadCurrent() {
+  if (position_ < 0 || position_ >= EntryCount()) return false;
+  if (!IsLeaf()) return LoadChild(Entry(position_)->Link())->ReadCurrent();
+  owner_->SetCurrent(*Entry(position_));
+  return true;
+}
+
+bool GSobjIndexKey::GoNext() {
+  const int32_t count = EntryCount();
+  if (IsLeaf()) {
+    ++position_;
+    if (position_ >= count) {
+      position_ = count;
+      return false;
+    }
+    owner_->SetCurrent(*Entry(position_));
+    return true;
+  }
+  if (position_ < 0) position_ = 0;
+  while (position_ < count) {
+    const bool fresh = !child_ || child_->pageAddress_ != static_cast<int32_t>(Entry(position_)->Link()) ||
+                       child_->split_;
+    GSobjIndexKey* child = LoadChild(Entry(position_)->Link());
+    if (fresh) child->position_ = child->IsLeaf() ? -1 : 0;
+    if (child->GoNext()) return true;
+    ++position_;
+  }
+  position_ = count - 1;
+  return false;
+}
+
+bool GSobjIndexKey::GoPrior() {
+  const int32_t count = EntryCount();
+  if (IsLeaf()) {
+    if (position_ > count) position_ = count;
+    --position_;
+    if (position_ < 0) {
+      position_ = -1;
+      return false;
+    }
+    owner_->SetCurrent(*Entry(position_));
+    return true;
+  }
+  if (count == 0) return false;
+  // A seek past the last key leaves the position at the count: step back
+  // from the last child then.
+  if (position_ >= count) position_ = count - 1;
+  while (position_ >= 0) {
+    const bool fresh = !child_ || child_->pageAddress_ != static_cast<int32_t>(Entry(position_)->Link()) ||
+                       child_->split_;
+    GSobjIndexKey* child = LoadChild(Entry(position_)->Link());
+    if (fresh) child->position_ = child->IsLeaf() ? child->EntryCount() : child->EntryCount() - 1;
+    if (child->GoPrior()) return true;
+    --position_;
+  }
+  position_ = 0;
+  return false;
+}
+
+// ---------------------------------------------------------------------------
+// GSobjIndexKey: maintenance
+
+void GSobjIndexKey::InsertEntry(const GSobjIndexKeyData& entry, bool after) {
+  if (!IsLeaf() && child_) {
+    child_->InsertEntry(entry, after);
+    return;
+  }
+  InsertHere(entry, after);
+}
+
+void GSobjIndexKey::InsertHere(const GSobjIndexKeyData& entry, bool after) {
+  auto e = std::make_unique<GSobjIndexKeyData>(entry);
+  if (after) ++position_;
+  position_ = std::clamp(position_, 0, EntryCount());
+  if (parent_ && position_ >= EntryCount()) {
+    // A new last entry: the node's high key changes.
+    GSobjIndexKeyData high(*e);
+    high.SetLink(static_cast<uint32_t>(pageAddress_));
+    ReplaceParentEntry(high);
+  }
+  Insert(static_cast<size_t>(position_), std::move(e));
+  changed_ = true;
+}
+
+void GSobjIndexKey::ReplaceParentEntry(const GSobjIndexKeyData& entry) {
+  GSobjIndexKey* parent = parent_;
+  if (!parent) return;
+  const int32_t savedPosition = parent->position_;
+  const int32_t index = parent->IndexOfLink(static_cast<uint32_t>(pageAddress_));
+  if (index >= 0) {
+    // The replacement takes the old entry's place; only when it is the
+    // parent's last entry does the change travel further up.
+    parent->DeleteAt(static_cast<size_t>(index));
+    parent->position_ = index;
+    parent->InsertHere(entry, false);
+  } else {
+    parent->position_ = parent->EntryCount() - 1;
+    parent->InsertHere(entry, true);
+  }
+  parent->position_ = savedPosition;
+}
+
+void GSobjIndexKey::DeleteEntry() {
+  changed_ = true;
+  if (!IsLeaf() && child_) {
+    child_->DeleteEntry();
+    return;
+  }
+  DeleteHere();
+}
+
+void GSobjIndexKey::DeleteHere() {
+  const int32_t count = EntryCount();
+  if (position_ < 0 || position_ >= count) return;
+  const bool wasLast = position_ == count - 1;
+  DeleteAt(static_cast<size_t>(position_));
+  changed_ = true;
+  position_ = std::max(0, std::min(position_, EntryCount() - 1));
+  if (EntryCount() == 0 && !parent_) {
+    // An emptied root is an empty leaf: new keys go straight into it.
+    nodeKind_ = kLeaf;
+    return;
+  }
+  if (!wasLast || !parent_) return;
+  if (EntryCount() == 0) {
+    RemoveFromParent();
+  } else {
+    GSobjIndexKeyData high(*Entry(EntryCount() - 1));
+    high.SetLink(static_cast<uint32_t>(pageAddress_));
+    ReplaceParentEntry(high);
+  }
+}
+
+void GSobjIndexKey::RemoveFromParent() {
+  GSobjIndexKey* parent = parent_;
+  if (!parent) return;
+  const int32_t index = parent->IndexOfLink(static_cast<uint32_t>(pageAddress_));
+  if (index < 0) return;
+  parent->position_ = index;
+  parent->DeleteHere();
+}
+
+void GSobjIndexKey::LinkNewSibling(const GSobjIndexKeyData& entry) {
+  if (!parent_) owner_->GrowRootAbove(*this);
+  GSobjIndexKey* parent = parent_;
+  const int32_t index = parent->IndexOfLink(static_cast<uint32_t>(pageAddress_));
+  if (index < 0) RaiseError(Msg::IndexCorrupted, owner_->OwnerFile()->FileName());
+  parent->position_ = index;
+  parent->InsertHere(entry, false);
+  split_ = true;
+}
+
+// ---------------------------------------------------------------------------
+// GSobjIndexTag: the chain
+
+GSobjIndexTag::GSobjIndexTag(GSobjIndexFile* file, std::string_view name, int32_t headerAddress)
+    : tagName_(name), ownerFile_(file), headerAddress_(headerAddress) {}
+
+GSobjIndexTag::~GSobjIndexTag() = default;
+
+GSO_dBaseDBF* GSobjIndexTag::Table() const {
+  GSobjIndexOwner* owner = ownerFile_ ? ownerFile_->Owner() : nullptr;
+  return owner ? owner->IndexTable() : nullptr;
+}
+
+void GSobjIndexTag::SetCurrent(const GSobjIndexKeyData& entry) { currentKey_.CopyEntry(entry); }
+
+GSobjIndexKey* GSobjIndexTag::LoadChildAt(GSobjIndexKey& node, uint32_t address) {
+  size_t level = 0;
+  while (level < chain_.size() && chain_[level].get() != &node) ++level;
+  if (level == chain_.size()) RaiseError(Msg::IndexCorrupted, ownerFile_->FileName());
+  if (level + 1 < chain_.size()) {
+    GSobjIndexKey* loaded = chain_[level + 1].get();
+    if (loaded->pageAddress_ == static_cast<int32_t>(address) && !loaded->split_) return loaded;
+    ReleaseLevels(level + 1);
+    // A split written just now may have moved the entries of this node.
+    if (node.position_ < 0 || node.position_ >= node.EntryCount() ||
+        node.Entry(node.position_)->Link() != address) {
+      const int32_t index = node.IndexOfLink(address);
+      if (index >= 0) node.position_ = index;
+    }
+  }
+  if (chain_.size() >= kMaxChainLevels) RaiseError(Msg::IndexCorrupted, ownerFile_->FileName());
+  auto image = std::make_unique<GSobjIndexKey>(this, static_cast<int32_t>(address));
+  image->parent_ = &node;
+  if (static_cast<int32_t>(address) > 0) ReadPage(static_cast<int32_t>(address), *image);
+  node.child_ = image.get();
+  chain_.push_back(std::move(image));
+  return node.child_;
+}
+
+void GSobjIndexTag::WriteBack(GSobjIndexKey& image) {
+  if (!image.changed_) return;
+  if (image.pageAddress_ <= 0) {
+    image.pageAddress_ = ownerFile_->AllocatePage();
+    if (!image.parent_) {
+      rootAddress_ = image.pageAddress_;
+      headerChanged_ = true;
+    }
+  }
+  WritePage(image);
+  image.changed_ = false;
+}
+
+void GSobjIndexTag::ReleaseLevels(size_t keepLevels) {
+  while (chain_.size() > keepLevels) {
+    // Writing may split the image and grow a new root in front of the
+    // chain; the image written stays the deepest.
+    WriteBack(*chain_.back());
+    std::unique_ptr<GSobjIndexKey> gone = std::move(chain_.back());
+    chain_.pop_back();
+    if (gone->parent_ && gone->parent_->child_ == gone.get()) gone->parent_->child_ = nullptr;
+  }
+}
+
+void GSobjIndexTag::GrowRootAbove(GSobjIndexKey& node) {
+  auto root = std::make_unique<GSobjIndexKey>(this, node.pageAddress_);
+  root->nodeKind_ = 1;
+  node.pageAddress_ = ownerFile_->AllocatePage();
+  if (!node.IsLeaf()) node.nodeKind_ = 0;
+  if (node.EntryCount() > 0) {
+    GSobjIndexKeyData high(*node.Entry(node.EntryCount() - 1));
+    high.SetLink(static_cast<uint32_t>(node.pageAddress_));
+    root->AddEntry(high);
+  }
+  root->position_ = 0;
+  root->changed_ = true;
+  root->child_ = &node;
+  node.parent_ = root.get();
+  chain_.insert(chain_.begin(), std::move(root));
+  headerChanged_ = true;
+}
+
+void GSobjIndexTag::ReleasePages() {
+  ReleaseLevels(0);
+  ClearCurrent();
+  if (headerChanged_) WriteHeader();
+}
+
+void GSobjIndexTag::ResetPages(int mode) {
+  ReleasePages();
+  auto root = std::make_unique<GSobjIndexKey>(this, rootAddress_);
+  if (rootAddress_ > 0) ReadPage(rootAddress_, *root);
+  chain_.push_back(std::move(root));
+  if (mode == kResetRootOnly) return;
+  GSO_dBaseDBF* table = Table();
+  if (mode == kResetSync && keyEvaluator_ && table && table->RecNumber() >= 1 &&
+      table->RecNumber() <= table->RecordCount() && RootImage()->EntryCount() > 0) {
+    GSobjIndexKeyData key;
+    if (EvaluateKey(key)) {
+      NormalizeKey(key, true);
+      const TRecNo recNo = table->RecNumber();
+      if (RootImage()->SeekInPage(recNo, key, -1) == 0) {
+        RootImage()->CurrentEntry(currentKey_);
+        MoveTo(GotoCurrent);
+        if (CurrentRecord() != 0) return;
+      }
+    }
+  }
+  MoveTo(GotoFirst);
+}
+
+// ---------------------------------------------------------------------------
+// GSobjIndexTag: comparison, ranges, positioning
+
+int GSobjIndexTag::CompareKeys(const TgsVariant& probe, const TgsVariant& stored, int partial,
+                               int* matched) const {
+  int position = 0;
+  const int result = probe.Compare(&stored, position, nullptr, partial);
+  if (matched) *matched = position > 0 ? position - 1 : 0;
+  return descendingCompare_ ? -result : result;
+}
+
+int GSobjIndexTag::RangeTest() {
+  if (!HasRange() || updating_) return 0;
+  if (atTop_ || atEnd_) return atEnd_ ? 1 : -1;
+  int r = 0;
+  if (rangeHigh_.Length() > 0) r = CompareKeys(rangeHigh_, currentKey_, rangePartial_);
+  if (highContinue_ && r == 0) r = 1;
+  if (r <= 0) return r;
+  int c = rangeLow_.Length() > 0 ? CompareKeys(rangeLow_, currentKey_, 0) : -1;
+  if (lowInclusive_ && c == 0) c = -1;
+  return c + 1;
+}
+
+// Sets at end past the high bound and at top below the low bound (or on an
+// exclusive low bound); never moves.
+void GSobjIndexTag::EdgeCheck() {
+  if (!HasRange() || updating_ || atTop_ || atEnd_) return;
+  int r = 0;
+  if (rangeHigh_.Length() > 0) {
+    r = CompareKeys(rangeHigh_, currentKey_, rangePartial_);
+    atEnd_ = r == -1;
+  }
+  if (r >= 0 && rangeLow_.Length() > 0) {
+    const int c = CompareKeys(rangeLow_, currentKey_, 0);
+    atTop_ = c == 1 || (c == 0 && !lowInclusive_);
+  }
+}
+
+bool GSobjIndexTag::SetRange(const TgsVariant* low, bool lowInclusive, const TgsVariant* high,
+                             bool highContinue, bool partial) {
+  auto bound = [this](const TgsVariant* given, GSobjIndexKeyData& out) {
+    if (!given || given->IsEmpty()) return;
+    std::string text = given->AsText();
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    if (text.empty()) return;
+    out.SetText(text);
+    NormalizeKey(out, true);
+  };
+  GSobjIndexKeyData newLow, newHigh;
+  bound(low, newLow);
+  bound(high, newHigh);
+  const bool changed =
+      CompareKeys(newLow, rangeLow_, -1) != 0 || CompareKeys(newHigh, rangeHigh_, -1) != 0;
+  if (!changed) return false;
+  rangeLow_.Reset();
+  rangeHigh_.Reset();
+  rangePartial_ = partial ? 0 : -1;
+  lowInclusive_ = lowInclusive;
+  highContinue_ = highContinue;
+  if (newLow.Length() > 0) rangeLow_.CopyValue(newLow);
+  if (newHigh.Length() > 0) rangeHigh_.CopyValue(newHigh);
+  MoveTo(GotoFirst);
+  return true;
+}
+
+TRecNo GSobjIndexTag::MoveTo(int32_t code) {
+  ClearCurrent();
+  if (chain_.empty()) return 0;
+  if (reversed_) {
+    switch (code) {
+      case GotoFirst: code = GotoLast; break;
+      case GotoLast: code = GotoFirst; break;
+      case GotoNext: code = GotoPrevious; break;
+      case GotoPrevious: code = GotoNext; break;
+      default: break;
+    }
+  }
+  atTop_ = atEnd_ = false;
+  switch (code) {
+    case GotoFirst: {
+      ResetPages(kResetRootOnly);
+      GSobjIndexKey* root = RootImage();
+      if (rangeLow_.Length() > 0 && !updating_) {
+        // An exclusive low bound also passes over the keys equal to it.
+        const int r = root->SeekInPage(lowInclusive_ ? -1 : kMaxRecNo, rangeLow_, 0);
+        atEnd_ = r == 1;
+        if (!atEnd_) root->CurrentEntry(currentKey_);
+      } else {
+        atTop_ = !root->GoFirst();
+      }
+      EdgeCheck();
+      if (atEnd_) atTop_ = true;
+      atEnd_ = atTop_;
+      break;
+    }
+    case GotoLast: {
+      ResetPages(kResetRootOnly);
+      GSobjIndexKey* root = RootImage();
+      if (rangeHigh_.Length() > 0 && !updating_) {
+        const int r = root->SeekInPage(kMaxRecNo, rangeHigh_, rangePartial_);
+        if (r == -1)
+          atTop_ = !root->GoPrior();
+        else if (r == 0)
+          root->CurrentEntry(currentKey_);
+        else
+          atEnd_ = !root->GoLast();
+      } else {
+        atEnd_ = !root->GoLast();
+      }
+      EdgeCheck();
+      if (atTop_) atEnd_ = true;
+      atTop_ = atEnd_;
+      break;
+    }
+    case GotoNext:
+      atEnd_ = !RootImage()->GoNext();
+      EdgeCheck();
+      break;
+    case GotoPrevious:
+      atTop_ = !RootImage()->GoPrior();
+      EdgeCheck();
+      break;
+    case GotoCurrent:
+      atTop_ = atEnd_ = !RootImage()->ReadCurrent();
+      EdgeCheck();
+      break;
+    default:
+      break;
+  }
+  if (atTop_ || atEnd_) {
+    ClearCurrent();
+    if (reversed_) std::swap(atTop_, atEnd_);
+  }
+  return CurrentRecord();
+}
+
+TRecNo GSobjIndexTag::SeekKey(const GSobjIndexKeyData& probe) {
+  GSobjIndexOwner* owner = ownerFile_->Owner();
+  ownerFile_->SetExactMatch(owner ? owner->IndexExactMatch() : true);
+  ClearCurrent();
+  ResetPages(kResetPlain);
+  return SeekKeyWith(probe);
+}
+
+TRecNo GSobjIndexTag::SeekKeyWith(const GSobjIndexKeyData& probe) {
+  ClearCurrent();
+  if (chain_.empty()) return 0;
+  GSobjIndexKeyData key(probe);
+  NormalizeKey(key, true);
+  atTop_ = atEnd_ = false;
+  const int partial = ownerFile_->ExactMatch() || updating_ ? -1 : 0;
+  const int r = RootImage()->SeekInPage(static_cast<int32_t>(key.Link()), key, partial);
+  if (r == 0) {
+    RootImage()->CurrentEntry(currentKey_);
+    if (RangeTest() == 0) return CurrentRecord();
+    atEnd_ = true;
+    return 0;
+  }
+  if (r == 1) {
+    atEnd_ = true;
+    return 0;
+  }
+  const int bits = RootImage()->CurrentEntry(currentKey_);
+  if (bits == 1)
+    atTop_ = true;
+  else if (bits >= 2)
+    atEnd_ = true;
+  else
+    atEnd_ = RangeTest() == -1;
+  return 0;
+}
+
+TRecNo GSobjIndexTag::LookupKey(const GSobjIndexKeyData& probe) {
+  const GSobjIndexKeyData savedKey = currentKey_;
+  const bool savedTop = atTop_, savedEnd = atEnd_;
+  auto restoreKey = [&] {
+    currentKey_ = savedKey;
+    atTop_ = savedTop;
+    atEnd_ = savedEnd;
+  };
+  const bool dirty = std::any_of(chain_.begin(), chain_.end(),
+                                 [](const auto& image) { return image->Changed(); });
+  if (dirty) {
+    // Changes not yet written would be missed by a chain read afresh: write
+    // them, seek, then stand on the old entry again.
+    ReleasePages();
+    const TRecNo found = SeekKey(probe);
+    ResetPages(kResetRootOnly);
+    if (savedKey.Link() != 0)
+      RootImage()->SeekInPage(static_cast<int32_t>(savedKey.Link()), savedKey, -1);
+    restoreKey();
+    return found;
+  }
+  // Put the chain aside; the seek works on a chain of its own, which is
+  // released before the old one comes back.
+  std::vector<std::unique_ptr<GSobjIndexKey>> savedChain = std::move(chain_);
+  chain_.clear();
+  TRecNo found = 0;
+  try {
+    found = SeekKey(probe);
+    ReleasePages();
+  } catch (...) {
+    chain_ = std::move(savedChain);
+    restoreKey();
+    throw;
+  }
+  chain_ = std::move(savedChain);
+  restoreKey();
+  return found;
+}
+
+TRecNo GSobjIndexTag::SyncToRecord(TRecNo n) {
+  if (currentKey_.Link() == 0 || static_cast<TRecNo>(currentKey_.Link()) != n)
+    ResetPages(kResetSync);
+  return CurrentRecord();
+}
+
+// ---------------------------------------------------------------------------
+// GSobjIndexTag: virtual slots of the base
+
+void GSobjIndexTag::NormalizeKey(TgsVariant&, bool) {}
+
+bool GSobjIndexTag::DefineTag(std::string_view name, std::string_view keyExpression, bool unique,
+                              bool ascending, std::string_view forExpression) {
+  tagName_ = name;
+  keyExpression_ = keyExpression;
+  unique_ = unique;
+  ascending_ = ascending;
+  forExpression_ = forExpression;
+  hasFor_ = !forExpression_.empty();
+  CompileKeyExpression();
+  CompileForExpression();
+  return false;
+}
+
+bool GSobjIndexTag::InsertKey(const GSobjIndexKeyData& entry) {
+  if (!updating_) ResetPages(kResetPlain);
+  if (chain_.empty()) return false;
+  GSobjIndexKeyData key(entry);
+  NormalizeKey(key, true);
+  atTop_ = atEnd_ = false;
+  const bool byRecord = ownerFile_->OrderByRecordNumber();
+  int32_t target = byRecord ? static_cast<int32_t>(key.Link()) : (descendingCompare_ ? 0 : kMaxRecNo);
+  if (unique_) {
+    if (RootImage()->SeekInPage(-1, key, -1) == 0) return false;
+    target = static_cast<int32_t>(key.Link());
+  }
+  const int r = RootImage()->SeekInPage(target, key, -1);
+  // Under record-number order a match is this very record's entry.
+  if (r == 0 && byRecord) return false;
+  if (r == -1 || r == 0) {
+    RootImage()->InsertEntry(key, false);
+    if (!updating_) ResetPages(kResetPlain);
+    RootImage()->SeekInPage(target, key, -1);
+    if (target == kMaxRecNo) RootImage()->GoPrior();
+    const int bits = RootImage()->CurrentEntry(currentKey_);
+    atTop_ = (bits & 1) != 0;
+    atEnd_ = (bits & 2) != 0;
+  } else if (r == 1) {
+    // After every entry: the physical bottom, whatever the range.
+    RootImage()->GoLast();
+    RootImage()->InsertEntry(key, true);
+    if (!updating_) ResetPages(kResetPlain);
+    RootImage()->GoLast();
+    RootImage()->CurrentEntry(currentKey_);
+    atEnd_ = true;
+  } else {
+    return false;
+  }
+  if (reversed_) std::swap(atTop_, atEnd_);
+  return true;
+}
+
+int32_t GSobjIndexTag::ReadRootAddress() { return rootAddress_; }
+
+bool GSobjIndexTag::ReadPage(int32_t, GSobjIndexKey&) { return false; }
+
+bool GSobjIndexTag::WritePage(GSobjIndexKey&) { return false; }
+
+bool GSobjIndexTag::ReadHeader() {
+  headerChanged_ = false;
+  return false;
+}
+
+bool GSobjIndexTag::WriteHeader() {
+  headerChanged_ = false;
+  return false;
+}
+
+void GSobjIndexTag::CompileKeyExpression() {
+  keyEvaluator_.reset();
+  GSobjIndexOwner* owner = ownerFile_ ? ownerFile_->Owner() : nullptr;
+  TgsExpUserLink* link = owner ? owner->IndexExpressionLink() : nullptr;
+  if (keyExpression_.empty() || !link) return;
+  link->SetDefaultStrWidth(defaultStrWidth_);
+  keyEvaluator_ = std::make_unique<TgsExpHandler>(link, false, keyExpression_);
+}
+
+void GSobjIndexTag::CompileForExpression() {
+  forEvaluator_.reset();
+  GSobjIndexOwner* owner = ownerFile_ ? ownerFile_->Owner() : nullptr;
+  TgsExpUserLink* link = owner ? owner->IndexExpressionLink() : nullptr;
+  if (forExpression_.empty() || !link) return;
+  link->SetDefaultStrWidth(defaultStrWidth_);
+  forEvaluator_ = std::make_unique<TgsExpHandler>(link, false, forExpression_);
+}
+
+bool GSobjIndexTag::EvaluateKey(GSobjIndexKeyData& entry) {
+  if (!keyEvaluator_) return false;
+  const TgsExpValueType type = keyEvaluator_->EvaluateToVariant(entry);
+  return type != TgsExpValueType::Unknown;
+}
+
+bool GSobjIndexTag::EvaluateFor() {
+  if (!forEvaluator_) return false;
+  TgsExpValue value;
+  return forEvaluator_->Evaluate(value) == TgsExpValueType::Boolean && value.AsBoolean();
+}
+
+// ---------------------------------------------------------------------------
+// GSobjIndexTag: key maintenance
+
+bool GSobjIndexTag::UpdateRecordKey(TRecNo n, bool appended) {
+  keysChanged_ = false;
+  GSO_dBaseDBF* table = Table();
+  if (!table || !table->SnapshotBuffer() || table->RecordLength() <= 0) return false;
+  if (!hasFor_ && !table->RecordChanged()) return false;
+  UpdatingScope scope(*this);
+  const bool hadRoot = !chain_.empty();
+
+  GSobjIndexKeyData newKey;
+  const bool haveKey = EvaluateKey(newKey);
+  newKey.SetRecordNumber(n);
+  newKey.SetLink(static_cast<uint32_t>(n));
+  const bool newPass = hasFor_ ? EvaluateFor() : true;
+
+  if (appended) {
+    if (newPass && haveKey) {
+      ResetPages(kResetRootOnly);
+      if (InsertKey(newKey)) keysChanged_ = true;
+    }
+  } else {
+    // The key the record had when it was read: evaluated on a copy of the
+    // snapshot standing in for the record buffer.
+    const size_t length = static_cast<size_t>(table->RecordLength());
+    snapshotScratch_.assign(table->SnapshotBuffer(), table->SnapshotBuffer() + length);
+    snapshotScratch_.push_back('\0');
+    char* const current = table->CurrentRecord();
+    GSobjIndexKeyData oldKey;
+    bool found = false;
+    table->SetCurrentRecord(snapshotScratch_.data());
+    try {
+      EvaluateKey(oldKey);
+      oldKey.SetRecordNumber(n);
+      oldKey.SetLink(static_cast<uint32_t>(n));
+      found = SeekKey(oldKey) > 0;
+    } catch (...) {
+      table->SetCurrentRecord(current);
+      throw;
+    }
+    table->SetCurrentRecord(current);
+    if (CompareKeys(newKey, oldKey, -1) != 0 || (hasFor_ && !newPass)) {
+      if (found) {
+        RootImage()->DeleteEntry();
+        keysChanged_ = true;
+      }
+      if (newPass && haveKey && InsertKey(newKey)) keysChanged_ = true;
+    } else if (!found && haveKey && InsertKey(newKey)) {
+      keysChanged_ = true;
+    }
+  }
+  if (!hadRoot) ReleasePages();
+  return keysChanged_;
+}
+
+// ---------------------------------------------------------------------------
+// GSobjIndexFile
+
+GSobjIndexFile::GSobjIndexFile(GSobjIndexOwner* owner) : owner_(owner) {}
+
+GSobjIndexFile::~GSobjIndexFile() = default;
+
+bool GSobjIndexFile::AddTag(std::string_view, std::string_view, bool, bool, std::string_view) {
+  return false;
+}
+
+bool GSobjIndexFile::DeleteTag(std::string_view) { return false; }
+
+int32_t GSobjIndexFile::AllocatePage() { return -1; }
+
+int32_t GSobjIndexFile::ResetAllocator() { return -1; }
+
+void GSobjIndexFile::Reindex() {}
+
+bool GSobjIndexFile::ChangedByOthers() { return false; }
+
+bool GSobjIndexFile::ReadBlock(int32_t address, void* buffer, int32_t length) {
+  if (!diskFile_ || length < 0) return false;
+  auto* bytes = static_cast<uint8_t*>(buffer);
+  const int32_t got = std::max(0, diskFile_->ReadAt(address, buffer, length));
+  if (got < length) std::fill(bytes + got, bytes + length, uint8_t{0});
+  const std::string key = owner_ ? owner_->IndexDecipherKey() : std::string();
+  if (!key.empty())
+    for (int32_t at = 0; at < got; at += kCipherPiece)
+      TableCipher(key, bytes + at, bytes + at, static_cast<size_t>(std::min(kCipherPiece, got - at)));
+  return got == length;
+}
+
+bool GSobjIndexFile::WriteBlock(int32_t address, const void* buffer, int32_t length) {
+  if (!diskFile_ || length < 0) return false;
+  const std::string key = owner_ ? owner_->IndexEncipherKey() : std::string();
+  if (key.empty()) {
+    diskFile_->WriteAt(address, buffer, length);
+    return true;
+  }
+  const auto* bytes = static_cast<const uint8_t*>(buffer);
+  cipherScratch_.assign(bytes, bytes + length);
+  for (int32_t at = 0; at < length; at += kCipherPiece)
+    TableCipher(key, cipherScratch_.data() + at, cipherScratch_.data() + at,
+                static_cast<size_t>(std::min(kCipherPiece, length - at)));
+  diskFile_->WriteAt(address, cipherScratch_.data(), length);
+  return true;
+}
+
+void GSobjIndexFile::Recrypt() {
+  if (!diskFile_) return;
+  const std::string oldKey = owner_ ? owner_->IndexDecipherKey() : std::string();
+  const std::string newKey = owner_ ? owner_->IndexEncipherKey() : std::string();
+  const int64_t blocks = diskFile_->SizeOfFile() / kCipherPiece;
+  uint8_t block[kCipherPiece];
+  for (int64_t i = 0; i < blocks; ++i) {
+    const int64_t at = i * kCipherPiece;
+    if (diskFile_->ReadAt(at, block, kCipherPiece) != kCipherPiece) break;
+    TableCipher(oldKey, block, block, kCipherPiece);
+    TableCipher(newKey, block, block, kCipherPiece);
+    diskFile_->WriteAt(at, block, kCipherPiece);
+  }
+}
+
+bool GSobjIndexFile::UpdateKeys(TRecNo n, bool appended) {
+  nextFreePage_ = -1;
+  bool any = false;
+  for (const auto& tag : tags_)
+    if (tag->UpdateRecordKey(n, appended)) any = true;
+  return any;
+}
+
+namespace {
+
+size_t FolderEnd(std::string_view name) {
+  const size_t slash = name.find_last_of("/\\");
+  return slash == std::string_view::npos ? 0 : slash + 1;
+}
+
+std::string_view WithoutFolder(std::string_view name) { return name.substr(FolderEnd(name)); }
+
+std::string_view Extension(std::string_view name) {
+  std::string_view file = WithoutFolder(name);
+  const size_t dot = file.find_last_of('.');
+  return dot == std::string_view::npos ? std::string_view() : file.substr(dot);
+}
+
+std::string Trimmed(std::string_view text) {
+  size_t first = 0, last = text.size();
+  while (first < last && text[first] == ' ') ++first;
+  while (last > first && text[last - 1] == ' ') --last;
+  return std::string(text.substr(first, last - first));
+}
+
+}  // namespace
+
+GSO_DiskFile* GSobjIndexFile::OpenDiskFile(std::string_view fileName, bool overwrite, bool create,
+                                           bool readWrite, bool shared,
+                                           std::string_view defaultExtension) {
+  std::string name = DefaultExtension(Trimmed(fileName), defaultExtension);
+  GSO_dBaseDBF* table = owner_ ? owner_->IndexTable() : nullptr;
+  if (FolderEnd(name) == 0 && table)
+    name = std::string(table->FileName().substr(0, FolderEnd(table->FileName()))) + name;
+  fileName_ = std::string(WithoutFolder(name));
+  diskFile_ = std::make_unique<GSO_DiskFile>(name, shared, readWrite);
+  if (create && (overwrite || !diskFile_->Exists())) {
+    diskFile_->CreateNew();
+    return diskFile_.get();
+  }
+  try {
+    diskFile_->Open();
+  } catch (const EDeridarError&) {
+    diskFile_.reset();
+    return nullptr;
+  }
+  return diskFile_.get();
+}
+
+bool GSobjIndexFile::RenameFile(std::string_view newName) {
+  if (!diskFile_) return false;
+  std::string target = Trimmed(newName);
+  const std::string_view newExtension = Extension(target);
+  target.resize(target.size() - newExtension.size());
+  target += Extension(diskFile_->FileName());
+  if (FolderEnd(target) == 0)
+    target = diskFile_->FileName().substr(0, FolderEnd(diskFile_->FileName())) + target;
+  try {
+    diskFile_->Rename(target);
+  } catch (const EDeridarError&) {
+    return false;
+  }
+  fileName_ = std::string(WithoutFolder(diskFile_->FileName()));
+  return true;
+}
+
+void GSobjIndexFile::SetLockProtocol(TgsLokProtocol protocol) {
+  switch (protocol) {
+    case TgsLokProtocol::Default:
+    case TgsLokProtocol::FoxLock:
+      lockPositionA_ = 0x7FFFFFFE;
+      lockPositionB_ = 0x40000000;
+      break;
+    case TgsLokProtocol::DB4Lock:
+      lockPositionA_ = 0xEFFFFFFF;
+      lockPositionB_ = 0x40000000;
+      break;
+    case TgsLokProtocol::ClipLock:
+      lockPositionA_ = 1000000000;
+      lockPositionB_ = 1000000000;
+      break;
+    default:
+      return;
+  }
+  lockProtocol_ = protocol;
+}
+
+int64_t GSobjIndexFile::LockOffset() const {
+  return lockProtocol_ == TgsLokProtocol::ClipLock ? lockPositionB_ : lockPositionA_ - 1;
+}
+
+int64_t GSobjIndexFile::LockLength() const {
+  return lockProtocol_ == TgsLokProtocol::DB4Lock ? 2 : 1;
+}
+
+bool GSobjIndexFile::LockIndex() {
+  if (!diskFile_) return false;
+  diskFile_->LockRegionWaiting(LockOffset(), LockLength(), LockWaitTotal, LockRetryPause);
+  return true;
+}
+
+bool GSobjIndexFile::UnlockIndex() { return diskFile_ ? diskFile_->Unlock() : true; }
+
+bool GSobjIndexFile::IsFileName(std::string_view name) const {
+  return platform::UpperCase(WithoutFolder(Trimmed(name))) ==
+         platform::UpperCase(WithoutFolder(fileName_));
+}
+
+GSobjIndexTag* GSobjIndexFile::FindTag(std::string_view name) const {
+  const std::string wanted = platform::UpperCase(Trimmed(name));
+  for (const auto& tag : tags_)
+    if (platform::UpperCase(tag->TagName()) == wanted) return tag.get();
+  return nullptr;
+}
+
+GSobjIndexTag* GSobjIndexFile::TagByPosition(int32_t index) const {
+  if (index < 0 || index >= TagCount()) return nullptr;
+  return tags_[static_cast<size_t>(index)];
+}
+
+void GSobjIndexFile::ReleaseTags() {
+  for (const auto& tag : tags_) tag->ReleasePages();
+}

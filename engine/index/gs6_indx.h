@@ -1,0 +1,449 @@
+// The index framework: the format-independent half of every index format.
+//
+//   GSobjIndexKeyData  one entry: a key value (a TgsVariant) with the record
+//                      number it belongs to and a link (the record number in
+//                      a leaf, the child's address in a branch)
+//   GSobjIndexKey      the in-memory image of one B-tree node: its entries
+//                      in node order and the current position in it
+//   GSobjIndexTag      one order: key and FOR expressions, the chain of node
+//                      images from the root to the current leaf, the current
+//                      key, the key range; seeking, stepping, range tests and
+//                      key maintenance
+//   GSobjIndexFile     one index file: its disk file, its tags, block input
+//                      and output through the table cipher, index locking
+//
+// Branch entries carry the highest key of their child; a descent goes into
+// the first child whose high key is not below the probe, or into the last.
+// A tag keeps exactly one chain of node images, one per level; changed images
+// are written back when released, children before parents, so that a split
+// below has added its entry to the parent before the parent is written.
+//
+// What a format must implement (see the virtual slots below):
+//   tag:  NormalizeKey (the stored key form), DefineTag (key type and length,
+//         a fresh header, the build), InsertKey (a thin wrapper around the
+//         base), ReadRootAddress, ReadPage and WritePage (node images;
+//         WritePage splits an overflowing image: the first part goes to a new
+//         node, then LinkNewSibling with the first part's last entry whose
+//         Link is the new address, before the image itself is written),
+//         ReadHeader, WriteHeader;
+//   file: AddTag, DeleteTag, AllocatePage, ResetAllocator, Reindex, and
+//         where needed UpdateKeys and ChangedByOthers.
+//   A format's destructors must call ReleasePages (tag) and ReleaseTags
+//   (file) themselves: a base destructor cannot reach the format's slots.
+//
+// The table: an index file belongs to a table through GSobjIndexOwner, which
+// the table handler implements: the table file (current record, record
+// count, record buffers), the expression context the keys compile against,
+// the exact-match setting and the table cipher keys.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/support/gs6_cnst.h"
+#include "engine/support/gs6_tool.h"
+
+class GSO_DiskFile;
+class GSO_dBaseDBF;
+class GSobjIndexFile;
+class GSobjIndexTag;
+class TgsExpHandler;
+class TgsExpUserLink;
+
+// Largest signed 32-bit value: a record number after every real one.
+constexpr int32_t kMaxRecNo = 2147483647;
+
+// What an index file needs of its table.
+class GSobjIndexOwner {
+ public:
+  virtual ~GSobjIndexOwner();
+  // The table file: current record, record count, record buffers.
+  virtual GSO_dBaseDBF* IndexTable() = 0;
+  // The expression context key and FOR expressions compile against.
+  virtual TgsExpUserLink* IndexExpressionLink() = 0;
+  // The handler's exact-match setting, copied before every seek.
+  virtual bool IndexExactMatch() const = 0;
+  // Cipher keys of the table: the one the files are enciphered with now and
+  // the one written data gets (they differ only while the password is being
+  // changed). Empty: no cipher. Default: the table file's password when the
+  // table is enciphered.
+  virtual std::string IndexDecipherKey();
+  virtual std::string IndexEncipherKey();
+};
+
+// One entry: a key value with its record number and link.
+class GSobjIndexKeyData : public TgsVariant {
+ public:
+  GSobjIndexKeyData() = default;
+  GSobjIndexKeyData(const GSobjIndexKeyData&) = default;
+  GSobjIndexKeyData& operator=(const GSobjIndexKeyData&) = default;
+  ~GSobjIndexKeyData() override;
+
+  // Copies value, record number and link.
+  void CopyEntry(const GSobjIndexKeyData& other) { *this = other; }
+  // Copies only the value.
+  void CopyValue(const TgsVariant& value) { TgsVariant::operator=(value); }
+
+  int32_t RecordNumber() const { return recordNumber_; }
+  void SetRecordNumber(int32_t n) { recordNumber_ = n; }
+  uint32_t Link() const { return link_; }
+  void SetLink(uint32_t link) { link_ = link; }
+
+ private:
+  int32_t recordNumber_ = 0;  // branch: record number of the child's last key
+  uint32_t link_ = 0;         // leaf: the record number; branch: child address
+};
+
+// The image of one node: its entries in node order.
+class GSobjIndexKey : public TgsCollection<GSobjIndexKeyData> {
+ public:
+  // Node kinds: 0..2 a branch (entries point to children), 3 a leaf.
+  static constexpr uint8_t kLeaf = 3;
+
+  GSobjIndexKey(GSobjIndexTag* owner, int32_t address);
+  ~GSobjIndexKey() override;
+
+  // Seeks the probe from this node down (see the .cpp): 0 on a matching
+  // entry, -1 on the first entry after the probe, 1 when every entry sorts
+  // before it. recNo: the record wanted, -1 any, kMaxRecNo after equal keys.
+  int SeekInPage(int32_t recNo, const GSobjIndexKeyData& probe, int partial);
+  // Copies the current entry of the chain's leaf into `out`; the result has
+  // bit 0 set when it is the first entry at every level, bit 1 when last.
+  int CurrentEntry(GSobjIndexKeyData& out);
+  bool GoFirst();
+  bool GoLast();
+  bool GoNext();
+  bool GoPrior();
+  bool ReadCurrent();
+  // Makes the node at `address` this node's loaded child.
+  GSobjIndexKey* LoadChild(uint32_t address);
+
+  // Maintenance (the leaf of the chain below this node is changed).
+  void InsertEntry(const GSobjIndexKeyData& entry, bool after);
+  void DeleteEntry();
+  void ReplaceParentEntry(const GSobjIndexKeyData& entry);
+  void RemoveFromParent();
+  // Called by a format's WritePage when it splits this image: `entry` is
+  // the last entry of the split-off first part, its Link the new address.
+  void LinkNewSibling(const GSobjIndexKeyData& entry);
+
+  // An entry at `index`, added at the end, or appended as a copy.
+  GSobjIndexKeyData* Entry(size_t index) const { return (*this)[index]; }
+  GSobjIndexKeyData* AddEntry(const GSobjIndexKeyData& entry);
+  int32_t EntryCount() const { return static_cast<int32_t>(Count()); }
+  bool IsLeaf() const { return nodeKind_ == kLeaf; }
+
+  // --- fields ---
+  int32_t PageAddress() const { return pageAddress_; }
+  void SetPageAddress(int32_t address) { pageAddress_ = address; }
+  int32_t LeftSibling() const { return leftSibling_; }
+  void SetLeftSibling(int32_t address) { leftSibling_ = address; }
+  int32_t RightSibling() const { return rightSibling_; }
+  void SetRightSibling(int32_t address) { rightSibling_ = address; }
+  GSobjIndexKey* Parent() const { return parent_; }
+  GSobjIndexKey* Child() const { return child_; }
+  GSobjIndexTag* Owner() const { return owner_; }
+  uint8_t NodeKind() const { return nodeKind_; }
+  void SetNodeKind(uint8_t kind) { nodeKind_ = kind; }
+  int32_t Position() const { return position_; }
+  void SetPosition(int32_t position) { position_ = position; }
+  bool Changed() const { return changed_; }
+  void SetChanged(bool changed) { changed_ = changed; }
+  bool Split() const { return split_; }
+  void SetSplit(bool split) { split_ = split; }
+  bool AtFirst() const { return atFirst_; }
+  bool AtLast() const { return atLast_; }
+
+  // Leaf parameters a format with compressed leaves keeps with the image.
+  struct LeafParameters {
+    int32_t freeSpace = 0;
+    uint32_t recordMask = 0;
+    uint8_t duplicateMask = 0;
+    uint8_t trailingMask = 0;
+    uint8_t recordBits = 0;
+    uint8_t duplicateBits = 0;
+    uint8_t trailingBits = 0;
+    uint8_t bytesPerEntry = 0;
+  };
+  LeafParameters leaf;
+
+ private:
+  friend class GSobjIndexTag;
+  // Insert / delete in this node itself, propagating a changed high key.
+  void InsertHere(const GSobjIndexKeyData& entry, bool after);
+  void DeleteHere();
+  void GrowRoot();
+  int32_t IndexOfLink(uint32_t address) const;
+  int Compare(const GSobjIndexKeyData& probe, const GSobjIndexKeyData& stored, int partial) const;
+
+  int32_t pageAddress_;
+  int32_t leftSibling_ = -1;
+  int32_t rightSibling_ = -1;
+  GSobjIndexKey* parent_ = nullptr;
+  GSobjIndexKey* child_ = nullptr;
+  GSobjIndexTag* owner_;
+  uint8_t nodeKind_ = kLeaf;
+  int32_t position_ = -1;
+  bool changed_ = false;
+  bool split_ = false;
+  bool atFirst_ = false;
+  bool atLast_ = false;
+};
+
+// The key range of a tag and how its bounds compare.
+class GSobjIndexTag {
+ public:
+  // A tag of `file` whose header lies at `headerAddress` (-1: new).
+  GSobjIndexTag(GSobjIndexFile* file, std::string_view name, int32_t headerAddress);
+  virtual ~GSobjIndexTag();
+  GSobjIndexTag(const GSobjIndexTag&) = delete;
+  GSobjIndexTag& operator=(const GSobjIndexTag&) = delete;
+
+  // --- virtual slots, in order ---
+  // The stored key form of `value`; `trim` drops trailing blanks of text.
+  virtual void NormalizeKey(TgsVariant& value, bool trim);
+  virtual bool DefineTag(std::string_view name, std::string_view keyExpression, bool unique,
+                         bool ascending, std::string_view forExpression);
+  virtual bool InsertKey(const GSobjIndexKeyData& entry);
+  virtual int32_t ReadRootAddress();
+  // Reads the node at `address` into the image (entries, kind, siblings);
+  // raises "Index file %s is corrupted" for a damaged node.
+  virtual bool ReadPage(int32_t address, GSobjIndexKey& image);
+  // Writes the image at its address, splitting it when it overflows.
+  virtual bool WritePage(GSobjIndexKey& image);
+  virtual bool ReadHeader();
+  virtual bool WriteHeader();
+  virtual void CompileKeyExpression();
+  virtual void CompileForExpression();
+  // The key of the table's current record buffer into `entry`; false when
+  // there is no key expression.
+  virtual bool EvaluateKey(GSobjIndexKeyData& entry);
+  // True when there is a FOR expression and the current record passes it.
+  virtual bool EvaluateFor();
+
+  // --- positioning ---
+  // The record number of the first entry not less than the probe (Link:
+  // the record wanted, or -1 for any), or 0 with the nearest entry current.
+  TRecNo SeekKey(const GSobjIndexKeyData& probe);
+  // SeekKey that leaves the position and the loaded nodes as they were.
+  TRecNo LookupKey(const GSobjIndexKeyData& probe);
+  // code: GotoFirst (top), GotoLast (bottom), GotoNext, GotoPrevious,
+  // GotoCurrent (reread). The record number of the new current entry, or 0
+  // when the move ran off the order or the range.
+  TRecNo MoveTo(int32_t code);
+  // Makes record n's entry current when it is not; the current record.
+  TRecNo SyncToRecord(TRecNo n);
+  // Sets the key range; true when it changed (the tag then stands at the
+  // top of the new range). A null or empty bound is no bound.
+  bool SetRange(const TgsVariant* low, bool lowInclusive, const TgsVariant* high,
+                bool highContinue, bool partial);
+  // 0 inside the range (or no range); negative beyond the high bound (or at
+  // an end); 1 equal to an exclusive low bound; 2 below the low bound.
+  int RangeTest();
+  bool HasRange() const { return rangeLow_.Length() > 0 || rangeHigh_.Length() > 0; }
+
+  // --- chain ---
+  enum ResetMode { kResetPlain = 0, kResetSync = 1, kResetRootOnly = 2 };
+  // Writes back changed nodes and the header, drops the chain; no current
+  // record.
+  void ReleasePages();
+  void ResetPages(int mode);
+  GSobjIndexKey* RootImage() const { return chain_.empty() ? nullptr : chain_.front().get(); }
+  GSobjIndexKey* LeafImage() const { return chain_.empty() ? nullptr : chain_.back().get(); }
+  int32_t LoadedLevels() const { return static_cast<int32_t>(chain_.size()); }
+
+  // --- maintenance ---
+  // Brings the tag in step with record n after it was appended or edited;
+  // true when the tag's entries changed.
+  bool UpdateRecordKey(TRecNo n, bool appended);
+
+  // The key comparison of the tag: -1, 0, 1 (negated for a descending
+  // compare); `matched` gets the count of leading bytes that matched.
+  int CompareKeys(const TgsVariant& probe, const TgsVariant& stored, int partial,
+                  int* matched = nullptr) const;
+
+  // --- fields ---
+  const std::string& IndexKind() const { return indexKind_; }
+  const std::string& TagName() const { return tagName_; }
+  const std::string& KeyExpression() const { return keyExpression_; }
+  const std::string& ForExpression() const { return forExpression_; }
+  int16_t KeyLength() const { return keyLength_; }
+  int16_t DefaultStrWidth() const { return defaultStrWidth_; }
+  uint16_t EntrySize() const { return entrySize_; }
+  uint16_t EntriesPerNode() const { return entriesPerNode_; }
+  const GSobjIndexKeyData& RangeLow() const { return rangeLow_; }
+  const GSobjIndexKeyData& RangeHigh() const { return rangeHigh_; }
+  int32_t RangePartial() const { return rangePartial_; }
+  bool LowInclusive() const { return lowInclusive_; }
+  bool HighContinue() const { return highContinue_; }
+  GSobjIndexFile* OwnerFile() const { return ownerFile_; }
+  int32_t HeaderAddress() const { return headerAddress_; }
+  int32_t RootAddress() const { return rootAddress_; }
+  void SetRootAddress(int32_t address) { rootAddress_ = address; }
+  bool HeaderChanged() const { return headerChanged_; }
+  void SetHeaderChanged(bool changed) { headerChanged_ = changed; }
+  bool Ascending() const { return ascending_; }
+  bool Unique() const { return unique_; }
+  bool HasFor() const { return hasFor_; }
+  char KeyType() const { return keyType_; }
+  const GSobjIndexKeyData& CurrentKey() const { return currentKey_; }
+  TRecNo CurrentRecord() const { return static_cast<TRecNo>(currentKey_.Link()); }
+  bool AtTop() const { return atTop_; }
+  bool AtEnd() const { return atEnd_; }
+  bool KeysChanged() const { return keysChanged_; }
+  bool DescendingCompare() const { return descendingCompare_; }
+  bool Reversed() const { return reversed_; }
+  bool Updating() const { return updating_; }
+  void SetUpdating(bool on) { updating_ = on; }
+  TgsExpHandler* KeyEvaluator() const { return keyEvaluator_.get(); }
+  TgsExpHandler* ForEvaluator() const { return forEvaluator_.get(); }
+
+ protected:
+  friend class GSobjIndexKey;
+
+  // The node image chain, root first. Loading a child at `level` releases
+  // the deeper levels first.
+  GSobjIndexKey* LoadChildAt(GSobjIndexKey& node, uint32_t address);
+  // Releases (writing when changed) every level from the deepest up to
+  // `keepLevels`.
+  void ReleaseLevels(size_t keepLevels);
+  void WriteBack(GSobjIndexKey& image);
+  void GrowRootAbove(GSobjIndexKey& node);
+  void EdgeCheck();
+  // Copies an entry into the current key (value and link).
+  void SetCurrent(const GSobjIndexKeyData& entry);
+  void ClearCurrent() { currentKey_.SetLink(0); }
+  // The table file, or none.
+  GSO_dBaseDBF* Table() const;
+
+  std::string indexKind_ = "UNK";
+  std::string tagName_;
+  std::string keyExpression_;
+  int16_t keyLength_ = 0;
+  int16_t defaultStrWidth_ = 10;
+  uint16_t entrySize_ = 0;
+  uint16_t entriesPerNode_ = 0;
+  std::string forExpression_;
+  GSobjIndexKeyData rangeLow_;
+  GSobjIndexKeyData rangeHigh_;
+  int32_t rangePartial_ = -1;
+  bool lowInclusive_ = true;
+  bool highContinue_ = true;
+  GSobjIndexFile* ownerFile_;
+  int32_t headerAddress_;
+  int32_t rootAddress_ = 0;
+  std::vector<std::unique_ptr<GSobjIndexKey>> chain_;
+  bool headerChanged_ = false;
+  bool ascending_ = true;
+  bool unique_ = false;
+  bool hasFor_ = false;
+  char keyType_ = 'C';
+  GSobjIndexKeyData currentKey_;
+  bool atTop_ = false;
+  bool atEnd_ = false;
+  bool keysChanged_ = false;
+  bool descendingCompare_ = false;
+  bool reversed_ = false;
+  bool updating_ = false;
+  std::unique_ptr<TgsExpHandler> keyEvaluator_;
+  std::unique_ptr<TgsExpHandler> forEvaluator_;
+
+ private:
+  TRecNo SeekKeyWith(const GSobjIndexKeyData& probe);
+  std::vector<char> snapshotScratch_;
+};
+
+class GSobjIndexFile {
+ public:
+  // `owner` may be null (no table: exact matching on, no cipher).
+  explicit GSobjIndexFile(GSobjIndexOwner* owner);
+  virtual ~GSobjIndexFile();
+  GSobjIndexFile(const GSobjIndexFile&) = delete;
+  GSobjIndexFile& operator=(const GSobjIndexFile&) = delete;
+
+  // --- virtual slots, in order ---
+  virtual bool AddTag(std::string_view name, std::string_view keyExpression, bool unique,
+                      bool ascending, std::string_view forExpression);
+  virtual bool DeleteTag(std::string_view name);
+  virtual int32_t AllocatePage();
+  virtual int32_t ResetAllocator();
+  // Reads `length` bytes at `address`, deciphered for an enciphered table;
+  // true when all of them came.
+  virtual bool ReadBlock(int32_t address, void* buffer, int32_t length);
+  // Writes `length` bytes at `address`, enciphered for an enciphered table
+  // (the caller's buffer is left alone).
+  virtual bool WriteBlock(int32_t address, const void* buffer, int32_t length);
+  virtual void Reindex();
+  // Renames the file (the current extension is kept); true on success.
+  virtual bool RenameFile(std::string_view newName);
+  // UpdateRecordKey on every tag after record n was written; true when any
+  // tag changed.
+  virtual bool UpdateKeys(TRecNo n, bool appended);
+  virtual bool ChangedByOthers();
+  virtual void SetLockProtocol(TgsLokProtocol protocol);
+  // Re-enciphers every whole 512-byte block from the old to the new key.
+  virtual void Recrypt();
+
+  // --- file operations ---
+  // Opens or creates the disk file. The name is trimmed and gets
+  // `defaultExtension` when it has none; a name without a folder takes the
+  // table's folder. With `create` the file is made anew, unless `overwrite`
+  // is off and it exists (then it is opened). Returns the disk file, or null
+  // when it could not be opened.
+  GSO_DiskFile* OpenDiskFile(std::string_view fileName, bool overwrite, bool create,
+                             bool readWrite, bool shared, std::string_view defaultExtension);
+  // Locks the index per the lock protocol, waiting; raises "Can not Lock
+  // file %s" when every try failed.
+  bool LockIndex();
+  bool UnlockIndex();
+  // True when the file is called `name` (folders ignored, case-insensitive).
+  bool IsFileName(std::string_view name) const;
+  int32_t TagCount() const { return static_cast<int32_t>(tags_.Count()); }
+  // The first tag of that name (case-insensitive), or none.
+  GSobjIndexTag* FindTag(std::string_view name) const;
+  // The tag at `index` (from 0), or none.
+  GSobjIndexTag* TagByPosition(int32_t index) const;
+  // Releases every tag's node chain and writes changed headers.
+  void ReleaseTags();
+
+  // --- fields ---
+  const std::string& FileName() const { return fileName_; }
+  TgsCollection<GSobjIndexTag>& Tags() { return tags_; }
+  GSobjIndexOwner* Owner() const { return owner_; }
+  GSO_DiskFile* DiskFile() const { return diskFile_.get(); }
+  bool OrderByRecordNumber() const { return orderByRecordNumber_; }
+  int32_t NextFreePage() const { return nextFreePage_; }
+  void SetNextFreePage(int32_t address) { nextFreePage_ = address; }
+  bool ExactMatch() const { return exactMatch_; }
+  void SetExactMatch(bool on) { exactMatch_ = on; }
+  bool Valid() const { return valid_; }
+  bool Corrupt() const { return corrupt_; }
+  TgsLokProtocol LockProtocol() const { return lockProtocol_; }
+  int64_t LockPositionA() const { return lockPositionA_; }
+  int64_t LockPositionB() const { return lockPositionB_; }
+  // The region LockIndex locks under the current protocol.
+  int64_t LockOffset() const;
+  int64_t LockLength() const;
+
+  static constexpr int32_t kCipherPiece = 512;
+
+ protected:
+  std::string fileName_;
+  TgsCollection<GSobjIndexTag> tags_;
+  GSobjIndexOwner* owner_;
+  std::unique_ptr<GSO_DiskFile> diskFile_;
+  bool orderByRecordNumber_ = false;
+  int32_t nextFreePage_ = -1;
+  bool exactMatch_ = true;
+  bool valid_ = false;
+  bool corrupt_ = false;
+  TgsLokProtocol lockProtocol_ = TgsLokProtocol::Default;
+  int64_t lockPositionA_ = 0x7FFFFFFE;
+  int64_t lockPositionB_ = 0x40000000;
+
+ private:
+  std::vector<uint8_t> cipherScratch_;
+};
