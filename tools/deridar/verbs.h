@@ -1,0 +1,20 @@
+// The verbs of the deridar tool. Each verb lives in its own file
+// (verb_<name>.cpp) and is listed once in the table in main.cpp.
+//
+// A verb receives the arguments after its name. It returns the exit code;
+// engine failures propagate as exceptions, which main reports on stderr
+// with exit code 1. A verb reports wrong arguments by throwing UsageError.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+using VerbArgs = std::vector<std::string>;
+
+struct UsageError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+int VerbInfo(const VerbArgs& args);
+int VerbDump(const VerbArgs& args);
