@@ -130,6 +130,7 @@ void TDataSet::Open() {
   try {
     ClearBuffers();
     GetNextRecords();
+    bof_ = true;
   } catch (...) {
     SetState(dsInactive);
     CloseCursor();
