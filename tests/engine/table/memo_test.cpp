@@ -242,8 +242,9 @@ TEST(Db3Memo, DamagedReferencesAndHeadersAreBadMemoRecords) {
   memo.reset();
 
   // A next-free block far beyond the file would grow it without bound.
+  // Opened shared, so the failed write must also have let go of the memo lock.
   PatchFile(f.MemoPath(MemoLayout::Db3), 0, LE32(0x7FFFFFF0));
-  memo = f.Open(0x83);
+  memo = f.Open(0x83, "", /*shared=*/true);
   ExpectEngineError([&] { memo->WriteMemo("new", 0); }, BadMemo(*memo));
   EXPECT_EQ(memo->LockCount(), 0);
   memo.reset();
@@ -371,7 +372,7 @@ TEST(Db4Memo, DamagedBlocksAndFreeListsAreBadMemoRecords) {
     PatchFile(path, 512 + 4, LE32(1));
     PatchFile(path, 1024, LE32(1));
     PatchFile(path, 1024 + 4, LE32(1));
-    auto memo = f.Open(0x8B);
+    auto memo = f.Open(0x8B, "", /*shared=*/true);
     ExpectEngineError([&] { memo->WriteMemo(std::string(1200, 'x'), 0); }, BadMemo(*memo));
     EXPECT_EQ(memo->LockCount(), 0);
   }
