@@ -281,8 +281,11 @@ class TgsExpHandler::Tokenizer {
   bool TryNumber() {
     char c = Peek();
     if (c != '+' && c != '-' && !IsDigit(c)) return false;
+    // Digits and points; a point followed by a letter starts a word
+    // operator (1.AND.X) and ends the number.
     size_t end = pos_ + 1;
-    while (end < s_.size() && (IsDigit(s_[end]) || s_[end] == '.')) ++end;
+    while (end < s_.size() && (IsDigit(s_[end]) || (s_[end] == '.' && !(end + 1 < s_.size() && IsLetter(s_[end + 1])))))
+      ++end;
     tokens_.push_back(TgsExpToken{kTokenNumber, 0, s_.substr(pos_, end - pos_)});
     pos_ = end;
     return true;

@@ -404,7 +404,13 @@ class TgsFunctionReg {
   // Adds the function under its upper-cased `FunctionName` and takes it.
   // On a duplicate name the result is false and `function` stays with the
   // caller. A null function is accepted (true) and ignored.
-  bool RegisterFunction(std::unique_ptr<TgsUserDefFunction>&& function);
+  template <class F>
+  bool RegisterFunction(std::unique_ptr<F>&& function) {
+    std::unique_ptr<TgsUserDefFunction> held(function.release());
+    bool added = Add(held);
+    if (held) function.reset(static_cast<F*>(held.release()));
+    return added;
+  }
   TgsUserDefFunction* Find(std::string_view name) const;
   size_t Count() const { return entries_.size(); }
   // Empty text / null when the index is out of range.
@@ -412,6 +418,9 @@ class TgsFunctionReg {
   TgsUserDefFunction* FunctionAt(size_t index) const;
 
  private:
+  // Moves `function` in when its name is free.
+  bool Add(std::unique_ptr<TgsUserDefFunction>& function);
+
   struct Entry {
     std::string name;
     std::unique_ptr<TgsUserDefFunction> function;
@@ -432,13 +441,22 @@ class TgsFieldVarReg {
   // A name already present is skipped and makes the result false. When at
   // least one name was entered the registry takes the variable (`variable`
   // becomes null); otherwise it stays with the caller. Null: true.
-  bool RegisterVariable(std::unique_ptr<TgsUserDefFieldVar>&& variable);
+  template <class V>
+  bool RegisterVariable(std::unique_ptr<V>&& variable) {
+    std::unique_ptr<TgsUserDefFieldVar> held(variable.release());
+    bool allAdded = Add(held);
+    if (held) variable.reset(static_cast<V*>(held.release()));
+    return allAdded;
+  }
   TgsUserDefFieldVar* Find(std::string_view name) const;
   size_t Count() const { return entries_.size(); }
   std::string NameAt(size_t index) const;
   TgsUserDefFieldVar* VariableAt(size_t index) const;
 
  private:
+  // Moves `variable` in when at least one of its names is free.
+  bool Add(std::unique_ptr<TgsUserDefFieldVar>& variable);
+
   struct Entry {
     std::string name;
     std::shared_ptr<TgsUserDefFieldVar> variable;
@@ -465,8 +483,15 @@ class TgsExpUserLink {
   // Raises "There is no function for %s".
   virtual void UnknownFunction(std::string_view name) const;
 
-  bool AddFunction(std::unique_ptr<TgsUserDefFunction>&& function);
-  bool AddVariable(std::unique_ptr<TgsUserDefFieldVar>&& variable);
+  // Register into this context's own registries (see there).
+  template <class F>
+  bool AddFunction(std::unique_ptr<F>&& function) {
+    return functions_.RegisterFunction(std::move(function));
+  }
+  template <class V>
+  bool AddVariable(std::unique_ptr<V>&& variable) {
+    return variables_.RegisterVariable(std::move(variable));
+  }
 
   TgsFunctionReg& Functions() { return functions_; }
   TgsFieldVarReg& Variables() { return variables_; }

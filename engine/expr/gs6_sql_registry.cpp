@@ -73,7 +73,7 @@ TgsExpValueType TgsUserDefFieldVar::GetValue(TgsExpValue& value) {
 
 // --- TgsFunctionReg --------------------------------------------------------------
 
-bool TgsFunctionReg::RegisterFunction(std::unique_ptr<TgsUserDefFunction>&& function) {
+bool TgsFunctionReg::Add(std::unique_ptr<TgsUserDefFunction>& function) {
   if (!function) return true;
   std::string name = AsciiUpperCase(function->FunctionName());
   auto it = LowerBound(entries_, name);
@@ -97,7 +97,7 @@ TgsUserDefFunction* TgsFunctionReg::FunctionAt(size_t index) const {
 
 // --- TgsFieldVarReg --------------------------------------------------------------
 
-bool TgsFieldVarReg::RegisterVariable(std::unique_ptr<TgsUserDefFieldVar>&& variable) {
+bool TgsFieldVarReg::Add(std::unique_ptr<TgsUserDefFieldVar>& variable) {
   if (!variable) return true;
   std::string names = AsciiUpperCase(variable->VariableNames());
   // Decide first which names are free, so that ownership moves only when
@@ -149,12 +149,4 @@ TgsUserDefFieldVar* TgsExpUserLink::FindVariable(std::string_view name) const { 
 
 void TgsExpUserLink::UnknownFunction(std::string_view name) const {
   Raise<EDeridarExpression>(Msg::NoFunction, name);
-}
-
-bool TgsExpUserLink::AddFunction(std::unique_ptr<TgsUserDefFunction>&& function) {
-  return functions_.RegisterFunction(std::move(function));
-}
-
-bool TgsExpUserLink::AddVariable(std::unique_ptr<TgsUserDefFieldVar>&& variable) {
-  return variables_.RegisterVariable(std::move(variable));
 }
