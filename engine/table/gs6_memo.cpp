@@ -259,7 +259,7 @@ int32_t GSobjMemo::TextLengthToEndMark(int64_t offset) {
 
 int32_t GSobjMemo::MemoLength(int32_t block) {
   if (block == 0) return blockHeaderLength_;
-  if (block < 0) RaiseBadMemo();
+  if (block < firstDataBlock_) RaiseBadMemo();  // negative, or inside the header
   int64_t offset = BlockOffset(block);
   int64_t fileSize = SizeOfFile();
   if (offset >= fileSize) RaiseBadMemo();  // a block beyond the end
@@ -287,28 +287,24 @@ void GSobjMemo::ReadMemo(int32_t block, char* buffer, int32_t& length) {
     length = 0;
     return;
   }
-  int32_t n = MemoLength(block) - blockHeaderLength_;
-  if (length < n) n = length;
-  length = n;
-  int32_t start = blockHeaderLength_ + LengthPrefixSize();
-  currentCount_ = static_cast<int32_t>(BlocksFor(int64_t{start} + n));
-  ReadExactly(BlockOffset(block) + start, buffer, n);
-  TableCipher(passwordRead_, buffer, buffer, static_cast<size_t>(n));
+  length = std::min(length, MemoSize(block));
+  ReadText(block, buffer, length);
 }
 
 std::string GSobjMemo::ReadMemo(int32_t block) {
-  if (block == 0) {
-    currentBlock_ = 0;
-    currentCount_ = 0;
-    return {};
-  }
-  std::string text(static_cast<size_t>(MemoSize(block)), '\0');
-  int32_t length = static_cast<int32_t>(text.size());
   currentBlock_ = block;
-  currentCount_ = 1;
-  if (length > 0) ReadMemo(block, text.data(), length);
-  text.resize(static_cast<size_t>(length));
+  currentCount_ = 0;
+  if (block == 0) return {};
+  std::string text(static_cast<size_t>(MemoSize(block)), '\0');
+  ReadText(block, text.data(), static_cast<int32_t>(text.size()));
   return text;
+}
+
+void GSobjMemo::ReadText(int32_t block, char* buffer, int32_t length) {
+  int32_t start = blockHeaderLength_ + LengthPrefixSize();
+  currentCount_ = static_cast<int32_t>(std::max<int64_t>(1, BlocksFor(int64_t{start} + length)));
+  ReadExactly(BlockOffset(block) + start, buffer, length);
+  TableCipher(passwordRead_, buffer, buffer, static_cast<size_t>(length));
 }
 
 int32_t GSobjMemo::WriteMemo(std::string_view text, int32_t block) {

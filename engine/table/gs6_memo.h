@@ -154,6 +154,8 @@ class GSobjMemo : public GSO_DiskFile {
  private:
   // dBase III: the text runs to the first 0x1A; see the .cpp.
   int32_t TextLengthToEndMark(int64_t offset);
+  // Reads `length` bytes of the text at `block` and deciphers them.
+  void ReadText(int32_t block, char* buffer, int32_t length);
 };
 
 // dBase IV layout: block size from the header, freed runs kept in a list and

@@ -446,6 +446,8 @@ TEST(FoxMemo, DamagedHeaderOrLengthIsBadMemoRecord) {
     auto memo = f.Open(0xF5);
     PatchFile(path, 512 + 4, BE32(0xFFFFFFF0));  // length far beyond the file
     ExpectEngineError([&] { memo->ReadMemo(8); }, BadMemo(*memo));
+    ExpectEngineError([&] { memo->ReadMemo(3); }, BadMemo(*memo));  // inside the header
+    ExpectEngineError([&] { memo->WriteMemo("x", 7); }, BadMemo(*memo));
     PatchFile(path, 0, BE32(3));  // next free inside the header
     ExpectEngineError([&] { memo->WriteMemo("x", 0); }, BadMemo(*memo));
   }
