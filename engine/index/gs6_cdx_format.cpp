@@ -308,6 +308,12 @@ bool DecodeLeaf(const uint8_t* node, const KeyFormat& fmt, std::vector<NodeEntry
   return true;
 }
 
+std::string StoredKeyForm(std::string_view key, const KeyFormat& fmt) {
+  const size_t n = std::min(key.size(), static_cast<size_t>(std::max(fmt.keyLength, 0)));
+  const auto* bytes = reinterpret_cast<const uint8_t*>(key.data());
+  return fmt.character ? CharacterKey(bytes, n) : BinaryKey(bytes, n);
+}
+
 int BranchCapacity(int keyLength) { return kBranchAreaSize / (keyLength + 8); }
 
 bool DecodeBranch(const uint8_t* node, const KeyFormat& fmt, int64_t fileSize,

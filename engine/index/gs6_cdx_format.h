@@ -157,6 +157,11 @@ bool DecodeLeaf(const uint8_t* node, const KeyFormat& fmt, std::vector<NodeEntry
 bool DecodeBranch(const uint8_t* node, const KeyFormat& fmt, int64_t fileSize,
                   std::vector<NodeEntry>& out);
 
+// The in-memory form a key has after a trip through a node: cut to the key
+// length; character keys up to a zero byte and without trailing blanks,
+// binary keys without trailing zero bytes.
+std::string StoredKeyForm(std::string_view key, const KeyFormat& fmt);
+
 // Entries a branch node of this key length holds.
 int BranchCapacity(int keyLength);
 

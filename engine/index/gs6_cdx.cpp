@@ -1,0 +1,760 @@
+// CDX index files and tags; see gs6_cdx.h and gs6_cdx_format.h.
+#include "engine/index/gs6_cdx.h"
+
+#include <algorithm>
+#include <cstring>
+#include <tuple>
+#include <vector>
+
+#include "engine/support/gs6_glbl.h"
+#include "engine/support/gs6_tool.h"
+#include "engine/table/gs6_dbf.h"
+#include "engine/table/gs6_disk.h"
+
+using namespace cdx;
+
+namespace {
+
+std::string UpperAscii(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return out;
+}
+
+bool SameNameNoCase(std::string_view a, std::string_view b) { return UpperAscii(a) == UpperAscii(b); }
+
+// Records read per table read during a build.
+constexpr int32_t kBuildChunkBytes = 1 << 16;
+
+}  // namespace
+
+// --- GSobjCDXTag --------------------------------------------------------------
+
+GSobjCDXTag::GSobjCDXTag(GSobjCDXFile* file, std::string_view name, int32_t headerAddress)
+    : GSobjIndexTag(file, UpperAscii(name), headerAddress) {
+  indexKind_ = "CDX";
+  defaultStrWidth_ = 10;
+  tagName_ = UpperAscii(name);
+  if (headerAddress_ == -1) {
+    headerAddress_ = file->AllocatePage();
+    file->AllocatePage();  // the header's second half
+    return;
+  }
+  headerAccepted_ = ReadHeader();
+  if (!headerAccepted_) {
+    file->MarkCorrupt();
+    return;
+  }
+  options_ = kOptionOrdinary;
+}
+
+GSobjCDXTag::~GSobjCDXTag() {
+  try {
+    ReleasePages();
+  } catch (...) {
+    // A destructor cannot report a failed write-back; the file keeps what
+    // was written before.
+  }
+}
+
+GSobjCDXFile* GSobjCDXTag::File() const { return static_cast<GSobjCDXFile*>(ownerFile_); }
+
+void GSobjCDXTag::Corrupted() const { RaiseError(Msg::IndexCorrupted, File()->FullPath()); }
+
+KeyFormat GSobjCDXTag::KeyFormatOf() const {
+  KeyFormat f;
+  f.keyLength = keyLength_;
+  f.character = keyType_ == 'C';
+  f.general = f.character && collation_ == Collation::General && !IsDirectory();
+  return f;
+}
+
+void GSobjCDXTag::SetKeyLength(int length) {
+  keyLength_ = static_cast<int16_t>(length);
+  entrySize_ = static_cast<uint16_t>(length + 8);
+  entriesPerNode_ = static_cast<uint16_t>(BranchCapacity(length));
+}
+
+bool GSobjCDXTag::LearnKeyType(int* textLength) {
+  GSobjIndexKeyData probe;
+  if (!EvaluateKey(probe)) return false;
+  switch (probe.Tag()) {
+    case TgsVariant::kFloat:
+      keyType_ = 'N';
+      break;
+    case TgsVariant::kDate:
+      keyType_ = 'D';
+      break;
+    case TgsVariant::kText:
+    case TgsVariant::kBoolean:
+      keyType_ = 'C';
+      break;
+    default:
+      return false;
+  }
+  if (textLength) *textLength = probe.Tag() == TgsVariant::kBoolean ? 1 : static_cast<int>(probe.Length());
+  return true;
+}
+
+// --- key forms ---
+
+void GSobjCDXTag::NormalizeKey(TgsVariant& value, bool trim) {
+  switch (keyType_) {
+    case 'N':
+    case 'D': {
+      double number;
+      if (value.Tag() == TgsVariant::kDate) {
+        number = value.AsDate();
+      } else if (value.Tag() == TgsVariant::kBinary) {
+        return;  // already a stored key
+      } else {
+        number = value.AsFloat();
+        if (keyType_ == 'D' && number >= 1.0e100) number = 0;  // no date
+      }
+      std::string key = NumericKey(number);
+      value.SetBinary(key.data(), key.size());
+      return;
+    }
+    default: {
+      if (value.Tag() != TgsVariant::kText) value.SetText(value.AsText());
+      if (trim) value.TrimText();
+      if (value.Length() > 0 && collation_ == Collation::General && !IsDirectory()) {
+        std::string key = GeneralKey(
+            std::string_view(reinterpret_cast<const char*>(value.Data()), value.Length()));
+        if (key.size() > static_cast<size_t>(keyLength_)) key.resize(static_cast<size_t>(keyLength_));
+        value.SetText(key);
+      }
+      return;
+    }
+  }
+}
+
+// --- headers ---
+
+bool GSobjCDXTag::ReadHeader() {
+  uint8_t buffer[kHeaderSize];
+  headerChanged_ = false;
+  if (!File()->ReadBlock(headerAddress_, buffer, kHeaderSize)) return false;
+  TagHeader h;
+  const int64_t size = File()->DiskFile() ? File()->FileSize() : -1;
+  if (!DecodeTagHeader(buffer, size, h)) return false;
+  rootAddress_ = h.rootAddress;
+  SetKeyLength(h.keyLength);
+  options_ = h.options;
+  version_ = h.version;
+  unique_ = (h.options & kOptionUnique) != 0;
+  hasFor_ = (h.options & kOptionHasFor) != 0;
+  ascending_ = !h.descending;
+  reversed_ = h.descending;
+  collation_ = h.collation;
+  keyType_ = 'C';
+  if (!IsDirectory() && h.keyExpression.empty()) return false;
+  if (IsDirectory() || !h.keyExpression.empty()) {
+    keyExpression_ = h.keyExpression;
+    forExpression_ = hasFor_ ? h.forExpression : std::string();
+    CompileKeyExpression();
+    if (hasFor_) CompileForExpression();
+    if (KeyEvaluator()) LearnKeyType(nullptr);
+  }
+  return true;
+}
+
+bool GSobjCDXTag::WriteHeader() {
+  if (!headerChanged_) return true;
+  if (unique_) options_ |= kOptionUnique;
+  if (hasFor_) options_ |= kOptionHasFor;
+  TagHeader h;
+  h.rootAddress = rootAddress_;
+  h.version = version_;
+  h.keyLength = static_cast<uint16_t>(keyLength_);
+  h.options = options_;
+  h.collation = collation_;
+  h.descending = !ascending_;
+  h.keyExpression = keyExpression_;
+  h.forExpression = hasFor_ ? forExpression_ : std::string();
+  uint8_t buffer[kHeaderSize];
+  if (!EncodeTagHeader(h, buffer)) return false;
+  File()->WriteBlock(headerAddress_, buffer, kHeaderSize);
+  headerChanged_ = false;
+  return true;
+}
+
+int32_t GSobjCDXTag::ReadRootAddress() {
+  uint8_t buffer[kHeaderSize];
+  if (!File()->ReadBlock(headerAddress_, buffer, kHeaderSize)) Corrupted();
+  return static_cast<int32_t>(GetLE32(buffer));
+}
+
+// --- defining and building ---
+
+bool GSobjCDXTag::DefineTag(std::string_view name, std::string_view keyExpression, bool unique,
+                            bool ascending, std::string_view forExpression) {
+  GSobjIndexTag::DefineTag(name, keyExpression, unique, ascending, forExpression);
+  tagName_ = UpperAscii(tagName_);
+  reversed_ = !ascending;
+  if (!keyExpression.empty()) {
+    int textLength = 0;
+    if (!LearnKeyType(&textLength)) return false;
+    int length = keyType_ == 'C' ? textLength : 8;
+    if (keyType_ == 'C' && collation_ == Collation::General) length = std::min(2 * length, kMaxKeyLength);
+    if (length < 1 || length > kMaxKeyLength) return false;
+    SetKeyLength(length);
+  } else {
+    keyType_ = 'C';
+    SetKeyLength(10);
+  }
+  // Refuse expressions that do not fit the header before anything is written.
+  TagHeader probe;
+  probe.keyExpression = keyExpression_;
+  probe.forExpression = hasFor_ ? forExpression_ : std::string();
+  uint8_t buffer[kHeaderSize];
+  if (!EncodeTagHeader(probe, buffer)) return false;
+  std::memset(buffer, 0, sizeof buffer);
+  File()->WriteBlock(headerAddress_, buffer, kHeaderSize);
+  BuildTag();
+  return true;
+}
+
+void GSobjCDXTag::WriteEmptyRootLeaf() {
+  uint8_t node[kBlockSize] = {};
+  LeafWriter writer(node, KeyFormatOf(), ComputeLeafParams(keyLength_, 0));
+  writer.Clear();
+  rootAddress_ = File()->AllocatePage();
+  EncodeNodeHeader(NodeHeader{kAttrRoot | kAttrLeaf, 0, -1, -1}, node);
+  File()->WriteBlock(rootAddress_, node, kBlockSize);
+}
+
+void GSobjCDXTag::BuildTag() {
+  ReleasePages();
+  GSO_dBaseDBF* table = Table();
+  if (IsDirectory() || !table || !KeyEvaluator()) {
+    WriteEmptyRootLeaf();
+  } else {
+    const TRecNo count = table->RecordCount();
+    const int32_t recordLength = table->RecordLength();
+    GSobjSortCDX sorter(*this, unique_, count);
+    GSobjIndexKeyData key;
+    const bool binary = keyType_ != 'C';
+    const int32_t perChunk = std::max<int32_t>(1, kBuildChunkBytes / std::max(recordLength, 1));
+    std::vector<char> chunk(static_cast<size_t>(perChunk) * recordLength + 1);
+    char* saved = table->CurrentRecord();
+    updating_ = true;
+    try {
+      for (TRecNo first = 1; first <= count; first += perChunk) {
+        const int32_t n = std::min<int32_t>(perChunk, count - first + 1);
+        const int64_t offset = int64_t{table->HeaderLength()} + int64_t{first - 1} * recordLength;
+        const int32_t bytes = n * recordLength;
+        if (table->ReadAt(offset, chunk.data(), bytes) < bytes)
+          RaiseError(Msg::ReadError, table->FileName());
+        for (int32_t i = 0; i < n; ++i) {
+          char* record = chunk.data() + static_cast<size_t>(i) * recordLength;
+          if (table->Encrypted()) TableCipher(table->Password(), record, record, recordLength);
+          table->SetCurrentRecord(record);
+          if (hasFor_ && !EvaluateFor()) continue;
+          if (!EvaluateKey(key)) continue;
+          NormalizeKey(key, true);
+          sorter.AddKey(std::string_view(reinterpret_cast<const char*>(key.Data()), key.Length()),
+                        binary, first + i);
+        }
+      }
+      table->SetCurrentRecord(saved);
+    } catch (...) {
+      table->SetCurrentRecord(saved);
+      updating_ = false;
+      throw;
+    }
+    updating_ = false;
+    sorter.Drain();
+  }
+  headerChanged_ = true;
+  WriteHeader();
+}
+
+int32_t GSobjCDXTag::AllocateNode() { return File()->AllocatePage(); }
+
+void GSobjCDXTag::WriteNode(int32_t address, const uint8_t* node) {
+  File()->WriteBlock(address, node, kBlockSize);
+}
+
+bool GSobjCDXTag::InsertKey(const GSobjIndexKeyData& entry) {
+  GSobjIndexKeyData copy(entry);
+  copy.SetRecordNumber(static_cast<int32_t>(entry.Link()));
+  return GSobjIndexTag::InsertKey(copy);
+}
+
+// --- reading nodes ---
+
+bool GSobjCDXTag::ReadPage(int32_t address, GSobjIndexKey& image) {
+  const int64_t size = File()->FileSize();
+  if (!IsNodeAddress(address, size)) Corrupted();
+  // A node that repeats an address of the path above it would make a cycle.
+  int depth = 0;
+  for (GSobjIndexKey* up = image.Parent(); up; up = up->Parent()) {
+    if (up->PageAddress() == address || ++depth >= kMaxLevels) Corrupted();
+  }
+  uint8_t node[kBlockSize];
+  if (!File()->ReadBlock(address, node, kBlockSize)) Corrupted();
+  NodeHeader h;
+  if (!DecodeNodeHeader(node, size, h)) Corrupted();
+  image.ClearAndFree();
+  image.SetNodeKind(h.IsLeaf() ? GSobjIndexKey::kLeaf : 2);
+  image.SetLeftSibling(h.left);
+  image.SetRightSibling(h.right);
+  std::vector<NodeEntry> entries;
+  const KeyFormat fmt = KeyFormatOf();
+  if (h.IsLeaf()) {
+    LeafParams p;
+    if (!DecodeLeaf(node, fmt, entries, &p)) Corrupted();
+    image.leaf.freeSpace = GetLE16(node + 12);
+    image.leaf.recordMask = p.recordMask;
+    image.leaf.duplicateMask = p.duplicateMask;
+    image.leaf.trailingMask = p.trailingMask;
+    image.leaf.recordBits = p.recordBits;
+    image.leaf.duplicateBits = p.duplicateBits;
+    image.leaf.trailingBits = p.trailingBits;
+    image.leaf.bytesPerEntry = p.bytesPerEntry;
+  } else if (!DecodeBranch(node, fmt, size, entries)) {
+    Corrupted();
+  }
+  for (const NodeEntry& e : entries) {
+    auto item = std::make_unique<GSobjIndexKeyData>();
+    if (fmt.character)
+      item->SetText(e.key);
+    else
+      item->SetBinary(e.key.data(), e.key.size());
+    item->SetRecordNumber(static_cast<int32_t>(e.recordNumber));
+    item->SetLink(e.child);
+    image.Add(std::move(item));
+  }
+  return true;
+}
+
+// --- writing nodes ---
+
+namespace {
+
+std::string_view KeyOf(const GSobjIndexKeyData& e) {
+  return std::string_view(reinterpret_cast<const char*>(e.Data()), e.Length());
+}
+
+}  // namespace
+
+void GSobjCDXTag::RelinkRight(int32_t address, int32_t right) {
+  if (!IsNodeAddress(address, File()->FileSize())) return;
+  uint8_t node[kBlockSize];
+  if (!File()->ReadBlock(address, node, kBlockSize)) Corrupted();
+  PutLE32(node + 8, static_cast<uint32_t>(right));
+  File()->WriteBlock(address, node, kBlockSize);
+}
+
+bool GSobjCDXTag::WritePage(GSobjIndexKey& image) {
+  if (image.IsLeaf())
+    WriteLeaf(image);
+  else
+    WriteBranch(image);
+  return true;
+}
+
+void GSobjCDXTag::WriteLeaf(GSobjIndexKey& image) {
+  const KeyFormat fmt = KeyFormatOf();
+  const size_t count = image.Count();
+  uint32_t largest = 0;
+  if (IsDirectory()) {
+    largest = static_cast<uint32_t>(std::max<int64_t>(File()->FileSize(), 0));
+  } else if (GSO_dBaseDBF* table = Table()) {
+    largest = static_cast<uint32_t>(std::max(table->RecordCount(), 0));
+  }
+  for (size_t i = 0; i < count; ++i) largest = std::max(largest, image.Entry(i)->Link());
+  const LeafParams params = ComputeLeafParams(keyLength_, largest);
+  uint8_t node[kBlockSize];
+  LeafWriter writer(node, fmt, params);
+
+  // Entries that do not fit one node go to new nodes on the left, each
+  // taking the leading entries that stay below 250 bytes.
+  size_t start = 0;
+  for (;;) {
+    // Stored size of each remaining entry (the first one unshared), until
+    // the node would overflow.
+    std::vector<int> sizes;
+    int total = 0;
+    writer.Clear();
+    for (size_t i = start; i < count && total < kLeafAreaSize; ++i) {
+      const int size = writer.StoredSize(KeyOf(*image.Entry(i)));
+      sizes.push_back(size);
+      total += size;
+      if (!writer.Add(KeyOf(*image.Entry(i)), image.Entry(i)->Link())) total = kLeafAreaSize;
+    }
+    if (total < kLeafAreaSize) break;
+    size_t n = 0;
+    int running = 0;
+    while (n < sizes.size() && running + sizes[n] < 250) running += sizes[n++];
+    n = std::max<size_t>(n, 1);
+
+    writer.Clear();
+    for (size_t i = start; i < start + n; ++i) writer.Add(KeyOf(*image.Entry(i)), image.Entry(i)->Link());
+    const int32_t a = File()->AllocatePage();
+    GSobjIndexKeyData last(*image.Entry(start + n - 1));
+    last.SetLink(static_cast<uint32_t>(a));
+    const int32_t formerLeft = image.LeftSibling();
+    image.LinkNewSibling(last);
+    EncodeNodeHeader(NodeHeader{kAttrLeaf, static_cast<uint16_t>(n), formerLeft, image.PageAddress()}, node);
+    File()->WriteBlock(a, node, kBlockSize);
+    if (formerLeft > 0) RelinkRight(formerLeft, a);
+    image.SetLeftSibling(a);
+    start += n;
+  }
+  writer.Clear();
+  for (size_t i = start; i < count; ++i) writer.Add(KeyOf(*image.Entry(i)), image.Entry(i)->Link());
+  const uint16_t attributes = static_cast<uint16_t>(kAttrLeaf | (image.Parent() ? 0 : kAttrRoot));
+  EncodeNodeHeader(NodeHeader{attributes, static_cast<uint16_t>(writer.Count()), image.LeftSibling(),
+                              image.RightSibling()},
+                   node);
+  File()->WriteBlock(image.PageAddress(), node, kBlockSize);
+  image.leaf.freeSpace = writer.Free();
+  image.leaf.recordMask = params.recordMask;
+  image.leaf.duplicateMask = params.duplicateMask;
+  image.leaf.trailingMask = params.trailingMask;
+  image.leaf.recordBits = params.recordBits;
+  image.leaf.duplicateBits = params.duplicateBits;
+  image.leaf.trailingBits = params.trailingBits;
+  image.leaf.bytesPerEntry = params.bytesPerEntry;
+}
+
+void GSobjCDXTag::WriteBranch(GSobjIndexKey& image) {
+  const KeyFormat fmt = KeyFormatOf();
+  const size_t count = image.Count();
+  const size_t capacity = static_cast<size_t>(BranchCapacity(keyLength_));
+  uint8_t node[kBlockSize];
+  auto fill = [&](size_t from, size_t to) {
+    std::memset(node, 0, sizeof node);
+    ClearBranchArea(node, fmt);
+    for (size_t i = from; i < to; ++i) {
+      const GSobjIndexKeyData& e = *image.Entry(i);
+      PutBranchEntry(node, fmt, static_cast<int>(i - from), KeyOf(e),
+                     static_cast<uint32_t>(e.RecordNumber()), e.Link());
+    }
+  };
+  size_t start = 0;
+  while (count - start > capacity) {
+    const size_t remaining = count - start;
+    const size_t n = std::min(capacity, remaining - remaining / 2);
+    fill(start, start + n);
+    const int32_t b = File()->AllocatePage();
+    GSobjIndexKeyData last(*image.Entry(start + n - 1));
+    last.SetLink(static_cast<uint32_t>(b));
+    const int32_t formerLeft = image.LeftSibling();
+    image.LinkNewSibling(last);
+    image.SetNodeKind(2);
+    EncodeNodeHeader(NodeHeader{0, static_cast<uint16_t>(n), formerLeft, image.PageAddress()}, node);
+    File()->WriteBlock(b, node, kBlockSize);
+    if (formerLeft > 0) RelinkRight(formerLeft, b);
+    image.SetLeftSibling(b);
+    start += n;
+  }
+  fill(start, count);
+  const uint16_t attributes = image.Parent() ? 0 : kAttrRoot;
+  EncodeNodeHeader(NodeHeader{attributes, static_cast<uint16_t>(count - start), image.LeftSibling(),
+                              image.RightSibling()},
+                   node);
+  File()->WriteBlock(image.PageAddress(), node, kBlockSize);
+}
+
+// --- GSobjCDXFile -------------------------------------------------------------
+
+GSobjCDXFile::GSobjCDXFile(GSobjIndexOwner* owner, std::string_view fileName, bool overwrite,
+                           bool create, bool readWrite, bool shared)
+    : GSobjIndexFile(owner) {
+  orderByRecordNumber_ = true;
+  opening_ = true;
+  OpenDiskFile(fileName, overwrite, create, readWrite, shared, ".cdx");
+  if (!diskFile_) {
+    opening_ = false;
+    return;
+  }
+  const int64_t size = FileSize();
+  if (size > kBlockSize) {
+    ReadDirectory();
+  } else if (size == 0) {
+    CreateDirectory();
+  } else {
+    corrupt_ = true;  // a few bytes of something else: refuse, never overwrite
+  }
+  if (!corrupt_) SetProductionFlag();
+  opening_ = false;
+  valid_ = !corrupt_;
+}
+
+GSobjCDXFile::~GSobjCDXFile() {
+  try {
+    ReleaseTags();
+    if (directory_) directory_->ReleasePages();
+  } catch (...) {
+    // Nothing more can be written; the disk file closes below.
+  }
+  tags_.ClearAndFree();
+  directory_.reset();
+}
+
+std::string GSobjCDXFile::FullPath() const { return diskFile_ ? diskFile_->FileName() : fileName_; }
+
+int64_t GSobjCDXFile::FileSize() const { return diskFile_ ? diskFile_->SizeOfFile() : 0; }
+
+void GSobjCDXFile::ReadDirectory() {
+  directory_ = std::make_unique<GSobjCDXTag>(this, BaseName(FullPath()), 0);
+  if (!directory_->HeaderAccepted()) {
+    corrupt_ = true;
+    return;
+  }
+  directory_->SetOptions(kOptionDirectory);
+  ResetAllocator();
+  // A sound directory cannot hold more entries than its file has room for.
+  const int64_t limit = FileSize() / kBlockSize * (kLeafAreaSize / 3) + 1;
+  int64_t seen = 0;
+  directory_->ResetPages(GSobjIndexTag::kResetRootOnly);
+  for (TRecNo r = directory_->MoveTo(GotoFirst); r != 0 && !corrupt_; r = directory_->MoveTo(GotoNext)) {
+    if (++seen > limit) {
+      corrupt_ = true;
+      break;
+    }
+    const GSobjIndexKeyData& e = directory_->CurrentKey();
+    const std::string name(reinterpret_cast<const char*>(e.Data()), e.Length());
+    const int32_t header = static_cast<int32_t>(e.Link());
+    if (header <= 0 || header % kBlockSize != 0 || int64_t{header} + kHeaderSize > FileSize()) {
+      corrupt_ = true;
+      break;
+    }
+    auto tag = std::make_unique<GSobjCDXTag>(this, name, header);
+    if (!tag->HeaderAccepted()) {
+      corrupt_ = true;
+      break;
+    }
+    tags_.Add(std::move(tag));
+  }
+  directory_->ReleasePages();
+}
+
+void GSobjCDXFile::CreateDirectory() {
+  nextFreePage_ = 0;
+  directory_ = std::make_unique<GSobjCDXTag>(this, BaseName(FullPath()), -1);
+  directory_->SetOptions(kOptionDirectory);
+  directory_->DefineTag(directory_->TagName(), "", false, true, "");
+  directory_->ResetPages(GSobjIndexTag::kResetPlain);
+}
+
+void GSobjCDXFile::SetProductionFlag() {
+  if (!owner_) return;
+  GSO_dBaseDBF* table = owner_->IndexTable();
+  if (!table || !table->IsReadWrite() || (table->FlagBits() & 0x01) != 0) return;
+  // The production index is the one named like the table.
+  const std::string tablePath = table->FileName();
+  const std::string indexPath = FullPath();
+  const size_t tableDot = tablePath.find_last_of('.');
+  const size_t indexDot = indexPath.find_last_of('.');
+  if (tableDot == std::string::npos || indexDot == std::string::npos) return;
+  if (indexPath.substr(0, indexDot) != tablePath.substr(0, tableDot)) return;
+  table->SetFlagBits(static_cast<uint8_t>(table->FlagBits() | 0x01));
+  table->WriteTableHeader();
+}
+
+bool GSobjCDXFile::ReadBlock(int32_t address, void* buffer, int32_t length) {
+  return GSobjIndexFile::ReadBlock(address, buffer, length);
+}
+
+bool GSobjCDXFile::WriteBlock(int32_t address, const void* buffer, int32_t length) {
+  return GSobjIndexFile::WriteBlock(address, buffer, length);
+}
+
+int32_t GSobjCDXFile::AllocatePage() {
+  if (nextFreePage_ == -1) ResetAllocator();
+  const int32_t address = nextFreePage_;
+  nextFreePage_ += kBlockSize;
+  return address;
+}
+
+int32_t GSobjCDXFile::ResetAllocator() {
+  // Round a file that does not end on a block boundary up to the next one.
+  const int64_t size = FileSize();
+  nextFreePage_ = static_cast<int32_t>((size + kBlockSize - 1) / kBlockSize * kBlockSize);
+  return nextFreePage_;
+}
+
+bool GSobjCDXFile::RemoveDirectoryEntry(GSobjCDXTag* tag) {
+  GSobjIndexKeyData probe;
+  probe.SetText(tag->TagName());
+  probe.SetLink(static_cast<uint32_t>(tag->HeaderAddress()));
+  directory_->SetUpdating(true);
+  const TRecNo found = directory_->SeekKey(probe);
+  directory_->SetUpdating(false);
+  if (found != tag->HeaderAddress() || !directory_->RootImage()) return false;
+  directory_->RootImage()->DeleteEntry();
+  return true;
+}
+
+void GSobjCDXFile::AddDirectoryEntry(GSobjCDXTag* tag) {
+  GSobjIndexKeyData entry;
+  entry.SetText(tag->TagName());
+  entry.SetRecordNumber(tag->HeaderAddress());
+  entry.SetLink(static_cast<uint32_t>(tag->HeaderAddress()));
+  directory_->InsertKey(entry);
+  if (directory_->RootImage()) directory_->RootImage()->SetChanged(true);
+}
+
+bool GSobjCDXFile::AddTag(std::string_view name, std::string_view keyExpression, bool unique,
+                          bool ascending, std::string_view forExpression) {
+  if (!directory_ || corrupt_) RaiseError(Msg::IndexCorrupted, FullPath());
+  // Directory keys are 10 bytes long: so are tag names.
+  std::string upper = UpperAscii(name);
+  while (!upper.empty() && upper.back() == ' ') upper.pop_back();
+  if (upper.size() > 10) upper.resize(10);
+  if (upper.empty()) RaiseError(Msg::IndexTagNotFound, std::string(name));
+  directory_->ResetPages(GSobjIndexTag::kResetPlain);
+  if (auto* old = static_cast<GSobjCDXTag*>(FindTag(upper))) {
+    RemoveDirectoryEntry(old);
+    tags_.RemoveAndFree(old);
+  }
+  auto created = std::make_unique<GSobjCDXTag>(this, upper, -1);
+  created->SetCollation(defaultCollation_);
+  GSobjCDXTag* tag = static_cast<GSobjCDXTag*>(tags_.Add(std::move(created)));
+  const bool result = tag->DefineTag(upper, keyExpression, unique, ascending, forExpression);
+  if (!result) {
+    // A tag without a tree must not be listed: the file would read as damaged.
+    tags_.RemoveAndFree(tag);
+    directory_->ReleasePages();
+    return false;
+  }
+  tag->ReleasePages();
+  AddDirectoryEntry(tag);
+  directory_->ReleasePages();
+  return true;
+}
+
+bool GSobjCDXFile::DeleteTag(std::string_view name) {
+  if (tags_.Count() == 0 || !directory_) return false;
+  GSobjCDXTag* tag = nullptr;
+  for (const auto& t : tags_)
+    if (SameNameNoCase(t->TagName(), name)) tag = static_cast<GSobjCDXTag*>(t.get());
+  if (!tag) return false;
+  directory_->ResetPages(GSobjIndexTag::kResetPlain);
+  RemoveDirectoryEntry(tag);
+  tags_.RemoveAndFree(tag);
+  directory_->ReleasePages();
+  if (tags_.Count() == 0) Reindex();
+  return true;
+}
+
+void GSobjCDXFile::Reindex() {
+  if (!directory_ || !diskFile_) return;
+  diskFile_->LockWholeFile();
+  try {
+    ReleaseTags();
+    directory_->ReleasePages();
+    diskFile_->Truncate(kNewFileSize);
+    // The directory starts again with an empty root leaf at 1024.
+    nextFreePage_ = kHeaderSize;
+    directory_->WriteEmptyRootLeaf();
+    directory_->SetVersion(0);
+    directory_->SetHeaderChanged(true);
+    directory_->WriteHeader();
+    for (const auto& t : tags_) {
+      auto* tag = static_cast<GSobjCDXTag*>(t.get());
+      tag->headerAddress_ = AllocatePage();
+      AllocatePage();
+      tag->SetVersion(0);
+      tag->SetHeaderChanged(true);
+      tag->WriteHeader();
+      tag->BuildTag();
+      tag->ReleasePages();
+      directory_->ResetPages(GSobjIndexTag::kResetPlain);
+      AddDirectoryEntry(tag);
+      directory_->ReleasePages();
+    }
+  } catch (...) {
+    diskFile_->Unlock();
+    throw;
+  }
+  diskFile_->Unlock();
+}
+
+bool GSobjCDXFile::UpdateKeys(TRecNo n, bool appended) {
+  const bool changed = GSobjIndexFile::UpdateKeys(n, appended);
+  if (changed && directory_) {
+    directory_->SetVersion(directory_->Version() + 1);
+    directory_->SetHeaderChanged(true);
+    directory_->WriteHeader();
+  }
+  return changed;
+}
+
+bool GSobjCDXFile::ChangedByOthers() {
+  if (!diskFile_ || !diskFile_->IsShared() || !directory_) return false;
+  uint8_t head[kBlockSize];
+  if (!ReadBlock(0, head, kBlockSize)) return false;
+  return GetLE32(head + 8) != directory_->Version();
+}
+
+void GSobjCDXFile::CheckTag(GSobjCDXTag& tag, TreeReport& report, bool withTable) {
+  tag.ReleasePages();
+  const int32_t root = tag.ReadRootAddress();
+  const KeyFormat fmt = tag.KeyFormatOf();
+  WalkTree([this](int32_t address, uint8_t* node) { return ReadBlock(address, node, kBlockSize); },
+           FileSize(), root, fmt, report);
+  GSO_dBaseDBF* table = owner_ ? owner_->IndexTable() : nullptr;
+  if (!withTable || !table || !tag.KeyEvaluator()) return;
+
+  // What the tag should hold, in the same order as the tree.
+  std::vector<NodeEntry> expected;
+  const TRecNo count = table->RecordCount();
+  const int32_t recordLength = table->RecordLength();
+  std::vector<char> record(static_cast<size_t>(recordLength) + 1);
+  char* saved = table->CurrentRecord();
+  GSobjIndexKeyData key;
+  try {
+    for (TRecNo n = 1; n <= count; ++n) {
+      const int64_t offset = int64_t{table->HeaderLength()} + int64_t{n - 1} * recordLength;
+      if (table->ReadAt(offset, record.data(), recordLength) < recordLength)
+        RaiseError(Msg::ReadError, table->FileName());
+      if (table->Encrypted()) TableCipher(table->Password(), record.data(), record.data(), recordLength);
+      table->SetCurrentRecord(record.data());
+      if (tag.HasFor() && !tag.EvaluateFor()) continue;
+      if (!tag.EvaluateKey(key)) continue;
+      tag.NormalizeKey(key, true);
+      NodeEntry e;
+      e.key = StoredKeyForm(std::string_view(reinterpret_cast<const char*>(key.Data()), key.Length()), fmt);
+      e.recordNumber = static_cast<uint32_t>(n);
+      expected.push_back(std::move(e));
+    }
+  } catch (...) {
+    table->SetCurrentRecord(saved);
+    throw;
+  }
+  table->SetCurrentRecord(saved);
+  std::stable_sort(expected.begin(), expected.end(),
+                   [](const NodeEntry& a, const NodeEntry& b) { return a.key < b.key; });
+  if (tag.Unique()) {
+    expected.erase(std::unique(expected.begin(), expected.end(),
+                               [](const NodeEntry& a, const NodeEntry& b) { return a.key == b.key; }),
+                   expected.end());
+  }
+
+  size_t i = 0, j = 0;
+  const auto& have = report.entries;
+  auto problem = [&report](std::string text) {
+    if (report.problems.size() < 20) report.problems.push_back(std::move(text));
+  };
+  while (i < have.size() || j < expected.size()) {
+    if (j == expected.size() ||
+        (i < have.size() && std::tie(have[i].key, have[i].recordNumber) <
+                                std::tie(expected[j].key, expected[j].recordNumber))) {
+      problem("record " + std::to_string(have[i].recordNumber) + " has an entry it should not have");
+      ++i;
+    } else if (i == have.size() || std::tie(expected[j].key, expected[j].recordNumber) <
+                                       std::tie(have[i].key, have[i].recordNumber)) {
+      problem("record " + std::to_string(expected[j].recordNumber) + " has no entry with its key");
+      ++j;
+    } else {
+      ++i;
+      ++j;
+    }
+  }
+}

@@ -1,0 +1,136 @@
+// CDX compound index files: `GSobjCDXFile` holds any number of tags of one
+// table in one file, listed by a directory tag at the file's start;
+// `GSobjCDXTag` is one tag with its 1024-byte header and its B-tree of
+// 512-byte nodes. Positioning and maintenance are the framework's
+// (gs6_indx.h); this unit reads and writes the file (byte layouts in
+// gs6_cdx_format.h), splits overflowing nodes, allocates pages, keeps the
+// directory and builds tags bottom-up (gs6_cdx_build.h).
+//
+// A damaged file is refused, never trusted: a header that cannot be accepted
+// marks the file corrupt (not valid), and a node whose counts, lengths or
+// addresses are out of range, or that repeats an address of the path above
+// it, raises "Index file %s is corrupted".
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "engine/index/gs6_cdx_build.h"
+#include "engine/index/gs6_cdx_format.h"
+#include "engine/index/gs6_indx.h"
+
+class GSobjCDXFile;
+
+class GSobjCDXTag : public GSobjIndexTag, public CdxBuildTarget {
+ public:
+  // A tag of `file` with its header at `headerAddress`, read at once; -1
+  // allocates two blocks at the end of the file for a new tag's header.
+  GSobjCDXTag(GSobjCDXFile* file, std::string_view name, int32_t headerAddress);
+  ~GSobjCDXTag() override;
+
+  // --- slots of the framework ---
+  void NormalizeKey(TgsVariant& value, bool trim) override;
+  bool DefineTag(std::string_view name, std::string_view keyExpression, bool unique,
+                 bool ascending, std::string_view forExpression) override;
+  bool InsertKey(const GSobjIndexKeyData& entry) override;
+  int32_t ReadRootAddress() override;
+  bool ReadPage(int32_t address, GSobjIndexKey& image) override;
+  bool WritePage(GSobjIndexKey& image) override;
+  bool ReadHeader() override;
+  bool WriteHeader() override;
+
+  // Fills the tag from the table (all records, deleted ones included, that
+  // pass the FOR condition).
+  void BuildTag();
+
+  // --- build target ---
+  cdx::KeyFormat BuildKeyFormat() const override { return KeyFormatOf(); }
+  int32_t AllocateNode() override;
+  void WriteNode(int32_t address, const uint8_t* node) override;
+  void SetBuiltRoot(int32_t address) override { rootAddress_ = address; }
+
+  // --- fields ---
+  uint8_t Options() const { return options_; }
+  void SetOptions(uint8_t options) { options_ = options; }
+  cdx::Collation Collation() const { return collation_; }
+  void SetCollation(cdx::Collation collation) { collation_ = collation; }
+  uint32_t Version() const { return version_; }
+  void SetVersion(uint32_t version) { version_ = version; }
+  bool IsDirectory() const { return (options_ & 0x80) != 0; }
+  bool HeaderAccepted() const { return headerAccepted_; }
+  cdx::KeyFormat KeyFormatOf() const;
+
+ private:
+  friend class GSobjCDXFile;
+  GSobjCDXFile* File() const;
+  [[noreturn]] void Corrupted() const;
+  void SetKeyLength(int length);
+  // Leaf and branch writers; both split an image that does not fit.
+  void WriteLeaf(GSobjIndexKey& image);
+  void WriteBranch(GSobjIndexKey& image);
+  // The right link of the node at `address` becomes `right`.
+  void RelinkRight(int32_t address, int32_t right);
+  void WriteEmptyRootLeaf();
+  // The key type from one evaluation of the key expression; false when it
+  // cannot be evaluated.
+  bool LearnKeyType(int* textLength);
+
+  uint8_t options_ = cdx::kOptionOrdinary;
+  cdx::Collation collation_ = cdx::Collation::None;
+  uint32_t version_ = 0;
+  bool headerAccepted_ = false;
+};
+
+class GSobjCDXFile : public GSobjIndexFile {
+ public:
+  // Opens or creates `fileName` (default extension ".cdx") for the table of
+  // `owner` (may be null), reads the directory and one tag per entry, or
+  // writes the 1536-byte start of a new file. Check `Valid()`.
+  GSobjCDXFile(GSobjIndexOwner* owner, std::string_view fileName, bool overwrite, bool create,
+               bool readWrite, bool shared);
+  ~GSobjCDXFile() override;
+
+  // --- slots of the framework ---
+  bool AddTag(std::string_view name, std::string_view keyExpression, bool unique,
+              bool ascending, std::string_view forExpression) override;
+  bool DeleteTag(std::string_view name) override;
+  int32_t AllocatePage() override;
+  int32_t ResetAllocator() override;
+  bool ReadBlock(int32_t address, void* buffer, int32_t length) override;
+  bool WriteBlock(int32_t address, const void* buffer, int32_t length) override;
+  void Reindex() override;
+  bool UpdateKeys(TRecNo n, bool appended) override;
+  bool ChangedByOthers() override;
+
+  // Checks a tag against the file and the table: the tree is sound (see
+  // cdx::WalkTree), and every record that passes the FOR condition has
+  // exactly one entry with its key (the first of each key in a unique tag),
+  // with no other entries. Problems are described in `report.problems`;
+  // `report.entries` holds the tag's entries in key order. Without
+  // `withTable` only the tree is checked.
+  void CheckTag(GSobjCDXTag& tag, cdx::TreeReport& report, bool withTable = true);
+
+  GSobjCDXTag* Directory() const { return directory_.get(); }
+  cdx::Collation DefaultCollation() const { return defaultCollation_; }
+  void SetDefaultCollation(cdx::Collation collation) { defaultCollation_ = collation; }
+  bool Opening() const { return opening_; }
+  // Full path of the disk file, for messages.
+  std::string FullPath() const;
+  int64_t FileSize() const;
+  // The file is refused: not valid.
+  void MarkCorrupt() { corrupt_ = true; }
+
+ private:
+  void ReadDirectory();
+  void CreateDirectory();
+  void SetProductionFlag();
+  // Removes the directory entry of `tag`; true when one was found.
+  bool RemoveDirectoryEntry(GSobjCDXTag* tag);
+  void AddDirectoryEntry(GSobjCDXTag* tag);
+
+  std::unique_ptr<GSobjCDXTag> directory_;
+  cdx::Collation defaultCollation_ = cdx::Collation::Machine;
+  bool opening_ = false;
+};
