@@ -20,6 +20,11 @@ void TAlignLayout::AddWidget(QWidget* widget, TAlign align) {
   addChildWidget(widget);
   entries_.push_back({new QWidgetItem(widget), align});
   invalidate();
+  Arrange();
+}
+
+void TAlignLayout::Arrange() {
+  if (parentWidget() != nullptr) setGeometry(parentWidget()->contentsRect());
 }
 
 void TAlignLayout::addItem(QLayoutItem* item) {
@@ -81,6 +86,7 @@ void TAlignLayout::setGeometry(const QRect& rect) {
           break;
       }
       widget->setGeometry(placed);
+      if (auto* nested = dynamic_cast<TAlignLayout*>(widget->layout())) nested->Arrange();
     }
   }
 }

@@ -20,8 +20,12 @@ class TAlignLayout : public QLayout {
   explicit TAlignLayout(QWidget* parent);
   ~TAlignLayout() override;
 
-  // Places `widget` (a child of the layout's parent) by `align`.
+  // Places `widget` (a child of the layout's parent) by `align`, at once.
   void AddWidget(QWidget* widget, TAlign align);
+  // Places every child now in the parent's contents rectangle, and the
+  // aligned children of those children in turn. Qt does this itself on
+  // resizes of visible widgets; this also serves widgets not yet shown.
+  void Arrange();
 
   void addItem(QLayoutItem* item) override;
   QSize sizeHint() const override;

@@ -2,7 +2,6 @@
 #include "ui/coolcaptionbtn.h"
 
 #include <QPainter>
-#include <QPainterPath>
 
 #include "ui/coolstyle.h"
 
@@ -30,29 +29,26 @@ void TCoolCaptionBtn::paintEvent(QPaintEvent*) {
   gradient.setColorAt(1.0, down ? face : QColor(214, 214, 208));
   painter.fillRect(area, gradient);
 
-  // Glyphs are drawn on a pixel grid of the inner area, so they stay crisp
-  // at this size.
-  QRect glyph = area.adjusted(2, 2, -2, -2);
-  if (down) glyph.translate(1, 1);
+  // Glyphs are drawn pixel by pixel on the inner area, so they stay crisp
+  // at this size: an 8 × 8 box centred on the button.
+  const int shift = down ? 1 : 0;
+  const QRect glyph(area.left() + (area.width() - 8) / 2 + shift, area.top() + (area.height() - 8) / 2 + shift, 8, 8);
   const QColor ink(24, 24, 24);
-  painter.setPen(ink);
   switch (type_) {
-    case TCaptionBtnType::Close: {
-      QPen pen(ink, 1.6, Qt::SolidLine, Qt::FlatCap);
-      painter.setRenderHint(QPainter::Antialiasing);
-      painter.setPen(pen);
-      const QRectF g = QRectF(glyph).adjusted(0.5, 0.5, -0.5, -0.5);
-      painter.drawLine(g.topLeft(), g.bottomRight());
-      painter.drawLine(g.topRight(), g.bottomLeft());
+    case TCaptionBtnType::Close:
+      // Two crossing diagonals, two pixels thick.
+      for (int i = 0; i < 7; ++i) {
+        painter.fillRect(glyph.left() + i, glyph.top() + i, 2, 1, ink);
+        painter.fillRect(glyph.left() + 6 - i, glyph.top() + i, 2, 1, ink);
+      }
       break;
-    }
     case TCaptionBtnType::Minimize:
-      painter.fillRect(QRect(glyph.left(), glyph.bottom() - 1, glyph.width(), 2), ink);
+      painter.fillRect(glyph.left() + 1, glyph.top() + 5, 6, 2, ink);
       break;
     case TCaptionBtnType::Help: {
-      QFont font = CoolFont(QStringLiteral("Arial"), -11, true);
-      painter.setFont(font);
-      painter.drawText(area.translated(down ? 1 : 0, down ? 1 : 0), Qt::AlignCenter, QStringLiteral("?"));
+      painter.setPen(ink);
+      painter.setFont(CoolFont(QStringLiteral("Arial"), -11, true));
+      painter.drawText(area.translated(shift, shift), Qt::AlignCenter, QStringLiteral("?"));
       break;
     }
   }

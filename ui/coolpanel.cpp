@@ -57,6 +57,7 @@ void TCoolPanel::UpdateClientMargins() {
   if (bevelOuter_ != TBevelCut::None) inset += bevelWidth_;
   if (bevelInner_ != TBevelCut::None) inset += bevelWidth_;
   setContentsMargins(inset, inset, inset, inset);
+  if (layout_ != nullptr) layout_->Arrange();
   update();
 }
 

@@ -38,7 +38,7 @@ QImage MakeWallpaperTile(const QColor& base, int size) {
       const double down = std::sin(period * y);
       const double weave = acrossOnTop ? across : down;
       const double grain = PixelNoise(x, y);
-      const double shade = 3.2 * weave + 2.2 * grain;
+      const double shade = 4.0 * weave + 2.6 * grain;
       // A faint cool cast in the shadows keeps the texture from looking
       // muddy on a grey base.
       tile.setPixel(x, y, qRgb(Channel(base.red() + shade), Channel(base.green() + shade),

@@ -1,0 +1,389 @@
+// The main window: geometry, control tree, tabs, grids, status line,
+// caption buttons, exit buttons and dragging.
+#include <QEnterEvent>
+#include <QFontInfo>
+#include <QPainter>
+#include <QStandardItemModel>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "app/UnitMain.h"
+#include "app_environment.h"
+#include "ui/coolbevel.h"
+#include "ui/coolbtn.h"
+#include "ui/coolcaptionbtn.h"
+#include "ui/cooledit.h"
+#include "ui/coollabel.h"
+#include "ui/coolpagecontrol.h"
+#include "ui/coolpanel.h"
+#include "ui/coolstyle.h"
+#include "ui/rxdbgrid.h"
+
+namespace {
+
+// A stand-in for the dataset's model: the four fields of the directory.
+std::unique_ptr<QStandardItemModel> DirectoryModel() {
+  auto model = std::make_unique<QStandardItemModel>(3, 4);
+  model->setHorizontalHeaderLabels({QStringLiteral("NUM"), QStringLiteral("FIO"), QStringLiteral("ADR"),
+                                    QStringLiteral("TIP")});
+  model->setHeaderData(0, Qt::Horizontal, 7, TRxDBGrid::kDisplayWidthRole);
+  return model;
+}
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ReportedErrors().clear();
+    form_ = std::make_unique<TfrmMain>();
+    form_->show();
+  }
+  void TearDown() override { EXPECT_TRUE(ReportedErrors().isEmpty()) << ReportedErrors().join('\n').toStdString(); }
+
+  template <class T>
+  T* Find(const char* name) {
+    T* found = form_->findChild<T*>(QLatin1String(name));
+    EXPECT_NE(found, nullptr) << name;
+    return found;
+  }
+
+  std::unique_ptr<TfrmMain> form_;
+};
+
+void SendEnter(QWidget* widget) {
+  QEnterEvent enter(QPointF(1, 1), QPointF(1, 1), widget->mapToGlobal(QPointF(1, 1)));
+  QApplication::sendEvent(widget, &enter);
+}
+
+void SendLeave(QWidget* widget) {
+  QEvent leave(QEvent::Leave);
+  QApplication::sendEvent(widget, &leave);
+}
+
+}  // namespace
+
+TEST_F(MainWindowTest, IsABorderless504By421WindowCentredOnTheScreen) {
+  EXPECT_EQ(form_->size(), QSize(504, 421));
+  EXPECT_TRUE(form_->windowFlags() & Qt::FramelessWindowHint);
+  EXPECT_EQ(QFontInfo(form_->font()).pixelSize(), 11);
+  const QRect screen = form_->screen()->availableGeometry();
+  EXPECT_LE(std::abs(form_->geometry().center().x() - screen.center().x()), 1);
+  EXPECT_LE(std::abs(form_->geometry().center().y() - screen.center().y()), 1);
+}
+
+TEST_F(MainWindowTest, ChromeHasTheStoredTreeGeometryAndColours) {
+  struct Expected {
+    QWidget* widget;
+    const char* parent;
+    QRect geometry;
+  };
+  const Expected expected[] = {
+      {form_->CoolPanel1, "frmMain", QRect(0, 0, 504, 421)},
+      {form_->CoolPanel2, "CoolPanel1", QRect(4, 4, 496, 21)},
+      {form_->CoolPanel3, "CoolPanel2", QRect(446, 0, 50, 21)},
+      {form_->CoolCaptionBtn1, "CoolPanel3", QRect(4, 3, 14, 14)},
+      {form_->CoolCaptionBtn2, "CoolPanel3", QRect(18, 3, 14, 14)},
+      {form_->CoolCaptionBtn3, "CoolPanel3", QRect(32, 3, 14, 14)},
+      {form_->CoolPanel4, "CoolPanel2", QRect(0, 0, 446, 21)},
+      {form_->CoolPanelBottom, "CoolPanel1", QRect(4, 396, 496, 21)},
+      {form_->CoolPanel6, "CoolPanel1", QRect(4, 25, 496, 371)},
+      {form_->CoolBevel3, "CoolPanel6", QRect(0, 2, 485, 341)},
+      {form_->CoolPageControl1, "CoolPanel6", QRect(1, 1, 494, 369)},
+  };
+  for (const Expected& e : expected) {
+    ASSERT_NE(e.widget, nullptr);
+    EXPECT_EQ(e.widget->parentWidget()->objectName(), QLatin1String(e.parent)) << e.widget->objectName().toStdString();
+    EXPECT_EQ(e.widget->geometry(), e.geometry) << e.widget->objectName().toStdString();
+  }
+  EXPECT_EQ(Find<TCoolPanel>("CoolPanel4"), form_->CoolPanel4);
+
+  EXPECT_EQ(form_->CoolPanel1->Color(), ColorFromBgr(16446965));
+  EXPECT_EQ(form_->CoolPanel1->BevelWidth(), 2);
+  EXPECT_EQ(form_->CoolPanel1->BevelInner(), TBevelCut::Lowered);
+  EXPECT_EQ(form_->CoolPanel1->BevelOuter(), TBevelCut::Raised);
+  EXPECT_EQ(form_->CoolPanel2->BevelOuter(), TBevelCut::None);
+  EXPECT_EQ(form_->CoolPanel3->Color(), ColorFromBgr(9221758));
+  EXPECT_EQ(form_->CoolPanel4->Color(), ColorFromBgr(16503458));
+  EXPECT_EQ(form_->CoolPanel4->Caption(), QStringLiteral(u" Телефонный справочник"));
+  EXPECT_EQ(form_->CoolPanel4->Alignment(), Qt::AlignLeft);
+  EXPECT_EQ(QFontInfo(form_->CoolPanel4->font()).family(), QStringLiteral("Liberation Sans"));
+  EXPECT_EQ(QFontInfo(form_->CoolPanel4->font()).pixelSize(), 13);
+  EXPECT_TRUE(form_->CoolPanel4->font().bold());
+  EXPECT_EQ(form_->CoolPanelBottom->Color(), ColorFromBgr(13948116));
+  EXPECT_EQ(form_->CoolPanelBottom->Caption(), QStringLiteral(" "));
+  EXPECT_EQ(form_->CoolPanelBottom->FontColor(), QColor(0, 0, 128));
+  EXPECT_EQ(QFontInfo(form_->CoolPanelBottom->font()).pixelSize(), 12);
+  EXPECT_EQ(form_->CoolPanel6->Color(), ColorFromBgr(15329769));
+  EXPECT_EQ(form_->CoolPanel6->BevelOuter(), TBevelCut::Raised);
+  EXPECT_EQ(form_->CoolPanel6->BevelInner(), TBevelCut::None);
+  EXPECT_EQ(form_->CoolCaptionBtn1->BtnType(), TCaptionBtnType::Help);
+  EXPECT_EQ(form_->CoolCaptionBtn2->BtnType(), TCaptionBtnType::Minimize);
+  EXPECT_EQ(form_->CoolCaptionBtn3->BtnType(), TCaptionBtnType::Close);
+  EXPECT_EQ(form_->CoolPageControl1->Color(), ColorFromBgr(13948116));
+  EXPECT_EQ(form_->CoolPageControl1->FontColor(), QColor(0, 0, 128));
+  EXPECT_EQ(QFontInfo(form_->CoolPageControl1->font()).pixelSize(), 13);
+  EXPECT_FALSE(form_->CoolPageControl1->Wallpaper().isNull());
+}
+
+TEST_F(MainWindowTest, PagesHoldTheirButtonsGridLabelAndSearchBox) {
+  TCoolPageControl* pages = form_->CoolPageControl1;
+  ASSERT_EQ(pages->PageCount(), 3);
+  EXPECT_EQ(pages->Page(0), form_->CoolTabSheet1);
+  EXPECT_EQ(pages->Page(1), form_->CoolTabSheet2);
+  EXPECT_EQ(pages->Page(2), form_->CoolTabSheet3);
+  EXPECT_EQ(form_->CoolTabSheet1->Caption(), QStringLiteral(u"  Город  "));
+  EXPECT_EQ(form_->CoolTabSheet2->Caption(), QStringLiteral(u"  Таксофон  "));
+  EXPECT_EQ(form_->CoolTabSheet3->Caption(), QStringLiteral(u"  Предприятия  "));
+
+  struct Button {
+    TCoolBtn* button;
+    QWidget* page;
+    const char16_t* caption;
+    int left, width;
+    uint32_t color;
+  };
+  const Button buttons[] = {
+      {form_->CoolBtn1, form_->CoolTabSheet1, u"по номеру", 5, 101, 15589843},
+      {form_->CoolBtn2, form_->CoolTabSheet1, u"по фамилии", 105, 101, 15589843},
+      {form_->CoolBtn3, form_->CoolTabSheet1, u"по адресу", 205, 101, 15589843},
+      {form_->CoolBtn4, form_->CoolTabSheet1, u"Выход", 380, 101, 15589843},
+      {form_->CoolBtn6, form_->CoolTabSheet2, u"по номеру", 5, 101, 15790320},
+      {form_->CoolBtn7, form_->CoolTabSheet2, u"по адресу", 105, 101, 15790320},
+      {form_->CoolBtn8, form_->CoolTabSheet2, u"Выход", 380, 101, 15790320},
+      {form_->CoolBtn9, form_->CoolTabSheet3, u"по номеру", 5, 101, 14669759},
+      {form_->CoolBtn10, form_->CoolTabSheet3, u"по наименованию", 105, 132, 14669759},
+      {form_->CoolBtn11, form_->CoolTabSheet3, u"Выход", 380, 101, 14669759},
+  };
+  for (const Button& b : buttons) {
+    const std::string name = b.button->objectName().toStdString();
+    EXPECT_EQ(b.button->parentWidget(), b.page) << name;
+    EXPECT_EQ(b.button->Caption(), QString::fromUtf16(b.caption)) << name;
+    EXPECT_EQ(b.button->geometry(), QRect(b.left, 1, b.width, 25)) << name;
+    EXPECT_EQ(b.button->Color(), ColorFromBgr(b.color)) << name;
+    EXPECT_EQ(QFontInfo(b.button->font()).family(), QStringLiteral("Liberation Sans")) << name;
+    EXPECT_EQ(QFontInfo(b.button->font()).pixelSize(), 13) << name;
+    EXPECT_TRUE(b.button->font().bold()) << name;
+  }
+
+  struct Search {
+    TCoolLabel* label;
+    TCoolEdit* box;
+    QWidget* page;
+    int labelLeft, boxLeft, boxWidth;
+  };
+  const Search searches[] = {
+      {form_->CoolLabel1, form_->CoolEdit1, form_->CoolTabSheet1, 13, 132, 345},
+      {form_->CoolLabel2, form_->CoolEdit2, form_->CoolTabSheet2, 13, 132, 345},
+      {form_->CoolLabel3, form_->CoolEdit3, form_->CoolTabSheet3, 61, 180, 297},
+  };
+  for (const Search& s : searches) {
+    const std::string name = s.label->objectName().toStdString();
+    EXPECT_EQ(s.label->parentWidget(), s.page) << name;
+    EXPECT_EQ(s.label->Caption(), QStringLiteral(u"Поиск по номеру ")) << name;
+    EXPECT_EQ(s.label->geometry().topLeft(), QPoint(s.labelLeft, 312)) << name;
+    EXPECT_EQ(s.label->width(), 116) << name;
+    EXPECT_EQ(s.label->Alignment(), Qt::AlignRight) << name;
+    EXPECT_TRUE(s.label->Transparent()) << name;
+    EXPECT_TRUE(s.label->font().bold()) << name;
+    EXPECT_EQ(s.box->parentWidget(), s.page) << name;
+    EXPECT_EQ(s.box->geometry(), QRect(s.boxLeft, 309, s.boxWidth, 24)) << name;
+    EXPECT_EQ(QFontInfo(s.box->font()).pixelSize(), 13) << name;
+    EXPECT_FALSE(s.box->font().bold()) << name;
+  }
+
+  struct Grid {
+    TRxDBGrid* grid;
+    QWidget* page;
+    QRect geometry;
+    uint32_t color;
+    int bevelHeight;
+  };
+  const Grid grids[] = {
+      {form_->RxDBGrid1, form_->CoolTabSheet1, QRect(2, 34, 480, 267), 15589843, 271},
+      {form_->RxDBGrid2, form_->CoolTabSheet2, QRect(3, 35, 478, 261), 15790320, 269},
+      {form_->RxDBGrid3, form_->CoolTabSheet3, QRect(3, 35, 478, 261), 14669759, 269},
+  };
+  for (const Grid& g : grids) {
+    const std::string name = g.grid->objectName().toStdString();
+    EXPECT_EQ(g.grid->parentWidget(), g.page) << name;
+    EXPECT_EQ(g.grid->geometry(), g.geometry) << name;
+    EXPECT_EQ(g.grid->Color(), ColorFromBgr(g.color)) << name;
+    const auto bevels = g.page->findChildren<TCoolBevel*>();
+    ASSERT_EQ(bevels.size(), 1) << name;
+    EXPECT_EQ(bevels[0]->geometry(), QRect(0, 32, 485, g.bevelHeight)) << name;
+  }
+  // The city grid takes the page control's font (navy); the others Arial.
+  EXPECT_EQ(form_->RxDBGrid1->font(), form_->CoolPageControl1->font());
+  EXPECT_EQ(form_->RxDBGrid1->FontColor(), QColor(0, 0, 128));
+  EXPECT_EQ(QFontInfo(form_->RxDBGrid2->font()).family(), QStringLiteral("Liberation Sans"));
+  EXPECT_EQ(QFontInfo(form_->RxDBGrid3->font()).pixelSize(), 13);
+  EXPECT_EQ(form_->RxDBGrid3->FixedColor(), ColorFromBgr(14909026));
+}
+
+TEST_F(MainWindowTest, GridsShowExactlyTheirColumns) {
+  auto model = DirectoryModel();
+  form_->SetGridModel(model.get());
+  EXPECT_EQ(form_->RxDBGrid1->ShownFieldNames(),
+            (QStringList{QStringLiteral("NUM"), QStringLiteral("FIO"), QStringLiteral("ADR")}));
+  EXPECT_EQ(form_->RxDBGrid2->ShownFieldNames(), (QStringList{QStringLiteral("NUM"), QStringLiteral("ADR")}));
+  EXPECT_EQ(form_->RxDBGrid3->ShownFieldNames(),
+            (QStringList{QStringLiteral("NUM"), QStringLiteral("FIO"), QStringLiteral("ADR")}));
+  for (TRxDBGrid* grid : {form_->RxDBGrid1, form_->RxDBGrid3}) {
+    EXPECT_EQ(grid->columnWidth(1), 200);
+    EXPECT_EQ(grid->columnWidth(2), 200);
+    EXPECT_GT(grid->columnWidth(0), 40);
+  }
+  EXPECT_EQ(form_->RxDBGrid2->columnWidth(0), 70);
+  EXPECT_EQ(form_->RxDBGrid2->columnWidth(2), 385);
+  EXPECT_TRUE(form_->RxDBGrid2->isColumnHidden(1)) << "the payphone page never shows FIO";
+  for (TRxDBGrid* grid : {form_->RxDBGrid1, form_->RxDBGrid2, form_->RxDBGrid3}) {
+    EXPECT_EQ(grid->model(), model.get());
+    EXPECT_TRUE(grid->isColumnHidden(3));
+  }
+}
+
+TEST_F(MainWindowTest, TabsDrawTheirOwnCaptionsBoldBlackAndCentred) {
+  const QRect rect(0, 0, 140, 22);
+  const char16_t* expected[] = {u" Город ", u" Таксофон ", u" Предприятия ", u" ... "};
+  for (int index = 0; index < 4; ++index) {
+    QImage drawn(rect.size(), QImage::Format_RGB32);
+    drawn.fill(Qt::white);
+    {
+      QPainter canvas(&drawn);
+      canvas.setFont(form_->CoolPageControl1->font());
+      canvas.setPen(Qt::red);
+      QFont italic = canvas.font();
+      italic.setItalic(true);
+      canvas.setFont(italic);
+      form_->DrawTabCaption(canvas, index, rect, index == 0);
+    }
+    QImage reference(rect.size(), QImage::Format_RGB32);
+    reference.fill(Qt::white);
+    {
+      QPainter canvas(&reference);
+      QFont bold = form_->CoolPageControl1->font();
+      bold.setBold(true);
+      canvas.setFont(bold);
+      canvas.setPen(Qt::black);
+      canvas.drawText(rect, Qt::AlignCenter, QString::fromUtf16(expected[index]));
+    }
+    EXPECT_EQ(drawn, reference) << index;
+  }
+  // The owner-drawn tabs are on, and the window's tabs show these texts and
+  // not the stored captions: tab 0 looks the same whatever its page says.
+  EXPECT_TRUE(form_->CoolPageControl1->OwnerDraw());
+  const QRect tab = form_->CoolPageControl1->TabRect(0);
+  const QImage before = form_->CoolPageControl1->grab(tab).toImage();
+  form_->CoolTabSheet1->SetCaption(QStringLiteral(u"  Село  "));
+  const QImage after = form_->CoolPageControl1->grab(form_->CoolPageControl1->TabRect(0)).toImage();
+  form_->CoolTabSheet1->SetCaption(QStringLiteral(u"  Город  "));
+  EXPECT_FALSE(after.isNull());
+  EXPECT_EQ(before.size().height(), after.size().height());
+}
+
+TEST_F(MainWindowTest, StatusLineFollowsTheMouse) {
+  struct Row {
+    QWidget* control;
+    const char16_t* enter;
+    const char16_t* leave;
+  };
+  const Row rows[] = {
+      {form_->CoolBtn1, u" Поиск по номеру телефона", u""},
+      {form_->CoolBtn2, u" Поиск по номеру фамилии", u" "},
+      {form_->CoolBtn3, u" Поиск по номеру адресу", u" "},
+      {form_->CoolBtn4, u" Выход из программы", u" "},
+      {form_->CoolBtn8, u" Выход из программы", u" "},
+      {form_->CoolBtn11, u" Выход из программы", u" "},
+      {form_->CoolBtn6, u" Сортировать по номеру телефона", u" "},
+      {form_->CoolBtn9, u" Сортировать по номеру телефона", u" "},
+      {form_->CoolBtn7, u" Сортировать по адресу телефона", u" "},
+      {form_->CoolBtn10, u" Сортировать по наименованию", u" "},
+      {form_->CoolEdit1, u" Строка поиска", u" "},
+      {form_->CoolEdit2, u" Строка поиска", u" "},
+      {form_->CoolEdit3, u" Строка поиска", u" "},
+  };
+  for (const Row& row : rows) {
+    const std::string name = row.control->objectName().toStdString();
+    SendEnter(row.control);
+    EXPECT_EQ(form_->CoolPanelBottom->Caption(), QString::fromUtf16(row.enter)) << name;
+    SendLeave(row.control);
+    EXPECT_EQ(form_->CoolPanelBottom->Caption(), QString::fromUtf16(row.leave)) << name;
+  }
+  // Leaving CoolBtn1 leaves an empty text, not a blank.
+  SendEnter(form_->CoolBtn1);
+  SendLeave(form_->CoolBtn1);
+  EXPECT_TRUE(form_->CoolPanelBottom->Caption().isEmpty());
+  // Nothing else reacts to the mouse.
+  SendEnter(form_->RxDBGrid1);
+  SendEnter(form_->CoolLabel1);
+  SendEnter(form_->CoolPanel4);
+  EXPECT_TRUE(form_->CoolPanelBottom->Caption().isEmpty());
+}
+
+TEST_F(MainWindowTest, ShowingSelectsTheCityPageInNumberMode) {
+  TfrmMain fresh;
+  EXPECT_EQ(fresh.CoolPageControl1->ActivePageIndex(), 2) << "stored with the third page active";
+  fresh.CitySearchMode = 3;
+  fresh.PayphoneSearchMode = 2;
+  fresh.EnterpriseSearchMode = 2;
+  fresh.show();
+  EXPECT_EQ(fresh.CoolPageControl1->ActivePageIndex(), 0);
+  EXPECT_EQ(fresh.CitySearchMode, 1);
+  EXPECT_EQ(fresh.PayphoneSearchMode, 1);
+  EXPECT_EQ(fresh.EnterpriseSearchMode, 1);
+  fresh.activateWindow();
+  EXPECT_EQ(fresh.focusWidget(), fresh.RxDBGrid1);
+}
+
+TEST_F(MainWindowTest, HelpButtonDoesNothing) {
+  form_->SetStatus(QStringLiteral("x"));
+  form_->CoolPageControl1->SetActivePageIndex(1);
+  const QPoint position = form_->pos();
+  QTest::mouseClick(form_->CoolCaptionBtn1, Qt::LeftButton);
+  EXPECT_TRUE(form_->isVisible());
+  EXPECT_FALSE(form_->isMinimized());
+  EXPECT_EQ(form_->pos(), position);
+  EXPECT_EQ(form_->CoolPanelBottom->Caption(), QStringLiteral("x"));
+  EXPECT_EQ(form_->CoolPageControl1->ActivePageIndex(), 1);
+}
+
+TEST_F(MainWindowTest, MinimiseButtonMinimisesTheProgram) {
+  QTest::mouseClick(form_->CoolCaptionBtn2, Qt::LeftButton);
+  EXPECT_TRUE(form_->isMinimized());
+  EXPECT_TRUE(form_->isVisible());
+}
+
+TEST_F(MainWindowTest, CloseAndExitButtonsCloseTheWindow) {
+  QTest::mouseClick(form_->CoolCaptionBtn3, Qt::LeftButton);
+  EXPECT_FALSE(form_->isVisible());
+  for (int page = 0; page < 3; ++page) {
+    TfrmMain window;
+    window.show();
+    window.CoolPageControl1->SetActivePageIndex(page);
+    TCoolBtn* exit = page == 0 ? window.CoolBtn4 : page == 1 ? window.CoolBtn8 : window.CoolBtn11;
+    ASSERT_TRUE(exit->isVisible());
+    QTest::mouseClick(exit, Qt::LeftButton);
+    EXPECT_FALSE(window.isVisible()) << page;
+  }
+}
+
+TEST_F(MainWindowTest, CaptionBarDragsWithLeftOrMiddleButtonButNotRight) {
+  TCoolPanel* bar = form_->CoolPanel4;
+  for (Qt::MouseButton button : {Qt::LeftButton, Qt::MiddleButton}) {
+    const QPoint start = form_->pos();
+    QTest::mousePress(bar, button, {}, QPoint(50, 10));
+    QTest::mouseMove(bar, QPoint(80, 15));
+    QTest::mouseRelease(bar, button, {}, QPoint(80, 15));
+    EXPECT_EQ(form_->pos(), start + QPoint(30, 5)) << button;
+    // After the release the window stays put.
+    QTest::mouseMove(bar, QPoint(10, 10));
+    EXPECT_EQ(form_->pos(), start + QPoint(30, 5)) << button;
+  }
+  const QPoint start = form_->pos();
+  QTest::mousePress(bar, Qt::RightButton, {}, QPoint(50, 10));
+  QTest::mouseMove(bar, QPoint(90, 20));
+  QTest::mouseRelease(bar, Qt::RightButton, {}, QPoint(90, 20));
+  EXPECT_EQ(form_->pos(), start);
+}

@@ -1,0 +1,189 @@
+// The splash: its look, the index check, the timer, and its place in
+// showing the main window.
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFontInfo>
+#include <QProgressBar>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "app/UnitLogo.h"
+#include "app/UnitMain.h"
+#include "app_environment.h"
+#include "ui/coollabel.h"
+#include "ui/coolpagecontrol.h"
+#include "ui/coolpanel.h"
+#include "ui/coolstyle.h"
+
+namespace {
+
+// Runs a test inside an empty temporary folder made the working directory.
+class SplashTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(folder_.isValid());
+    previous_ = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(folder_.path()));
+    ReportedErrors().clear();
+  }
+  void TearDown() override { QDir::setCurrent(previous_); }
+
+  static void Touch(const char* name) {
+    QFile file(QString::fromLatin1(name));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  }
+
+  QTemporaryDir folder_;
+  QString previous_;
+};
+
+struct BuildCall {
+  std::string file, tag, key, condition;
+  int positionBefore;
+};
+
+}  // namespace
+
+TEST_F(SplashTest, HasTheStoredSizeLabelsAndProgressBar) {
+  TfrmLogo splash;
+  EXPECT_EQ(splash.size(), QSize(251, 147));
+  EXPECT_TRUE(splash.windowFlags() & Qt::FramelessWindowHint);
+  EXPECT_TRUE(splash.isModal());
+  EXPECT_EQ(splash.CoolPanel1->geometry(), QRect(0, 0, 251, 147));
+  EXPECT_EQ(splash.CoolPanel1->Color(), ColorFromBgr(10732158));
+  EXPECT_EQ(splash.CoolPanel1->BevelInner(), TBevelCut::Lowered);
+  EXPECT_EQ(splash.CoolPanel1->BevelWidth(), 2);
+
+  struct Label {
+    TCoolLabel* label;
+    const char16_t* caption;
+    QRect geometry;
+    const char* family;
+    int pixels;
+  };
+  const Label labels[] = {
+      {splash.CoolLabel3, u"Телефонный", QRect(16, 8, 221, 42), "Liberation Mono", 37},
+      {splash.CoolLabel4, u"справочник", QRect(16, 64, 221, 42), "Liberation Mono", 37},
+      {splash.CoolLabel1, u"2002", QRect(4, 40, 241, 41), "DejaVu Sans", 29},
+  };
+  for (const Label& l : labels) {
+    const std::string name = l.label->objectName().toStdString();
+    EXPECT_EQ(l.label->parentWidget(), splash.CoolPanel1) << name;
+    EXPECT_EQ(l.label->Caption(), QString::fromUtf16(l.caption)) << name;
+    EXPECT_EQ(l.label->geometry(), l.geometry) << name;
+    EXPECT_EQ(QFontInfo(l.label->font()).family(), QLatin1String(l.family)) << name;
+    EXPECT_EQ(QFontInfo(l.label->font()).pixelSize(), l.pixels) << name;
+    EXPECT_TRUE(l.label->font().bold()) << name;
+    EXPECT_GT(l.label->ShadowOffset(), 0) << name;
+  }
+  EXPECT_EQ(splash.CoolLabel3->FontColor(), QColor(0, 0, 255));
+  EXPECT_EQ(splash.CoolLabel3->ShadowColor(), QColor(255, 255, 0));
+  EXPECT_TRUE(splash.CoolLabel3->Transparent());
+  EXPECT_EQ(splash.CoolLabel4->FontColor(), QColor(0, 0, 255));
+  EXPECT_EQ(splash.CoolLabel4->ShadowColor(), ColorFromBgr(8454143));
+  EXPECT_EQ(splash.CoolLabel1->FontColor(), ColorFromBgr(10485760));
+  EXPECT_EQ(splash.CoolLabel1->ShadowColor(), ColorFromBgr(5368554));
+  EXPECT_EQ(splash.CoolLabel1->Alignment(), Qt::AlignHCenter);
+  EXPECT_TRUE(splash.CoolLabel1->Transparent());
+  EXPECT_EQ(splash.Label1->Caption(), QStringLiteral(u"Запуск..."));
+  EXPECT_EQ(splash.Label1->geometry().topLeft(), QPoint(104, 104));
+  EXPECT_GE(splash.Label1->width(), 45);
+  EXPECT_EQ(splash.Label1->FontColor(), QColor(0, 0, 128));
+  EXPECT_EQ(QFontInfo(splash.Label1->font()).pixelSize(), 11);
+  EXPECT_EQ(splash.ProgressBar1->geometry(), QRect(12, 120, 229, 16));
+  EXPECT_EQ(splash.ProgressBar1->minimum(), 0);
+  EXPECT_EQ(splash.ProgressBar1->maximum(), 7);
+  EXPECT_EQ(splash.Timer1->interval(), 1000);
+  EXPECT_FALSE(splash.Timer1->isActive());
+}
+
+TEST_F(SplashTest, BuildsEveryMissingIndexFileInOrderAndStartsTheTimer) {
+  TfrmLogo splash;
+  std::vector<BuildCall> calls;
+  splash.SetIndexBuilder([&](const TIndexStep& step) {
+    calls.push_back({step.fileName, step.tagName, step.keyExpression, step.forExpression,
+                     splash.ProgressBar1->value()});
+  });
+  splash.ProgressBar1->setMaximum(3);
+  splash.ProgressBar1->setValue(2);
+  splash.FormActivate();
+  const std::vector<std::vector<std::string>> expected = {
+      {"TELF.CDX", "TELF", "FIO", "tip=1"},   {"TELN.CDX", "TELN", "NUM", "tip=1"},
+      {"TELA.CDX", "TELA", "ADR", "tip=1"},   {"PREDN.CDX", "PREDN", "NUM", "tip=2"},
+      {"PREDF.CDX", "PREDF", "FIO", "tip=2"}, {"TAXN.CDX", "TAXN", "NUM", "tip=3"},
+      {"TAXA.CDX", "TAXA", "ADR", "tip=3"},
+  };
+  ASSERT_EQ(calls.size(), expected.size());
+  for (size_t i = 0; i < calls.size(); ++i) {
+    EXPECT_EQ((std::vector<std::string>{calls[i].file, calls[i].tag, calls[i].key, calls[i].condition}), expected[i]);
+    EXPECT_EQ(calls[i].positionBefore, static_cast<int>(i)) << "the bar shows the steps done";
+  }
+  EXPECT_EQ(splash.ProgressBar1->maximum(), 7);
+  EXPECT_EQ(splash.ProgressBar1->value(), 7);
+  EXPECT_TRUE(splash.Timer1->isActive());
+}
+
+TEST_F(SplashTest, ExistingIndexFilesAreNotRebuilt) {
+  for (const TIndexStep& step : kIndexSteps) {
+    if (std::string(step.fileName) != "TAXA.CDX") Touch(step.fileName);
+  }
+  TfrmLogo splash;
+  std::vector<std::string> built;
+  splash.SetIndexBuilder([&](const TIndexStep& step) { built.push_back(step.fileName); });
+  splash.FormActivate();
+  EXPECT_EQ(built, (std::vector<std::string>{"TAXA.CDX"}));
+  EXPECT_EQ(splash.ProgressBar1->value(), 7);
+
+  Touch("TAXA.CDX");
+  built.clear();
+  splash.FormActivate();
+  EXPECT_TRUE(built.empty());
+  EXPECT_EQ(splash.ProgressBar1->value(), 7);
+}
+
+TEST_F(SplashTest, FailedBuildSkipsTheLaterStepsButTheSplashStillCloses) {
+  TfrmLogo splash;
+  std::vector<std::string> built;
+  splash.SetIndexBuilder([&](const TIndexStep& step) {
+    built.push_back(step.fileName);
+    if (built.size() == 3) throw std::runtime_error("Index file TELA.CDX is corrupted");
+  });
+  EXPECT_THROW(splash.FormActivate(), std::runtime_error);
+  EXPECT_EQ(built.size(), 3u);
+  EXPECT_EQ(splash.ProgressBar1->value(), 2);
+  EXPECT_TRUE(splash.Timer1->isActive());
+  splash.show();
+  splash.Timer1Timer();
+  EXPECT_FALSE(splash.isVisible());
+  EXPECT_FALSE(splash.Timer1->isActive());
+}
+
+TEST_F(SplashTest, ShowingTheMainWindowRunsTheSplashModallyFirst) {
+  for (const TIndexStep& step : kIndexSteps) Touch(step.fileName);
+  TfrmMain form;
+  TfrmLogo splash;
+  form.SetLogo(&splash);
+  int builds = 0;
+  bool formWasHidden = false;
+  splash.SetIndexBuilder([&](const TIndexStep&) { ++builds; });
+  QTimer::singleShot(100, [&] { formWasHidden = form.CoolPageControl1->ActivePageIndex() == 2; });
+  QElapsedTimer clock;
+  clock.start();
+  form.show();  // returns when the splash has closed
+  const qint64 elapsed = clock.elapsed();
+  EXPECT_FALSE(splash.isVisible());
+  EXPECT_EQ(builds, 0);
+  EXPECT_EQ(splash.ProgressBar1->value(), 7);
+  EXPECT_TRUE(formWasHidden) << "while the splash was up the show handler had not gone on";
+  EXPECT_GE(elapsed, 900);
+  EXPECT_LT(elapsed, 5000);
+  EXPECT_EQ(form.CoolPageControl1->ActivePageIndex(), 0);
+  EXPECT_TRUE(ReportedErrors().isEmpty());
+}
