@@ -731,17 +731,36 @@ void GSobjCDXFile::CheckTag(GSobjCDXTag& tag, TreeReport& report, bool withTable
   table->SetCurrentRecord(saved);
   std::stable_sort(expected.begin(), expected.end(),
                    [](const NodeEntry& a, const NodeEntry& b) { return a.key < b.key; });
-  if (tag.Unique()) {
-    expected.erase(std::unique(expected.begin(), expected.end(),
-                               [](const NodeEntry& a, const NodeEntry& b) { return a.key == b.key; }),
-                   expected.end());
-  }
-
-  size_t i = 0, j = 0;
-  const auto& have = report.entries;
   auto problem = [&report](std::string text) {
     if (report.problems.size() < 20) report.problems.push_back(std::move(text));
   };
+  const auto& have = report.entries;
+  if (tag.Unique()) {
+    // One entry per key value, for any one of the records with that key:
+    // which one depends on the order records were written in.
+    size_t i = 0, j = 0;
+    while (i < have.size() || j < expected.size()) {
+      size_t groupEnd = j;
+      while (groupEnd < expected.size() && expected[groupEnd].key == expected[j].key) ++groupEnd;
+      if (j == expected.size() || (i < have.size() && have[i].key < expected[j].key)) {
+        problem("record " + std::to_string(have[i].recordNumber) + " has an entry it should not have");
+        ++i;
+      } else if (i == have.size() || expected[j].key < have[i].key) {
+        problem("record " + std::to_string(expected[j].recordNumber) + " has no entry with its key");
+        j = groupEnd;
+      } else {
+        bool member = false;
+        for (size_t k = j; k < groupEnd; ++k) member = member || expected[k].recordNumber == have[i].recordNumber;
+        if (!member)
+          problem("record " + std::to_string(have[i].recordNumber) + " has an entry it should not have");
+        ++i;
+        j = groupEnd;
+      }
+    }
+    return;
+  }
+
+  size_t i = 0, j = 0;
   while (i < have.size() || j < expected.size()) {
     if (j == expected.size() ||
         (i < have.size() && std::tie(have[i].key, have[i].recordNumber) <

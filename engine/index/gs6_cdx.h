@@ -106,7 +106,8 @@ class GSobjCDXFile : public GSobjIndexFile {
 
   // Checks a tag against the file and the table: the tree is sound (see
   // cdx::WalkTree), and every record that passes the FOR condition has
-  // exactly one entry with its key (the first of each key in a unique tag),
+  // exactly one entry with its key (in a unique tag: one entry per key value,
+  // for one of the records with that key),
   // with no other entries. Problems are described in `report.problems`;
   // `report.entries` holds the tag's entries in key order. Without
   // `withTable` only the tree is checked.
