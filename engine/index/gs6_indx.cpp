@@ -443,8 +443,11 @@ bool GSobjIndexTag::SetRange(const TgsVariant* low, bool lowInclusive, const Tgs
   GSobjIndexKeyData newLow, newHigh;
   bound(low, newLow);
   bound(high, newHigh);
-  const bool changed =
-      CompareKeys(newLow, rangeLow_, -1) != 0 || CompareKeys(newHigh, rangeHigh_, -1) != 0;
+  auto differs = [this](const GSobjIndexKeyData& a, const GSobjIndexKeyData& b) {
+    if (a.Length() == 0 || b.Length() == 0) return a.Length() != b.Length();
+    return CompareKeys(a, b, -1) != 0;
+  };
+  const bool changed = differs(newLow, rangeLow_) || differs(newHigh, rangeHigh_);
   if (!changed) return false;
   rangeLow_.Reset();
   rangeHigh_.Reset();
@@ -459,7 +462,11 @@ bool GSobjIndexTag::SetRange(const TgsVariant* low, bool lowInclusive, const Tgs
 
 TRecNo GSobjIndexTag::MoveTo(int32_t code) {
   ClearCurrent();
-  if (chain_.empty()) return 0;
+  if (chain_.empty()) {
+    // The chain is loaded on demand; without a root there is nothing.
+    if (rootAddress_ <= 0) return 0;
+    ResetPages(kResetRootOnly);
+  }
   if (reversed_) {
     switch (code) {
       case GotoFirst: code = GotoLast; break;
@@ -521,6 +528,8 @@ TRecNo GSobjIndexTag::MoveTo(int32_t code) {
     default:
       break;
   }
+  // Nothing to stand on: every move of an empty tag reports both ends.
+  if (RootImage()->EntryCount() == 0) atTop_ = atEnd_ = true;
   if (atTop_ || atEnd_) {
     ClearCurrent();
     if (reversed_) std::swap(atTop_, atEnd_);
