@@ -1,0 +1,98 @@
+// CDX files we build, read by an independent peer: the XBase module of the
+// Debian package libdbd-xbase-perl walks each tag, and its record order must
+// be ours. Skipped when perl or the module is missing.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+#include "engine/index/gs6_cdx.h"
+#include "support/cdx_table.h"
+#include "support/dbf_writer.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+// Prints the record numbers of one tag in the peer's order. Exit status 2
+// when the module is missing.
+constexpr const char* kWalkScript = R"(use strict; use warnings;
+BEGIN { if (!eval { require XBase; require XBase::Index; 1 }) { exit 2; } }
+my ($cdx, $tag, $type) = @ARGV;
+my $idx = XBase::Index->new($cdx, 'tag' => $tag, 'type' => $type) or die XBase::Index->errstr;
+$idx->prepare_select or die XBase::Index->errstr;
+while (my ($key, $rec) = $idx->fetch) { print "$rec\n"; }
+)";
+
+// Runs the peer; false when it is not available.
+bool PeerWalk(const TempDir& dir, const std::string& cdx, const std::string& tag, char type,
+              std::vector<TRecNo>& out) {
+  const std::string script = dir.File("walk.pl");
+  std::ofstream(script) << kWalkScript;
+  const std::string command = "perl '" + script + "' '" + cdx + "' " + tag + " " + type + " 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return false;
+  char line[256];
+  std::string all;
+  while (std::fgets(line, sizeof line, pipe)) {
+    all += line;
+    out.push_back(std::atoi(line));
+  }
+  const int status = pclose(pipe);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) == 2 || WEXITSTATUS(status) == 127) return false;
+  EXPECT_EQ(WEXITSTATUS(status), 0) << all;
+  return true;
+}
+
+std::vector<TRecNo> OurWalk(GSobjIndexTag& tag) {
+  std::vector<TRecNo> out;
+  tag.ResetPages(GSobjIndexTag::kResetRootOnly);
+  for (TRecNo r = tag.MoveTo(GotoFirst); r != 0; r = tag.MoveTo(GotoNext)) out.push_back(r);
+  return out;
+}
+
+}  // namespace
+
+TEST(CdxPeer, PerlXBaseWalksOurTagsInOurOrder) {
+  TempDir dir;
+  DbfLayout l;
+  l.fields = {{"NUM", 'C', 7}, {"FIO", 'C', 35}, {"TIP", 'N', 1}, {"AMT", 'N', 9, 2}};
+  std::mt19937 rng(7);
+  for (int i = 0; i < 4000; ++i) {
+    std::string fio = "NAME";
+    for (int j = 0; j < 12; ++j) fio += static_cast<char>('A' + rng() % 3);
+    char amount[16];
+    std::snprintf(amount, sizeof amount, "%.2f", (static_cast<int>(rng() % 100000) - 50000) / 4.0);
+    l.rows.push_back({{std::to_string(1000000 + rng() % 9000000), fio, std::to_string(1 + rng() % 3), amount}});
+  }
+  WriteDbf(dir.File("P.DBF"), l);
+  IndexTestTable t(dir.File("P.DBF"));
+  const std::string cdx = dir.File("P.CDX");
+  {
+    GSobjCDXFile f(&t, cdx, true, true, true, false);
+    ASSERT_TRUE(f.AddTag("TELN", "NUM", false, true, "tip=1"));
+    ASSERT_TRUE(f.AddTag("FIO", "FIO", false, true, ""));
+    ASSERT_TRUE(f.AddTag("AMT", "AMT", false, true, ""));
+    // Maintained keys too: edits after the build.
+    for (TRecNo n = 1; n <= 400; n += 3) {
+      t.Read(n);
+      t.SetField("FIO", "EDITED" + std::to_string(n));
+      t.SetField("TIP", "1");
+      t.Write(n, {&f});
+    }
+  }
+  GSobjCDXFile f(&t, cdx, false, false, false, false);
+  ASSERT_TRUE(f.Valid());
+  struct {
+    const char* tag;
+    char type;
+  } tags[] = {{"TELN", 'C'}, {"FIO", 'C'}, {"AMT", 'N'}};
+  for (auto& tg : tags) {
+    std::vector<TRecNo> peer;
+    if (!PeerWalk(dir, cdx, tg.tag, tg.type, peer)) GTEST_SKIP() << "perl XBase module not available";
+    EXPECT_EQ(peer, OurWalk(*f.FindTag(tg.tag))) << tg.tag;
+  }
+}
