@@ -189,6 +189,12 @@ void TDataSet::CheckActive() {
   if (state_ == dsInactive) DatabaseError(DbMsg::DataSetClosed);
 }
 
+void TDataSet::RequireCursor() const {
+  // Guards the buffer operations even when an overridden CheckActive lets a
+  // closed dataset through.
+  if (!cursorOpen_ || buffers_.empty()) DatabaseError(DbMsg::DataSetClosed);
+}
+
 // --- TDataSet: buffers -----------------------------------------------------------
 
 TRecordBuffer TDataSet::ActiveBuffer() const {
@@ -456,6 +462,7 @@ int32_t TDataSet::MoveBy(int32_t distance) {
 }
 
 void TDataSet::Resync(uint32_t mode) {
+  RequireCursor();
   TRecordBuffer spare = buffers_[recordCount_].get();
   if (mode & rmExact) {
     CursorPosChanged();
@@ -511,6 +518,7 @@ void TDataSet::GotoBookmark(const TBookmark& bookmark) {
 int32_t TDataSet::ScanRecords(const TBookmark& after, int32_t count,
                               const std::function<void(const TBookmark&)>& visit) {
   CheckActive();
+  RequireCursor();
   if (spareActive_) DatabaseError(DbMsg::ScanNested);
   if (count <= 0) return 0;
   const int32_t savedActive = activeRecord_;
@@ -653,6 +661,7 @@ void TDataSet::Cancel() {
 
 void TDataSet::Delete() {
   CheckActive();
+  RequireCursor();
   if (state_ == dsInsert || state_ == dsSetKey) {
     Cancel();
     return;
@@ -717,6 +726,7 @@ void TDataSet::InsertRecord(const std::vector<std::optional<std::string>>& value
 
 void TDataSet::CheckBrowseMode() {
   CheckActive();
+  RequireCursor();
   DataEvent(deCheckBrowseMode);
   if (EditModes(state_)) {
     UpdateRecord();
@@ -778,19 +788,18 @@ void TDataSet::EnableControls() {
 }
 
 void TDataSet::GetCalcFields(TRecordBuffer buffer) {
+  // The calculation buffer stays on `buffer` afterwards, so that a record
+  // set can read that record's fields in calc-fields state (a lookup).
+  calcBuffer_ = buffer;
   if (calcFieldsSize_ <= 0 || !buffer) return;
   TDataSetState saved = SetTempState(dsCalcFields);
-  TRecordBuffer savedBuffer = calcBuffer_;
-  calcBuffer_ = buffer;
   try {
     ClearCalcFields(buffer);
     Fire(OnCalcFields, *this);
   } catch (...) {
-    calcBuffer_ = savedBuffer;
     RestoreState(saved);
     throw;
   }
-  calcBuffer_ = savedBuffer;
   RestoreState(saved);
 }
 

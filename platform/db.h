@@ -383,7 +383,8 @@ class TDataSet {
   // A field of the active record changed: marks the record modified and
   // tells the links.
   void FieldChanged(TField* field);
-  // Computes the calculated fields of `buffer` (OnCalcFields).
+  // Computes the calculated fields of `buffer` (OnCalcFields) and leaves
+  // CalcBuffer() on it.
   void GetCalcFields(TRecordBuffer buffer);
   void DoBeforeScroll();
   void DoAfterScroll();
@@ -408,6 +409,7 @@ class TDataSet {
 
   void OpenCursor();
   void CloseCursor();
+  void RequireCursor() const;
   void SetBufferCount(int32_t value);
   void UpdateBufferCount();
   void MoveBuffer(int32_t from, int32_t to);
@@ -442,6 +444,8 @@ class TDataSet {
   int32_t disableCount_ = 0;
   TDataSetState disableState_ = dsInactive;
   TDataEvent enableEvent_ = deDataSetChange;
+  // The spare buffer stands in as the active record (ScanRecords,
+  // AppendRecord); nested scans are refused.
   bool spareActive_ = false;
   bool cursorOpen_ = false;
 

@@ -1,0 +1,295 @@
+// The lazy grid model over a record-set data source: model contract, lazy
+// reads, the bounded cache, code-page conversion and resets.
+#include <QAbstractItemModelTester>
+#include <QApplication>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QtGlobal>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/db.h"
+#include "support/memory_dataset.h"
+#include "ui/dbgridmodel.h"
+
+using namespace platform;
+
+namespace {
+
+std::unique_ptr<MemoryDataSet> NumberedSet(int rows) {
+  auto ds = std::make_unique<MemoryDataSet>(std::vector<MemoryDataSet::Column>{
+      {"NAME", ftString, 12}, {"N", ftInteger, 0}});
+  for (int i = 1; i <= rows; ++i) ds->AddRow({"R" + std::to_string(i), std::to_string(i)});
+  return ds;
+}
+
+QString Cell(const TDBGridModel& model, int row, int column) {
+  return model.data(model.index(row, column)).toString();
+}
+
+void FetchAll(TDBGridModel& model) {
+  while (model.canFetchMore(QModelIndex())) model.fetchMore(QModelIndex());
+}
+
+// Counts the warnings the model tester reports while it lives.
+class WarningCounter {
+ public:
+  WarningCounter() {
+    count_ = 0;
+    previous_ = qInstallMessageHandler(&Handler);
+  }
+  ~WarningCounter() { qInstallMessageHandler(previous_); }
+  int Count() const { return count_; }
+
+ private:
+  static void Handler(QtMsgType type, const QMessageLogContext&, const QString& text) {
+    if (type != QtDebugMsg && type != QtInfoMsg) {
+      ++count_;
+      ADD_FAILURE() << text.toStdString();
+    }
+  }
+  static inline int count_ = 0;
+  QtMessageHandler previous_;
+};
+
+}  // namespace
+
+TEST(DBGridModel, PassesTheItemModelTesterThroughFetchesAndResets) {
+  auto ds = NumberedSet(300);
+  TDataSource source(ds.get());
+  ds->Open();
+  TDBGridModel model;
+  model.SetBatchSize(50);
+  model.SetDataSource(&source);
+  WarningCounter warnings;
+  QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Warning);
+  // The tester would otherwise fetch from inside the model's own insert
+  // notifications; the fetches are driven here instead.
+  tester.setUseFetchMore(false);
+  model.fetchMore(QModelIndex());
+  model.fetchMore(QModelIndex());
+  ds->First();
+  FetchAll(model);
+  EXPECT_EQ(model.rowCount(), 300);
+  ds->OnFilterRecord = [](TDataSet& d, bool& accept) { accept = d.FieldByName("N")->AsInteger() > 290; };
+  ds->SetFiltered(true);
+  ds->First();
+  FetchAll(model);
+  EXPECT_EQ(model.rowCount(), 10);
+  ds->Close();
+  EXPECT_EQ(model.rowCount(), 0);
+  EXPECT_EQ(warnings.Count(), 0);
+}
+
+TEST(DBGridModel, ShowingTheFirstScreenReadsOneBatchNotTheTable) {
+  auto ds = NumberedSet(100000);
+  TDataSource source(ds.get());
+  ds->Open();
+  ds->ResetReadCount();
+  TDBGridModel model;
+  model.SetBatchSize(64);
+  model.SetDataSource(&source);
+  EXPECT_EQ(model.rowCount(), 0);
+  EXPECT_EQ(ds->ReadCount(), 0);  // attaching reads nothing
+
+  QTableView view;
+  view.resize(400, 300);
+  view.setModel(&model);
+  view.show();
+  QApplication::processEvents();
+  EXPECT_GE(model.rowCount(), 64);
+  for (int row = 0; row < 20; ++row) EXPECT_EQ(Cell(model, row, 1), QString::number(row + 1));
+  EXPECT_LE(ds->ReadCount(), 4 * 64) << "the first screen costs a few batches at most";
+  EXPECT_LT(model.rowCount(), 1000);
+  // The dataset's own position did not move.
+  EXPECT_EQ(ds->FieldByName("N")->AsInteger(), 1);
+  EXPECT_TRUE(ds->Bof());
+}
+
+TEST(DBGridModel, DroppedPagesAreReadAgainFromTheirBookmark) {
+  auto ds = NumberedSet(1000);
+  TDataSource source(ds.get());
+  ds->Open();
+  // What a plain walk of the dataset shows, to compare the rows with.
+  std::vector<QString> walked;
+  for (; !ds->Eof(); ds->Next()) walked.push_back(QString::number(ds->FieldByName("N")->AsInteger()));
+  ds->First();
+  TDBGridModel model;
+  model.SetBatchSize(10);
+  model.SetCachePages(3);
+  model.SetDataSource(&source);
+  for (int i = 0; i < 20; ++i) model.fetchMore(QModelIndex());
+  EXPECT_EQ(model.rowCount(), 200);
+  EXPECT_EQ(model.CachedPageCount(), 3);
+
+  ds->ResetReadCount();
+  EXPECT_EQ(Cell(model, 0, 0), "R1");  // page 0 was dropped
+  EXPECT_LE(ds->ReadCount(), 10);
+  ds->ResetReadCount();
+  EXPECT_EQ(Cell(model, 137, 1), "138");
+  EXPECT_EQ(Cell(model, 139, 0), "R140");
+  EXPECT_LE(ds->ReadCount(), 11);  // one page after its bookmark
+  EXPECT_LE(model.CachedPageCount(), 3);
+  // Every row agrees with the walk, read in an order that keeps dropping pages.
+  for (int step = 0; step < 200; ++step) {
+    int row = (step * 37) % 200;
+    ASSERT_EQ(Cell(model, row, 1), walked[row]) << row;
+  }
+}
+
+TEST(DBGridModel, StringTextsReachQtAsUnicode) {
+  // Stored in 866, translated to 1251 by the dataset, shown as Unicode.
+  auto ds = std::make_unique<MemoryDataSet>(
+      std::vector<MemoryDataSet::Column>{{"FIO", ftString, 10}, {"TIP", ftSmallint, 0}},
+      /*translate=*/true);
+  ds->AddRow({std::string("\x88\x82\x80\x8D\x8E\x82"), "1"});
+  TDataSource source(ds.get());
+  ds->Open();
+  TDBGridModel model;
+  model.SetDataSource(&source);
+  FetchAll(model);
+  ASSERT_EQ(model.rowCount(), 1);
+  EXPECT_EQ(Cell(model, 0, 0), QString::fromUtf8("ИВАНОВ"));
+  EXPECT_EQ(TDBGridModel::FromAnsi("\xDF\xB8 \xB9"), QString::fromUtf8("Яё №"));
+}
+
+TEST(DBGridModel, ColumnsFollowTheConfiguredFieldNames) {
+  auto ds = NumberedSet(3);
+  TDataSource source(ds.get());
+  ds->Open();
+  TDBGridModel model;
+  model.SetDataSource(&source);
+  EXPECT_EQ(model.columnCount(), 2);  // every field by default
+  model.SetColumns({"N", "MISSING", "NAME"});
+  FetchAll(model);
+  ASSERT_EQ(model.columnCount(), 3);
+  EXPECT_EQ(model.headerData(0, Qt::Horizontal).toString(), "N");
+  EXPECT_EQ(model.headerData(1, Qt::Horizontal).toString(), "MISSING");
+  EXPECT_EQ(model.headerData(2, Qt::Horizontal, TDBGridModel::kDisplayWidthRole).toInt(), 12);
+  EXPECT_EQ(Cell(model, 2, 0), "3");
+  EXPECT_EQ(Cell(model, 2, 1), "");
+  EXPECT_EQ(Cell(model, 2, 2), "R3");
+  EXPECT_EQ(model.data(model.index(0, 0), Qt::TextAlignmentRole).value<Qt::Alignment>() &
+                Qt::AlignRight,
+            Qt::AlignRight);
+  EXPECT_FALSE(model.flags(model.index(0, 0)) & Qt::ItemIsEditable);
+}
+
+TEST(DBGridModel, RecordSetChangesResetTheModelOnce) {
+  auto ds = NumberedSet(100);
+  TDataSource source(ds.get());
+  ds->Open();
+  TDBGridModel model;
+  model.SetBatchSize(20);
+  model.SetDataSource(&source);
+  model.fetchMore(QModelIndex());
+  QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
+
+  // A new filter followed by the move to the first record: one reset.
+  ds->OnFilterRecord = [](TDataSet& d, bool& accept) { accept = d.FieldByName("N")->AsInteger() % 10 == 0; };
+  ds->SetFiltered(true);
+  ds->First();
+  EXPECT_EQ(resets.count(), 1);
+  ds->First();  // nothing fetched since: no second reset
+  ds->DisableControls();
+  ds->Last();
+  ds->EnableControls();
+  EXPECT_EQ(resets.count(), 1);
+  FetchAll(model);
+  EXPECT_EQ(model.rowCount(), 10);
+  EXPECT_EQ(Cell(model, 9, 1), "100");
+
+  // Scrolling the dataset is not a change of the record set.
+  ds->First();
+  FetchAll(model);
+  int before = resets.count();
+  ds->Next();
+  ds->MoveBy(3);
+  EXPECT_EQ(resets.count(), before);
+  EXPECT_EQ(model.rowCount(), 10);
+}
+
+TEST(DBGridModel, EmptyAndClosedDataSetsShowNoRows) {
+  auto ds = NumberedSet(0);
+  TDataSource source(ds.get());
+  TDBGridModel model;
+  model.SetDataSource(&source);
+  EXPECT_FALSE(model.canFetchMore(QModelIndex()));
+  ds->Open();
+  EXPECT_TRUE(model.canFetchMore(QModelIndex()));
+  model.fetchMore(QModelIndex());
+  EXPECT_EQ(model.rowCount(), 0);
+  EXPECT_FALSE(model.canFetchMore(QModelIndex()));
+  // Rows arrive later: the next change makes them fetchable again.
+  ds->AddRow({"A", "1"});
+  ds->First();
+  EXPECT_TRUE(model.canFetchMore(QModelIndex()));
+  FetchAll(model);
+  EXPECT_EQ(model.rowCount(), 1);
+  ds->Close();
+  EXPECT_EQ(model.rowCount(), 0);
+  EXPECT_EQ(model.columnCount(), 0);
+  EXPECT_FALSE(model.canFetchMore(QModelIndex()));
+}
+
+TEST(DBGridModel, RowsAndTheCurrentRecordFollowEachOther) {
+  auto ds = NumberedSet(100);
+  TDataSource source(ds.get());
+  ds->Open();
+  TDBGridModel model;
+  model.SetBatchSize(10);
+  model.SetDataSource(&source);
+  FetchAll(model);
+  QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
+  ASSERT_TRUE(model.MakeCurrent(42));
+  EXPECT_EQ(ds->FieldByName("N")->AsInteger(), 43);
+  EXPECT_EQ(resets.count(), 0);  // moving to a shown row keeps the rows
+  EXPECT_EQ(model.CurrentRow(), 42);
+  ds->Next();
+  EXPECT_EQ(model.CurrentRow(), 43);
+  EXPECT_FALSE(model.MakeCurrent(100));
+}
+
+TEST(DBGridModel, EditingUpdatesTheShownRow) {
+  auto ds = NumberedSet(5);
+  TDataSource source(ds.get());
+  ds->Open();
+  TDBGridModel model;
+  model.SetDataSource(&source);
+  FetchAll(model);
+  ds->Next();
+  QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+  ds->Edit();
+  ds->FieldByName("NAME")->SetAsString("EDITED");
+  EXPECT_GE(changed.count(), 1);
+  EXPECT_EQ(Cell(model, 1, 0), "EDITED");
+  ds->Post();  // the record set was written: rows are fetched again
+  FetchAll(model);
+  EXPECT_EQ(Cell(model, 1, 0), "EDITED");
+}
+
+TEST(DBGridModel, NothingIsReadWhileControlsAreDisabled) {
+  auto ds = NumberedSet(100);
+  TDataSource source(ds.get());
+  ds->Open();
+  TDBGridModel model;
+  model.SetBatchSize(10);
+  model.SetCachePages(1);
+  model.SetDataSource(&source);
+  model.fetchMore(QModelIndex());
+  model.fetchMore(QModelIndex());  // page 0 is dropped from the cache
+  ds->DisableControls();
+  ds->ResetReadCount();
+  EXPECT_FALSE(model.canFetchMore(QModelIndex()));
+  EXPECT_EQ(Cell(model, 0, 0), "");
+  EXPECT_EQ(Cell(model, 15, 0), "R16");  // still cached
+  EXPECT_EQ(ds->ReadCount(), 0);
+  ds->EnableControls();
+  EXPECT_EQ(model.rowCount(), 0);
+  model.fetchMore(QModelIndex());
+  EXPECT_EQ(Cell(model, 0, 0), "R1");
+}
