@@ -491,6 +491,12 @@ bool GSO_dBaseDBF::UnlockTable() {
   return true;
 }
 
+void GSO_dBaseDBF::SetTablePassword(const std::string& key) {
+  passwordDecipher_ = key;
+  passwordEncipher_ = key;
+  encrypted_ = !key.empty();
+}
+
 // ---------------------------------------------------------------------------
 // Flush and rename
 

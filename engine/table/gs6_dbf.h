@@ -72,7 +72,7 @@ class GSO_dBaseDBF : public GSO_DiskFile {
 
   // Opens the table: validates the header and descriptors, computes the
   // count and positions on no record. Raises on every failure.
-  void OpenTable();
+  virtual void OpenTable();
 
   // Replaced slots of the disk file.
   void Flush() override { FlushTable(); }
@@ -97,7 +97,7 @@ class GSO_dBaseDBF : public GSO_DiskFile {
   virtual GSobjMemo* OpenMemoFile();
 
   void FlushTable();
-  void RenameTable(const std::string& newName);
+  virtual void RenameTable(const std::string& newName);
   void RefreshHeader();
   void WriteTableHeader();
 
@@ -155,6 +155,9 @@ class GSO_dBaseDBF : public GSO_DiskFile {
   std::vector<uint8_t>& ChangedFieldMap() { return changedFieldMap_; }
 
   const std::string& Password() const { return passwordDecipher_; }
+  // Takes `key` as the table's password for reading and writing; the table
+  // counts as enciphered when it is not empty. The caller re-keys the data.
+  void SetTablePassword(const std::string& key);
 
   // Header write time stamp: ((hour*64 + minute)*64 + second)*1024 + ms.
   static uint32_t MakeUpdateStamp();
@@ -166,6 +169,11 @@ class GSO_dBaseDBF : public GSO_DiskFile {
   void RenameMemo(const std::string& newTableName);
   void PassLockProtocolToMemo();
   void DropMemo();
+
+  void SetEndFlags(bool bof, bool eof) {
+    bof_ = bof;
+    eof_ = eof;
+  }
 
   // File offset of record n.
   int64_t RecordOffset(TRecNo recNo) const {

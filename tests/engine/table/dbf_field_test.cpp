@@ -1,0 +1,324 @@
+// Field access: lookup by name, typed get and put per type, display and
+// entry texts, blank records, the deletion flag, version 0x30 binary
+// storage and memo fields.
+#include "engine/table/gs6_dbf_field.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "engine/support/gs6_date.h"
+#include "engine/support/gs6_glbl.h"
+#include "platform/locale.h"
+#include "support/dbf_writer.h"
+#include "support/memo_files.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+std::unique_ptr<GSO_dBaseFld> Open(const std::string& path, bool readWrite = true) {
+  auto table = std::make_unique<GSO_dBaseFld>(path, "", false, readWrite);
+  table->OpenTable();
+  return table;
+}
+
+template <class F>
+std::string ErrorOf(F body) {
+  try {
+    body();
+  } catch (const EDeridarError& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
+std::string Field(GSO_dBaseFld& t, int32_t n) { return t.GetFieldText(n); }
+
+int32_t DayOf(int year, int month, int day) {
+  int32_t serial = 0;
+  platform::TryEncodeDate(year, month, day, serial);
+  return serial + DBFDate().DayOffset();
+}
+
+// A table with one field of each text type; row 1 holds the given values.
+struct TextTable {
+  TempDir dir;
+  std::string path;
+  std::unique_ptr<GSO_dBaseFld> table;
+  explicit TextTable(std::vector<std::string> values) {
+    DbfLayout layout;
+    layout.fields = {{"NAME", 'C', 10}, {"AMOUNT", 'N', 5, 2}, {"BORN", 'D', 8},
+                     {"OK", 'L', 1},    {"RATE", 'F', 8, 3},   {"BIN", 'B', 10}};
+    layout.rows.push_back({std::move(values)});
+    path = WriteDbf(dir.File("PEOPLE.DBF"), layout);
+    table = Open(path);
+    table->ReadRecord(1);
+  }
+};
+
+}  // namespace
+
+TEST(DbfFields, DescriptorsAndNameLookup) {
+  TextTable t({"A"});
+  GSO_dBaseFld& f = *t.table;
+  EXPECT_EQ(f.FieldNumber("amount"), 2);
+  EXPECT_EQ(f.FieldNumber("Amount  "), 2);  // trailing blanks dropped
+  EXPECT_EQ(f.FieldNumber("AMOUN"), 0);
+  EXPECT_EQ(f.FieldName(3), "BORN");
+  EXPECT_EQ(f.FieldType(4), 'L');
+  EXPECT_EQ(f.FieldLength(2), 5);
+  EXPECT_EQ(f.FieldDecimals(2), 2);
+  EXPECT_EQ(f.FieldOffset(1), 1);
+  EXPECT_EQ(f.FieldOffset(2), 11);
+  EXPECT_EQ(f.FieldType(0), '\0');
+  EXPECT_EQ(f.FieldName(7), "");
+  EXPECT_EQ(f.GetFieldText(9), "");
+  EXPECT_EQ(ErrorOf([&] { f.GetFieldTextByName("nosuch"); }),
+            FormatMessage(Msg::NoFieldName, {t.path + "->nosuch"}));
+  EXPECT_EQ(ErrorOf([&] { f.GetDateByName("NAME"); }), FormatMessage(Msg::FieldIncorrectType, {"NAME"}));
+  EXPECT_EQ(ErrorOf([&] { f.GetLogicalByName("BORN"); }), FormatMessage(Msg::FieldIncorrectType, {"BORN"}));
+  EXPECT_EQ(ErrorOf([&] { f.GetNumberByName("OK"); }), FormatMessage(Msg::FieldIncorrectType, {"OK"}));
+  EXPECT_EQ(f.GetNumberByName("bin"), 0);  // B counts as a number field
+}
+
+TEST(DbfFields, LongCharacterFieldHasNoDecimals) {
+  TempDir dir;
+  DbfLayout layout;
+  layout.fields = {{"LONG", 'C', 300}};
+  layout.rows.push_back({{"x"}});
+  auto table = Open(WriteDbf(dir.File("T.DBF"), layout));
+  table->ReadRecord(1);
+  EXPECT_EQ(table->FieldDecimals(1), 0);
+  EXPECT_EQ(table->FieldLength(1), 300);
+  table->PutFieldText(1, std::string(400, 'z'));
+  EXPECT_EQ(table->GetFieldText(1), std::string(300, 'z'));
+}
+
+TEST(DbfFields, NumbersAreFormattedToWidthAndDecimals) {
+  TextTable t({"A", "1.5"});
+  GSO_dBaseFld& f = *t.table;
+  EXPECT_DOUBLE_EQ(f.GetNumber(2), 1.5);
+  f.PutNumber(2, 3.14159);
+  EXPECT_EQ(Field(f, 2), " 3.14");
+  f.PutNumber(2, -1.005);
+  EXPECT_EQ(Field(f, 2), f.GetFieldText(2));
+  EXPECT_EQ(ErrorOf([&] { f.PutNumber(2, 123.456); }),
+            FormatMessage(Msg::NumericTooBig, {"AMOUNT - 123.46"}));
+  f.PutNumber(2, 99.99);
+  EXPECT_EQ(ErrorOf([&] { f.PutNumber(2, 1000); }), FormatMessage(Msg::NumericTooBig, {"AMOUNT - 1000.00"}));
+  EXPECT_EQ(Field(f, 2), "99.99");  // a failed put leaves the field unchanged
+  EXPECT_EQ(ErrorOf([&] { f.PutNumber(1, 1); }), FormatMessage(Msg::FieldIncorrectType, {"NAME"}));
+  EXPECT_EQ(ErrorOf([&] { f.PutNumber(3, 1); }), FormatMessage(Msg::FieldIncorrectType, {"BORN"}));
+}
+
+TEST(DbfFields, UnreadableNumberNamesTableFieldAndText) {
+  TextTable t({"A", "12a"});
+  EXPECT_EQ(ErrorOf([&] { t.table->GetNumber(2); }),
+            FormatMessage(Msg::InvalidNumeric, {"PEOPLE->AMOUNT (12a)"}));
+  t.table->PutFieldText(2, "  -.5");
+  EXPECT_DOUBLE_EQ(t.table->GetNumber(2), -0.5);
+  t.table->PutFieldText(2, "1 2");
+  EXPECT_THROW(t.table->GetNumber(2), EDeridarError);
+  t.table->PutFieldText(2, "--1");
+  EXPECT_THROW(t.table->GetNumber(2), EDeridarError);
+}
+
+TEST(DbfFields, BlankRecordZeroesNumericFields) {
+  TextTable t({"A", "1.5", "20260101", "T", "2", "7"});
+  GSO_dBaseFld& f = *t.table;
+  f.BlankRecord();
+  EXPECT_EQ(Field(f, 1), std::string(10, ' '));
+  EXPECT_EQ(Field(f, 2), " 0.00");
+  EXPECT_EQ(Field(f, 3), std::string(8, ' '));
+  EXPECT_EQ(Field(f, 5), "   0.000");
+  EXPECT_EQ(f.CurrentRecord()[0], ' ');
+  for (uint8_t changed : f.ChangedFieldMap()) EXPECT_EQ(changed, 1);
+  EXPECT_TRUE(f.RecordChanged());
+  f.ReadRecord(1);
+  for (uint8_t changed : f.ChangedFieldMap()) EXPECT_EQ(changed, 0);
+}
+
+TEST(DbfFields, LogicalLettersAndEntryTexts) {
+  TextTable t({"A", "", "", "J"});
+  GSO_dBaseFld& f = *t.table;
+  EXPECT_TRUE(f.GetLogical(4));
+  f.PutFieldText(4, "?");
+  EXPECT_FALSE(f.GetLogical(4));
+  EXPECT_EQ(f.GetDisplayText(4), "F");
+  f.PutValueFromText(4, "0");
+  EXPECT_EQ(Field(f, 4), "F");
+  f.PutValueFromText(4, "2");
+  EXPECT_EQ(Field(f, 4), "T");
+  f.PutValueFromText(4, "n");
+  EXPECT_EQ(Field(f, 4), "F");
+  f.PutValueFromText(4, "yes");
+  EXPECT_EQ(Field(f, 4), "T");
+  f.PutValueFromText(4, "");
+  EXPECT_EQ(Field(f, 4), "F");
+  EXPECT_EQ(ErrorOf([&] { f.PutValueFromText(4, "x"); }),
+            FormatMessage(Msg::InvalidFieldValue, {"Logical", "OK"}));
+  EXPECT_EQ(ErrorOf([&] { f.PutLogical(1, true); }), FormatMessage(Msg::InvalidFieldValue, {"Logical", "NAME"}));
+  EXPECT_TRUE(f.PutLogicalByName("ok", true));
+  EXPECT_TRUE(f.GetLogicalByName("OK"));
+}
+
+TEST(DbfFields, DatesReadWriteAndDisplay) {
+  TextTable t({"A", "", "00000000"});
+  GSO_dBaseFld& f = *t.table;
+  EXPECT_EQ(f.GetDate(3), 0);
+  EXPECT_EQ(f.GetDisplayText(3), "");
+  f.PutFieldText(3, "");
+  EXPECT_EQ(f.GetDate(3), 0);
+  EXPECT_EQ(f.GetDisplayText(3), "");
+  int32_t day = DayOf(2026, 12, 8);
+  EXPECT_TRUE(f.PutDate(3, day));
+  EXPECT_EQ(Field(f, 3), "20261208");
+  EXPECT_EQ(f.GetDate(3), day);
+  EXPECT_EQ(f.GetDateByName("born"), day);
+  {
+    platform::LocaleGuard russian(platform::LocaleSettings{});
+    EXPECT_EQ(f.GetDisplayText(3), "08.12.2026");
+    f.PutValueFromText(3, "01.02.2003");
+    EXPECT_EQ(Field(f, 3), "20030201");
+    EXPECT_EQ(ErrorOf([&] { f.PutValueFromText(3, "31.02.2003"); }),
+              FormatMessage(Msg::InvalidFieldValue, {"Date", "BORN"}));
+  }
+  f.PutDate(3, 0);
+  EXPECT_EQ(Field(f, 3), std::string(8, ' '));
+  EXPECT_EQ(ErrorOf([&] { f.PutDate(3, -1); }), FormatMessage(Msg::InvalidFieldValue, {"Date", "BORN"}));
+  EXPECT_FALSE(f.PutDate(1, day));
+  f.PutFieldText(3, "xx.yy");
+  EXPECT_EQ(ErrorOf([&] { f.GetDate(3); }), FormatMessage(Msg::InvalidDate, {"PEOPLE->BORN (xx.yy)"}));
+}
+
+TEST(DbfFields, DisplayAndEntryOfNumbers) {
+  TextTable t({"A", "", "", "", "  12.500"});
+  GSO_dBaseFld& f = *t.table;
+  EXPECT_EQ(f.GetDisplayText(2), "0.00");
+  EXPECT_EQ(f.GetDisplayText(5), "12.500");
+  platform::LocaleGuard russian(platform::LocaleSettings{});
+  f.PutValueFromText(2, "3,5");
+  EXPECT_EQ(Field(f, 2), " 3.50");
+  f.PutValueFromText(2, "   ");
+  EXPECT_EQ(Field(f, 2), " 0.00");
+  EXPECT_EQ(ErrorOf([&] { f.PutValueFromText(2, "abc"); }),
+            FormatMessage(Msg::InvalidFieldValue, {"Number", "AMOUNT"}));
+  f.PutValueFromText(1, "Smith");
+  EXPECT_EQ(Field(f, 1), "Smith     ");
+  EXPECT_TRUE(f.PutValueByName("name", "Jones"));
+  EXPECT_EQ(f.GetDisplayTextByName("NAME"), "Jones");
+}
+
+TEST(DbfFields, PutFieldTextAlignsByTypeAndMarksTheField) {
+  TextTable t({"A"});
+  GSO_dBaseFld& f = *t.table;
+  f.PutFieldText(2, "7");
+  EXPECT_EQ(Field(f, 2), "    7");
+  f.PutFieldText(1, "abc");
+  EXPECT_EQ(Field(f, 1), "abc       ");
+  EXPECT_EQ(f.ChangedFieldMap()[1], 1);
+  EXPECT_EQ(f.ChangedFieldMap()[2], 1);
+  EXPECT_EQ(f.ChangedFieldMap()[3], 0);
+  EXPECT_TRUE(f.RecordChanged());
+}
+
+TEST(DbfFields, BinaryFieldDisplayWithoutMemo) {
+  TextTable t({"A", "", "", "", "", "0"});
+  EXPECT_EQ(t.table->GetDisplayText(6), "--binary--");
+  t.table->PutFieldText(6, "5");
+  EXPECT_EQ(t.table->GetDisplayText(6), "--BINARY--");
+}
+
+TEST(DbfFields, DeletionIsWrittenAtOnce) {
+  TextTable t({"A"});
+  GSO_dBaseFld& f = *t.table;
+  EXPECT_FALSE(f.IsDeleted());
+  f.MarkDeleted();
+  EXPECT_TRUE(f.IsDeleted());
+  uint16_t h = f.HeaderLength();
+  EXPECT_EQ(ReadBytes(t.path)[h], '*');
+  f.MarkUndeleted();
+  EXPECT_EQ(ReadBytes(t.path)[h], ' ');
+  EXPECT_EQ(f.RecordCount(), 1);
+  t.table.reset();
+  auto fresh = Open(t.path);
+  EXPECT_EQ(ErrorOf([&] { fresh->MarkDeleted(); }), FormatMessage(Msg::CannotDelete));
+  EXPECT_EQ(fresh->RecordCount(), 1);  // nothing appended
+}
+
+TEST(DbfFields, VersionThirtyBinaryTypes) {
+  TempDir dir;
+  DbfLayout layout;
+  layout.version = 0x30;
+  layout.fields = {{"I", 'I', 4}, {"T", 'T', 8}, {"Y", 'Y', 8}, {"B", 'B', 8}, {"M", 'M', 4}, {"N", 'N', 4}};
+  layout.rows.push_back({{"    ", std::string(8, '\0'), std::string(8, '\0'), std::string(8, '\0'), "    ", "1"}});
+  std::string path = WriteDbf(dir.File("V.DBF"), layout);
+  auto table = Open(path);
+  table->ReadRecord(1);
+  EXPECT_TRUE(table->IsBinaryField(1));
+  EXPECT_FALSE(table->IsBinaryField(6));
+  EXPECT_EQ(table->GetNumber(1), 0);  // four blanks
+  EXPECT_EQ(table->GetNumber(2), 0);  // eight zero bytes
+  EXPECT_EQ(table->GetNumber(5), 0);
+
+  table->PutNumber(1, -123456.9);
+  EXPECT_EQ(table->GetNumber(1), -123456);
+  const uint8_t expectI[] = {0xC0, 0x1D, 0xFE, 0xFF};
+  EXPECT_EQ(std::memcmp(table->CurrentRecord() + table->FieldOffset(1), expectI, 4), 0);
+  table->PutNumber(3, 12.34567);
+  EXPECT_DOUBLE_EQ(table->GetNumber(3), 12.3457);
+  table->PutNumber(4, 2.5e-3);
+  EXPECT_DOUBLE_EQ(table->GetNumber(4), 2.5e-3);
+  double stamp = (2461018.0 - 1721425.0) * 86400000.0 + 3723000.0;  // day 2461018, 01:02:03
+  table->PutNumber(2, stamp);
+  EXPECT_DOUBLE_EQ(table->GetNumber(2), stamp);
+  const uint8_t* t = reinterpret_cast<const uint8_t*>(table->CurrentRecord() + table->FieldOffset(2));
+  EXPECT_EQ(t[0] | (t[1] << 8) | (t[2] << 16) | (t[3] << 24), 2461018);
+  EXPECT_EQ(t[4] | (t[5] << 8) | (t[6] << 16) | (t[7] << 24), 3723000);
+  EXPECT_EQ(table->GetDisplayText(1), "-123456");
+  EXPECT_EQ(table->GetDisplayText(3), "12.3457");
+  EXPECT_EQ(ErrorOf([&] { table->PutNumber(1, 3e9); }), FormatMessage(Msg::NumericTooBig, {"I - 3000000000.0000"}));
+
+  table->BlankRecord();
+  for (int n = 1; n <= 5; ++n) EXPECT_EQ(table->GetNumber(n), 0) << n;
+  EXPECT_EQ(std::string(table->CurrentRecord() + table->FieldOffset(1), 4), std::string(4, '\0'));
+  EXPECT_EQ(table->GetDisplayText(2), "");
+}
+
+TEST(DbfFields, ShortBinaryFieldsStayInsideTheRecord) {
+  TempDir dir;
+  DbfLayout layout;
+  layout.version = 0x30;
+  layout.fields = {{"Y", 'Y', 2}, {"C", 'C', 3}};
+  layout.rows.push_back({{std::string("\x10\x27", 2), "abc"}});
+  auto table = Open(WriteDbf(dir.File("V.DBF"), layout));
+  table->ReadRecord(1);
+  EXPECT_DOUBLE_EQ(table->GetNumber(1), 1.0);  // 0x2710 = 10000
+  table->PutNumber(1, 99);
+  EXPECT_EQ(table->GetFieldText(2), "abc");
+}
+
+TEST(DbfFields, MemoFieldsGoThroughTheMemoFile) {
+  TempDir dir;
+  MemoFileBuilder memo(MemoLayout::Db3);
+  int32_t block = memo.Add("Hello memo");
+  memo.Save(dir.File("M.dbt"));
+  DbfLayout layout;
+  layout.version = 0x83;
+  layout.fields = {{"NAME", 'C', 5}, {"NOTE", 'M', 10}};
+  layout.rows.push_back({{"a", std::to_string(block)}});
+  layout.rows.push_back({{"b", ""}});
+  auto table = Open(WriteDbf(dir.File("M.DBF"), layout));
+  table->ReadRecord(1);
+  EXPECT_EQ(table->GetDisplayText(2), "Hello memo");
+  EXPECT_EQ(table->MemoSize(2), 10);
+  EXPECT_EQ(table->MemoOf(1), nullptr);
+  table->ReadRecord(2);
+  EXPECT_EQ(table->GetDisplayText(2), "");
+  table->PutValueFromText(2, "Second text");
+  EXPECT_GT(table->GetNumber(2), 0);
+  table->WriteRecord(2);
+  table->ReadRecord(1);
+  table->ReadRecord(2);
+  EXPECT_EQ(table->ReadMemo(2), "Second text");
+}
