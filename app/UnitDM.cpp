@@ -5,3 +5,11 @@ TDM::TDM(QObject* parent) : QObject(parent) {
   setObjectName(QStringLiteral("DM"));
   DataModuleCreate();
 }
+
+void TDM::OpenIndexes(const std::string&, const std::string&) {}
+
+void TDM::SetRange(const std::string&, const std::string&) {}
+
+void TDM::MoveFirst() {}
+
+void TDM::IndexOn(const std::string&, const std::string&, const std::string&, const std::string&, int, int) {}

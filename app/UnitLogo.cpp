@@ -8,6 +8,7 @@
 #include <QShowEvent>
 #include <QTimer>
 
+#include "app/UnitDM.h"
 #include "ui/coolalign.h"
 #include "ui/coollabel.h"
 #include "ui/coolpanel.h"
@@ -24,6 +25,10 @@ const std::array<TIndexStep, 7> kIndexSteps = {{
 }};
 
 namespace {
+
+// IndexOn's uniqueness and sort-order arguments.
+constexpr int kDuplicatesAllowed = 1;
+constexpr int kAscending = 0;
 
 TCoolLabel* MakeTitleLabel(QWidget* parent, const char* name, const QString& caption, const QRect& geometry) {
   auto* label = new TCoolLabel(parent);
@@ -130,7 +135,10 @@ void TfrmLogo::FormActivate() {
   StartOnExit startTimer(Timer1);
   int stepNumber = 0;
   for (const TIndexStep& step : kIndexSteps) {
-    if (!QFileInfo::exists(QString::fromLatin1(step.fileName)) && indexBuilder_) indexBuilder_(step);
+    if (dataModule_ != nullptr && !QFileInfo::exists(QString::fromLatin1(step.fileName))) {
+      dataModule_->IndexOn(step.fileName, step.tagName, step.keyExpression, step.forExpression, kDuplicatesAllowed,
+                           kAscending);
+    }
     ProgressBar1->setValue(++stepNumber);
     ProgressBar1->repaint();
   }

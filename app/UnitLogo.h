@@ -3,20 +3,20 @@
 // table, building each missing one, and advances its progress bar by one
 // step per file; one second after the last step its timer closes it.
 //
-// Building is done by the index builder the program attaches
-// (SetIndexBuilder); the splash only decides which files are missing.
+// Building is done through the data module (TDM::IndexOn); the splash
+// decides which files are missing.
 #pragma once
 
 #include <QDialog>
 
 #include <array>
-#include <functional>
 
 class QLabel;
 class QProgressBar;
 class QTimer;
 class TCoolLabel;
 class TCoolPanel;
+class TDM;
 
 // One index file the search modes rely on: the file, its single tag, the
 // tag's key and FOR expressions (xBase).
@@ -34,12 +34,10 @@ class TfrmLogo : public QDialog {
   Q_OBJECT
 
  public:
-  // Builds one index file: one tag, ascending, duplicate keys allowed.
-  using TIndexBuilder = std::function<void(const TIndexStep& step)>;
-
   explicit TfrmLogo(QWidget* parent = nullptr);
 
-  void SetIndexBuilder(TIndexBuilder builder) { indexBuilder_ = std::move(builder); }
+  // The data module that builds the index files (none: nothing is built).
+  void SetDataModule(TDM* dataModule) { dataModule_ = dataModule; }
 
   // Components of the form, by their names.
   TCoolPanel* CoolPanel1 = nullptr;
@@ -51,7 +49,8 @@ class TfrmLogo : public QDialog {
   QTimer* Timer1 = nullptr;
 
   // The index check, run once each time the splash is shown: every step
-  // whose file is missing from the current working directory is built, the
+  // whose file is missing from the current working directory is built
+  // (one tag, ascending, duplicate keys allowed), the
   // progress bar advances per step, and the timer is started. A failed
   // build ends the check (the exception goes on to the application's error
   // report), but the timer is started all the same, so the splash closes.
@@ -63,6 +62,6 @@ class TfrmLogo : public QDialog {
   void showEvent(QShowEvent* event) override;
 
  private:
-  TIndexBuilder indexBuilder_;
+  TDM* dataModule_ = nullptr;
   bool checkPending_ = false;
 };

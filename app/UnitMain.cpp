@@ -8,10 +8,14 @@
 #include <QShowEvent>
 #include <QWindow>
 
+#include <algorithm>
 #include <array>
+#include <string>
 
 #include "app/Application.h"
+#include "app/UnitDM.h"
 #include "app/UnitLogo.h"
+#include "platform/codepage.h"
 #include "ui/coolalign.h"
 #include "ui/coolbevel.h"
 #include "ui/coolbtn.h"
@@ -37,6 +41,23 @@ constexpr int kSearchBoxHeight = 24;
 // The tab captions that are drawn; the pages' own captions (with two blanks
 // on each side) only size the tabs.
 const std::array<const char16_t*, 4> kTabCaptions = {u"Город", u"Таксофон", u"Предприятия", u"..."};
+
+// Number keys are searched by their first six characters, one less than
+// the width of NUM.
+constexpr int kNumberPrefix = 6;
+// Appended to a text key to form the upper bound: two of the last capital
+// letter of the alphabet.
+constexpr char16_t kTextKeyCeiling[] = u"ЯЯ";
+
+// The number index of each page, opened on a page change.
+struct TIndexName {
+  const char* file;
+  const char* tag;
+};
+constexpr std::array<TIndexName, 3> kNumberIndexes = {{{"TELN.CDX", "TELN"}, {"TAXN.CDX", "TAXN"}, {"PREDN.CDX", "PREDN"}}};
+
+// Text of the window as the table's screen code page has it.
+std::string ToAnsi(const QString& text) { return platform::FromUtf8(text.toStdString(), platform::CodePage::Cp1251); }
 
 QFont ArialBold13() { return CoolFont(QStringLiteral("Arial"), -13, true); }
 
@@ -247,6 +268,16 @@ void TfrmMain::CreatePages() {
   for (TCoolBtn* exit : {CoolBtn4, CoolBtn8, CoolBtn11}) {
     connect(exit, &QAbstractButton::clicked, this, &TfrmMain::CoolBtn4Click);
   }
+  connect(CoolBtn1, &QAbstractButton::clicked, this, &TfrmMain::CoolBtn1Click);
+  connect(CoolBtn2, &QAbstractButton::clicked, this, &TfrmMain::CoolBtn2Click);
+  connect(CoolBtn3, &QAbstractButton::clicked, this, &TfrmMain::CoolBtn3Click);
+  connect(CoolBtn6, &QAbstractButton::clicked, this, &TfrmMain::CoolBtn6Click);
+  connect(CoolBtn7, &QAbstractButton::clicked, this, &TfrmMain::CoolBtn7Click);
+  connect(CoolBtn9, &QAbstractButton::clicked, this, &TfrmMain::CoolBtn9Click);
+  connect(CoolBtn10, &QAbstractButton::clicked, this, &TfrmMain::CoolBtn10Click);
+  connect(CoolEdit1, &TCoolEdit::Change, this, &TfrmMain::CoolEdit1Change);
+  connect(CoolEdit2, &TCoolEdit::Change, this, &TfrmMain::CoolEdit2Change);
+  connect(CoolEdit3, &TCoolEdit::Change, this, &TfrmMain::CoolEdit3Change);
 }
 
 void TfrmMain::ConnectStatusTexts() {
@@ -307,9 +338,96 @@ void TfrmMain::FormShow() {
   PayphoneSearchMode = 1;
   EnterpriseSearchMode = 1;
   RxDBGrid1->setFocus();
+  if (dataModule_ != nullptr) {
+    dataModule_->OpenIndexes({}, {});
+    dataModule_->OpenIndexes(kNumberIndexes[0].file, kNumberIndexes[0].tag);
+    dataModule_->MoveFirst();
+  }
 }
 
-void TfrmMain::CoolPageControl1Change() {}
+void TfrmMain::CoolPageControl1Change() {
+  const int page = CoolPageControl1->ActivePageIndex();
+  if (dataModule_ == nullptr || page < 0 || page >= static_cast<int>(kNumberIndexes.size())) return;
+  dataModule_->OpenIndexes({}, {});
+  dataModule_->OpenIndexes(kNumberIndexes[static_cast<size_t>(page)].file,
+                           kNumberIndexes[static_cast<size_t>(page)].tag);
+}
+
+// What a search button chooses.
+struct TfrmMain::TSearchChoice {
+  TCoolLabel* label;
+  TCoolEdit* box;
+  const char16_t* labelText;
+  const char* file;
+  const char* tag;
+  int* modeVariable;
+  int mode;
+};
+
+void TfrmMain::ChooseSearch(const TSearchChoice& choice) {
+  choice.label->SetCaption(QString::fromUtf16(choice.labelText));
+  // Clearing a box that held text runs its change handler, which removes
+  // the range on the order still current.
+  choice.box->clear();
+  if (dataModule_ != nullptr) {
+    dataModule_->OpenIndexes({}, {});
+    dataModule_->OpenIndexes(choice.file, choice.tag);
+    dataModule_->MoveFirst();
+  }
+  *choice.modeVariable = choice.mode;
+}
+
+void TfrmMain::CoolBtn1Click() {
+  ChooseSearch({CoolLabel1, CoolEdit1, u"Поиск по номеру", "TELN.CDX", "TELN", &CitySearchMode, 1});
+}
+
+void TfrmMain::CoolBtn2Click() {
+  ChooseSearch({CoolLabel1, CoolEdit1, u"Поиск по фамилии", "TELF.CDX", "TELF", &CitySearchMode, 2});
+}
+
+void TfrmMain::CoolBtn3Click() {
+  ChooseSearch({CoolLabel1, CoolEdit1, u"Поиск по адресу", "TELA.CDX", "TELA", &CitySearchMode, 3});
+}
+
+void TfrmMain::CoolBtn6Click() {
+  ChooseSearch({CoolLabel2, CoolEdit2, u"Поиск по номеру", "TAXN.CDX", "TAXN", &PayphoneSearchMode, 1});
+}
+
+void TfrmMain::CoolBtn7Click() {
+  ChooseSearch({CoolLabel2, CoolEdit2, u"Поиск по адресу", "TAXA.CDX", "TAXA", &PayphoneSearchMode, 2});
+}
+
+void TfrmMain::CoolBtn9Click() {
+  ChooseSearch({CoolLabel3, CoolEdit3, u"Поиск по номеру", "PREDN.CDX", "PREDN", &EnterpriseSearchMode, 1});
+}
+
+void TfrmMain::CoolBtn10Click() {
+  ChooseSearch({CoolLabel3, CoolEdit3, u"Поиск по наименованию", "PREDF.CDX", "PREDF", &EnterpriseSearchMode, 2});
+}
+
+void TfrmMain::CoolEdit1Change() { ApplySearchText(CoolEdit1->text(), CitySearchMode); }
+
+void TfrmMain::CoolEdit2Change() { ApplySearchText(CoolEdit2->text(), PayphoneSearchMode); }
+
+void TfrmMain::CoolEdit3Change() { ApplySearchText(CoolEdit3->text(), EnterpriseSearchMode); }
+
+void TfrmMain::ApplySearchText(const QString& text, int mode) {
+  if (dataModule_ == nullptr) return;
+  // The previous range goes first; an empty box leaves none.
+  dataModule_->SetRange({}, {});
+  const qsizetype length = text.size();
+  if (length == 0) return;
+  if (mode == 1) {
+    // A number prefix: filled up to six characters with 0 below and 9
+    // above; seven or more characters set no range at all.
+    if (length > kNumberPrefix) return;
+    const qsizetype fill = kNumberPrefix - length;
+    dataModule_->SetRange(ToAnsi(text + QString(fill, QLatin1Char('0'))),
+                          ToAnsi(text + QString(fill, QLatin1Char('9'))));
+  } else if (mode == 2 || mode == 3) {
+    dataModule_->SetRange(ToAnsi(text), ToAnsi(text + QString::fromUtf16(kTextKeyCeiling)));
+  }
+}
 
 void TfrmMain::CoolPanel4MouseDown(Qt::MouseButton button, const QPoint& position) {
   if (button == Qt::RightButton) return;

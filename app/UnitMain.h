@@ -5,6 +5,11 @@
 // enterprises), each with search buttons, a data grid, a search label and a
 // search box.
 //
+// Each page has a search mode that says which index orders and searches it;
+// a search button chooses the mode, and the page's search box narrows the
+// rows to a key range while the user types. The window reaches the table
+// through the data module (TDM).
+//
 // Every control is a public member named as on the form and carries the
 // same object name. The grids get their rows through SetGridModel.
 #pragma once
@@ -91,8 +96,9 @@ class TfrmMain : public QWidget {
   // Switches the page control to owner-drawn tabs drawn by DrawTabCaption.
   void FormCreate();
   // Runs each time the window is shown from code: shows the splash
-  // modally, then makes the city page active with every page in mode 1 and
-  // gives the focus to the city grid.
+  // modally, then makes the city page active with every page in mode 1,
+  // gives the focus to the city grid and opens the city number order at its
+  // first record.
   void FormShow();
   // Any button but the right one starts moving the window with the mouse.
   void CoolPanel4MouseDown(Qt::MouseButton button, const QPoint& position);
@@ -100,7 +106,21 @@ class TfrmMain : public QWidget {
   void CoolCaptionBtn2Click();  // minimises the program
   void CoolCaptionBtn3Click();  // closes the window, ending the program
   void CoolBtn4Click();         // the three exit buttons: closes the window
+  // The user chose another page: its number order, whatever its mode.
   void CoolPageControl1Change();
+  // Search buttons: set the page's label, clear its box, open the button's
+  // index at its first record and set the page's mode.
+  void CoolBtn1Click();   // city, by number
+  void CoolBtn2Click();   // city, by surname
+  void CoolBtn3Click();   // city, by address
+  void CoolBtn6Click();   // payphones, by number
+  void CoolBtn7Click();   // payphones, by address
+  void CoolBtn9Click();   // enterprises, by number
+  void CoolBtn10Click();  // enterprises, by name
+  // Search boxes: set the key range for the box's text by the page's mode.
+  void CoolEdit1Change();
+  void CoolEdit2Change();
+  void CoolEdit3Change();
   // Draws the caption of tab `tabIndex` from the form's own table, as
   // " caption ", bold, black, centred in `rect`.
   void DrawTabCaption(QPainter& canvas, int tabIndex, const QRect& rect, bool active);
@@ -112,6 +132,10 @@ class TfrmMain : public QWidget {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  struct TSearchChoice;
+  void ChooseSearch(const TSearchChoice& choice);
+  // Sets the key range for `text` in search mode `mode` (1: number).
+  void ApplySearchText(const QString& text, int mode);
   void CreateCaptionBar();
   void CreatePages();
   void ConnectStatusTexts();

@@ -28,6 +28,7 @@ int main(int argc, char** argv) {
   }
   frmMain->SetDataModule(DM.get());
   frmMain->SetLogo(frmLogo.get());
+  frmLogo->SetDataModule(DM.get());
 
   frmMain->show();
   return application.exec();

@@ -99,10 +99,17 @@ int TRxDBGrid::ModelColumn(int index) const {
   if (source == nullptr || index < 0 || index >= static_cast<int>(columns_.size())) return -1;
   const QString wanted = columns_[static_cast<size_t>(index)].fieldName.trimmed();
   for (int c = 0; c < source->columnCount(); ++c) {
-    const QString field = source->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString().trimmed();
-    if (field.compare(wanted, Qt::CaseInsensitive) == 0) return c;
+    if (FieldName(c).trimmed().compare(wanted, Qt::CaseInsensitive) == 0) return c;
   }
   return -1;
+}
+
+QString TRxDBGrid::FieldName(int modelColumn) const {
+  const QAbstractItemModel* source = model();
+  if (source == nullptr) return {};
+  const QVariant name = source->headerData(modelColumn, Qt::Horizontal, kFieldNameRole);
+  if (name.isValid()) return name.toString();
+  return source->headerData(modelColumn, Qt::Horizontal, Qt::DisplayRole).toString();
 }
 
 QStringList TRxDBGrid::ShownFieldNames() const {
@@ -112,7 +119,7 @@ QStringList TRxDBGrid::ShownFieldNames() const {
   const QHeaderView* header = horizontalHeader();
   for (int visual = 0; visual < header->count(); ++visual) {
     const int logical = header->logicalIndex(visual);
-    if (!isColumnHidden(logical)) names << source->headerData(logical, Qt::Horizontal, Qt::DisplayRole).toString();
+    if (!isColumnHidden(logical)) names << FieldName(logical);
   }
   return names;
 }

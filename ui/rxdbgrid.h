@@ -5,8 +5,8 @@
 // a whole row, and a column is resized by dragging its right-hand line.
 //
 // A configured column names its field; the grid finds it among the model's
-// columns by the model's horizontal header text (DisplayRole), ignoring
-// case. A column without a stated width gets one that fits its field's
+// columns by the field name the model gives as horizontal header data of
+// kFieldNameRole, or else by the header text (DisplayRole), ignoring case. A column without a stated width gets one that fits its field's
 // display width, which the model may give in characters as horizontal
 // header data of kDisplayWidthRole (64 pixels when it gives none). Columns
 // are matched again whenever the model is reset or its columns change.
@@ -30,6 +30,7 @@ class TRxDBGrid : public QTableView {
 
  public:
   static constexpr int kDisplayWidthRole = Qt::UserRole + 100;
+  static constexpr int kFieldNameRole = Qt::UserRole + 101;
 
   explicit TRxDBGrid(QWidget* parent = nullptr);
 
@@ -43,6 +44,8 @@ class TRxDBGrid : public QTableView {
   int ModelColumn(int index) const;
   // Field names of the columns shown, left to right.
   QStringList ShownFieldNames() const;
+  // The field name of a model column.
+  QString FieldName(int modelColumn) const;
 
   QColor Color() const { return color_; }
   void SetColor(const QColor& color);

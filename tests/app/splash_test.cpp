@@ -17,6 +17,7 @@
 #include "app/UnitLogo.h"
 #include "app/UnitMain.h"
 #include "app_environment.h"
+#include "recording_dm.h"
 #include "ui/coollabel.h"
 #include "ui/coolpagecontrol.h"
 #include "ui/coolpanel.h"
@@ -42,11 +43,6 @@ class SplashTest : public ::testing::Test {
 
   QTemporaryDir folder_;
   QString previous_;
-};
-
-struct BuildCall {
-  std::string file, tag, key, condition;
-  int positionBefore;
 };
 
 }  // namespace
@@ -106,25 +102,19 @@ TEST_F(SplashTest, HasTheStoredSizeLabelsAndProgressBar) {
 
 TEST_F(SplashTest, BuildsEveryMissingIndexFileInOrderAndStartsTheTimer) {
   TfrmLogo splash;
-  std::vector<BuildCall> calls;
-  splash.SetIndexBuilder([&](const TIndexStep& step) {
-    calls.push_back({step.fileName, step.tagName, step.keyExpression, step.forExpression,
-                     splash.ProgressBar1->value()});
-  });
+  RecordingDM dm;
+  std::vector<int> positions;
+  dm.onIndexOn = [&] { positions.push_back(splash.ProgressBar1->value()); };
+  splash.SetDataModule(&dm);
   splash.ProgressBar1->setMaximum(3);
   splash.ProgressBar1->setValue(2);
   splash.FormActivate();
-  const std::vector<std::vector<std::string>> expected = {
-      {"TELF.CDX", "TELF", "FIO", "tip=1"},   {"TELN.CDX", "TELN", "NUM", "tip=1"},
-      {"TELA.CDX", "TELA", "ADR", "tip=1"},   {"PREDN.CDX", "PREDN", "NUM", "tip=2"},
-      {"PREDF.CDX", "PREDF", "FIO", "tip=2"}, {"TAXN.CDX", "TAXN", "NUM", "tip=3"},
-      {"TAXA.CDX", "TAXA", "ADR", "tip=3"},
-  };
-  ASSERT_EQ(calls.size(), expected.size());
-  for (size_t i = 0; i < calls.size(); ++i) {
-    EXPECT_EQ((std::vector<std::string>{calls[i].file, calls[i].tag, calls[i].key, calls[i].condition}), expected[i]);
-    EXPECT_EQ(calls[i].positionBefore, static_cast<int>(i)) << "the bar shows the steps done";
-  }
+  EXPECT_EQ(dm.calls, (std::vector<std::string>{
+                          "IndexOn(TELF.CDX,TELF,FIO,tip=1,1,0)", "IndexOn(TELN.CDX,TELN,NUM,tip=1,1,0)",
+                          "IndexOn(TELA.CDX,TELA,ADR,tip=1,1,0)", "IndexOn(PREDN.CDX,PREDN,NUM,tip=2,1,0)",
+                          "IndexOn(PREDF.CDX,PREDF,FIO,tip=2,1,0)", "IndexOn(TAXN.CDX,TAXN,NUM,tip=3,1,0)",
+                          "IndexOn(TAXA.CDX,TAXA,ADR,tip=3,1,0)"}));
+  EXPECT_EQ(positions, (std::vector<int>{0, 1, 2, 3, 4, 5, 6})) << "the bar shows the steps done";
   EXPECT_EQ(splash.ProgressBar1->maximum(), 7);
   EXPECT_EQ(splash.ProgressBar1->value(), 7);
   EXPECT_TRUE(splash.Timer1->isActive());
@@ -135,28 +125,28 @@ TEST_F(SplashTest, ExistingIndexFilesAreNotRebuilt) {
     if (std::string(step.fileName) != "TAXA.CDX") Touch(step.fileName);
   }
   TfrmLogo splash;
-  std::vector<std::string> built;
-  splash.SetIndexBuilder([&](const TIndexStep& step) { built.push_back(step.fileName); });
+  RecordingDM dm;
+  splash.SetDataModule(&dm);
   splash.FormActivate();
-  EXPECT_EQ(built, (std::vector<std::string>{"TAXA.CDX"}));
+  EXPECT_EQ(dm.calls, (std::vector<std::string>{"IndexOn(TAXA.CDX,TAXA,ADR,tip=3,1,0)"}));
   EXPECT_EQ(splash.ProgressBar1->value(), 7);
 
   Touch("TAXA.CDX");
-  built.clear();
+  dm.calls.clear();
   splash.FormActivate();
-  EXPECT_TRUE(built.empty());
+  EXPECT_TRUE(dm.calls.empty());
   EXPECT_EQ(splash.ProgressBar1->value(), 7);
 }
 
 TEST_F(SplashTest, FailedBuildSkipsTheLaterStepsButTheSplashStillCloses) {
   TfrmLogo splash;
-  std::vector<std::string> built;
-  splash.SetIndexBuilder([&](const TIndexStep& step) {
-    built.push_back(step.fileName);
-    if (built.size() == 3) throw std::runtime_error("Index file TELA.CDX is corrupted");
-  });
+  RecordingDM dm;
+  dm.onIndexOn = [&] {
+    if (dm.calls.size() == 3) throw std::runtime_error("Index file TELA.CDX is corrupted");
+  };
+  splash.SetDataModule(&dm);
   EXPECT_THROW(splash.FormActivate(), std::runtime_error);
-  EXPECT_EQ(built.size(), 3u);
+  EXPECT_EQ(dm.calls.size(), 3u);
   EXPECT_EQ(splash.ProgressBar1->value(), 2);
   EXPECT_TRUE(splash.Timer1->isActive());
   splash.show();
@@ -169,19 +159,21 @@ TEST_F(SplashTest, ShowingTheMainWindowRunsTheSplashModallyFirst) {
   for (const TIndexStep& step : kIndexSteps) Touch(step.fileName);
   TfrmMain form;
   TfrmLogo splash;
+  RecordingDM dm;
   form.SetLogo(&splash);
-  int builds = 0;
-  bool formWasHidden = false;
-  splash.SetIndexBuilder([&](const TIndexStep&) { ++builds; });
-  QTimer::singleShot(100, [&] { formWasHidden = form.CoolPageControl1->ActivePageIndex() == 2; });
+  form.SetDataModule(&dm);
+  splash.SetDataModule(&dm);
+  bool showHandlerWaited = false;
+  QTimer::singleShot(100, [&] { showHandlerWaited = form.CoolPageControl1->ActivePageIndex() == 2; });
   QElapsedTimer clock;
   clock.start();
   form.show();  // returns when the splash has closed
   const qint64 elapsed = clock.elapsed();
   EXPECT_FALSE(splash.isVisible());
-  EXPECT_EQ(builds, 0);
+  // No index was built; the show handler went on to the city number order.
+  EXPECT_EQ(dm.calls, (std::vector<std::string>{"OpenIndexes(,)", "OpenIndexes(TELN.CDX,TELN)", "MoveFirst"}));
   EXPECT_EQ(splash.ProgressBar1->value(), 7);
-  EXPECT_TRUE(formWasHidden) << "while the splash was up the show handler had not gone on";
+  EXPECT_TRUE(showHandlerWaited) << "while the splash was up the show handler had not gone on";
   EXPECT_GE(elapsed, 900);
   EXPECT_LT(elapsed, 5000);
   EXPECT_EQ(form.CoolPageControl1->ActivePageIndex(), 0);

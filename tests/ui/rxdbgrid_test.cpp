@@ -66,6 +66,16 @@ TEST_F(GridTest, ShowsExactlyItsColumnsInOrderWithTheirWidths) {
   EXPECT_LT(grid_.columnViewportPosition(2), grid_.columnViewportPosition(0));
 }
 
+TEST_F(GridTest, FieldNameRoleTakesPrecedenceOverTheHeaderText) {
+  model_->setHeaderData(0, Qt::Horizontal, QStringLiteral(u"Номер"));
+  model_->setHeaderData(0, Qt::Horizontal, QStringLiteral("NUM"), TRxDBGrid::kFieldNameRole);
+  model_->setHeaderData(2, Qt::Horizontal, QStringLiteral("ADR"), TRxDBGrid::kFieldNameRole);
+  model_->setHeaderData(2, Qt::Horizontal, QStringLiteral("NUM"));
+  EXPECT_EQ(grid_.ModelColumn(0), 0);
+  EXPECT_EQ(grid_.ModelColumn(1), 2);
+  EXPECT_EQ(grid_.ShownFieldNames(), (QStringList{QStringLiteral("NUM"), QStringLiteral("ADR")}));
+}
+
 TEST_F(GridTest, DefaultWidthFitsTheFieldsDisplayWidth) {
   grid_.SetColumns({{QStringLiteral("NUM")}, {QStringLiteral("FIO"), 200}, {QStringLiteral("ADR"), 200}});
   const int numWidth = grid_.columnWidth(0);

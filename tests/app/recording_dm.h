@@ -1,0 +1,33 @@
+// A data module that records what the windows ask of the table, one line
+// per call, texts shown in UTF-8: "OpenIndexes(TELN.CDX,TELN)",
+// "SetRange(230000,239999)", "MoveFirst", "IndexOn(TELF.CDX,TELF,FIO,tip=1,1,0)".
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/UnitDM.h"
+#include "platform/codepage.h"
+
+class RecordingDM : public TDM {
+ public:
+  std::vector<std::string> calls;
+  // Runs after IndexOn is recorded (to make it fail, for instance).
+  std::function<void()> onIndexOn;
+
+  void OpenIndexes(const std::string& files, const std::string& tag) override {
+    calls.push_back("OpenIndexes(" + files + "," + tag + ")");
+  }
+  void SetRange(const std::string& low, const std::string& high) override {
+    calls.push_back("SetRange(" + platform::ToUtf8(low, platform::CodePage::Cp1251) + "," +
+                    platform::ToUtf8(high, platform::CodePage::Cp1251) + ")");
+  }
+  void MoveFirst() override { calls.push_back("MoveFirst"); }
+  void IndexOn(const std::string& file, const std::string& tag, const std::string& key, const std::string& condition,
+               int unique, int order) override {
+    calls.push_back("IndexOn(" + file + "," + tag + "," + key + "," + condition + "," + std::to_string(unique) +
+                    "," + std::to_string(order) + ")");
+    if (onIndexOn) onIndexOn();
+  }
+};
