@@ -781,7 +781,11 @@ bool GSobjIndexTag::UpdateRecordKey(TRecNo n, bool appended) {
 
 GSobjIndexFile::GSobjIndexFile(GSobjIndexOwner* owner) : owner_(owner) {}
 
-GSobjIndexFile::~GSobjIndexFile() = default;
+GSobjIndexFile::~GSobjIndexFile() {
+  // The tags go first, while the disk file they were read from is open.
+  tags_.ClearAndFree();
+  diskFile_.reset();
+}
 
 bool GSobjIndexFile::AddTag(std::string_view, std::string_view, bool, bool, std::string_view) {
   return false;

@@ -126,8 +126,12 @@ class GSobjIndexKey : public TgsCollection<GSobjIndexKeyData> {
   void DeleteEntry();
   void ReplaceParentEntry(const GSobjIndexKeyData& entry);
   void RemoveFromParent();
-  // Called by a format's WritePage when it splits this image: `entry` is
-  // the last entry of the split-off first part, its Link the new address.
+  // Called by a format's WritePage when it splits this image, before the
+  // image itself is written: `entry` is the last entry of the split-off
+  // first part, its Link the first part's new address. The parent gets the
+  // entry (before this node's); a root image first moves to a fresh address
+  // under a new root image that keeps the old one, so read PageAddress
+  // after the call. The image is marked split.
   void LinkNewSibling(const GSobjIndexKeyData& entry);
 
   // An entry at `index`, added at the end, or appended as a copy.
