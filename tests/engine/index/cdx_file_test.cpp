@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -454,4 +455,44 @@ TEST(CdxDamaged, NodesOutOfRangeRaiseCorrupted) {
   const uint32_t leaf = GetBE32(&good[firstChild]);
   Patch(path, leaf + 2, {0xFF, 0x00});
   EXPECT_EQ(ErrorOfWalk(t, path), corrupted);
+}
+
+TEST(CdxDamaged, RandomDamageIsRefusedOrReadSafely) {
+  TempDir dir;
+  WriteDbf(dir.File("PHONE.DBF"), PhoneTable(1500));
+  IndexTestTable t(dir.File("PHONE.DBF"));
+  {
+    GSobjCDXFile f(&t, dir.File("D.CDX"), true, true, true, false);
+    ASSERT_TRUE(f.AddTag("ADR", "ADR", false, true, ""));
+    ASSERT_TRUE(f.AddTag("NUM", "NUM", false, false, "TIP=2"));
+  }
+  const std::string path = dir.File("D.CDX");
+  const std::vector<uint8_t> good = ReadBytes(path);
+  std::mt19937 rng(99);
+  int refused = 0;
+  for (int round = 0; round < 150; ++round) {
+    std::vector<uint8_t> bad = good;
+    const int flips = 1 + static_cast<int>(rng() % 8);
+    for (int i = 0; i < flips; ++i) bad[rng() % bad.size()] ^= static_cast<uint8_t>(1 + rng() % 255);
+    WriteBytes(path, bad);
+    try {
+      GSobjCDXFile f(&t, path, false, false, false, false);
+      if (!f.Valid()) {
+        ++refused;
+        continue;
+      }
+      for (int i = 0; i < f.TagCount(); ++i) {
+        GSobjIndexTag* tag = f.TagByPosition(i);
+        tag->ResetPages(GSobjIndexTag::kResetRootOnly);
+        int steps = 0;
+        for (TRecNo r = tag->MoveTo(GotoFirst); r != 0 && steps < 100000; r = tag->MoveTo(GotoNext)) ++steps;
+        ASSERT_LT(steps, 100000) << "round " << round;
+        TreeReport report;
+        f.CheckTag(*static_cast<GSobjCDXTag*>(tag), report, false);
+      }
+    } catch (const EDeridarBase&) {
+      ++refused;
+    }
+  }
+  EXPECT_GT(refused, 0);
 }
