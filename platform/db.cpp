@@ -115,7 +115,11 @@ TDataSet::TDataSet() = default;
 
 TDataSet::~TDataSet() {
   // The storage hooks are gone here; a concrete record set closes itself in
-  // its own destructor. Detach the data sources so they forget this dataset.
+  // its own destructor. Nothing below may reach a hook: the buffers are
+  // dropped first, then the data sources forget this dataset.
+  cursorOpen_ = false;
+  state_ = dsInactive;
+  buffers_.clear();
   std::vector<TDataSource*> sources = dataSources_;
   for (TDataSource* source : sources) source->SetDataSet(nullptr);
 }
@@ -909,7 +913,12 @@ std::unique_ptr<TStream> TDataSet::CreateBlobStream(TField* field, TBlobStreamMo
 TDataSource::TDataSource(TDataSet* dataSet) { SetDataSet(dataSet); }
 
 TDataSource::~TDataSource() {
-  SetDataSet(nullptr);
+  try {
+    SetDataSet(nullptr);
+  } catch (...) {
+    // The dataset failed to refill its smaller window; it stays usable and
+    // reports the failure on its next move.
+  }
   std::vector<TDataLink*> links = links_;
   for (TDataLink* link : links) link->SetDataSource(nullptr);
 }
@@ -990,10 +999,13 @@ void TDataSource::DataEvent(TDataEvent event, int32_t info, TField* field) {
 // --- TDataLink -----------------------------------------------------------------------
 
 TDataLink::~TDataLink() {
-  if (dataSource_) {
-    auto& list = dataSource_->links_;
-    list.erase(std::remove(list.begin(), list.end(), this), list.end());
+  if (!dataSource_) return;
+  auto& list = dataSource_->links_;
+  list.erase(std::remove(list.begin(), list.end(), this), list.end());
+  try {
     if (dataSource_->DataSet()) dataSource_->DataSet()->UpdateBufferCount();
+  } catch (...) {
+    // As above: a failed refill of the smaller window is reported later.
   }
 }
 

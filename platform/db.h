@@ -2,9 +2,10 @@
 // of row buffers, states, field objects and field definitions, bookmarks,
 // data sources and data links that tell data-aware controls about changes.
 //
-// A concrete record set fills in the storage hooks (the protected virtual
-// operations marked "hook" below); everything else - navigation, the buffer
-// window, editing states, notifications - is done here.
+// A concrete record set fills in the storage hooks (the virtual operations
+// under the two "Storage hooks" headings below); everything else -
+// navigation, the buffer window, editing states, notifications - is done
+// here.
 //
 // Row buffers. The dataset keeps `BufferCount` buffers (the largest buffer
 // count asked by its data links, at least 1) plus one spare. Buffers
