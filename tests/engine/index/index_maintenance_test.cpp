@@ -332,3 +332,58 @@ TEST_F(RecordKeys, SyncFindsTheTableRecordsEntry) {
   EXPECT_EQ(tag->MoveTo(GotoNext), 6);
   EXPECT_EQ(tag->MoveTo(GotoNext), 5);
 }
+
+// Random inserts and deletes against a sorted reference, with the tree
+// checked after every step, for each way a file can order its entries.
+struct RandomMix {
+  bool byRecord;
+  bool descending;
+};
+
+class RandomMaintenance : public ::testing::TestWithParam<RandomMix> {};
+
+TEST_P(RandomMaintenance, MatchesAReferenceAfterEveryStep) {
+  const RandomMix mix = GetParam();
+  TestIndexOwner owner(nullptr);
+  owner.exact = true;
+  MemoryIndexFile file(&owner, 3, mix.byRecord);
+  MemoryIndexTag* tag = file.NewTag("T");
+  tag->SetDescendingCompare(mix.descending);
+  std::mt19937 rng(mix.byRecord * 2 + mix.descending + 77);
+  Entries present;  // in stored order
+  TRecNo nextRec = 1;
+  for (int step = 0; step < 400; ++step) {
+    const bool remove = !present.empty() && rng() % 3 == 0;
+    if (remove) {
+      const auto victim = present[rng() % present.size()];
+      ASSERT_EQ(tag->SeekKey(Probe(victim.first, victim.second)), victim.second) << step;
+      tag->RootImage()->DeleteEntry();
+      tag->ReleasePages();
+      present.erase(std::find(present.begin(), present.end(), victim));
+    } else {
+      const std::string key = KeyOf(static_cast<int>(rng() % 40));
+      const TRecNo rec = nextRec++;
+      ASSERT_TRUE(tag->Insert(key, rec));
+      // Equal keys: by record number, or in insertion order otherwise.
+      auto at = std::find_if(present.begin(), present.end(), [&](const auto& e) {
+        const int c = e.first.compare(key);
+        return mix.descending ? c < 0 : c > 0;
+      });
+      present.insert(at, {key, rec});
+    }
+    ASSERT_EQ(CheckTree(file, *tag), "") << "step " << step;
+    ASSERT_EQ(LeafEntries(file, *tag), present) << "step " << step;
+  }
+  Entries walked;
+  for (TRecNo r = tag->MoveTo(GotoFirst); r != 0; r = tag->MoveTo(GotoNext))
+    walked.emplace_back(tag->CurrentKey().AsText(), r);
+  EXPECT_EQ(walked, present);
+}
+
+INSTANTIATE_TEST_SUITE_P(AllOrders, RandomMaintenance,
+                         ::testing::Values(RandomMix{true, false}, RandomMix{false, false},
+                                           RandomMix{true, true}, RandomMix{false, true}),
+                         [](const auto& info) {
+                           return std::string(info.param.byRecord ? "ByRecord" : "Inserted") +
+                                  (info.param.descending ? "Descending" : "Ascending");
+                         });
