@@ -86,7 +86,11 @@ class GSobjMemo : public GSO_DiskFile {
 
   // Total stored length of the memo at `block`, block header included (for
   // an enciphered dBase III memo, the text length). Block 0: the block-header
-  // length, i.e. an empty text.
+  // length, i.e. an empty text. A dBase III text runs to its first 0x1A,
+  // whatever its length; one whose end mark is missing altogether is cut at
+  // 65,519 bytes or at the end of the file. Raises "Memo record is bad in %s"
+  // for a block inside the header or beyond the end of the file, a block
+  // header of the wrong kind, or a length that runs past the end of the file.
   int32_t MemoLength(int32_t block);
   // Text length of the memo at `block`.
   int32_t MemoSize(int32_t block) { return MemoLength(block) - blockHeaderLength_; }
