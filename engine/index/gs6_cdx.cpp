@@ -475,10 +475,10 @@ GSobjCDXFile::GSobjCDXFile(GSobjIndexOwner* owner, std::string_view fileName, bo
   const int64_t size = FileSize();
   if (size > kBlockSize) {
     ReadDirectory();
-  } else if (size == 0) {
+  } else if (size == 0 && diskFile_->IsReadWrite()) {
     CreateDirectory();
   } else {
-    corrupt_ = true;  // a few bytes of something else: refuse, never overwrite
+    corrupt_ = true;  // a stub, or empty and read-only: refuse, never overwrite
   }
   if (!corrupt_) SetProductionFlag();
   opening_ = false;
