@@ -238,3 +238,57 @@ TEST(DataSource, CircularMasterLinksAreRefused) {
   EXPECT_TRUE(detail->IsLinkedTo(&probe));
   detail->SetMasterSource(nullptr);
 }
+
+TEST(DataLink, GotoBookmarkCentresTheWindow) {
+  auto ds = NumberedSet(30);
+  TDataSource source(ds.get());
+  RecordingLink grid;
+  grid.SetDataSource(&source);
+  grid.SetBufferCount(5);
+  ds->Open();
+  ds->MoveBy(9);
+  TBookmark mark = ds->GetBookmark();
+  ds->Last();
+  ds->GotoBookmark(mark);
+  EXPECT_EQ(ds->FieldByName("N")->AsInteger(), 10);
+  EXPECT_EQ(grid.Window(), (std::vector<int>{8, 9, 10, 11, 12}));
+  EXPECT_EQ(grid.ActiveRecord(), 2);
+}
+
+TEST(DataLink, InsertIntoAFullWindowKeepsNeighbours) {
+  auto ds = NumberedSet(10);
+  TDataSource source(ds.get());
+  RecordingLink grid;
+  grid.SetDataSource(&source);
+  grid.SetBufferCount(3);
+  ds->Open();
+  ds->Next();  // window 1 2 3, active 2
+  ds->Insert();
+  ds->FieldByName("N")->SetAsInteger(99);
+  EXPECT_EQ(grid.Window(), (std::vector<int>{1, 99, 2}));
+  ds->Post();
+  EXPECT_EQ(ds->FieldByName("N")->AsInteger(), 99);
+  ds->Next();
+  EXPECT_EQ(ds->FieldByName("N")->AsInteger(), 2);
+  ds->First();
+  std::vector<int> all;
+  for (; !ds->Eof(); ds->Next()) all.push_back(ds->FieldByName("N")->AsInteger());
+  EXPECT_EQ(all, (std::vector<int>{1, 99, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+}
+
+TEST(DataLink, LinksAndSourcesMayGoInAnyOrder) {
+  auto ds = NumberedSet(5);
+  auto source = std::make_unique<TDataSource>(ds.get());
+  auto link = std::make_unique<RecordingLink>();
+  link->SetDataSource(source.get());
+  link->SetBufferCount(4);
+  ds->Open();
+  source.reset();  // the link is left without a source
+  EXPECT_EQ(link->DataSource(), nullptr);
+  EXPECT_FALSE(link->Active());
+  EXPECT_EQ(ds->WindowSize(), 1);
+  EXPECT_EQ(ds->FieldByName("N")->AsInteger(), 1);
+  link.reset();
+  ds->Next();
+  EXPECT_EQ(ds->FieldByName("N")->AsInteger(), 2);
+}

@@ -293,3 +293,21 @@ TEST(DBGridModel, NothingIsReadWhileControlsAreDisabled) {
   model.fetchMore(QModelIndex());
   EXPECT_EQ(Cell(model, 0, 0), "R1");
 }
+
+TEST(DBGridModel, OutlivesItsDataSetAndSource) {
+  TDBGridModel model;
+  {
+    auto ds = NumberedSet(10);
+    TDataSource source(ds.get());
+    ds->Open();
+    model.SetDataSource(&source);
+    FetchAll(model);
+    EXPECT_EQ(model.rowCount(), 10);
+    ds.reset();  // closes: the model drops its rows and fields
+    EXPECT_EQ(model.rowCount(), 0);
+    EXPECT_EQ(model.columnCount(), 0);
+  }
+  EXPECT_EQ(model.DataSource(), nullptr);
+  EXPECT_FALSE(model.canFetchMore(QModelIndex()));
+  EXPECT_EQ(model.data(model.index(0, 0)), QVariant());
+}
