@@ -340,15 +340,23 @@ std::string_view KeyOf(const GSobjIndexKeyData& e) {
 
 }  // namespace
 
-void GSobjCDXTag::RelinkRight(int32_t address, int32_t right) {
+void GSobjCDXTag::RelinkSibling(int32_t address, int offset, int32_t link) {
   if (!IsNodeAddress(address, File()->FileSize())) return;
   uint8_t node[kBlockSize];
   if (!File()->ReadBlock(address, node, kBlockSize)) Corrupted();
-  PutLE32(node + 8, static_cast<uint32_t>(right));
+  PutLE32(node + offset, static_cast<uint32_t>(link));
   File()->WriteBlock(address, node, kBlockSize);
 }
 
 bool GSobjCDXTag::WritePage(GSobjIndexKey& image) {
+  if (image.EntryCount() == 0 && image.Parent()) {
+    // An emptied node has left its parent: its neighbours now link to each
+    // other, so that every level's chain holds only the nodes in the tree.
+    RelinkSibling(image.LeftSibling(), 8, image.RightSibling());
+    RelinkSibling(image.RightSibling(), 4, image.LeftSibling());
+    image.SetLeftSibling(-1);
+    image.SetRightSibling(-1);
+  }
   if (image.IsLeaf())
     WriteLeaf(image);
   else
@@ -400,7 +408,7 @@ void GSobjCDXTag::WriteLeaf(GSobjIndexKey& image) {
     image.LinkNewSibling(last);
     EncodeNodeHeader(NodeHeader{kAttrLeaf, static_cast<uint16_t>(n), formerLeft, image.PageAddress()}, node);
     File()->WriteBlock(a, node, kBlockSize);
-    if (formerLeft > 0) RelinkRight(formerLeft, a);
+    if (formerLeft > 0) RelinkSibling(formerLeft, 8, a);
     image.SetLeftSibling(a);
     start += n;
   }
@@ -448,7 +456,7 @@ void GSobjCDXTag::WriteBranch(GSobjIndexKey& image) {
     image.SetNodeKind(2);
     EncodeNodeHeader(NodeHeader{0, static_cast<uint16_t>(n), formerLeft, image.PageAddress()}, node);
     File()->WriteBlock(b, node, kBlockSize);
-    if (formerLeft > 0) RelinkRight(formerLeft, b);
+    if (formerLeft > 0) RelinkSibling(formerLeft, 8, b);
     image.SetLeftSibling(b);
     start += n;
   }

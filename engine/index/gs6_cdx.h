@@ -70,8 +70,9 @@ class GSobjCDXTag : public GSobjIndexTag, public CdxBuildTarget {
   // Leaf and branch writers; both split an image that does not fit.
   void WriteLeaf(GSobjIndexKey& image);
   void WriteBranch(GSobjIndexKey& image);
-  // The right link of the node at `address` becomes `right`.
-  void RelinkRight(int32_t address, int32_t right);
+  // The sibling link at `offset` (4 left, 8 right) of the node at `address`
+  // becomes `link`.
+  void RelinkSibling(int32_t address, int offset, int32_t link);
   void WriteEmptyRootLeaf();
   // The key type from one evaluation of the key expression; false when it
   // cannot be evaluated.

@@ -167,3 +167,34 @@ TEST(CdxMaintenance, DescendingInsertsMoveParentHighKeys) {
   f.ReleaseTags();
   ExpectAllSound(f, "at the end");
 }
+
+TEST(CdxMaintenance, EmptiedLeafLeavesTheSiblingChain) {
+  TempDir dir;
+  DbfLayout l;
+  l.fields = {{"KEY", 'C', 20}, {"TIP", 'N', 1}};
+  for (int i = 0; i < 1500; ++i) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "K%06d TAIL %d", i, i % 7);
+    l.rows.push_back({{buffer, "1"}});
+  }
+  WriteDbf(dir.File("E.DBF"), l);
+  IndexTestTable t(dir.File("E.DBF"));
+  GSobjCDXFile f(&t, dir.File("E.CDX"), true, true, true, false);
+  ASSERT_TRUE(f.AddTag("KEY", "KEY", false, true, "TIP=1"));
+  // Records leave the tag from the middle of the order: whole leaves empty.
+  for (TRecNo n = 400; n <= 900; ++n) {
+    t.Read(n);
+    t.SetField("TIP", "2");
+    t.Write(n, {&f});
+  }
+  f.ReleaseTags();
+  ExpectAllSound(f, "after emptying leaves");
+  // And come back.
+  for (TRecNo n = 400; n <= 900; n += 2) {
+    t.Read(n);
+    t.SetField("TIP", "1");
+    t.Write(n, {&f});
+  }
+  f.ReleaseTags();
+  ExpectAllSound(f, "after refilling");
+}
