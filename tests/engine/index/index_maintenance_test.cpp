@@ -387,3 +387,28 @@ INSTANTIATE_TEST_SUITE_P(AllOrders, RandomMaintenance,
                            return std::string(info.param.byRecord ? "ByRecord" : "Inserted") +
                                   (info.param.descending ? "Descending" : "Ascending");
                          });
+
+TEST(IndexMaintenance, WalkingOnPastUnwrittenInsertsSeesEveryKeyOnce) {
+  // Inserts while updating stay in the loaded chain; stepping into another
+  // leaf writes (and splits) the changed one under a parent that is still
+  // being walked.
+  TestIndexOwner owner(nullptr);
+  MemoryIndexFile file(&owner, 3, true);
+  MemoryIndexTag* tag = file.NewTag("T");
+  for (int i = 0; i < 30; ++i) tag->Insert(KeyOf(2 * i), i + 1);
+  tag->MoveTo(GotoFirst);
+  tag->SetUpdating(true);
+  ASSERT_TRUE(tag->Insert(KeyOf(1), 100));
+  ASSERT_TRUE(tag->Insert(KeyOf(3), 101));
+  ASSERT_TRUE(tag->Insert(KeyOf(5), 102));
+  tag->SetUpdating(false);
+  ASSERT_EQ(tag->CurrentRecord(), 102);
+  std::vector<std::string> rest;
+  while (tag->MoveTo(GotoNext) != 0) rest.push_back(tag->CurrentKey().AsText());
+  std::vector<std::string> expected;
+  for (int i = 3; i < 30; ++i) expected.push_back(KeyOf(2 * i));
+  EXPECT_EQ(rest, expected);
+  tag->ReleasePages();
+  EXPECT_EQ(CheckTree(file, *tag), "");
+  EXPECT_EQ(LeafEntries(file, *tag).size(), 33u);
+}
