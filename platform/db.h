@@ -279,8 +279,8 @@ class TDataSet {
   bool AutoCalcFields() const { return autoCalcFields_; }
   void SetAutoCalcFields(bool value) { autoCalcFields_ = value; }
 
-  // Whether following data sources from this dataset's own data source (a
-  // master source, see GetDataSource) leads to `source`'s dataset.
+  // Whether following `source` - its dataset, that dataset's own data
+  // source (GetDataSource), and so on - reaches this dataset.
   bool IsLinkedTo(TDataSource* source);
   // The data source this dataset depends on (a master); none by default.
   virtual TDataSource* GetDataSource() const { return nullptr; }
