@@ -183,7 +183,7 @@ void GSobjMemo::CheckNextFree(int64_t nextFree) {
 // GSobjMemo: the virtual operations of the dBase III layout
 
 void GSobjMemo::AllocateBlocks(int32_t length) {
-  int64_t need = BlocksFor(int64_t{LengthPrefixSize()} + length + kDb3EndMarkSize);
+  int64_t need = BlocksFor(int64_t{WritePrefixSize()} + length + kDb3EndMarkSize);
   if (currentBlock_ == 0 || currentCount_ < need) {
     uint8_t header[4];
     ReadExactly(0, header, sizeof header);
@@ -208,6 +208,11 @@ void GSobjMemo::WriteEndMark(uint8_t* image, int32_t position) {
 int64_t GSobjMemo::BlockLength() { return 0; }
 
 void GSobjMemo::SetLockProtocol(TgsLokProtocol protocol) { lockProtocol_ = protocol; }
+
+void GSobjMemo::SetPasswords(const std::string& readPassword, const std::string& writePassword) {
+  passwordRead_ = readPassword;
+  passwordWrite_ = writePassword;
+}
 
 void GSobjMemo::RenameMemo(const std::string& newTableName) {
   std::string base = RenameMemoFile(newTableName);
@@ -265,7 +270,7 @@ int32_t GSobjMemo::MemoLength(int32_t block) {
   if (offset >= fileSize) RaiseBadMemo();  // a block beyond the end
 
   if (blockHeaderLength_ == 0) {
-    if (!HasLengthPrefix()) return TextLengthToEndMark(offset);
+    if (ReadPrefixSize() == 0) return TextLengthToEndMark(offset);
     if (ReadImage(offset) < 4) RaiseBadMemo();
     int64_t length = GetLE32(image_.data());
     if (length > fileSize - offset - 4) RaiseBadMemo();
@@ -301,7 +306,7 @@ std::string GSobjMemo::ReadMemo(int32_t block) {
 }
 
 void GSobjMemo::ReadText(int32_t block, char* buffer, int32_t length) {
-  int32_t start = blockHeaderLength_ + LengthPrefixSize();
+  int32_t start = blockHeaderLength_ + ReadPrefixSize();
   currentCount_ = static_cast<int32_t>(std::max<int64_t>(1, BlocksFor(int64_t{start} + length)));
   ReadExactly(BlockOffset(block) + start, buffer, length);
   TableCipher(passwordRead_, buffer, buffer, static_cast<size_t>(length));
@@ -322,15 +327,18 @@ int32_t GSobjMemo::WriteMemo(std::string_view text, int32_t block) {
     return 0;
   }
 
-  int32_t prefix = LengthPrefixSize();
+  // The old text is measured as it was stored (read password), the new one
+  // laid out as it will be stored (write password); the two differ while
+  // the table changes its password.
   currentCount_ = 0;
   if (block != 0) {
-    int64_t oldSize = int64_t{MemoLength(block)} + prefix;
+    int64_t oldSize = int64_t{MemoLength(block)} + ReadPrefixSize();
     currentCount_ = static_cast<int32_t>(BlocksFor(oldSize));
   }
   currentBlock_ = block;
   AllocateBlocks(length);
 
+  int32_t prefix = WritePrefixSize();
   int32_t endMark = blockHeaderLength_ == 0 ? kDb3EndMarkSize : 0;
   int64_t used = int64_t{blockHeaderLength_} + prefix + length + endMark;
   std::vector<uint8_t> image(static_cast<size_t>(BlocksFor(used) * blockSize_), 0);

@@ -105,6 +105,13 @@ class GSobjMemo : public GSO_DiskFile {
   // releases the old blocks and returns 0.
   int32_t WriteMemo(std::string_view text, int32_t block);
 
+  // The table's two password copies: texts are read (deciphered) with the
+  // first and written (enciphered) with the second. They differ only while
+  // the table changes its password: read with the old, write with the new.
+  // An empty password stores texts plainly (and dBase III texts without
+  // their length prefix).
+  void SetPasswords(const std::string& readPassword, const std::string& writePassword);
+
   uint8_t Version() const { return version_; }
   int32_t BlockSize() const { return blockSize_; }
   int32_t BlockHeaderLength() const { return blockHeaderLength_; }
@@ -133,9 +140,14 @@ class GSobjMemo : public GSO_DiskFile {
   // Checks a next-free block from a header: it must lie after the header
   // area and not beyond the end of the file.
   void CheckNextFree(int64_t nextFree);
-  // True for an enciphered dBase III memo, which carries a length prefix.
-  bool HasLengthPrefix() const { return blockHeaderLength_ == 0 && !passwordRead_.empty(); }
-  int32_t LengthPrefixSize() const { return HasLengthPrefix() ? 4 : 0; }
+  // The length prefix of enciphered dBase III memos: 4 bytes when the
+  // password that reads (or writes) the text is not empty, else none.
+  int32_t ReadPrefixSize() const {
+    return blockHeaderLength_ == 0 && !passwordRead_.empty() ? 4 : 0;
+  }
+  int32_t WritePrefixSize() const {
+    return blockHeaderLength_ == 0 && !passwordWrite_.empty() ? 4 : 0;
+  }
 
   GSO_dBaseDBF* owner_ = nullptr;
   uint8_t version_ = 0;

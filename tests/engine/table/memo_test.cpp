@@ -230,6 +230,31 @@ TEST(Db3Memo, EncipheredMemoCarriesLengthPrefixAndEncipheredText) {
   EXPECT_EQ(bytes[1023], 0x1A);
 }
 
+TEST(Db3Memo, PasswordChangeReadsWithTheOldAndWritesWithTheNew) {
+  MemoFixture f;
+  MemoFileBuilder builder(MemoLayout::Db3);
+  builder.Add("plain text");            // block 1
+  builder.Add(CyrillicText(509, 1));    // block 2: 511 bytes with the marks
+  builder.Save(f.MemoPath(MemoLayout::Db3));
+  auto memo = f.Open(0x83);
+
+  memo->SetPasswords("", "key");
+  EXPECT_EQ(memo->WriteMemo(memo->ReadMemo(1), 1), 1);  // 4 + 10 + 2 still fit
+  EXPECT_EQ(memo->WriteMemo(memo->ReadMemo(2), 2), 3);  // 4 + 509 + 2 do not
+  memo->SetPasswords("key", "key");
+  EXPECT_EQ(memo->MemoLength(1), 10);
+  EXPECT_EQ(memo->ReadMemo(1), "plain text");
+  EXPECT_EQ(memo->ReadMemo(3), CyrillicText(509, 1));
+
+  memo->SetPasswords("key", "");
+  EXPECT_EQ(memo->WriteMemo(memo->ReadMemo(1), 1), 1);
+  memo->SetPasswords("", "");
+  EXPECT_EQ(memo->ReadMemo(1), "plain text");
+  memo->Close();
+  std::vector<uint8_t> bytes = ReadBytes(f.MemoPath(MemoLayout::Db3));
+  EXPECT_EQ(std::string(bytes.begin() + 512, bytes.begin() + 524), "plain text\x1A\x1A");
+}
+
 TEST(Db3Memo, DamagedReferencesAndHeadersAreBadMemoRecords) {
   MemoFixture f;
   MemoFileBuilder builder(MemoLayout::Db3);
