@@ -18,6 +18,7 @@ struct Verb {
 constexpr Verb kVerbs[] = {
     {"info", "info TABLE", VerbInfo},
     {"dump", "dump TABLE [--encoding 866|1251|none] [--deleted]", VerbDump},
+    {"index", "index build|list|dump|check TABLE FILE.CDX [--tag NAME --key EXPR [--for EXPR] [--unique] [--descending] [--general]]", VerbIndex},
 };
 
 void PrintUsage(const Verb* only) {

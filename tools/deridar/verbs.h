@@ -18,3 +18,4 @@ struct UsageError : std::runtime_error {
 
 int VerbInfo(const VerbArgs& args);
 int VerbDump(const VerbArgs& args);
+int VerbIndex(const VerbArgs& args);

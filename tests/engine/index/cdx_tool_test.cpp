@@ -1,0 +1,73 @@
+// The "deridar index" verbs end to end: build a tag, list the file, dump a
+// tag in key order and check it against the table. Skipped when the tool
+// has not been built.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <sys/wait.h>
+
+#include "support/dbf_writer.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+std::string Tool() { return std::string(DERIDAR_BINARY_DIR) + "/bin/deridar"; }
+
+// Runs the tool; returns its exit status and fills `out` with its output.
+int RunTool(const std::string& args, std::string& out) {
+  out.clear();
+  FILE* pipe = popen((Tool() + " " + args + " 2>&1").c_str(), "r");
+  if (!pipe) return -1;
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+  const int status = pclose(pipe);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+TEST(CdxTool, BuildListDumpAndCheck) {
+  if (!std::filesystem::exists(Tool())) GTEST_SKIP() << "deridar tool not built";
+  TempDir dir;
+  DbfLayout l;
+  l.fields = {{"NUM", 'C', 7}, {"FIO", 'C', 35}, {"TIP", 'N', 1}};
+  // Names in code page 866: "ИВАНОВ", "АНТОНОВ", "ЯКОВЛЕВ".
+  const std::string ivanov = "\x88\x82\x80\x8D\x8E\x82";
+  const std::string antonov = "\x80\x8D\x92\x8E\x8D\x8E\x82";
+  const std::string yakovlev = "\x9F\x8A\x8E\x82\x8B\x85\x82";
+  l.rows = {{{"2345678", ivanov, "1"}}, {{"2000001", antonov, "1"}}, {{"3000000", yakovlev, "2"}},
+            {{"2111111", yakovlev, "1"}}};
+  const std::string table = WriteDbf(dir.File("PHONE.DBF"), l);
+  const std::string cdx = dir.File("TELF.CDX");
+  std::string out;
+
+  ASSERT_EQ(RunTool("index build " + table + " " + cdx + " --tag TELF --key FIO --for tip=1", out), 0) << out;
+  ASSERT_EQ(RunTool("index build " + table + " " + cdx + " --tag TELN --key NUM --for tip=1 --descending", out), 0)
+      << out;
+  ASSERT_EQ(RunTool("index build " + table + " " + cdx + " --tag TIPS --key TIP --unique", out), 0) << out;
+
+  ASSERT_EQ(RunTool("index list " + table + " " + cdx, out), 0) << out;
+  EXPECT_EQ(out, "TELF\tFIO\ttip=1\t\nTELN\tNUM\ttip=1\tdescending\nTIPS\tTIP\t\tunique\n");
+
+  ASSERT_EQ(RunTool("index dump " + table + " " + cdx + " --tag TELF", out), 0) << out;
+  EXPECT_EQ(out, "2\tАНТОНОВ\n1\tИВАНОВ\n4\tЯКОВЛЕВ\n");
+  ASSERT_EQ(RunTool("index dump " + table + " " + cdx + " --tag TELN", out), 0) << out;
+  EXPECT_EQ(out, "1\t2345678\n4\t2111111\n2\t2000001\n");
+  ASSERT_EQ(RunTool("index dump " + table + " " + cdx + " --tag TIPS", out), 0) << out;
+  EXPECT_EQ(out, "1\t1\n3\t2\n");
+
+  ASSERT_EQ(RunTool("index check " + table + " " + cdx, out), 0) << out;
+  EXPECT_NE(out.find("TELF: 3 entries, 1 levels, 1 nodes, ok"), std::string::npos) << out;
+
+  // A record changed behind the index's back is reported.
+  l.rows[2].values[2] = "1";
+  WriteDbf(table, l);
+  EXPECT_EQ(RunTool("index check " + table + " " + cdx, out), 1) << out;
+  EXPECT_NE(out.find("TELF: record 3 has no entry with its key"), std::string::npos) << out;
+
+  EXPECT_EQ(RunTool("index dump " + table + " " + cdx + " --tag NOSUCH", out), 1);
+  EXPECT_NE(out.find("Cannot find index tag NOSUCH"), std::string::npos) << out;
+}
