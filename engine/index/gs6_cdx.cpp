@@ -9,6 +9,7 @@
 #include "engine/support/gs6_glbl.h"
 #include "engine/support/gs6_tool.h"
 #include "engine/table/gs6_dbf.h"
+#include "engine/table/gs6_dbsy.h"
 #include "engine/table/gs6_disk.h"
 
 using namespace cdx;
@@ -233,6 +234,12 @@ void GSobjCDXTag::BuildTag() {
   } else {
     const TRecNo count = table->RecordCount();
     const int32_t recordLength = table->RecordLength();
+    // Progress goes to the table handler's status report, when there is one.
+    GSO_dBHandler* handler = dynamic_cast<GSO_dBHandler*>(table);
+    auto status = [handler](int32_t a, int32_t b, int32_t c) {
+      if (handler) handler->StatusReport(a, b, c);
+    };
+    status(-1, 1, count);
     GSobjSortCDX sorter(*this, unique_, count);
     GSobjIndexKeyData key;
     const bool binary = keyType_ != 'C';
@@ -251,6 +258,7 @@ void GSobjCDXTag::BuildTag() {
           char* record = chunk.data() + static_cast<size_t>(i) * recordLength;
           if (table->Encrypted()) TableCipher(table->Password(), record, record, recordLength);
           table->SetCurrentRecord(record);
+          status(1, first + i, 0);
           if (hasFor_ && !EvaluateFor()) continue;
           if (!EvaluateKey(key)) continue;
           NormalizeKey(key, true);
@@ -265,7 +273,10 @@ void GSobjCDXTag::BuildTag() {
       throw;
     }
     updating_ = false;
-    sorter.Drain();
+    status(0, 0, 0);
+    status(-1, 2, count);
+    sorter.Drain([&status](int32_t written) { status(2, written, 0); });
+    status(0, 0, 0);
   }
   headerChanged_ = true;
   WriteHeader();

@@ -17,6 +17,7 @@
 #include "support/dbf_writer.h"
 #include "engine/index/gs6_cdx.h"
 #include "engine/support/gs6_glbl.h"
+#include "engine/table/gs6_dbsy.h"
 #include "support/temp_dir.h"
 
 using namespace cdx;
@@ -495,4 +496,37 @@ TEST(CdxDamaged, RandomDamageIsRefusedOrReadSafely) {
     }
   }
   EXPECT_GT(refused, 0);
+}
+
+namespace {
+
+// A table handler that records its status reports.
+class StatusRecorder : public GSO_dBHandler {
+ public:
+  using GSO_dBHandler::GSO_dBHandler;
+  void StatusReport(int32_t a, int32_t b, int32_t c) override { reports.push_back({a, b, c}); }
+  std::vector<std::tuple<int32_t, int32_t, int32_t>> reports;
+};
+
+}  // namespace
+
+TEST(CdxFile, BuildReportsItsPhasesToTheTableHandler) {
+  TempDir dir;
+  DbfLayout l = PhoneTable(10);
+  WriteDbf(dir.File("PHONE.DBF"), l);
+  StatusRecorder table(dir.File("PHONE.DBF"), "", false, true);
+  table.OpenTable();
+  GSobjCDXFile f(&table, dir.File("S.CDX"), true, true, true, false);
+  ASSERT_TRUE(f.AddTag("NUM", "NUM", false, true, "TIP=1"));
+  int passing = 0;
+  for (const DbfRow& r : l.rows) passing += r.values[3] == "1";
+  using R = std::tuple<int32_t, int32_t, int32_t>;
+  std::vector<R> expected = {R{-1, 1, 10}};
+  for (int n = 1; n <= 10; ++n) expected.push_back(R{1, n, 0});
+  expected.push_back(R{0, 0, 0});
+  expected.push_back(R{-1, 2, 10});
+  for (int k = 1; k <= passing; ++k) expected.push_back(R{2, k, 0});
+  expected.push_back(R{0, 0, 0});
+  EXPECT_EQ(table.reports, expected);
+  ExpectSound(f, *static_cast<GSobjCDXTag*>(f.FindTag("NUM")));
 }
