@@ -507,8 +507,7 @@ TgsExpValueType TgsUDFStr::Execute(TgsExpFunction& call, TgsExpValue& value) {
     if (call.GetArgument(2, value, TgsExpValueType::Any) == TgsExpValueType::Number)
       decimals = std::max(0, RoundToInt32(value.AsDouble()));
   } else {
-    TgsExpUserLink* link = call.OwnerLink();
-    width = link ? link->DefaultStrWidth() : 10;
+    width = call.DefaultStrWidth();
     if (width < 0) width = call.ArgumentLength(0);
   }
   const size_t size = CheckedTextSize(width, "STR");

@@ -206,6 +206,10 @@ class TgsExpFunction : public TgsExpBaseObject {
   int32_t ArgumentLength(size_t index) const;
   // The table context of the handler that compiled the call; may be null.
   TgsExpUserLink* OwnerLink() const;
+  // The context's DefaultStrWidth when the call was compiled (10 without a
+  // context): an index tag sets the width before compiling its key, and a
+  // later change for another tag must not alter this key's width.
+  int32_t DefaultStrWidth() const { return defaultStrWidth_; }
   // A value cell that belongs to this call, for functions that must hold
   // several argument values at once. Cells keep their buffers between
   // evaluations; references stay valid for the node's life.
@@ -214,6 +218,7 @@ class TgsExpFunction : public TgsExpBaseObject {
  private:
   TgsExpHandler* handler_;
   TgsUserDefFunction* function_;
+  int32_t defaultStrWidth_;
   std::vector<std::unique_ptr<TgsExpBaseObject>> arguments_;
   std::deque<TgsExpValue> scratch_;
 };

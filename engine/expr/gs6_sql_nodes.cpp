@@ -138,7 +138,8 @@ TgsExpValueType TgsExpContainer::Evaluate(TgsExpValue& value) {
 TgsExpFunction::TgsExpFunction(TgsExpHandler* handler, TgsUserDefFunction* function)
     : TgsExpBaseObject(TgsExpNodeKind::FunctionCall, TgsExpValueType::Unknown),
       handler_(handler),
-      function_(function) {}
+      function_(function),
+      defaultStrWidth_(OwnerLink() ? OwnerLink()->DefaultStrWidth() : 10) {}
 
 std::string TgsExpFunction::NodeName() const { return function_ ? function_->FunctionName() : std::string(); }
 

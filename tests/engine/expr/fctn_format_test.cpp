@@ -71,6 +71,19 @@ TEST(FctnStr, DefaultWidthComesFromTheContext) {
   EXPECT_EQ(EvaluateExpression("STR(NUM, 3)", &ctx).Text(), " 42");
 }
 
+TEST(FctnStr, DefaultWidthIsFixedWhenTheKeyIsCompiled) {
+  TestExpContext ctx;
+  ctx.SetDefaultStrWidth(4);
+  TgsExpHandler key(&ctx, false, "STR(42)");
+  ctx.SetDefaultStrWidth(12);  // another tag compiles with another width
+  TgsExpHandler other(&ctx, false, "STR(42)");
+  TgsExpValue value;
+  key.Evaluate(value);
+  EXPECT_EQ(value.Text(), "  42");
+  other.Evaluate(value);
+  EXPECT_EQ(value.Text(), "          42");
+}
+
 TEST(FctnStr, StrZero) {
   ExpectTexts({
       {"STRZERO(42, 5)", "00042"},
