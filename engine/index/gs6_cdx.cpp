@@ -25,7 +25,7 @@ std::string UpperAscii(std::string_view s) {
 
 bool SameNameNoCase(std::string_view a, std::string_view b) { return UpperAscii(a) == UpperAscii(b); }
 
-// Records read per table read during a build.
+// Bytes of whole records a build reads from the table at a time.
 constexpr int32_t kBuildChunkBytes = 1 << 16;
 
 }  // namespace
@@ -36,7 +36,6 @@ GSobjCDXTag::GSobjCDXTag(GSobjCDXFile* file, std::string_view name, int32_t head
     : GSobjIndexTag(file, UpperAscii(name), headerAddress) {
   indexKind_ = "CDX";
   defaultStrWidth_ = 10;
-  tagName_ = UpperAscii(name);
   if (headerAddress_ == -1) {
     headerAddress_ = file->AllocatePage();
     file->AllocatePage();  // the header's second half
@@ -145,19 +144,17 @@ bool GSobjCDXTag::ReadHeader() {
   options_ = h.options;
   version_ = h.version;
   unique_ = (h.options & kOptionUnique) != 0;
-  hasFor_ = (h.options & kOptionHasFor) != 0;
+  hasFor_ = (h.options & kOptionHasFor) != 0 && !h.forExpression.empty();
   ascending_ = !h.descending;
   reversed_ = h.descending;
   collation_ = h.collation;
   keyType_ = 'C';
   if (!IsDirectory() && h.keyExpression.empty()) return false;
-  if (IsDirectory() || !h.keyExpression.empty()) {
-    keyExpression_ = h.keyExpression;
-    forExpression_ = hasFor_ ? h.forExpression : std::string();
-    CompileKeyExpression();
-    if (hasFor_) CompileForExpression();
-    if (KeyEvaluator()) LearnKeyType(nullptr);
-  }
+  keyExpression_ = h.keyExpression;
+  forExpression_ = hasFor_ ? h.forExpression : std::string();
+  CompileKeyExpression();
+  if (hasFor_) CompileForExpression();
+  if (KeyEvaluator()) LearnKeyType(nullptr);
   return true;
 }
 
