@@ -1,0 +1,214 @@
+// Moving through the dataset: rows in record order with deleted records
+// hidden and shown, the row buffer layout, bookmarks and their order,
+// record counts, record numbers and the record filter event.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+
+#include "dataset/Razuz6oz.h"
+#include "support/dbf_writer.h"
+#include "support/temp_dir.h"
+
+using namespace platform;
+
+namespace {
+
+template <class F>
+std::string DatabaseErrorOf(F body) {
+  try {
+    body();
+  } catch (const EDatabaseError& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
+std::string Numbered(const TempDir& dir, int rows, std::set<int> deleted = {}) {
+  DbfLayout layout;
+  layout.fields = {{"ID", 'N', 5}, {"NAME", 'C', 8}};
+  for (int i = 1; i <= rows; ++i) {
+    DbfRow row{{std::to_string(i), "N" + std::to_string(i)}};
+    row.deleted = deleted.count(i) > 0;
+    layout.rows.push_back(row);
+  }
+  return WriteDbf(dir.File("T.DBF"), layout);
+}
+
+// Exposes the buffer hooks for layout checks.
+class OpenDataSet : public TDeridarDataSet {
+ public:
+  using TDeridarDataSet::ActiveBuffer;
+  using TDeridarDataSet::GetBookmarkData;
+  using TDeridarDataSet::GetBookmarkFlag;
+  using TDeridarDataSet::RecordBufferSize;
+};
+
+std::vector<int> Ids(TDeridarDataSet& table) {
+  std::vector<int> ids;
+  for (table.First(); !table.Eof(); table.Next()) ids.push_back(table.FieldByName("ID")->AsInteger());
+  return ids;
+}
+
+std::vector<int> IdsBackward(TDeridarDataSet& table) {
+  std::vector<int> ids;
+  for (table.Last(); !table.Bof(); table.Prior()) ids.push_back(table.FieldByName("ID")->AsInteger());
+  return ids;
+}
+
+void OpenOn(TDeridarDataSet& table, const TempDir& dir) {
+  table.SetDatabaseName(dir.Path().string());
+  table.SetTableName("T");
+  table.Open();
+}
+
+}  // namespace
+
+TEST(DataSetNavigation, DeletedRecordsAreHiddenAtBothEndsUnlessUsed) {
+  TempDir dir;
+  Numbered(dir, 7, {1, 2, 4, 7});
+  TDeridarDataSet table;
+  OpenOn(table, dir);
+  EXPECT_EQ(table.FieldByName("ID")->AsInteger(), 3);
+  EXPECT_EQ(Ids(table), (std::vector<int>{3, 5, 6}));
+  EXPECT_EQ(IdsBackward(table), (std::vector<int>{6, 5, 3}));
+  table.SetUseDeleted(true);
+  EXPECT_EQ(Ids(table), (std::vector<int>{1, 2, 3, 4, 5, 6, 7}));
+  EXPECT_EQ(IdsBackward(table), (std::vector<int>{7, 6, 5, 4, 3, 2, 1}));
+}
+
+TEST(DataSetNavigation, AnEmptyOrAllDeletedTableIsEmpty) {
+  TempDir dir;
+  Numbered(dir, 3, {1, 2, 3});
+  TDeridarDataSet table;
+  OpenOn(table, dir);
+  EXPECT_TRUE(table.IsEmpty());
+  EXPECT_TRUE(table.Eof());
+  EXPECT_TRUE(table.FieldByName("NAME")->IsNull());
+  EXPECT_EQ(table.ActiveRecordNumber(), 0);
+  table.Last();
+  EXPECT_TRUE(table.IsEmpty());
+}
+
+TEST(DataSetNavigation, TheRowBufferHoldsRecordNumberFlagAndBookmark) {
+  TempDir dir;
+  Numbered(dir, 12);
+  OpenDataSet table;
+  OpenOn(table, dir);
+  const int32_t length = table.Table()->RecordLength();
+  EXPECT_EQ(table.RecordBufferSize(), length + 19);
+  table.MoveBy(6);
+  const char* buffer = table.ActiveBuffer();
+  EXPECT_EQ(std::string(buffer + 1, 5), "    7");
+  int32_t n;
+  std::memcpy(&n, buffer + length, 4);
+  EXPECT_EQ(n, 7);
+  EXPECT_EQ(buffer[length + 5], 0);
+  EXPECT_EQ(std::string(buffer + length + 8, 11), std::string("         7\0", 11));
+  EXPECT_EQ(table.GetBookmark(), std::string("         7\0", 11));
+}
+
+TEST(DataSetBookmarks, TextsOrderLikeRecordNumbersAndMissingOnesFirst) {
+  TempDir dir;
+  Numbered(dir, 12);
+  TDeridarDataSet table;
+  OpenOn(table, dir);
+  table.MoveBy(6);
+  TBookmark seven = table.GetBookmark();
+  table.MoveBy(5);
+  TBookmark twelve = table.GetBookmark();
+  EXPECT_EQ(table.BookmarkCompare(seven, twelve), -1);
+  EXPECT_EQ(table.BookmarkCompare(twelve, seven), 1);
+  EXPECT_EQ(table.BookmarkCompare(seven, seven), 0);
+  EXPECT_EQ(table.BookmarkCompare(TBookmark(), seven), -1);
+  EXPECT_EQ(table.BookmarkCompare(seven, TBookmark()), 1);
+  EXPECT_EQ(table.BookmarkCompare(TBookmark(), TBookmark()), 0);
+
+  table.GotoBookmark(seven);
+  EXPECT_EQ(table.FieldByName("ID")->AsInteger(), 7);
+  table.Next();
+  EXPECT_EQ(table.FieldByName("ID")->AsInteger(), 8);
+}
+
+TEST(DataSetBookmarks, OnlyNumbersOfExistingRecordsAreValid) {
+  TempDir dir;
+  Numbered(dir, 12);
+  TDeridarDataSet table;
+  OpenOn(table, dir);
+  EXPECT_TRUE(table.BookmarkIsValid(std::string("         1\0", 11)));
+  EXPECT_TRUE(table.BookmarkIsValid(std::string("        12\0", 11)));
+  EXPECT_FALSE(table.BookmarkIsValid(std::string("         0\0", 11)));
+  EXPECT_FALSE(table.BookmarkIsValid(std::string("        13\0", 11)));
+  EXPECT_FALSE(table.BookmarkIsValid(std::string("      abc\0\0", 11)));
+  EXPECT_FALSE(table.BookmarkIsValid(TBookmark()));
+  EXPECT_EQ(DatabaseErrorOf([&] { table.GotoBookmark(std::string("        99\0", 11)); }),
+            "Bookmark is invalid for table T");
+}
+
+TEST(DataSetCounts, HeaderCountOrVisibleRecords) {
+  TempDir dir;
+  Numbered(dir, 10, {2, 5});
+  TDeridarDataSet table;
+  EXPECT_EQ(DatabaseErrorOf([&] { table.RecordCount(); }),
+            "Cannot perform this operation on a closed dataset");
+  OpenOn(table, dir);
+  table.MoveBy(3);
+  EXPECT_EQ(table.RecordCount(), 10);
+  table.SetExactCount(true);
+  EXPECT_EQ(table.RecordCount(), 8);
+  EXPECT_EQ(table.FieldByName("ID")->AsInteger(), 6);  // position kept
+  table.Next();
+  EXPECT_EQ(table.FieldByName("ID")->AsInteger(), 7);
+}
+
+TEST(DataSetCounts, RecordNumbersAreTheActiveRowsAndCanBeVisited) {
+  TempDir dir;
+  Numbered(dir, 10);
+  TDeridarDataSet table;
+  EXPECT_EQ(DatabaseErrorOf([&] { table.ActiveRecordNumber(); }),
+            "Cannot perform this operation on a closed dataset");
+  OpenOn(table, dir);
+  EXPECT_TRUE(table.IsSequenced());
+  EXPECT_EQ(table.ActiveRecordNumber(), 1);
+  table.GotoRecordNumber(8);
+  EXPECT_EQ(table.ActiveRecordNumber(), 8);
+  EXPECT_EQ(table.FieldByName("NAME")->AsString(), "N8");
+  table.Prior();
+  EXPECT_EQ(table.ActiveRecordNumber(), 7);
+}
+
+TEST(DataSetFilter, TheRecordEventHidesRecordsWhileFiltered) {
+  TempDir dir;
+  Numbered(dir, 9);
+  TDeridarDataSet table;
+  table.OnFilterRecord = [](TDataSet& dataSet, bool& accept) {
+    EXPECT_EQ(dataSet.State(), dsFilter);
+    accept = dataSet.FieldByName("ID")->AsInteger() % 3 == 0;
+  };
+  OpenOn(table, dir);
+  EXPECT_EQ(Ids(table).size(), 9u);
+  table.Close();
+  table.SetFiltered(true);
+  table.Open();
+  EXPECT_EQ(Ids(table), (std::vector<int>{3, 6, 9}));
+  EXPECT_EQ(IdsBackward(table), (std::vector<int>{9, 6, 3}));
+  EXPECT_FALSE(table.IsSequenced());
+}
+
+TEST(DataSetScan, ScanningReadsRecordsWithoutMovingTheRows) {
+  TempDir dir;
+  Numbered(dir, 30);
+  TDeridarDataSet table;
+  OpenOn(table, dir);
+  table.MoveBy(4);
+  std::vector<std::string> names;
+  int32_t visited = table.ScanRecords(TBookmark(), 100, [&](const TBookmark&) {
+    names.push_back(table.FieldByName("NAME")->AsString());
+  });
+  EXPECT_EQ(visited, 30);
+  EXPECT_EQ(names.front(), "N1");
+  EXPECT_EQ(names.back(), "N30");
+  EXPECT_EQ(table.FieldByName("ID")->AsInteger(), 5);
+  table.Next();
+  EXPECT_EQ(table.FieldByName("ID")->AsInteger(), 6);
+}

@@ -1,0 +1,200 @@
+// Table handler with index files: opening into slots, selecting tags, moves
+// and skips through a tag and its range, key searches, filters, searches by
+// field values, and keys kept up to date by writes.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <set>
+
+#include "engine/index/gs6_indx.h"
+#include "engine/support/gs6_glbl.h"
+#include "engine/table/gs6_dbsy.h"
+#include "support/dbf_writer.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+const char* kNames[] = {"OLGA", "BORIS", "IRINA", "ANNA", "PETR", "BORISLAV", "DARIA", "ANTON"};
+
+std::unique_ptr<GSO_dBHandler> OpenNames(const TempDir& dir, std::set<int> deleted = {}) {
+  DbfLayout layout;
+  layout.fields = {{"ID", 'N', 3}, {"NAME", 'C', 10}};
+  int id = 0;
+  for (const char* name : kNames) {
+    DbfRow row{{std::to_string(++id), name}};
+    row.deleted = deleted.count(id) > 0;
+    layout.rows.push_back(row);
+  }
+  auto table = std::make_unique<GSO_dBHandler>(WriteDbf(dir.File("N.DBF"), layout), "", false, true);
+  table->OpenTable();
+  return table;
+}
+
+std::vector<std::string> Walk(GSO_dBHandler& table) {
+  std::vector<std::string> names;
+  for (table.ReadRecord(GotoFirst); !table.Eof(); table.ReadRecord(GotoNext))
+    names.push_back(table.GetDisplayText(2));
+  return names;
+}
+
+std::string ErrorOf(const std::function<void()>& body) {
+  try {
+    body();
+  } catch (const EDeridarError& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
+}  // namespace
+
+TEST(HandlerIndex, ATagOrdersMovesAndSkips) {
+  TempDir dir;
+  auto table = OpenNames(dir, {4});
+  EXPECT_EQ(table->IndexOn("N.CDX", "BYNAME", "NAME", "", 1, 0), 0);
+  EXPECT_EQ(table->OpenIndexCount(), 0);
+  ASSERT_EQ(table->OpenIndexList("N.CDX", "byname"), 0);
+  EXPECT_TRUE(table->HasOpenIndex());
+  EXPECT_EQ(table->CurrentTagName(), "BYNAME");
+  EXPECT_EQ(Walk(*table), (std::vector<std::string>{"ANTON", "BORIS", "BORISLAV", "DARIA",
+                                                    "IRINA", "OLGA", "PETR"}));
+  table->ReadRecord(GotoLast);
+  EXPECT_EQ(table->GetDisplayText(2), "PETR");
+  table->ReadRecord(GotoFirst);
+  table->Skip(3);
+  EXPECT_EQ(table->GetDisplayText(2), "DARIA");
+  table->SetUseDeleted(true);
+  table->Skip(-2);
+  EXPECT_EQ(table->GetDisplayText(2), "BORIS");
+  table->Skip(-5);
+  EXPECT_TRUE(table->Bof());
+  EXPECT_EQ(table->GetDisplayText(2), "ANNA");
+
+  EXPECT_EQ(ErrorOf([&] { table->SelectTag("NOSUCH", true); }), "Cannot find index tag NOSUCH");
+  EXPECT_EQ(table->CurrentTagName(), "BYNAME");
+  EXPECT_EQ(table->SelectTag("", false), 0);
+  EXPECT_EQ(table->RecNumber(), 1);
+}
+
+TEST(HandlerIndex, FilesAreOpenedOnceAndMissingOnesAreNamed) {
+  TempDir dir;
+  auto table = OpenNames(dir);
+  table->IndexOn(dir.File("N.CDX"), "BYNAME", "NAME", "", 1, 0);
+  EXPECT_EQ(table->OpenIndexFile("N.CDX"), 0);
+  EXPECT_EQ(table->OpenIndexFile(dir.File("n.cdx")), -1);
+  EXPECT_EQ(table->OpenIndexFile("  "), -1);
+  EXPECT_EQ(table->IndexFileByName("N.CDX"), 1);
+  EXPECT_EQ(ErrorOf([&] { table->OpenIndexFile("NONE.CDX"); }),
+            "File " + dir.File("NONE.CDX") + " could not be found");
+  EXPECT_EQ(ErrorOf([&] { table->IndexOn("X.CDX", "", "NAME", "", 1, 0); }),
+            "Cannot find index tag ");
+  EXPECT_EQ(table->OpenIndexCount(), 0);  // IndexOn closed them
+}
+
+TEST(HandlerIndex, TheSixtyFourthFileGetsNoSlot) {
+  TempDir dir;
+  auto table = OpenNames(dir);
+  for (int i = 1; i <= 64; ++i) table->IndexOn("F" + std::to_string(i) + ".CDX", "T", "ID", "", 1, 0);
+  for (int i = 1; i <= 63; ++i) ASSERT_EQ(table->OpenIndexFile("F" + std::to_string(i) + ".CDX"), 0);
+  EXPECT_EQ(table->OpenIndexFile("F64.CDX"), -1);
+  EXPECT_EQ(table->OpenIndexCount(), 63);
+  EXPECT_EQ(table->TagCount(), 63);
+  EXPECT_NE(table->TagByNumber(63), nullptr);
+  EXPECT_EQ(table->TagByNumber(64), nullptr);
+  EXPECT_EQ(table->TagByNumber(0), nullptr);
+}
+
+TEST(HandlerIndex, KeySearchFindsPrefixesOnlyWithoutExactMatching) {
+  TempDir dir;
+  auto table = OpenNames(dir);
+  table->IndexOn("N.CDX", "BYNAME", "NAME", "", 1, 0);
+  table->OpenIndexList("N.CDX", "BYNAME");
+  EXPECT_TRUE(table->KeySearch("IRINA"));
+  EXPECT_EQ(table->RecNumber(), 3);
+  table->SetExactMatch(false);
+  EXPECT_TRUE(table->KeySearch("BORISL"));
+  EXPECT_EQ(table->GetDisplayText(2), "BORISLAV");
+  table->SetExactMatch(true);
+  EXPECT_FALSE(table->KeySearch("BORISL"));
+  EXPECT_TRUE(table->Eof());
+  table->SetNearest(true);
+  EXPECT_FALSE(table->KeySearch("C"));
+  EXPECT_EQ(table->GetDisplayText(2), "DARIA");
+  EXPECT_EQ(table->KeyLookup("BYNAME", "PETR"), 5);
+  EXPECT_EQ(table->KeyLookup("BYNAME", "ZOYA"), -1);
+  EXPECT_EQ(table->KeyLookup("NOTAG", "PETR"), -1);
+}
+
+TEST(HandlerIndex, RangesBoundTheOrderAndTheFilterScan) {
+  TempDir dir;
+  auto table = OpenNames(dir);
+  table->IndexOn("N.CDX", "BYNAME", "NAME", "", 1, 0);
+  table->OpenIndexList("N.CDX", "BYNAME");
+  EXPECT_TRUE(table->SetKeyRange("B", "I", true, true, true));
+  EXPECT_EQ(Walk(*table), (std::vector<std::string>{"BORIS", "BORISLAV", "DARIA", "IRINA"}));
+  EXPECT_FALSE(table->SetKeyRange("B", "I", true, true, true));
+
+  table->SetFilterActive(true);
+  table->SetFilterExpression("ID > 2", false, true);
+  EXPECT_TRUE(table->FilterActive());
+  EXPECT_EQ(Walk(*table), (std::vector<std::string>{"BORISLAV", "DARIA", "IRINA"}));
+  // Only records in the range were visited by the scan.
+  table->SetKeyRange("", "", true, true, false);
+  EXPECT_EQ(Walk(*table), (std::vector<std::string>{"BORISLAV", "DARIA", "IRINA"}));
+  EXPECT_EQ(ErrorOf([&] { table->SetFilterExpression("ID + 1", false, true); }),
+            "Filter expression must return boolean result");
+  table->SetFilterActive(false);
+  EXPECT_EQ(Walk(*table).size(), 8u);
+}
+
+TEST(HandlerIndex, AFilterWithoutATagWalksItsSet) {
+  TempDir dir;
+  auto table = OpenNames(dir);
+  table->SetFilterActive(true);
+  table->SetFilterExpression("ID = 2 .OR. ID = 6 .OR. ID = 8", false, true);
+  EXPECT_EQ(Walk(*table), (std::vector<std::string>{"BORIS", "BORISLAV", "ANTON"}));
+  table->ReadRecord(GotoLast);
+  EXPECT_EQ(table->GetDisplayText(2), "ANTON");
+  table->ReadRecord(GotoPrevious);
+  EXPECT_EQ(table->GetDisplayText(2), "BORISLAV");
+  // A write re-evaluates the filter for the record written.
+  table->ReadRecord(1);
+  table->PutFieldText(2, "BEATA");
+  table->WriteRecord(1);
+  EXPECT_EQ(Walk(*table).front(), "BEATA");
+}
+
+TEST(HandlerIndex, WritesKeepTheOpenTagsInStep) {
+  TempDir dir;
+  auto table = OpenNames(dir);
+  table->IndexOn("N.CDX", "BYNAME", "NAME", "", 1, 0);
+  table->OpenIndexList("N.CDX", "BYNAME");
+  table->ReadRecord(GotoFirst);
+  table->BlankRecord();
+  table->PutFieldText(1, "9");
+  table->PutFieldText(2, "AARON");
+  table->AppendRecord();
+  table->ReadRecord(5);
+  table->PutFieldText(2, "ZAHAR");
+  table->WriteRecord(5);
+  std::vector<std::string> names = Walk(*table);
+  EXPECT_EQ(names.front(), "AARON");
+  EXPECT_EQ(names.back(), "ZAHAR");
+  EXPECT_EQ(names.size(), 9u);
+}
+
+TEST(HandlerIndex, FindByFieldsUsesACoveringTagOrScans) {
+  TempDir dir;
+  auto table = OpenNames(dir);
+  EXPECT_TRUE(table->FindByFields("NAME", {"darIA"}, true, false, 0));
+  EXPECT_EQ(table->RecNumber(), 7);
+  EXPECT_TRUE(table->FindByFields("NAME", {"BOR"}, false, true, 2));
+  EXPECT_EQ(table->RecNumber(), 6);
+  EXPECT_FALSE(table->FindByFields("NAME", {"BOR"}, false, false, 0));
+
+  table->IndexOn("N.CDX", "BYNAME", "NAME", "", 1, 0);
+  table->OpenIndexList("N.CDX", "");
+  EXPECT_TRUE(table->FindByFields("name", {"PETR"}, false, false, 0));
+  EXPECT_EQ(table->RecNumber(), 5);
+  EXPECT_EQ(table->CurrentTag(), nullptr);
+}

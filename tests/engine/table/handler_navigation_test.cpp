@@ -1,0 +1,304 @@
+// Table handler in record order: moves and skips at both ends with deleted
+// records hidden and shown, the record-acceptance hook, records beyond the
+// table, the read-ahead window and writes through it.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+
+#include "engine/support/gs6_glbl.h"
+#include "engine/table/gs6_dbsy.h"
+#include "support/dbf_writer.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+// Rows with ID 1..n; the rows listed in `deleted` carry the deletion mark.
+DbfLayout Numbered(int rows, std::set<int> deleted = {}, int nameLength = 13) {
+  DbfLayout layout;
+  layout.fields = {{"ID", 'N', 6}, {"NAME", 'C', nameLength}};
+  for (int i = 1; i <= rows; ++i) {
+    DbfRow row{{std::to_string(i), "ROW" + std::to_string(i)}};
+    row.deleted = deleted.count(i) > 0;
+    layout.rows.push_back(row);
+  }
+  return layout;
+}
+
+std::unique_ptr<GSO_dBHandler> Open(const std::string& path, bool shared = false) {
+  auto table = std::make_unique<GSO_dBHandler>(path, "", shared, true);
+  table->OpenTable();
+  return table;
+}
+
+int Id(GSO_dBHandler& table) { return static_cast<int>(table.GetNumber(1)); }
+
+// A handler that accepts only records with an odd ID.
+class OddOnly : public GSO_dBHandler {
+ public:
+  using GSO_dBHandler::GSO_dBHandler;
+  bool RecordAcceptable() override { return static_cast<int>(GetNumber(1)) % 2 == 1; }
+};
+
+}  // namespace
+
+TEST(HandlerMoves, FirstSkipsLeadingDeletedRecordsUnlessTheyAreUsed) {
+  TempDir dir;
+  auto table = Open(WriteDbf(dir.File("T.DBF"), Numbered(6, {1, 2})));
+  table->ReadRecord(GotoFirst);
+  EXPECT_EQ(table->RecNumber(), 3);
+  EXPECT_TRUE(table->Positioned());
+  table->SetUseDeleted(true);
+  table->ReadRecord(GotoFirst);
+  EXPECT_EQ(table->RecNumber(), 1);
+  EXPECT_TRUE(table->IsDeleted());
+}
+
+TEST(HandlerMoves, StepsOverDeletedRecordsAndStopsAtBothEnds) {
+  TempDir dir;
+  auto table = Open(WriteDbf(dir.File("T.DBF"), Numbered(8, {1, 4, 5, 8})));
+  table->ReadRecord(GotoLast);
+  EXPECT_EQ(table->RecNumber(), 7);
+  table->ReadRecord(GotoPrevious);
+  EXPECT_EQ(table->RecNumber(), 6);
+  table->ReadRecord(GotoPrevious);
+  EXPECT_EQ(table->RecNumber(), 3);
+  table->ReadRecord(GotoPrevious);
+  EXPECT_EQ(table->RecNumber(), 2);
+  table->ReadRecord(GotoPrevious);
+  EXPECT_TRUE(table->Bof());
+  EXPECT_FALSE(table->Positioned());
+
+  table->ReadRecord(6);
+  table->ReadRecord(GotoNext);
+  EXPECT_EQ(table->RecNumber(), 7);
+  table->ReadRecord(GotoNext);
+  EXPECT_TRUE(table->Eof());
+  EXPECT_FALSE(table->Bof());
+}
+
+TEST(HandlerMoves, RereadOfADeletedRecordMovesForward) {
+  TempDir dir;
+  auto table = Open(WriteDbf(dir.File("T.DBF"), Numbered(5, {3})));
+  table->SetUseDeleted(true);
+  table->ReadRecord(3);
+  table->SetUseDeleted(false);
+  table->ReadRecord(GotoCurrent);
+  EXPECT_EQ(table->RecNumber(), 4);
+}
+
+TEST(HandlerMoves, ARecordNumberIsReadEvenWhenDeleted) {
+  TempDir dir;
+  auto table = Open(WriteDbf(dir.File("T.DBF"), Numbered(5, {3})));
+  table->ReadRecord(3);
+  EXPECT_EQ(table->RecNumber(), 3);
+  EXPECT_TRUE(table->IsDeleted());
+  EXPECT_TRUE(table->Positioned());
+}
+
+TEST(HandlerMoves, ANumberBeyondTheTableGivesABlankRecordAtEndOfFile) {
+  TempDir dir;
+  auto table = Open(WriteDbf(dir.File("T.DBF"), Numbered(5)));
+  table->ReadRecord(2);
+  table->ReadRecord(9);
+  EXPECT_TRUE(table->Eof());
+  EXPECT_EQ(table->GetFieldText(2), std::string(13, ' '));
+  EXPECT_FALSE(table->Positioned());
+}
+
+TEST(HandlerMoves, EveryMoveOnAnEmptyTableEndsAtBothEnds) {
+  TempDir dir;
+  auto table = Open(WriteDbf(dir.File("T.DBF"), Numbered(0)));
+  for (int32_t code : {GotoFirst, GotoLast, GotoNext, GotoPrevious, GotoCurrent}) {
+    table->ReadRecord(code);
+    EXPECT_TRUE(table->Eof() || table->Bof()) << code;
+  }
+  table->Skip(3);
+  EXPECT_TRUE(table->Eof());
+}
+
+TEST(HandlerMoves, TheAcceptanceHookRejectsRecordsOnCodesOnly) {
+  TempDir dir;
+  std::string path = WriteDbf(dir.File("T.DBF"), Numbered(6));
+  OddOnly table(path, "", false, true);
+  table.OpenTable();
+  table.ReadRecord(GotoFirst);
+  EXPECT_EQ(Id(table), 1);
+  table.ReadRecord(GotoNext);
+  EXPECT_EQ(Id(table), 3);
+  table.ReadRecord(GotoLast);
+  EXPECT_EQ(Id(table), 5);
+  table.ReadRecord(4);
+  EXPECT_EQ(Id(table), 4);
+}
+
+TEST(HandlerSkip, WithDeletedVisibleItJumpsAndClampsAtTheEnds) {
+  TempDir dir;
+  auto table = Open(WriteDbf(dir.File("T.DBF"), Numbered(10, {9})));
+  table->SetUseDeleted(true);
+  table->ReadRecord(8);
+  table->Skip(5);
+  EXPECT_EQ(table->RecNumber(), 10);
+  EXPECT_TRUE(table->Eof());
+
+  table->ReadRecord(3);
+  table->Skip(-20);
+  EXPECT_EQ(table->RecNumber(), 1);
+  EXPECT_TRUE(table->Bof());
+
+  table->ReadRecord(3);
+  table->Skip(4);
+  EXPECT_EQ(table->RecNumber(), 7);
+  EXPECT_FALSE(table->Eof());
+  table->Skip(0);
+  EXPECT_EQ(table->RecNumber(), 7);
+}
+
+TEST(HandlerSkip, WithDeletedHiddenItCountsOnlyVisibleRecords) {
+  TempDir dir;
+  auto table = Open(WriteDbf(dir.File("T.DBF"), Numbered(10, {3, 4, 9})));
+  table->ReadRecord(1);
+  table->Skip(3);
+  EXPECT_EQ(table->RecNumber(), 6);
+  table->Skip(-2);
+  EXPECT_EQ(table->RecNumber(), 2);
+  table->Skip(10);
+  EXPECT_TRUE(table->Eof());
+  EXPECT_EQ(table->RecNumber(), 10);
+}
+
+TEST(HandlerCache, WindowHoldsWholeRecordsOfAtMost32768Bytes) {
+  TempDir dir;
+  DbfLayout small = Numbered(3, {}, 93);  // 1 + 6 + 93 = 100 bytes
+  auto table = Open(WriteDbf(dir.File("S.DBF"), small));
+  ASSERT_EQ(table->RecordLength(), 100);
+  EXPECT_FALSE(table->CacheOn());
+  table->SetCacheSwitch(true);
+  EXPECT_EQ(table->CacheWindowSize(), 32700);
+  table->SetCacheSwitch(false);
+  EXPECT_EQ(table->CacheWindowSize(), 0);
+
+  DbfLayout wide;
+  wide.fields = {{"TEXT", 'C', 39999}};
+  wide.rows = {{{"A"}}, {{"B"}}};
+  auto big = Open(WriteDbf(dir.File("B.DBF"), wide));
+  big->SetCacheSwitch(true);
+  EXPECT_EQ(big->CacheWindowSize(), 40000);
+  big->ReadRecord(GotoFirst);
+  big->ReadRecord(GotoNext);
+  EXPECT_EQ(big->GetFieldText(1).substr(0, 1), "B");
+}
+
+TEST(HandlerCache, AForbiddenCacheStaysOff) {
+  TempDir dir;
+  auto table = Open(WriteDbf(dir.File("T.DBF"), Numbered(3)));
+  table->SetCacheAllowed(false);
+  table->SetCacheSwitch(true);
+  EXPECT_FALSE(table->CacheOn());
+}
+
+TEST(HandlerCache, RecordsAroundWindowBoundariesReadTheirOwnBytes) {
+  TempDir dir;
+  DbfLayout layout = Numbered(1000, {}, 93);  // 327 records per window
+  auto table = Open(WriteDbf(dir.File("T.DBF"), layout));
+  table->SetCacheSwitch(true);
+  int expected = 0;
+  for (table->ReadRecord(GotoFirst); !table->Eof(); table->ReadRecord(GotoNext)) {
+    ++expected;
+    ASSERT_EQ(Id(*table), expected);
+  }
+  EXPECT_EQ(expected, 1000);
+  for (int n : {327, 328, 654, 655, 1000, 1, 326}) {
+    table->ReadRecord(n);
+    EXPECT_EQ(Id(*table), n);
+    EXPECT_EQ(table->GetDisplayText(2), "ROW" + std::to_string(n));
+  }
+  for (table->ReadRecord(GotoLast); !table->Bof(); table->ReadRecord(GotoPrevious)) {
+    ASSERT_EQ(Id(*table), expected);
+    --expected;
+  }
+  EXPECT_EQ(expected, 0);
+}
+
+TEST(HandlerCache, WritesReachBothTheFileAndTheWindow) {
+  TempDir dir;
+  std::string path = WriteDbf(dir.File("T.DBF"), Numbered(50));
+  auto table = Open(path);
+  table->SetCacheSwitch(true);
+  table->ReadRecord(GotoFirst);  // the window now holds every record
+  table->ReadRecord(20);
+  table->PutFieldText(2, "CHANGED");
+  table->WriteRecord(20);
+  table->ReadRecord(19);
+  table->ReadRecord(GotoNext);
+  EXPECT_EQ(table->GetDisplayText(2), "CHANGED");
+
+  table->ReadRecord(GotoLast);
+  table->BlankRecord();
+  table->PutFieldText(2, "APPENDED");
+  table->PutNumber(1, 51);
+  table->AppendRecord();
+  table->ReadRecord(50);
+  table->ReadRecord(GotoNext);
+  EXPECT_EQ(table->GetDisplayText(2), "APPENDED");
+  table.reset();
+
+  auto again = Open(path);
+  again->ReadRecord(20);
+  EXPECT_EQ(again->GetDisplayText(2), "CHANGED");
+  again->ReadRecord(51);
+  EXPECT_EQ(again->GetDisplayText(2), "APPENDED");
+}
+
+TEST(HandlerWrites, DeletingAndRecallingWriteAtOnce) {
+  TempDir dir;
+  std::string path = WriteDbf(dir.File("T.DBF"), Numbered(4));
+  auto table = Open(path);
+  table->ReadRecord(2);
+  table->MarkDeleted();
+  table->ReadRecord(GotoFirst);
+  table->ReadRecord(GotoNext);
+  EXPECT_EQ(table->RecNumber(), 3);
+  table->SetUseDeleted(true);
+  table->ReadRecord(2);
+  table->MarkUndeleted();
+  table->SetUseDeleted(false);
+  table->ReadRecord(GotoFirst);
+  table->ReadRecord(GotoNext);
+  EXPECT_EQ(table->RecNumber(), 2);
+}
+
+TEST(HandlerIndexes, WithNoIndexFilesLockingAndTheSlotsAreEmpty) {
+  TempDir dir;
+  auto table = Open(WriteDbf(dir.File("T.DBF"), Numbered(2)));
+  EXPECT_FALSE(table->HasOpenIndex());
+  EXPECT_EQ(table->OpenIndexCount(), 0);
+  EXPECT_TRUE(table->LockIndexes());
+  table->UnlockIndexes();
+  EXPECT_EQ(table->IndexFile(0), nullptr);
+  EXPECT_EQ(table->IndexFile(1), nullptr);
+  EXPECT_EQ(table->IndexFile(64), nullptr);
+  EXPECT_EQ(table->CurrentTag(), nullptr);
+  EXPECT_FALSE(table->KeySearch("1"));
+  EXPECT_TRUE(table->Eof());
+  EXPECT_EQ(table->KeyLookup("ID", "1"), -1);
+}
+
+TEST(HandlerStatus, DbfObjectPassesReportsAndAcceptanceToItsOwner) {
+  struct Owner : DBFObjectOwner {
+    bool AcceptTableRecord() override { return ++asked % 2 == 0; }
+    void TableStatus(int32_t a, int32_t b, int32_t c) override { reports.push_back({a, b, c}); }
+    int asked = 0;
+    std::vector<std::array<int32_t, 3>> reports;
+  } owner;
+  TempDir dir;
+  DBFObject table(&owner, WriteDbf(dir.File("T.DBF"), Numbered(4)), "", false, true);
+  table.OpenTable();
+  table.StatusReport(-1, 1, 4);
+  table.StatusReport(0, 0, 0);
+  ASSERT_EQ(owner.reports.size(), 2u);
+  EXPECT_EQ(owner.reports[0], (std::array<int32_t, 3>{-1, 1, 4}));
+  table.ReadRecord(GotoFirst);  // record 1 refused, record 2 accepted
+  EXPECT_EQ(table.RecNumber(), 2);
+  EXPECT_EQ(owner.asked, 2);
+}

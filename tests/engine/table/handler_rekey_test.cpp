@@ -1,0 +1,157 @@
+// Table handler: re-keying an enciphered table (records, descriptors and
+// memo texts), the refusal on shared tables, and renaming.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "engine/support/gs6_glbl.h"
+#include "engine/table/gs6_dbsy.h"
+#include "support/dbf_writer.h"
+#include "support/memo_files.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+DbfLayout People() {
+  DbfLayout layout;
+  layout.fields = {{"ID", 'N', 4}, {"NAME", 'C', 12}};
+  for (int i = 1; i <= 5; ++i) layout.rows.push_back({{std::to_string(i), "PERSON" + std::to_string(i)}});
+  return layout;
+}
+
+std::unique_ptr<GSO_dBHandler> Open(const std::string& path, const std::string& key = "",
+                                    bool shared = false) {
+  auto table = std::make_unique<GSO_dBHandler>(path, key, shared, true);
+  table->OpenTable();
+  return table;
+}
+
+std::vector<std::string> Names(GSO_dBHandler& table) {
+  std::vector<std::string> names;
+  for (table.ReadRecord(GotoFirst); !table.Eof(); table.ReadRecord(GotoNext))
+    names.push_back(table.GetDisplayText(2));
+  return names;
+}
+
+template <class E, class F>
+std::string ErrorOf(F body) {
+  try {
+    body();
+  } catch (const E& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
+}  // namespace
+
+TEST(HandlerRekey, ASharedTableIsRefused) {
+  TempDir dir;
+  std::string path = WriteDbf(dir.File("T.DBF"), People());
+  auto table = Open(path, "", true);
+  EXPECT_EQ(ErrorOf<EDeridarError>([&] { table->SetPassword("secret"); }),
+            "SetPassword requires full access to file " + table->FileName());
+  EXPECT_FALSE(table->Encrypted());
+}
+
+TEST(HandlerRekey, EncipheringAndDecipheringKeepEveryRecord) {
+  TempDir dir;
+  std::string path = WriteDbf(dir.File("T.DBF"), People());
+  const std::vector<uint8_t> plain = ReadBytes(path);
+  std::vector<std::string> expected;
+  {
+    auto table = Open(path);
+    expected = Names(*table);
+    table->ReadRecord(3);
+    table->SetPassword("secret");
+    EXPECT_TRUE(table->Encrypted());
+    EXPECT_EQ(table->RecNumber(), 3);
+    EXPECT_EQ(Names(*table), expected);
+  }
+  std::vector<uint8_t> enciphered = ReadBytes(path);
+  ASSERT_EQ(enciphered.size(), plain.size());
+  EXPECT_NE(enciphered, plain);
+  EXPECT_NE(enciphered[15], 0);
+  EXPECT_EQ(ErrorOf<EDeridarEncryption>([&] { Open(path); }),
+            "No Password for encrypted file " + dir.File("T.DBF"));
+  {
+    auto table = Open(path, "secret");
+    EXPECT_EQ(Names(*table), expected);
+    table->SetPassword("another");
+  }
+  {
+    auto table = Open(path, "another");
+    EXPECT_EQ(Names(*table), expected);
+    table->SetPassword("");
+    EXPECT_FALSE(table->Encrypted());
+  }
+  std::vector<uint8_t> back = ReadBytes(path);
+  // Everything but the header's date, stamp and flag is as before.
+  EXPECT_TRUE(std::equal(back.begin() + 32, back.end(), plain.begin() + 32));
+  EXPECT_EQ(back[15], 0);
+  auto table = Open(path);
+  EXPECT_EQ(Names(*table), expected);
+}
+
+TEST(HandlerRekey, TheSameKeyOrNoKeyOnAPlainTableChangesNothing) {
+  TempDir dir;
+  std::string path = WriteDbf(dir.File("T.DBF"), People());
+  const std::vector<uint8_t> before = ReadBytes(path);
+  {
+    auto table = Open(path);
+    table->SetPassword("");
+  }
+  EXPECT_EQ(ReadBytes(path), before);
+  {
+    auto table = Open(path);
+    table->SetPassword("k");
+  }
+  const std::vector<uint8_t> keyed = ReadBytes(path);
+  {
+    auto table = Open(path, "k");
+    table->SetPassword("k");
+  }
+  EXPECT_EQ(ReadBytes(path), keyed);
+}
+
+TEST(HandlerRekey, MemoTextsFollowTheNewKey) {
+  TempDir dir;
+  MemoFileBuilder memo(MemoLayout::Db4);
+  int32_t first = memo.Add("first memo text");
+  int32_t second = memo.Add(std::string(700, 'x'));
+  memo.Save(dir.File("M.dbt"));
+  DbfLayout layout;
+  layout.version = 0x8B;
+  layout.fields = {{"ID", 'N', 3}, {"NOTE", 'M', 10}};
+  layout.rows = {{{"1", std::to_string(first)}}, {{"2", ""}}, {{"3", std::to_string(second)}}};
+  std::string path = WriteDbf(dir.File("M.DBF"), layout);
+  {
+    auto table = Open(path);
+    table->SetPassword("memo key");
+  }
+  {
+    auto table = Open(path, "memo key");
+    table->ReadRecord(1);
+    EXPECT_EQ(table->ReadMemo(2), "first memo text");
+    table->ReadRecord(2);
+    EXPECT_EQ(table->ReadMemo(2), "");
+    table->ReadRecord(3);
+    EXPECT_EQ(table->ReadMemo(2), std::string(700, 'x'));
+    table->SetPassword("");
+  }
+  auto table = Open(path);
+  table->ReadRecord(3);
+  EXPECT_EQ(table->ReadMemo(2), std::string(700, 'x'));
+}
+
+TEST(HandlerRename, TheTableTakesItsNewName) {
+  TempDir dir;
+  std::string path = WriteDbf(dir.File("OLD.DBF"), People());
+  auto table = Open(path);
+  table->RenameTable(dir.File("NEW"));
+  EXPECT_EQ(table->TableName(), "NEW");
+  EXPECT_TRUE(std::filesystem::exists(dir.File("NEW.DBF")));
+  EXPECT_FALSE(std::filesystem::exists(path));
+  table->ReadRecord(5);
+  EXPECT_EQ(table->GetDisplayText(2), "PERSON5");
+}
