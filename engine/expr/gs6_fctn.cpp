@@ -6,9 +6,7 @@
 #include <bit>
 #include <charconv>
 #include <cmath>
-#include <cstring>
 #include <limits>
-#include <numbers>
 
 #include "engine/support/gs6_date.h"
 #include "engine/support/gs6_glbl.h"
@@ -17,7 +15,7 @@
 
 namespace {
 
-constexpr double kPi = 3.1415926535897932385;
+constexpr double kPi = 3.1415926535897932385;  // the value of PI and PI()
 
 template <class F>
 void Register(TgsFunctionReg& reg) {

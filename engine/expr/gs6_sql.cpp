@@ -3,6 +3,7 @@
 // points (including the store into a `TgsVariant`).
 #include "engine/expr/gs6_sql.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "engine/support/gs6_date.h"

@@ -233,6 +233,7 @@ class TgsExpFieldvar : public TgsExpBaseObject {
   TgsExpValueType Evaluate(TgsExpValue& value) override;
 
   TgsUserDefFieldVar* Variable() const { return variable_; }
+  TgsExpHandler* Handler() const { return handler_; }
 
  private:
   TgsExpHandler* handler_;
