@@ -80,6 +80,17 @@ TEST(DeridarTool, DumpDecodesTheChosenCodePage) {
   EXPECT_EQ(RunTool("deridar", {"dump", path, "--encoding", "437"}).exitCode, 2);
 }
 
+TEST(DeridarTool, DumpShowsBinaryNumbersOfVersionThirtyTables) {
+  TempDir dir;
+  DbfLayout layout;
+  layout.version = 0x30;
+  layout.fields = {{"ID", 'I', 4}, {"PRICE", 'Y', 8}, {"NAME", 'C', 4}};
+  layout.rows = {{{std::string("\x2A\0\0\0", 4), std::string("\x10\x27\0\0\0\0\0\0", 8), "ab"}}};
+  ToolResult run = RunTool("deridar", {"dump", WriteDbf(dir.File("V.DBF"), layout)});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out, "ID,PRICE,NAME\r\n42,1.0000,ab\r\n");
+}
+
 TEST(DeridarTool, DumpOfAnEmptyTableIsJustTheHeaderRow) {
   TempDir dir;
   DbfLayout layout = SampleLayout();

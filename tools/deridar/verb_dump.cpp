@@ -4,11 +4,13 @@
 // "none" copies the bytes unchanged). Trailing blanks are dropped, and the
 // leading blanks of numeric fields. Deleted records are left out unless
 // --deleted is given, which adds a leading "_deleted" column (1 or 0).
+// Numbers stored as bytes (the binary types of version 0x30 tables) are
+// written as their display text.
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "engine/table/gs6_dbf.h"
+#include "engine/table/gs6_dbf_field.h"
 #include "platform/codepage.h"
 #include "tools/deridar/verbs.h"
 
@@ -19,6 +21,7 @@ struct Column {
   char type = 'C';
   int32_t offset = 0;
   int32_t length = 0;
+  bool binary = false;
 };
 
 void AppendCsvField(std::string& out, std::string_view value) {
@@ -75,7 +78,7 @@ int VerbDump(const VerbArgs& args) {
   }
   if (tableName.empty()) throw UsageError("expects a table name");
 
-  GSO_dBaseDBF table(tableName, "", true, false);
+  GSO_dBaseFld table(tableName, "", true, false);
   table.OpenTable();
   table.SetCache(true);
 
@@ -87,6 +90,7 @@ int VerbDump(const VerbArgs& args) {
     c.type = static_cast<char>(d[11]);
     c.offset = static_cast<int32_t>(d[12] | (d[13] << 8) | (d[14] << 16) | (d[15] << 24));
     c.length = table.DescriptorLength(n);
+    c.binary = table.IsBinaryField(n);
     columns.push_back(c);
   }
 
@@ -110,6 +114,10 @@ int VerbDump(const VerbArgs& args) {
     for (size_t i = 0; i < columns.size(); ++i) {
       const Column& c = columns[i];
       if (i > 0 || withDeleted) out.push_back(',');
+      if (c.binary) {
+        AppendCsvField(out, table.GetDisplayText(static_cast<int32_t>(i) + 1));
+        continue;
+      }
       bool numeric = c.type == 'N' || c.type == 'F';
       AppendCsvField(out, decode(Trimmed(std::string_view(record + c.offset, c.length), numeric)));
     }
