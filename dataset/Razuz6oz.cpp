@@ -1157,6 +1157,13 @@ void TDeridarDataSet::IndexFilesChanged() {
     return;
   }
   OpenIndexFilesIn(*table_);
+  // The order stays when the new files hold its tag; otherwise the table
+  // falls back to record order rather than failing on a tag of the files
+  // just closed.
+  bool known = false;
+  for (int32_t n = 1; n <= table_->TagCount() && !known; ++n)
+    known = CompareText(table_->TagByNumber(n)->TagName(), Trim(indexName_)) == 0;
+  if (!known) indexName_.clear();
   table_->SelectTag(indexName_, false);
   ReturnToActiveRow();
 }

@@ -823,10 +823,9 @@ bool GSO_dBHandler::FindByFields(std::string_view fieldList, const std::vector<s
       auto covers = [&](GSobjIndexTag* tag) {
         if (!tag || !tag->KeyEvaluator()) return false;
         std::string used = tag->KeyEvaluator()->FieldNames(17);
-        if (used.empty()) used = ";";
         std::replace(used.begin(), used.end(), '+', ';');
         std::replace(used.begin(), used.end(), '-', ';');
-        if (used.back() != ';') used += ';';
+        if (used.empty() || used.back() != ';') used.push_back(';');
         return UpperAscii(used.substr(0, list.size())) == list;
       };
       if (covers(currentTag_)) chosen = currentTag_;
@@ -923,7 +922,10 @@ int32_t GSO_dBHandler::IndexOn(std::string_view fileName, std::string_view tagNa
     if (auto* cdx = dynamic_cast<GSobjCDXFile*>(file.get()); cdx && general)
       cdx->SetDefaultCollation(cdx::Collation::General);
     SetTableState(kStateIndexing);
-    file->AddTag(TrimBlanks(tagName), keyExpression, uniqueness == 0, ascending, forExpression);
+    // A tag whose key cannot be evaluated (or does not fit) is not added.
+    if (!file->AddTag(TrimBlanks(tagName), keyExpression, uniqueness == 0, ascending,
+                      forExpression))
+      RaiseError(Msg::CannotEvaluate);
     file.reset();
     SetTableState(kStateNormal);
   } catch (...) {
