@@ -159,9 +159,13 @@ TEST(HandlerIndex, AFilterWithoutATagWalksItsSet) {
   EXPECT_EQ(table->GetDisplayText(2), "BORISLAV");
   // A write re-evaluates the filter for the record written.
   table->ReadRecord(1);
-  table->PutFieldText(2, "BEATA");
+  table->PutNumber(1, 6);
   table->WriteRecord(1);
-  EXPECT_EQ(Walk(*table).front(), "BEATA");
+  EXPECT_EQ(Walk(*table).front(), "OLGA");
+  table->ReadRecord(8);
+  table->PutNumber(1, 9);
+  table->WriteRecord(8);
+  EXPECT_EQ(Walk(*table).back(), "BORISLAV");
 }
 
 TEST(HandlerIndex, WritesKeepTheOpenTagsInStep) {
