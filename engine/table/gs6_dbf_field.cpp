@@ -448,7 +448,9 @@ std::string GSO_dBaseFld::GetDisplayText(int32_t n) {
       return attached ? "-GENERAL--" : "-general--";
     }
     case 'D': {
-      int32_t day = DBFDate().TextToDay(text);
+      // Through GetDate, so that a stored text that is no date raises the
+      // engine's "invalid date" error naming the field.
+      int32_t day = GetDate(n);
       if (day == 0) return std::string();
       return std::string(TrimRight(DBFDate().DayToDisplayText(day)));
     }
