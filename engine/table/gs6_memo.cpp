@@ -14,8 +14,6 @@ namespace {
 
 // A dBase III memo without an end mark is cut here.
 constexpr int32_t kDb3LengthCut = 65519;
-// The dBase III block size, fixed by the layout.
-constexpr int32_t kDb3BlockSize = 512;
 // Bytes of the dBase III end mark (0x1A 0x1A).
 constexpr int32_t kDb3EndMarkSize = 2;
 // The block header of dBase IV and FoxPro memos.
