@@ -202,3 +202,31 @@ TEST(HandlerIndex, FindByFieldsUsesACoveringTagOrScans) {
   EXPECT_EQ(table->RecNumber(), 5);
   EXPECT_EQ(table->CurrentTag(), nullptr);
 }
+
+TEST(HandlerIndex, AWriteWaitsForTheIndexLockAndFailsWithoutIt) {
+  TempDir dir;
+  std::string path;
+  {
+    auto builder = OpenNames(dir);
+    path = builder->FileName();
+    builder->IndexOn("N.CDX", "BYNAME", "NAME", "", 1, 0);
+  }
+  GSO_dBHandler writer(path, "", true, true);
+  writer.OpenTable();
+  ASSERT_EQ(writer.OpenIndexList("N.CDX", "BYNAME"), 0);
+  GSO_dBHandler holder(path, "", true, true);
+  holder.OpenTable();
+  ASSERT_EQ(holder.OpenIndexList("N.CDX", ""), 0);
+  ASSERT_TRUE(holder.LockIndexes());
+
+  writer.ReadRecord(2);
+  writer.PutFieldText(2, "CHANGED");
+  EXPECT_EQ(ErrorOf([&] { writer.WriteRecord(2); }), "Could not lock indexes for Table " + path);
+  holder.UnlockIndexes();
+  writer.ReadRecord(2);
+  EXPECT_EQ(writer.GetDisplayText(2), "BORIS");
+  writer.PutFieldText(2, "CHANGED");
+  writer.WriteRecord(2);
+  EXPECT_EQ(Walk(writer).front(), "ANNA");
+  EXPECT_TRUE(writer.KeySearch("CHANGED"));
+}
