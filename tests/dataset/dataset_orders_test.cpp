@@ -189,3 +189,47 @@ TEST_F(DataSetOrders, FilterTextsSelectRecords) {
   table_.SetFiltered(false);
   EXPECT_EQ(Nums().size(), 8u);
 }
+
+TEST(DataSetMasterDetail, TheDetailFollowsTheMastersRecord) {
+  TempDir dir;
+  DbfLayout cities;
+  cities.fields = {{"CODE", 'C', 2}, {"CITY", 'C', 10}};
+  cities.rows = {{{"AA", "ALPHA"}}, {{"BB", "BETA"}}, {{"CC", "GAMMA"}}};
+  WriteDbf(dir.File("CITY.DBF"), cities);
+  DbfLayout phones;
+  phones.fields = {{"CODE", 'C', 2}, {"NUM", 'C', 5}};
+  phones.rows = {{{"BB", "20001"}}, {{"AA", "10001"}}, {{"BB", "20002"}}, {{"AA", "10002"}}};
+  WriteDbf(dir.File("PHONES.DBF"), phones);
+
+  TDeridarDataSet master;
+  master.SetDatabaseName(dir.Path().string());
+  master.SetTableName("CITY");
+  master.Open();
+  TDataSource source(&master);
+
+  TDeridarDataSet detail;
+  detail.SetDatabaseName(dir.Path().string());
+  detail.SetTableName("PHONES");
+  detail.Open();
+  detail.IndexOn("PHONES.CDX", "BYCODE", "CODE+NUM", "", 1, 0);
+  detail.OpenIndexes("PHONES.CDX", "BYCODE");
+  detail.SetMasterFields("CODE");
+  detail.SetMasterSource(&source);
+  auto nums = [&] {
+    std::vector<std::string> out;
+    for (detail.First(); !detail.Eof(); detail.Next()) out.push_back(detail.FieldByName("NUM")->AsString());
+    return out;
+  };
+  master.First();
+  EXPECT_EQ(nums(), (std::vector<std::string>{"10001", "10002"}));
+  master.Next();
+  EXPECT_EQ(nums(), (std::vector<std::string>{"20001", "20002"}));
+  master.Next();
+  EXPECT_TRUE(nums().empty());
+
+  TDataSource detailSource(&detail);
+  EXPECT_EQ(ErrorOf([&] { master.SetMasterSource(&detailSource); }),
+            "Circular datalinks are not allowed");
+  source.SetEnabled(false);  // the link goes off: the whole table shows
+  EXPECT_EQ(nums().size(), 4u);
+}
