@@ -19,3 +19,5 @@ struct UsageError : std::runtime_error {
 int VerbInfo(const VerbArgs& args);
 int VerbDump(const VerbArgs& args);
 int VerbIndex(const VerbArgs& args);
+int VerbEval(const VerbArgs& args);
+int VerbSeek(const VerbArgs& args);

@@ -1,0 +1,52 @@
+// CSV rendering of table records shared by the verbs that print records
+// (dump, seek): RFC 4180 fields in UTF-8, CRLF line ends, a header row of
+// field names and an optional leading "_deleted" column.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/codepage.h"
+
+class GSO_dBaseFld;
+
+class RecordCsvWriter {
+ public:
+  // Texts are decoded from `codePage`, or copied unchanged with `rawBytes`.
+  // `withDeleted` adds the "_deleted" column (1 or 0).
+  RecordCsvWriter(GSO_dBaseFld& table, platform::CodePage codePage, bool rawBytes,
+                  bool withDeleted);
+
+  void WriteHeader();
+  // The table's current record. Trailing blanks are dropped, and the
+  // leading blanks of numeric fields; memo fields show their memo text;
+  // numbers stored as bytes show their display text.
+  void WriteRecord();
+  // Writes out what is buffered; false when stdout failed.
+  bool Finish();
+
+ private:
+  struct Column {
+    std::string name;
+    char type = 'C';
+    int32_t offset = 0;
+    int32_t length = 0;
+    bool binary = false;
+    bool memo = false;
+  };
+
+  std::string Decode(std::string_view bytes) const;
+  void AppendField(std::string_view value);
+
+  GSO_dBaseFld& table_;
+  platform::CodePage codePage_;
+  bool rawBytes_;
+  bool withDeleted_;
+  std::vector<Column> columns_;
+  std::string out_;
+};
+
+// Copies a text to stdout in one write.
+void WriteOut(std::string_view text);
