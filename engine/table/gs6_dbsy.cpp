@@ -503,9 +503,11 @@ void GSO_dBHandler::RekeyRecords(const std::string& oldKey, const std::string& n
         for (int32_t field : memoFields) {
           const int32_t block = static_cast<int32_t>(std::trunc(GetNumber(field)));
           if (block <= 0) continue;
-          memo->SetPasswords(oldKey, oldKey);
+          // Read with the old key, write with the new: WriteMemo measures the
+          // old memo as it is stored, and an enciphered dBase III memo carries
+          // a length prefix that a plain one lacks.
+          memo->SetPasswords(oldKey, newKey);
           std::string text = memo->ReadMemo(block);
-          memo->SetPasswords(newKey, newKey);
           PutNumber(field, memo->WriteMemo(text, block));
         }
       }
