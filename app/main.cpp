@@ -1,13 +1,16 @@
 // Start-up of the telephone directory viewer: the application object with
 // its title, then the main window, the data module and the splash, in that
-// order, then the message loop. Showing the main window brings up the
-// splash.
+// order, then the message loop. Creating the data module opens PHONE.DBF
+// from the current working directory; when that fails, the error is shown
+// in a message box and the program ends with status 1. Showing the main
+// window brings up the splash.
 #include <memory>
 
 #include "app/Application.h"
 #include "app/UnitDM.h"
 #include "app/UnitLogo.h"
 #include "app/UnitMain.h"
+#include "ui/dbgridmodel.h"
 
 int main(int argc, char** argv) {
   TApplication application(argc, argv);
@@ -29,6 +32,13 @@ int main(int argc, char** argv) {
   frmMain->SetDataModule(DM.get());
   frmMain->SetLogo(frmLogo.get());
   frmLogo->SetDataModule(DM.get());
+
+  // The grids read the table's rows through its data source; the model goes
+  // before the data module when the program ends.
+  auto gridModel = std::make_unique<TDBGridModel>();
+  gridModel->SetColumns({"NUM", "FIO", "ADR"});
+  gridModel->SetDataSource(DM->dsVemaron.get());
+  frmMain->SetGridModel(gridModel.get());
 
   frmMain->show();
   return application.exec();

@@ -12,6 +12,9 @@
 
 class RecordingDM : public TDM {
  public:
+  // The module's components without opening the table.
+  RecordingDM() : TDM(nullptr, false) {}
+
   std::vector<std::string> calls;
   // Runs after IndexOn is recorded (to make it fail, for instance).
   std::function<void()> onIndexOn;
