@@ -302,3 +302,60 @@ TEST(DeridarSeek, MissingTagAndFileAndBadUsage) {
   EXPECT_EQ(RunTool("deridar", {"seek", f.table, f.index, "--tag", "TELF", "--key", "A",
                                 "--limit", "x"}).exitCode, 2);
 }
+
+TEST(DeridarEval, CyrillicLiteralsCompareWithTheTablesTexts) {
+  TempDir dir;
+  std::string path = WriteDbf(dir.File("T.DBF"), SampleLayout());
+  ToolResult run = RunTool("deridar", {"eval", path, "AT(\"ук\", NAME)", "--where", "NAME = \"Жук\""});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out, "1\t2\n");
+  ToolResult upper = RunTool("deridar", {"eval", path, "UPPER(NAME) = \"ЖУК\""});
+  ASSERT_EQ(upper.exitCode, 0) << upper.err;
+  EXPECT_EQ(upper.out, "1\t.T.\n2\t.F.\n4\t.F.\n");
+  ToolResult filter = RunTool("deridar", {"dump", path, "--filter", "NAME = \"Жук\""});
+  ASSERT_EQ(filter.exitCode, 0) << filter.err;
+  EXPECT_EQ(filter.out, "NAME,QTY,BORN,OK\r\nЖук,2.5,20200131,T\r\n");
+  // A message quoting the expression quotes it as it was typed.
+  ToolResult bad = RunTool("deridar", {"eval", path, "\"Жук\" +"});
+  EXPECT_EQ(bad.exitCode, 1);
+  EXPECT_NE(bad.err.find("\"Жук\" +"), std::string::npos) << bad.err;
+}
+
+TEST(DeridarEval, EveryBuiltInFunctionIsUsable) {
+  TempDir dir;
+  std::string path = WriteDbf(dir.File("T.DBF"), SampleLayout());
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"ALLTRIM(\"  a \")", "a"},     {"LTRIM(\" a\")", "a"},
+      {"TRIM(\"a  \")", "a"},         {"UPPER(\"ab\")", "AB"},
+      {"LOWER(\"AB\")", "ab"},        {"PROPER(\"ab cd\")", "Ab Cd"},
+      {"LEFT(\"abc\",2)", "ab"},      {"RIGHT(\"abc\",2)", "bc"},
+      {"SUBSTR(\"abcd\",2,2)", "bc"}, {"SPACE(2)+\"x\"", "  x"},
+      {"LEN(\"abc\")", "3"},          {"AT(\"c\",\"abc\")", "3"},
+      {"ATC(\"C\",\"abc\")", "3"},    {"STRTRAN(\"aba\",\"a\",\"x\")", "xbx"},
+      {"SOUNDEX(\"ROBERT\")", "R163"}, {"ASC(\"A\")", "65"},
+      {"CHR(65)", "A"},               {"STR(1.5,5,2)", " 1.50"},
+      {"VAL(\"12\")", "12"},      {"CTOD(\"02.03.2004\")", "20040302"},
+      {"DTOC(CTOD(\"02.03.2004\"))", "02.03.2004"},
+      {"DTOS(CTOD(\"02.03.2004\"))", "20040302"},
+      {"DOW(CTOD(\"02.03.2004\"))", "3"},
+      {"LEN(DTOS(DATE()))", "8"},     {"LEN(DESCEND(\"ab\"))", "2"},
+      {"ABS(0-2)", "2"},              {"INT(7.9)", "7"},
+      {"CEILING(7.1)", "8"},          {"FLOOR(7.9)", "7"},
+      {"MOD(7,3)", "1"},              {"SIN(0)", "0"},
+      {"COS(0)", "1"},                {"TAN(0)", "0"},
+      {"ASIN(0)", "0"},               {"ACOS(1)", "0"},
+      {"ATAN(0)", "0"},               {"ATN2(0,1)", "0"},
+      {"RTOD(DTOR(180))", "180"},     {"INT(PI()*100)", "314"},
+      {"LOG(1)", "0"},                {"LOG10(100)", "2"},
+      {"INT(FV(100,0.1,2))", "210"},  {"INT(PV(100,0.1,2))", "173"},
+      {"IIF(.T.,\"y\",\"n\")", "y"},  {"BETWEEN(2,1,3)", ".T."},
+      {"INLIST(2,1,3)", ".F."},       {"EMPTY(\"\")", ".T."},
+      {"MAX(1,2)", "2"},              {"MIN(1,2)", "1"},
+      {"RECNO()", "1"},               {"DELETED()", ".F."},
+  };
+  for (const auto& [expression, value] : cases) {
+    ToolResult run = RunTool("deridar", {"eval", path, expression, "--where", "RECNO() = 1"});
+    EXPECT_EQ(run.exitCode, 0) << expression << ": " << run.err;
+    EXPECT_EQ(run.out, "1\t" + value + "\n") << expression;
+  }
+}

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/support/gs6_glbl.h"
 #include "engine/table/gs6_dbf_field.h"
 
 namespace {
@@ -20,6 +21,16 @@ std::string_view Trimmed(std::string_view text, bool leadingToo) {
 }  // namespace
 
 void WriteOut(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+
+std::string ExpressionBytes(const std::string& utf8) {
+  return platform::FromUtf8(utf8, platform::CodePage::Cp866);
+}
+
+void RaiseDecoded(const std::exception& e) {
+  if (dynamic_cast<const EDeridarBase*>(&e))
+    throw std::runtime_error(platform::ToUtf8(e.what(), platform::CodePage::Cp866));
+  throw;
+}
 
 RecordCsvWriter::RecordCsvWriter(GSO_dBaseFld& table, platform::CodePage codePage,
                                  bool rawBytes, bool withDeleted)

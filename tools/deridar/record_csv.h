@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,3 +51,23 @@ class RecordCsvWriter {
 
 // Copies a text to stdout in one write.
 void WriteOut(std::string_view text);
+
+// Expressions are typed in UTF-8 but compared with the table's code page
+// 866 texts, so their text is converted before it is compiled.
+std::string ExpressionBytes(const std::string& utf8);
+
+// Runs `work`; an engine failure inside it (whose message may quote the
+// converted expression) is raised again with its message decoded to UTF-8.
+template <typename Work>
+void WithDecodedEngineMessages(Work&& work);
+
+[[noreturn]] void RaiseDecoded(const std::exception& e);
+
+template <typename Work>
+void WithDecodedEngineMessages(Work&& work) {
+  try {
+    work();
+  } catch (const std::exception& e) {
+    RaiseDecoded(e);
+  }
+}

@@ -6,7 +6,8 @@
 // memo text. Deleted records are left out unless --deleted is given, which
 // adds a leading "_deleted" column (1 or 0). Numbers stored as bytes (the
 // binary types of version 0x30 tables) are written as their display text.
-// --filter keeps the records for which the table handler's filter passes.
+// --filter keeps the records for which the table handler's filter passes;
+// the filter is typed in UTF-8 and converted to code page 866.
 #include <string>
 
 #include "engine/table/gs6_dbsy.h"
@@ -51,16 +52,20 @@ int VerbDump(const VerbArgs& args) {
   table.OpenTable();
   table.SetCacheSwitch(true);
   table.SetUseDeleted(withDeleted);
+  RecordCsvWriter writer(table, codePage, rawBytes, withDeleted);
   if (!filter.empty()) {
-    table.SetFilterExpression(filter, false, false);
-    table.SetFilterActive(true);
+    WithDecodedEngineMessages([&] {
+      table.SetFilterExpression(ExpressionBytes(filter), false, false);
+      table.SetFilterActive(true);
+    });
   }
 
-  RecordCsvWriter writer(table, codePage, rawBytes, withDeleted);
   writer.WriteHeader();
-  for (table.ReadRecord(GotoFirst); !table.Eof(); table.ReadRecord(GotoNext)) {
-    if (table.IsDeleted() && !withDeleted) continue;
-    writer.WriteRecord();
-  }
+  WithDecodedEngineMessages([&] {
+    for (table.ReadRecord(GotoFirst); !table.Eof(); table.ReadRecord(GotoNext)) {
+      if (table.IsDeleted() && !withDeleted) continue;
+      writer.WriteRecord();
+    }
+  });
   return writer.Finish() ? 0 : 1;
 }

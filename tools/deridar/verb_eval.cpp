@@ -5,7 +5,9 @@
 // converts them to text, logicals as .T./.F., dates as yyyymmdd (empty for
 // no date). Deleted records are left out unless --deleted is given; --where
 // keeps the records the table handler's filter passes for that expression.
-// Compile and evaluation failures carry the engine's message (exit 1).
+// Expressions are typed in UTF-8 and converted to code page 866, so their
+// literals compare with the table's texts. Compile and evaluation failures
+// carry the engine's message, decoded to UTF-8 (exit 1).
 #include <cmath>
 #include <string>
 
@@ -66,32 +68,34 @@ int VerbEval(const VerbArgs& args) {
   table.SetUseDeleted(withDeleted);
 
   TgsExpHandler expression(table.ExpressionLink(), false, "");
-  expression.Compile(positional[1]);
-  if (!where.empty()) {
-    table.SetFilterExpression(where, false, false);
-    table.SetFilterActive(true);
-  }
+  WithDecodedEngineMessages([&] {
+    expression.Compile(ExpressionBytes(positional[1]));
+    if (!where.empty()) {
+      table.SetFilterExpression(ExpressionBytes(where), false, false);
+      table.SetFilterActive(true);
+    }
+  });
 
   std::string out;
   TgsExpValue value;
   // The lines of the records before a failing one are still printed.
   try {
-  for (table.ReadRecord(GotoFirst); !table.Eof(); table.ReadRecord(GotoNext)) {
-    if (table.IsDeleted() && !withDeleted) continue;
-    TgsExpValueType type = expression.Evaluate(value);
-    out += std::to_string(table.RecNumber());
-    out += '\t';
-    out += ValueText(value, type);
-    out += '\n';
-    if (out.size() > (1 << 16)) {
-      WriteOut(out);
-      out.clear();
+    for (table.ReadRecord(GotoFirst); !table.Eof(); table.ReadRecord(GotoNext)) {
+      if (table.IsDeleted() && !withDeleted) continue;
+      TgsExpValueType type = expression.Evaluate(value);
+      out += std::to_string(table.RecNumber());
+      out += '\t';
+      out += ValueText(value, type);
+      out += '\n';
+      if (out.size() > (1 << 16)) {
+        WriteOut(out);
+        out.clear();
+      }
     }
-  }
-  } catch (...) {
+  } catch (const std::exception& e) {
     WriteOut(out);
     std::fflush(stdout);
-    throw;
+    RaiseDecoded(e);
   }
   WriteOut(out);
   return std::fflush(stdout) == 0 ? 0 : 1;
