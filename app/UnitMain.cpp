@@ -84,6 +84,18 @@ TCoolLabel* MakeSearchLabel(QWidget* page, const char* name, int left) {
   return label;
 }
 
+// Gives a search label its caption. A caption wider than the label widens
+// it to the left, keeping its right edge beside the search box, as a
+// right-aligned label sized to its text does; so "Поиск по наименованию"
+// is shown whole instead of clipped.
+void SetSearchLabelCaption(TCoolLabel* label, const QString& caption) {
+  label->SetCaption(caption);
+  const int right = label->x() + label->width();
+  const int needed = QFontMetrics(label->font()).horizontalAdvance(caption) + label->ShadowOffset() + 1;
+  const int width = std::max(kSearchLabelWidth, needed);
+  label->setGeometry(right - width, label->y(), width, label->height());
+}
+
 TCoolEdit* MakeSearchBox(QWidget* page, const char* name, int left, int width) {
   auto* edit = new TCoolEdit(page);
   edit->setObjectName(QLatin1String(name));
@@ -365,7 +377,7 @@ struct TfrmMain::TSearchChoice {
 };
 
 void TfrmMain::ChooseSearch(const TSearchChoice& choice) {
-  choice.label->SetCaption(QString::fromUtf16(choice.labelText));
+  SetSearchLabelCaption(choice.label, QString::fromUtf16(choice.labelText));
   // Clearing a box that held text runs its change handler, which removes
   // the range on the order still current.
   choice.box->clear();

@@ -3,6 +3,7 @@
 // files, and the rows the grids show after typing, clicking search buttons
 // and switching pages are checked against a brute-force scan of the table.
 #include <QDir>
+#include <QFontMetrics>
 #include <QImage>
 #include <QProgressBar>
 #include <QSignalSpy>
@@ -483,7 +484,13 @@ TEST_F(DirectoryTest, SwitchingPagesInSurnameModeAndBack) {
   QTest::mouseClick(pages, Qt::LeftButton, {}, pages->TabRect(2).center());
   ASSERT_EQ(pages->ActivePageIndex(), 2);
   ExpectShows(Form().RxDBGrid3, 2, "NUM", {}, "enterprises in number order");
+  const int labelRight = Form().CoolLabel3->geometry().right();
   QTest::mouseClick(Form().CoolBtn10, Qt::LeftButton);
+  // The longer label text is shown whole: the label widens to the left and
+  // stays beside the box.
+  EXPECT_EQ(Form().CoolLabel3->geometry().right(), labelRight);
+  EXPECT_GE(Form().CoolLabel3->width(),
+            QFontMetrics(Form().CoolLabel3->font()).horizontalAdvance(Form().CoolLabel3->Caption()));
   const std::vector<std::string> names = ExpectedRows(table_, 2, "FIO", {}, {QStringLiteral("FIO")});
   ASSERT_FALSE(names.empty());
   const QString name = QString::fromStdString(names.at(names.size() / 2)).left(3);
