@@ -457,7 +457,9 @@ TEST_F(DirectoryTest, ASearchButtonClearsTheBoxAndShowsTheWholeCategory) {
   Start();
   TypeText(Form().CoolEdit1, QStringLiteral("23"));
   ExpectShows(Form().RxDBGrid1, 1, "NUM", NumberRange(QStringLiteral("23")), "23");
+  QSignalSpy resets(viewer_->model.get(), &QAbstractItemModel::modelReset);
   QTest::mouseClick(Form().CoolBtn2, Qt::LeftButton);
+  EXPECT_GE(resets.count(), 1) << "the new order resets the grid's rows";
   EXPECT_TRUE(Form().CoolEdit1->text().isEmpty());
   ExpectShows(Form().RxDBGrid1, 1, "FIO", {}, "surname order, no range");
   QTest::mouseClick(Form().CoolBtn1, Qt::LeftButton);
