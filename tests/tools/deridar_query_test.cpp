@@ -359,3 +359,17 @@ TEST(DeridarEval, EveryBuiltInFunctionIsUsable) {
     EXPECT_EQ(run.out, "1\t" + value + "\n") << expression;
   }
 }
+
+TEST(DeridarEval, EmptyTablePrintsNothingAndUsageListsTheNewVerbs) {
+  TempDir dir;
+  DbfLayout layout = SampleLayout();
+  layout.rows.clear();
+  ToolResult run = RunTool("deridar", {"eval", WriteDbf(dir.File("E.DBF"), layout), "QTY"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_TRUE(run.out.empty());
+  ToolResult usage = RunTool("deridar", {});
+  EXPECT_EQ(usage.exitCode, 2);
+  EXPECT_NE(usage.err.find("deridar eval TABLE EXPR"), std::string::npos) << usage.err;
+  EXPECT_NE(usage.err.find("deridar seek TABLE FILE.CDX --tag NAME"), std::string::npos) << usage.err;
+  EXPECT_NE(usage.err.find("[--filter EXPR]"), std::string::npos) << usage.err;
+}
