@@ -526,6 +526,35 @@ bool GSO_dBaseFld::PutValueByName(std::string_view name, std::string_view text) 
   return PutValueFromText(FieldNumberOrRaise(name), text);
 }
 
+void GSO_dBaseFld::FillRecordFromValues(char* buffer, std::string_view nameList,
+                                        const std::vector<platform::TVariant>& values) {
+  std::vector<std::string> names;
+  size_t start = 0;
+  while (start <= nameList.size()) {
+    size_t end = nameList.find(';', start);
+    if (end == std::string_view::npos) end = nameList.size();
+    std::string_view name = nameList.substr(start, end - start);
+    while (!name.empty() && name.front() == ' ') name.remove_prefix(1);
+    while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
+    if (!name.empty()) names.emplace_back(name);
+    start = end + 1;
+  }
+  SetCurrentRecord(buffer);
+  try {
+    BlankRecord();
+    for (size_t i = 0; i < names.size() && i < values.size(); ++i) {
+      std::string text = platform::VariantIsNull(values[i]) ? std::string()
+                                                            : platform::VariantToText(values[i]);
+      if (translateASCII_) text = TranslateToOem(text);
+      PutValueByName(names[i], text);
+    }
+  } catch (...) {
+    RestoreCurrentRecord();
+    throw;
+  }
+  RestoreCurrentRecord();
+}
+
 // ---------------------------------------------------------------------------
 // Whole record
 

@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "engine/table/gs6_dbf.h"
+#include "platform/variant.h"
 
 class TgsExpUserLink;
 class TgsDBFFields;
@@ -76,6 +77,14 @@ class GSO_dBaseFld : public GSO_dBaseDBF {
   virtual std::string GetDisplayText(int32_t n);
   virtual bool PutValueByName(std::string_view name, std::string_view text);
   virtual bool PutValueFromText(int32_t n, std::string_view text);
+  // Builds a search record in `buffer` (at least RecordLength() bytes): the
+  // record is blanked, then value i goes to the i-th name of the
+  // ";"-separated list (a single value to the first name). A null value
+  // stores an empty text; others are converted to text and, when the table
+  // translates, from ANSI to OEM. The table's own record image is current
+  // again afterwards, also when a value is refused.
+  void FillRecordFromValues(char* buffer, std::string_view nameList,
+                            const std::vector<platform::TVariant>& values);
   virtual void MarkUndeleted();
 
   // Field number of `name` (trailing blanks dropped, compared without
