@@ -1,0 +1,104 @@
+// Scrolling the grid model through a 1,000,000-record PHONE.DBF in record
+// order - every row fetched and every cell's display text read, as a grid
+// scrolled to the end would - against ReadRecord(GotoNext) alone over the
+// same table in the same run. Prints records per second of both and their
+// ratio (target: the model within 2x).
+#include <stdlib.h>
+
+#include <QCoreApplication>
+#include <QModelIndex>
+#include <QString>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "dataset/Razuz6oz.h"
+#include "engine/table/gs6_dbf.h"
+#include "platform/db.h"
+#include "tools/mkphone/phonegen.h"
+#include "ui/dbgridmodel.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Baseline: the table read front to back with ReadRecord(GotoNext).
+double EngineRead(const std::string& path, uint64_t& checksum, int64_t& records) {
+  auto start = Clock::now();
+  GSO_dBaseDBF table(path, "", true, false);
+  table.OpenTable();
+  table.SetCache(true);
+  records = 0;
+  for (table.ReadRecord(GotoNext); !table.Eof(); table.ReadRecord(GotoNext)) {
+    checksum += static_cast<unsigned char>(table.CurrentRecord()[1]);
+    ++records;
+  }
+  return Seconds(start);
+}
+
+// The model over the dataset in record order, fetched to the end, each new
+// row's cells read as the view would paint them.
+double ModelScroll(const std::string& folder, uint64_t& checksum, int64_t& records) {
+  auto start = Clock::now();
+  TDeridarDataSet table;
+  table.SetDatabaseName(folder);
+  table.SetTableName("PHONE.DBF");
+  table.SetReadOnly(true);
+  table.Open();
+  platform::TDataSource source(&table);
+  TDBGridModel model;
+  model.SetDataSource(&source);
+  const int columns = model.columnCount();
+  int shown = 0;
+  while (model.canFetchMore(QModelIndex())) {
+    model.fetchMore(QModelIndex());
+    const int rows = model.rowCount();
+    for (; shown < rows; ++shown)
+      for (int c = 0; c < columns; ++c) {
+        const QString text = model.data(model.index(shown, c)).toString();
+        checksum += static_cast<uint64_t>(text.size());
+      }
+  }
+  records = model.rowCount();
+  table.Close();
+  return Seconds(start);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  uint32_t count = argc > 1 ? static_cast<uint32_t>(std::atol(argv[1])) : 1000000;
+  std::string pattern = (std::filesystem::temp_directory_path() / "deridar-bench-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) return 1;
+  std::filesystem::path dir(pattern);
+  std::string path = (dir / "PHONE.DBF").string();
+  if (!phonegen::WritePhoneDbf(path, count, 1)) return 1;
+
+  uint64_t sink = 0;
+  int64_t engineRecords = 0, modelRecords = 0;
+  double engine = 1e9, model = 1e9;
+  EngineRead(path, sink, engineRecords);  // warm the page cache
+  for (int round = 0; round < 3; ++round) {
+    engine = std::min(engine, EngineRead(path, sink, engineRecords));
+    model = std::min(model, ModelScroll(dir.string(), sink, modelRecords));
+  }
+  const double engineRate = engineRecords / engine;
+  const double modelRate = modelRecords / model;
+  std::printf("records (engine / model):   %lld / %lld\n", static_cast<long long>(engineRecords),
+              static_cast<long long>(modelRecords));
+  std::printf("ReadRecord(GotoNext):       %.4f s, %.0f records/s\n", engine, engineRate);
+  std::printf("grid model scroll:          %.4f s, %.0f records/s\n", model, modelRate);
+  std::printf("ratio:                      %.2fx slower (target <= 2x)\n", engineRate / modelRate);
+  std::printf("(checksum %llu)\n", static_cast<unsigned long long>(sink));
+  std::error_code ec;
+  std::filesystem::remove_all(dir, ec);
+  return 0;
+}
