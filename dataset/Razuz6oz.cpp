@@ -1087,31 +1087,6 @@ void THCBlobStream::WriteBack() {
 
 namespace {
 
-// The names of an index file list text: blanks, commas and semicolons
-// before a name are skipped; a comma or semicolon outside double quotes
-// ends a name; quotes toggle quoting and are dropped.
-std::vector<std::string> SplitFileList(const std::string& text) {
-  std::vector<std::string> names;
-  std::string current;
-  bool quoted = false;
-  auto finish = [&] {
-    std::string name = Trim(current);
-    if (!name.empty()) names.push_back(name);
-    current.clear();
-  };
-  for (char c : text) {
-    if (c == '"') {
-      quoted = !quoted;
-    } else if (!quoted && (c == ',' || c == ';')) {
-      finish();
-    } else {
-      current += c;
-    }
-  }
-  finish();
-  return names;
-}
-
 }  // namespace
 
 void TDeridarDataSet::OpenIndexFilesIn(GSO_dBHandler& table) {
@@ -1195,7 +1170,7 @@ void TDeridarDataSet::SetIndexFiles(const std::vector<std::string>& files) {
 void TDeridarDataSet::OpenIndexes(const std::string& fileList, const std::string& tagName) {
   if (Active()) CheckBrowseMode();
   IndexDefs().SetUpdated(false);
-  indexFiles_ = SplitFileList(fileList);
+  indexFiles_ = SplitIndexList(fileList);
   IndexFilesChanged();
   SetIndexName(tagName);
 }
@@ -1429,7 +1404,7 @@ std::string TDeridarDataSet::MasterRangeKey() {
   TDataSet* master = masterLink_.DataSet();
   if (!master || master->State() == dsInsert) return std::string(1, '\x01');
 
-  std::vector<std::string> names = SplitFileList(masterFields_);
+  std::vector<std::string> names = SplitIndexList(masterFields_);
   int32_t stringSize = 0;
   bool allStrings = true;
   std::vector<std::string> values;
@@ -1442,7 +1417,7 @@ std::string TDeridarDataSet::MasterRangeKey() {
     values.push_back(field->AsString());
   }
   std::string used = tag->KeyEvaluator()->FieldNames(17);
-  std::vector<std::string> tagFields = SplitFileList(used);
+  std::vector<std::string> tagFields = SplitIndexList(used);
   if (tagFields.size() < names.size()) DataSetError(Msg::MasterFieldMismatch, tableName_);
 
   // The master values go into a scratch record under the tag's first

@@ -635,6 +635,8 @@ std::string UpperAscii(std::string_view text) {
   return out;
 }
 
+}  // namespace
+
 // Names of an index file list: commas and semicolons outside double quotes
 // separate, quotes are dropped, names are trimmed, empty ones skipped.
 std::vector<std::string> SplitIndexList(std::string_view list) {
@@ -658,8 +660,6 @@ std::vector<std::string> SplitIndexList(std::string_view list) {
   finish();
   return names;
 }
-
-}  // namespace
 
 std::string GSO_dBHandler::ResolveIndexName(std::string_view name,
                                             std::string_view extension) const {

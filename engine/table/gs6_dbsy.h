@@ -32,6 +32,10 @@ constexpr uint8_t kStateNormal = 1;
 constexpr uint8_t kStateIndexing = 4;
 constexpr uint8_t kStateRekeying = 5;
 
+// Names of an index file list text: commas and semicolons outside double
+// quotes separate, quotes are dropped, names are trimmed, empty ones skipped.
+std::vector<std::string> SplitIndexList(std::string_view list);
+
 class GSO_dBHandler : public GSO_dBaseFld, public GSobjIndexOwner {
  public:
   static constexpr int32_t kIndexSlotCount = 63;
