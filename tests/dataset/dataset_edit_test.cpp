@@ -12,31 +12,11 @@
 #include "dataset/Razuz6oz.h"
 #include "support/dbf_writer.h"
 #include "support/temp_dir.h"
+#include "support/dataset_fixtures.h"
 
 using namespace platform;
 
 namespace {
-
-template <class F>
-std::string DatabaseErrorOf(F body) {
-  try {
-    body();
-  } catch (const EDatabaseError& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
-
-std::string Numbered(const TempDir& dir, int rows, std::set<int> deleted = {}) {
-  DbfLayout layout;
-  layout.fields = {{"ID", 'N', 5}, {"NAME", 'C', 8}};
-  for (int i = 1; i <= rows; ++i) {
-    DbfRow row{{std::to_string(i), "N" + std::to_string(i)}};
-    row.deleted = deleted.count(i) > 0;
-    layout.rows.push_back(row);
-  }
-  return WriteDbf(dir.File("T.DBF"), layout);
-}
 
 void OpenOn(TDeridarDataSet& table, const TempDir& dir) {
   table.SetDatabaseName(dir.Path().string());
