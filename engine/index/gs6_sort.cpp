@@ -1,4 +1,5 @@
-// The index build sorter: byte trie, run dumps and the merge on output.
+// The index build sorter: the key area, its sorted run dumps and the merge
+// on output.
 #include "engine/index/gs6_sort.h"
 
 #include <algorithm>
@@ -12,24 +13,16 @@
 namespace {
 
 constexpr int kRecordHeader = 5;   // type, total (2), new-byte count (2)
-constexpr uint8_t kInlineMask = 0x07;
-constexpr int kMaxInline = 4;
-// Longest stored key: every byte escaped, the terminator, the record number.
-constexpr int kMaxStored = 2 * TgsSort::kMaxKeyLength + 1 + 4;
 
-uint32_t Load32(const uint8_t* p) {
-  uint32_t v;
-  std::memcpy(&v, p, 4);
+// The first eight bytes of a stored key as a big-endian integer, zero-padded.
+uint64_t Head(const uint8_t* key, int length) {
+  uint8_t bytes[8] = {};
+  std::memcpy(bytes, key, static_cast<size_t>(std::min(length, 8)));
+  uint64_t v;
+  std::memcpy(&v, bytes, 8);
+  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
   return v;
 }
-
-void Store32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
-
-// Node field offsets.
-constexpr int kChild = 0;
-constexpr int kSibling = 4;
-constexpr int kFlags = 8;
-constexpr int kByte = 9;
 
 }  // namespace
 
@@ -162,50 +155,7 @@ void TgsSort::AddBinary(std::string_view bytes, TRecNo recNo) {
 }
 
 // ---------------------------------------------------------------------------
-// The trie
-
-uint8_t* TgsSort::Node(uint32_t link) const {
-  const uint32_t index = link - 1;
-  return blocks_[index / kNodesPerBlock].get() + (index % kNodesPerBlock) * kNodeSize;
-}
-
-uint32_t TgsSort::NewNode(uint8_t flags, uint8_t byte) {
-  if (blockFill_ == kNodesPerBlock) {
-    // The memory check before every insert leaves room for the whole key.
-    if (currentBlock_ + 1 >= static_cast<size_t>(kMaxBlocks))
-      throw std::logic_error("sort trie overflow");
-    ++currentBlock_;
-    blockFill_ = 0;
-  }
-  if (currentBlock_ == blocks_.size()) blocks_.push_back(std::make_unique<uint8_t[]>(kBlockSize));
-  const uint32_t link = static_cast<uint32_t>(currentBlock_ * kNodesPerBlock + blockFill_) + 1;
-  ++blockFill_;
-  uint8_t* n = Node(link);
-  Store32(n + kChild, 0);
-  Store32(n + kSibling, 0);
-  n[kFlags] = flags;
-  n[kByte] = byte;
-  return link;
-}
-
-// Turns a node holding inline tail bytes into an ordinary node whose new
-// only child keeps the remaining inline bytes.
-void TgsSort::Expand(uint32_t link) {
-  uint8_t* n = Node(link);
-  const int inlineCount = n[kFlags] & kInlineMask;
-  uint8_t tail[kMaxInline];
-  std::memcpy(tail, n + kSibling, kMaxInline);
-  const uint8_t type = n[kFlags] & 0xF0;
-  const uint32_t oldChild = Load32(n + kChild);
-  const uint32_t child = NewNode(static_cast<uint8_t>(type | (inlineCount - 1)), tail[0]);
-  uint8_t* c = Node(child);
-  std::memcpy(c + kSibling, tail + 1, inlineCount - 1);
-  Store32(c + kChild, oldChild);
-  n = Node(link);
-  n[kFlags] = type;
-  Store32(n + kSibling, 0);
-  Store32(n + kChild, child);
-}
+// The key area
 
 void TgsSort::AddEncoded(TgsSortType type, const uint8_t* key, size_t length, TRecNo recNo) {
   int stored = 0;
@@ -225,104 +175,58 @@ void TgsSort::AddEncoded(TgsSortType type, const uint8_t* key, size_t length, TR
   storedBuffer_[stored++] = static_cast<uint8_t>(r >> 8);
   storedBuffer_[stored++] = static_cast<uint8_t>(r);
 
-  // A key never creates more nodes than it has bytes; dump the trie when the
-  // last block could not take them.
-  if (currentBlock_ + 1 == static_cast<size_t>(kMaxBlocks) &&
-      (blockFill_ + stored) * kNodeSize >= kBlockSize)
+  // A full area is sorted out as a run before the key goes in.
+  if (area_.size() + static_cast<size_t>(stored) + (entries_.size() + 1) * sizeof(Entry) >
+      kAreaSize)
     DumpRun();
-  Insert(static_cast<uint8_t>(type), storedBuffer_, stored);
+  if (area_.capacity() == 0) {
+    // Sized for short keys; longer ones grow the area within the same limit.
+    area_.reserve(kAreaSize / 2);
+    entries_.reserve(kAreaSize / 2 / sizeof(Entry));
+  }
+  entries_.push_back(Entry{Head(storedBuffer_, stored), static_cast<uint32_t>(area_.size()),
+                           static_cast<uint16_t>(stored), static_cast<uint8_t>(type)});
+  area_.insert(area_.end(), storedBuffer_, storedBuffer_ + stored);
   ++count_;
 }
 
-void TgsSort::Insert(uint8_t type, const uint8_t* key, int length) {
-  uint8_t* link = root_;  // the link field that leads to the current level
-  int pos = 0;
-  while (pos < length) {
-    uint32_t first = Load32(link);
-    if (first == 0) {
-      // Empty level: the rest of the key becomes a chain of only children,
-      // each keeping up to four following bytes inline.
-      const int inlineCount = std::min(kMaxInline, length - pos - 1);
-      const uint32_t node = NewNode(static_cast<uint8_t>(type | inlineCount), key[pos]);
-      uint8_t* n = Node(node);
-      std::memcpy(n + kSibling, key + pos + 1, inlineCount);
-      Store32(link, node);
-      pos += 1 + inlineCount;
-      link = n + kChild;
-      continue;
-    }
-    // Only an only child can hold inline bytes; it is always a level's first.
-    if (Node(first)[kFlags] & kInlineMask) Expand(first);
-    const uint8_t byte = key[pos];
-    uint8_t* prevLink = link;
-    uint32_t cur = first;
-    if (ascending_) {
-      while (cur != 0 && Node(cur)[kByte] < byte) {
-        prevLink = Node(cur) + kSibling;
-        cur = Load32(prevLink);
-      }
-    } else {
-      while (cur != 0 && Node(cur)[kByte] > byte) {
-        prevLink = Node(cur) + kSibling;
-        cur = Load32(prevLink);
-      }
-    }
-    if (cur != 0 && Node(cur)[kByte] == byte) {
-      ++pos;
-      link = Node(cur) + kChild;
-      continue;
-    }
-    const uint32_t node = NewNode(type, byte);
-    uint8_t* n = Node(node);
-    Store32(n + kSibling, cur);
-    Store32(prevLink, node);
-    ++pos;
-    link = n + kChild;
-  }
-}
-
-// Writes the trie as one sorted run and empties it.
+// Sorts the keys of the area, writes them as one run and empties the area.
 void TgsSort::DumpRun() {
-  if (Load32(root_) == 0) return;
+  if (entries_.empty()) return;
+  const uint8_t* base = area_.data();
+  // Stored keys are distinct unless the same pair was added twice, and none
+  // is a leading part of another, so equal heads mean both keys are longer
+  // than eight bytes (or identical).
+  std::sort(entries_.begin(), entries_.end(), [base](const Entry& a, const Entry& b) {
+    if (a.head != b.head) return a.head < b.head;
+    const int common = std::min(a.length, b.length);
+    if (common > 8) {
+      const int c = std::memcmp(base + a.offset + 8, base + b.offset + 8, static_cast<size_t>(common - 8));
+      if (c != 0) return c < 0;
+    }
+    return a.length < b.length;
+  });
   auto run = std::make_unique<TgsPageCollection>();
-  // Each stack entry is a node link and the path depth at which its byte
-  // goes. Siblings are pushed before children so children come first.
-  dumpStack_.clear();
-  dumpStack_.push_back(Load32(root_));
-  dumpStack_.push_back(0);
-  int resumeDepth = 0;  // lowest depth rewritten since the last record
-  while (!dumpStack_.empty()) {
-    const int depth = static_cast<int>(dumpStack_.back());
-    dumpStack_.pop_back();
-    const uint32_t link = dumpStack_.back();
-    dumpStack_.pop_back();
-    const uint8_t* n = Node(link);
-    const int inlineCount = n[kFlags] & kInlineMask;
-    resumeDepth = std::min(resumeDepth, depth);
-    pathBuffer_[depth] = n[kByte];
-    if (inlineCount > 0) std::memcpy(pathBuffer_ + depth + 1, n + kSibling, inlineCount);
-    const int end = depth + 1 + inlineCount;
-    if (inlineCount == 0) {
-      const uint32_t sibling = Load32(n + kSibling);
-      if (sibling != 0) {
-        dumpStack_.push_back(sibling);
-        dumpStack_.push_back(static_cast<uint32_t>(depth));
-      }
+  const Entry* previous = nullptr;
+  auto append = [&](const Entry& e) {
+    const uint8_t* key = base + e.offset;
+    int shared = 0;
+    if (previous) {
+      const uint8_t* prev = base + previous->offset;
+      const int common = std::min(e.length, previous->length);
+      while (shared < common && key[shared] == prev[shared]) ++shared;
     }
-    const uint32_t child = Load32(n + kChild);
-    if (child != 0) {
-      dumpStack_.push_back(child);
-      dumpStack_.push_back(static_cast<uint32_t>(end));
-    } else {
-      run->Append(n[kFlags] & 0xF0, pathBuffer_, end, resumeDepth);
-      resumeDepth = kMaxStored;
-    }
-  }
+    run->Append(e.type, key, e.length, shared);
+    previous = &e;
+  };
+  if (ascending_)
+    for (const Entry& e : entries_) append(e);
+  else
+    for (auto it = entries_.rbegin(); it != entries_.rend(); ++it) append(*it);
   run->Finish();
   runs_.push_back(std::move(run));
-  Store32(root_, 0);
-  currentBlock_ = 0;
-  blockFill_ = 0;
+  entries_.clear();
+  area_.clear();
 }
 
 // ---------------------------------------------------------------------------
@@ -352,8 +256,8 @@ void TgsSort::SiftDown(size_t at) {
 void TgsSort::BeginRetrieval() {
   accepting_ = false;
   DumpRun();
-  blocks_.clear();
-  blocks_.shrink_to_fit();
+  area_ = {};
+  entries_ = {};
   heap_.clear();
   for (size_t i = 0; i < runs_.size(); ++i)
     if (runs_[i]->HasCurrent()) heap_.push_back(static_cast<uint32_t>(i));

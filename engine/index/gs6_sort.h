@@ -2,12 +2,13 @@
 // order and gives them back in key order with their record numbers,
 // optionally without duplicates.
 //
-// Keys are kept in an in-memory byte trie; when its node memory is used up the
-// trie is written out as a sorted, prefix-compressed run into a
+// Keys are gathered in a bounded in-memory area (32 x 40960 bytes, key bytes
+// and their index entries together). When the area is full its keys are
+// sorted and written out as a sorted, prefix-compressed run into a
 // `TgsPageCollection`, and the runs are merged on output. Nothing goes to
 // disk.
 //
-// Stored key (what the trie and the runs hold), built by `EncodeKey`:
+// Stored key (what the area and the runs hold), built by `AddEncoded`:
 //
 //   escaped key bytes | 0x00 | record number (4 bytes, big-endian)
 //
@@ -24,12 +25,9 @@
 //   date    [64]  the day number with its sign bit flipped, big-endian
 //   binary  [16]  the bytes as they are
 //
-// Trie node, 10 bytes, in blocks of 40960 bytes (4096 nodes):
-//   0  4  first-child link (0 = none)
-//   4  4  next-sibling link, or up to 4 inline tail bytes
-//   8  1  flags: high nibble type tag of the creating key, low 3 bits the
-//         count of inline tail bytes
-//   9  1  the node's key byte
+// Sorting a full area compares the first eight stored bytes of two keys as
+// one integer (kept in the key's index entry) and only looks at the key
+// bytes when those are equal, so most comparisons touch no key memory.
 //
 // Run record (pages of 16384 bytes, a zero type byte ends a page):
 //   0  1  type tag
@@ -86,10 +84,8 @@ class TgsPageCollection {
 class TgsSort {
  public:
   static constexpr int kMaxKeyLength = 251;
-  static constexpr int kBlockSize = 40960;
-  static constexpr int kNodeSize = 10;
-  static constexpr int kNodesPerBlock = kBlockSize / kNodeSize;
-  static constexpr int kMaxBlocks = 32;
+  // Memory for the keys waiting to be sorted: their bytes and index entries.
+  static constexpr size_t kAreaSize = 32 * 40960;
 
   // maxKeyLength: 1 to 251 bytes; raises otherwise.
   TgsSort(int maxKeyLength, bool ascending, bool unique);
@@ -126,12 +122,17 @@ class TgsSort {
   static int32_t DecodeDate(std::string_view bytes);
 
  private:
+  // Index entry of a key in the area: its first eight bytes as a big-endian
+  // integer (zero-padded), where its bytes start, their count and its type.
+  struct Entry {
+    uint64_t head;
+    uint32_t offset;
+    uint16_t length;
+    uint8_t type;
+  };
+
   void AddEncoded(TgsSortType type, const uint8_t* key, size_t length, TRecNo recNo);
   void CheckAccepting(size_t length) const;
-  void Insert(uint8_t type, const uint8_t* stored, int length);
-  uint32_t NewNode(uint8_t flags, uint8_t byte);
-  uint8_t* Node(uint32_t link) const;
-  void Expand(uint32_t link);
   void DumpRun();
   void BeginRetrieval();
   bool Before(const TgsPageCollection& a, const TgsPageCollection& b) const;
@@ -144,19 +145,15 @@ class TgsSort {
   bool accepting_ = true;
   int32_t count_ = 0;
 
-  // Trie storage: node blocks, the block being filled and its fill in nodes.
-  std::vector<std::unique_ptr<uint8_t[]>> blocks_;
-  size_t currentBlock_ = 0;
-  int blockFill_ = 0;
-  uint8_t root_[4] = {};  // link to the first node of the top level
+  // Keys waiting for the next run: their stored bytes and index entries.
+  std::vector<uint8_t> area_;
+  std::vector<Entry> entries_;
 
   std::vector<std::unique_ptr<TgsPageCollection>> runs_;
   std::vector<uint32_t> heap_;  // runs with a current record, smallest first
 
   std::string convertBuffer_;   // key bytes of the value being added
   uint8_t storedBuffer_[512];   // stored form of the key being added
-  uint8_t pathBuffer_[512];     // path of the run dump
-  std::vector<uint32_t> dumpStack_;
 
   std::string previousKey_;     // last returned key, for unique output
   uint8_t previousType_ = 0;
