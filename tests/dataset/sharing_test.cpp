@@ -1,0 +1,230 @@
+// Two processes sharing one table and its compound index file under each
+// lock protocol: one appends and edits records with the index open while the
+// other walks a tag within a key range; a record lock held by one is refused
+// to the other's dataset. Afterwards every tag agrees with the table and no
+// record is lost or torn.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "dataset/Razuz6oz.h"
+#include "engine/index/gs6_cdx.h"
+#include "engine/support/gs6_glbl.h"
+#include "engine/table/gs6_dbsy.h"
+#include "support/dataset_fixtures.h"
+#include "support/dbf_writer.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+constexpr int kInitialRows = 300;
+constexpr int kAppends = 400;
+
+// Zero-padded record code: the immutable key the reader ranges over.
+std::string Code(int id) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "%06d", id);
+  return buffer;
+}
+
+// Every record carries its name twice (NAME and TWIN): a record written or
+// read only in part shows up as two different texts.
+std::string MakeTable(const TempDir& dir) {
+  DbfLayout layout;
+  layout.fields = {{"ID", 'N', 6}, {"CODE", 'C', 6}, {"NAME", 'C', 12}, {"TWIN", 'C', 12}};
+  for (int i = 1; i <= kInitialRows; ++i) {
+    std::string name = "R" + std::to_string(i);
+    layout.rows.push_back(DbfRow{{std::to_string(i), Code(i), name, name}});
+  }
+  std::string path = WriteDbf(dir.File("T.DBF"), layout);
+  GSO_dBHandler table(path, "", false, true);
+  table.OpenTable();
+  table.IndexOn("T.CDX", "BYCODE", "CODE", "", 1, 0);
+  table.IndexOn("T.CDX", "BYNAME", "NAME", "", 1, 1);
+  table.IndexOn("T.CDX", "LATE", "NAME+CODE", "ID > 250", 1, 0);
+  table.IndexOn("T.CDX", "INITIAL", "LEFT(NAME,1)", "", 0, 7);
+  return path;
+}
+
+std::unique_ptr<GSO_dBHandler> OpenShared(const std::string& path, TgsLokProtocol protocol,
+                                          bool readWrite) {
+  auto table = std::make_unique<GSO_dBHandler>(path, "", true, readWrite);
+  table->OpenTable();
+  table->SetLockProtocol(protocol);
+  if (table->OpenIndexFile("T.CDX") != 0) throw std::runtime_error("T.CDX not opened");
+  return table;
+}
+
+std::string Field(GSO_dBHandler& table, const char* name) {
+  std::string text = table.GetDisplayTextByName(name);
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  while (!text.empty() && text.front() == ' ') text.erase(text.begin());
+  return text;
+}
+
+void WriteByte(int fd, char byte) { (void)!write(fd, &byte, 1); }
+char ReadByte(int fd) {
+  char byte = 0;
+  return read(fd, &byte, 1) == 1 ? byte : char(-1);
+}
+
+// The writer's life: hold record 1 locked until the other side has tried
+// to edit it, then append records and edit older ones. Exit code 0 when
+// every step succeeded.
+int RunWriter(const std::string& path, TgsLokProtocol protocol, int toParent, int fromParent) {
+  try {
+    auto table = OpenShared(path, protocol, true);
+    if (!table->LockRecord(1)) return 10;
+    WriteByte(toParent, 'L');
+    if (ReadByte(fromParent) != 'T') return 11;
+    table->UnlockTable();
+    for (int k = 1; k <= kAppends; ++k) {
+      const int id = kInitialRows + k;
+      table->BlankRecord();
+      table->PutFieldTextByName("ID", std::to_string(id));
+      table->PutFieldTextByName("CODE", Code(id));
+      table->PutFieldTextByName("NAME", "R" + std::to_string(id));
+      table->PutFieldTextByName("TWIN", "R" + std::to_string(id));
+      table->AppendRecord();
+
+      // Edit an older record: a new name moves it in two tags.
+      const TRecNo n = (k * 37) % id + 1;
+      if (!table->LockRecord(n)) return 12;
+      table->ReadRecord(n);
+      std::string name = "E" + std::to_string(k) + "-" + std::to_string(n);
+      table->PutFieldTextByName("NAME", name);
+      table->PutFieldTextByName("TWIN", name);
+      table->WriteRecord(n);
+      table->UnlockTable();
+    }
+    return 0;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "writer: %s\n", e.what());
+    return 20;
+  }
+}
+
+// One walk through the BYCODE tag within the range 000200..009999: codes
+// strictly rising and inside the range, every record whole. Returns the
+// number of records seen, or a description of what was wrong.
+std::string WalkRange(GSO_dBHandler& table, int* seen) {
+  *seen = 0;
+  std::string last;
+  for (table.ReadRecord(GotoFirst); !table.Eof(); table.ReadRecord(GotoNext)) {
+    const std::string code = Field(table, "CODE");
+    const int id = std::stoi(Field(table, "ID"));
+    if (code < "000200" || code > "009999") return "code " + code + " outside the range";
+    if (code <= last) return "code " + code + " after " + last;
+    if (code != Code(id)) return "code " + code + " on record of id " + std::to_string(id);
+    if (Field(table, "NAME") != Field(table, "TWIN"))
+      return "torn record " + code + ": " + Field(table, "NAME") + " / " + Field(table, "TWIN");
+    last = code;
+    ++*seen;
+  }
+  return "";
+}
+
+class SharingTest : public ::testing::TestWithParam<TgsLokProtocol> {};
+
+TEST_P(SharingTest, WriterAndRangeReaderKeepTableAndTagsInStep) {
+  const TgsLokProtocol protocol = GetParam();
+  TempDir dir;
+  const std::string path = MakeTable(dir);
+
+  int toParent[2], fromParent[2];
+  ASSERT_EQ(pipe(toParent), 0);
+  ASSERT_EQ(pipe(fromParent), 0);
+  const pid_t writer = fork();
+  ASSERT_GE(writer, 0);
+  if (writer == 0) _exit(RunWriter(path, protocol, toParent[1], fromParent[0]));
+
+  // The writer holds record 1: this process's dataset cannot edit it.
+  ASSERT_EQ(ReadByte(toParent[0]), 'L');
+  TDeridarDataSet dataset;
+  dataset.SetLockProtocol(protocol);
+  dataset.SetDatabaseName(dir.Path().string());
+  dataset.SetTableName("T");
+  dataset.Open();
+  dataset.OpenIndexes("T.CDX", "BYCODE");
+  dataset.First();
+  EXPECT_EQ(DatabaseErrorOf([&] { dataset.Edit(); }), "Record is locked by another user");
+  dataset.Next();
+  dataset.Edit();  // record 2 is free
+  dataset.Cancel();
+  WriteByte(fromParent[1], 'T');
+
+  // Walk the range again and again while the writer works.
+  auto reader = OpenShared(path, protocol, false);
+  reader->SelectTag("BYCODE", false);
+  reader->SetKeyRange("000200", "009999", true, false, false);
+  int walks = 0, seen = 0, status = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  std::string fault;
+  while (waitpid(writer, &status, WNOHANG) == 0) {
+    // Only the Clipper protocol locks the index for reads by itself; under
+    // the others a reader that must not meet a node half rewritten by the
+    // writer holds the index lock for its walk.
+    const bool lockHere = protocol != TgsLokProtocol::ClipLock;
+    if (lockHere) reader->LockIndexes();
+    fault = WalkRange(*reader, &seen);
+    if (lockHere) reader->UnlockIndexes();
+    // The writer polls for the lock: leave it room between walks.
+    usleep(5000);
+    ++walks;
+    if (!fault.empty() || std::chrono::steady_clock::now() > deadline) {
+      kill(writer, SIGKILL);
+      waitpid(writer, &status, 0);
+      break;
+    }
+  }
+  for (int fd : {toParent[0], toParent[1], fromParent[0], fromParent[1]}) close(fd);
+  EXPECT_EQ(fault, "") << "after " << walks << " walks";
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "writer status " << status;
+
+  // All appended records are in the range walk once the writer is done.
+  reader->SetKeyRange("000200", "009999", true, false, false);
+  EXPECT_EQ(WalkRange(*reader, &seen), "");
+  EXPECT_EQ(seen, kInitialRows + kAppends - 199);
+
+  // Every tag agrees with the table; every record is whole.
+  auto table = OpenShared(path, protocol, false);
+  auto* file = static_cast<GSobjCDXFile*>(table->IndexFile(1));
+  ASSERT_EQ(file->TagCount(), 4);
+  for (int32_t i = 0; i < file->TagCount(); ++i) {
+    auto& tag = *static_cast<GSobjCDXTag*>(file->TagByPosition(i));
+    cdx::TreeReport report;
+    file->CheckTag(tag, report);
+    EXPECT_TRUE(report.problems.empty()) << tag.TagName() << ": " << report.problems.front();
+  }
+  ASSERT_EQ(table->RecordCount(), kInitialRows + kAppends);
+  for (TRecNo n = 1; n <= table->RecordCount(); ++n) {
+    table->ReadRecord(n);
+    ASSERT_EQ(Field(*table, "ID"), std::to_string(n));
+    ASSERT_EQ(Field(*table, "CODE"), Code(n));
+    ASSERT_EQ(Field(*table, "NAME"), Field(*table, "TWIN")) << "record " << n;
+  }
+
+  // The writer's locks went with it.
+  dataset.First();
+  dataset.Edit();
+  dataset.Cancel();
+}
+
+std::string ProtocolName(const ::testing::TestParamInfo<TgsLokProtocol>& info) {
+  static const char* const kNames[] = {"Default", "DB4Lock", "ClipLock", "FoxLock"};
+  return kNames[static_cast<int>(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Protocols, SharingTest,
+                         ::testing::Values(TgsLokProtocol::Default, TgsLokProtocol::DB4Lock,
+                                           TgsLokProtocol::ClipLock, TgsLokProtocol::FoxLock),
+                         ProtocolName);
+
+}  // namespace
