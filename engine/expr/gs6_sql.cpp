@@ -152,8 +152,12 @@ class TgsExpHandler::Tokenizer {
           SkipBlanks();
           if (AtEnd()) break;  // a trailing NOT: its missing operand shows at evaluation
         }
+        const bool negated = TryNegation();
         recognised = TryGroup() || TryLogical() || TryName() || TryQuoted() || TryNumber();
-        if (recognised) operandExpected = false;
+        if (recognised) {
+          tokens_.back().negated = negated;
+          operandExpected = false;
+        }
       } else {
         recognised = TrySymbolOperator() || TryWordOperator();
         if (recognised) operandExpected = true;
@@ -193,6 +197,20 @@ class TgsExpHandler::Tokenizer {
     s_ = "(" + std::string(rest) + ")";
     pos_ = 0;
     return false;
+  }
+
+  // A minus sign before a name, a call or a group (blanks may follow it)
+  // negates that operand. Before a digit or a point the sign belongs to the
+  // number literal instead.
+  bool TryNegation() {
+    if (Peek() != '-') return false;
+    size_t next = pos_ + 1;
+    while (next < s_.size() && IsBlank(s_[next])) ++next;
+    if (next >= s_.size()) return false;
+    const char c = s_[next];
+    if (!IsLetter(c) && c != '_' && c != '(') return false;
+    pos_ = next;
+    return true;
   }
 
   bool TryGroup() {
@@ -436,6 +454,10 @@ std::unique_ptr<TgsExpBaseObject> TgsExpHandler::MakeNode(const TgsExpToken& tok
       break;
   }
   CheckHeight(*node);
+  if (token.negated) {
+    node = std::make_unique<TgsExpNegation>(std::move(node));
+    CheckHeight(*node);
+  }
   return node;
 }
 

@@ -303,6 +303,15 @@ class TgsExpOperator : public TgsExpBaseObject {
   std::string foldedRight_;
 };
 
+// A minus sign before a name, a call or a group: the operand (the right
+// node) with its number negated. Written back as "-" and the operand.
+class TgsExpNegation : public TgsExpBaseObject {
+ public:
+  explicit TgsExpNegation(std::unique_ptr<TgsExpBaseObject> operand);
+  std::string NodeName() const override;
+  TgsExpValueType Evaluate(TgsExpValue& value) override;
+};
+
 class TgsExpTextLit : public TgsExpBaseObject {
  public:
   explicit TgsExpTextLit(std::string text);
@@ -535,6 +544,7 @@ struct TgsExpToken {
   uint8_t kind = 0;
   uint8_t priority = 0;  // operators only
   std::string payload;
+  bool negated = false;  // a minus sign stood before the operand
 };
 
 // The position of the character that closes the bracket at `start`: the

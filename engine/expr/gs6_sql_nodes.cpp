@@ -296,6 +296,28 @@ TgsExpValueType TgsExpBlnLit::Evaluate(TgsExpValue& value) {
   return TgsExpValueType::Boolean;
 }
 
+// --- TgsExpNegation --------------------------------------------------------------
+
+TgsExpNegation::TgsExpNegation(std::unique_ptr<TgsExpBaseObject> operand)
+    : TgsExpBaseObject(TgsExpNodeKind::BoundOperator, TgsExpValueType::Unknown) {
+  right_ = std::move(operand);
+  UpdateHeight();
+}
+
+std::string TgsExpNegation::NodeName() const { return "-"; }
+
+TgsExpValueType TgsExpNegation::Evaluate(TgsExpValue& value) {
+  const TgsExpValueType type = right_->Evaluate(value);
+  if (!IsNumberGroup(type)) RaiseUnsupported("number");
+  if (value.GetKind() == TgsExpValue::Kind::Integer && value.AsInteger() != std::numeric_limits<int32_t>::min())
+    value.SetInteger(-value.AsInteger());
+  else
+    value.SetDouble(-value.AsDouble());
+  // A negated day number is no date.
+  resultType_ = (type == TgsExpValueType::Date || type == TgsExpValueType::DateTime) ? TgsExpValueType::Number : type;
+  return resultType_;
+}
+
 // --- TgsExpOperator --------------------------------------------------------------
 
 TgsExpOperator::TgsExpOperator(TgsExpOperatorCode code, uint8_t priority, const TgsExpHandler& settings)
@@ -339,7 +361,8 @@ TgsExpValueType TgsExpOperator::Evaluate(TgsExpValue& value) {
 void TgsExpOperator::EvaluateBoolean(TgsExpValue& value) {
   const TgsExpValue& left = leftValue_;
   switch (code_) {
-    case TgsExpOperatorCode::Equal: value.SetBoolean(TgsExpValue::Compare(left, value) == 0); return;
+    case TgsExpOperatorCode::Equal:
+    case TgsExpOperatorCode::ExactlyEqual: value.SetBoolean(TgsExpValue::Compare(left, value) == 0); return;
     case TgsExpOperatorCode::NotEqual: value.SetBoolean(TgsExpValue::Compare(left, value) != 0); return;
     case TgsExpOperatorCode::And: value.SetBoolean(left.AsBoolean() && value.AsBoolean()); return;
     case TgsExpOperatorCode::Or: value.SetBoolean(left.AsBoolean() || value.AsBoolean()); return;
@@ -367,7 +390,8 @@ void TgsExpOperator::EvaluateNumber(TgsExpValue& value) {
       value.SetDouble(static_cast<double>(r));
   };
   switch (code_) {
-    case TgsExpOperatorCode::Equal: value.SetBoolean(x == y); return;
+    case TgsExpOperatorCode::Equal:
+    case TgsExpOperatorCode::ExactlyEqual: value.SetBoolean(x == y); return;
     case TgsExpOperatorCode::NotEqual: value.SetBoolean(!(x == y)); return;
     case TgsExpOperatorCode::Greater: value.SetBoolean(x > y); return;
     case TgsExpOperatorCode::Less: value.SetBoolean(x < y); return;
@@ -400,6 +424,9 @@ void TgsExpOperator::EvaluateText(TgsExpValue& value) {
   const std::string_view left = leftValue_.Text();
   switch (code_) {
     case TgsExpOperatorCode::Equal: value.SetBoolean(CompareText(leftValue_, value) == 0); return;
+    // Exact equality: the same bytes, trailing blanks included, with no
+    // wildcards, case folding or collation.
+    case TgsExpOperatorCode::ExactlyEqual: value.SetBoolean(left == value.Text()); return;
     case TgsExpOperatorCode::NotEqual: value.SetBoolean(CompareText(leftValue_, value) != 0); return;
     case TgsExpOperatorCode::Greater: value.SetBoolean(CompareText(leftValue_, value) > 0); return;
     case TgsExpOperatorCode::Less: value.SetBoolean(CompareText(leftValue_, value) < 0); return;

@@ -89,10 +89,10 @@ TEST_F(ExprErrors, OperatorNotDefinedForTheType) {
   EXPECT_EQ(Error("B $ .F."), assigned);
   EXPECT_EQ(Error("B + .F."), number);
   EXPECT_EQ(Error("B ^ .F."), number);
-  // "==" compiles but has no meaning for any type.
-  EXPECT_EQ(Error("1 == 1"), assigned);
-  EXPECT_EQ(Error("'a' == 'a'"), assigned);
-  EXPECT_EQ(Error(".T. == .T."), assigned);
+  EXPECT_EQ(Error("-T"), number);
+  EXPECT_EQ(Error("-(A = 1)"), number);
+  EXPECT_EQ(Error("1 == 'a'"), "The two sides of an operation do not match");
+  EXPECT_EQ(Error(".T. == 1"), "The two sides of an operation do not match");
 }
 
 TEST_F(ExprErrors, NumbersOutsideTheRangeOfDoubles) {

@@ -65,6 +65,46 @@ TEST_F(ExprOperators, ResultTypeIsTheRightOperandsType) {
   EXPECT_TRUE(Eval("COUNT = 3").Boolean());
 }
 
+TEST_F(ExprOperators, ExactlyEqualComparesWholeValues) {
+  // Texts: same length and same bytes; no trailing-blank, prefix, wildcard
+  // or case rule.
+  EXPECT_TRUE(Eval("NAME == 'AB  '").Boolean());
+  EXPECT_FALSE(Eval("NAME == 'AB'").Boolean());
+  EXPECT_TRUE(Eval("NAME = 'AB'").Boolean());
+  EXPECT_FALSE(Eval("'ABC' == 'AB'").Boolean());
+  EXPECT_FALSE(Eval("'AB' == 'ABC'").Boolean());
+  EXPECT_FALSE(Eval("'SMITH' == 'SMI*'").Boolean());
+  EXPECT_TRUE(Eval("'' == ''").Boolean());
+  EXPECT_FALSE(Eval("' ' == ''").Boolean());
+  EXPECT_FALSE(EvaluateExpression("'abc' == 'ABC'", &ctx_, {.caseInsensitive = true}).Boolean());
+  // Numbers, dates and logicals: equal values.
+  EXPECT_TRUE(Eval("N == 7.0").Boolean());
+  EXPECT_FALSE(Eval("N == 7.5").Boolean());
+  EXPECT_TRUE(Eval("COUNT == 3").Boolean());
+  EXPECT_TRUE(Eval("BORN + 10 == LATER").Boolean());
+  EXPECT_FALSE(Eval("BORN == LATER").Boolean());
+  EXPECT_TRUE(Eval("FLAG == .T.").Boolean());
+  EXPECT_FALSE(Eval("FLAG == .F.").Boolean());
+  EXPECT_EQ(Eval("N == 7").type, TgsExpValueType::Boolean);
+}
+
+TEST_F(ExprOperators, MinusNegatesNamesCallsAndGroups) {
+  EXPECT_DOUBLE_EQ(Eval("-N").Number(), -7);
+  EXPECT_DOUBLE_EQ(Eval("ABS(-N)").Number(), 7);
+  EXPECT_DOUBLE_EQ(Eval("- N + 10").Number(), 3);
+  EXPECT_DOUBLE_EQ(Eval("-(N - 10)").Number(), 3);
+  EXPECT_DOUBLE_EQ(Eval("-ABS(N) * 2").Number(), -14);
+  EXPECT_DOUBLE_EQ(Eval("N - -N").Number(), 14);
+  EXPECT_DOUBLE_EQ(Eval("-N^2").Number(), 49);
+  EXPECT_TRUE(Eval("-N < 0 .AND. -(-N) = N").Boolean());
+  TestEvaluation count = Eval("-COUNT");
+  EXPECT_EQ(count.type, TgsExpValueType::Integer);
+  EXPECT_DOUBLE_EQ(count.Number(), -3);
+  // A negated day number is a plain number.
+  EXPECT_EQ(Eval("-BORN").type, TgsExpValueType::Number);
+  EXPECT_EQ(Eval("-(LATER - BORN)").type, TgsExpValueType::Number);
+}
+
 TEST_F(ExprOperators, TextConcatenation) {
   EXPECT_EQ(Eval("'A' + 'B'").Text(), "AB");
   EXPECT_EQ(Eval("NAME + 'CD'").Text(), "AB  CD");

@@ -165,6 +165,21 @@ TEST(ExpUserLink, GlobalFunctionsHideTableFunctions) {
   EXPECT_DOUBLE_EQ(result.Number(), 3);
 }
 
+TEST(ExpUserLink, BareNameIsTheFieldAndNameWithParenthesisTheFunction) {
+  // A field named like a built-in function: the function only when "("
+  // follows the name.
+  TestExpContext ctx;
+  ctx.AddNumber("LEN;ROOMS.LEN", 12);
+  ctx.AddText("NAME", "ABC  ");
+  EXPECT_DOUBLE_EQ(EvaluateExpression("LEN", &ctx).Number(), 12);
+  EXPECT_DOUBLE_EQ(EvaluateExpression("len + 1", &ctx).Number(), 13);
+  EXPECT_DOUBLE_EQ(EvaluateExpression("rooms->len", &ctx).Number(), 12);
+  EXPECT_DOUBLE_EQ(EvaluateExpression("LEN(NAME)", &ctx).Number(), 5);
+  EXPECT_DOUBLE_EQ(EvaluateExpression("LEN(NAME) + LEN + ABS(-LEN)", &ctx).Number(), 29);
+  TgsExpHandler handler(&ctx, false, "STR(LEN) + NAME");
+  EXPECT_EQ(handler.FieldNames(kTableFieldKind), "LEN;NAME;");
+}
+
 TEST(ExpHandler, CompileStatistics) {
   TestExpContext ctx;
   ctx.AddText("NAME", "x", 35);

@@ -101,8 +101,17 @@ TEST_F(ExprTokenize, NumberLiterals) {
   }
 }
 
-TEST_F(ExprTokenize, SignBeforeANameIsASyntaxError) {
-  EXPECT_EQ(ExpressionError("-A", &ctx_), "Syntax Error in expression \"-A\"");
+TEST_F(ExprTokenize, MinusBeforeANameACallOrAGroupNegatesIt) {
+  EXPECT_EQ(TreeShape("-A", &ctx_), "(- A)");
+  EXPECT_EQ(TreeShape("ABS(- A)", &ctx_), "ABS((- A))");
+  EXPECT_EQ(TreeShape("-(A + 1) * 2", &ctx_), "((- [(A + 1)]) * 2)");
+  EXPECT_EQ(TreeShape("A - -ABS(A)", &ctx_), "(A - (- ABS(A)))");
+  // The sign binds to its operand alone, as it does in a number literal.
+  EXPECT_EQ(TreeShape("-A^2", &ctx_), "((- A) ^ 2)");
+  TgsExpHandler handler(&ctx_, false, "-phone->name");
+  EXPECT_EQ(handler.ExpressionText(), "-NAME");
+  // Only the minus sign: a plus before a name stays a syntax error.
+  EXPECT_EQ(ExpressionError("+A", &ctx_), "Syntax Error in expression \"+A\"");
   EXPECT_EQ(ExpressionError(".5"), "Missing closing period");
 }
 
