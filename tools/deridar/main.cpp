@@ -20,7 +20,7 @@ constexpr Verb kVerbs[] = {
     {"dump", "dump TABLE [--encoding 866|1251|none] [--deleted] [--filter EXPR]", VerbDump},
     {"eval", "eval TABLE EXPR [--deleted] [--where EXPR]", VerbEval},
     {"seek", "seek TABLE FILE.CDX --tag NAME (--key TEXT | --range LOW HIGH) [--limit N] [--deleted]", VerbSeek},
-    {"index", "index build|list|dump|check TABLE FILE.CDX [--tag NAME --key EXPR [--for EXPR] [--unique] [--descending] [--general]]", VerbIndex},
+    {"index", "index build|list|dump|check|rebuild TABLE FILE.CDX [--tag NAME --key EXPR [--for EXPR] [--unique] [--descending] [--general]]", VerbIndex},
 };
 
 void PrintUsage(const Verb* only) {

@@ -1,10 +1,12 @@
-// deridar index: builds, lists, dumps and checks the tags of a CDX file.
+// deridar index: builds, lists, dumps, checks and rebuilds the tags of a CDX
+// file.
 //
-//   deridar index build TABLE FILE.CDX --tag NAME --key EXPR [--for EXPR]
-//                       [--unique] [--descending] [--general]
-//   deridar index list  TABLE FILE.CDX
-//   deridar index dump  TABLE FILE.CDX --tag NAME
-//   deridar index check TABLE FILE.CDX
+//   deridar index build   TABLE FILE.CDX --tag NAME --key EXPR [--for EXPR]
+//                         [--unique] [--descending] [--general]
+//   deridar index list    TABLE FILE.CDX
+//   deridar index dump    TABLE FILE.CDX --tag NAME
+//   deridar index check   TABLE FILE.CDX
+//   deridar index rebuild TABLE FILE.CDX
 //
 // list prints one line per tag: name, key expression, FOR expression and
 // flags, tab-separated. dump prints one line per entry in the tag's order:
@@ -13,11 +15,22 @@
 // day numbers, GENERAL keys as hexadecimal weights). check walks every tag
 // and compares it with the table; it prints what it found wrong and a
 // summary per tag, and exits with 1 when anything is wrong.
+//
+// A writer that dies between its table write and its index write (or in the
+// middle of a node split) leaves the tags behind the table: records without
+// an entry, entries of a record's old key, or a tree whose levels disagree.
+// rebuild reads every tag's definition (key, FOR condition, unique,
+// descending, collation), builds all of them anew from the table into a
+// scratch file beside the index file and then puts it in the file's place,
+// so that a failure on the way leaves the old file as it was.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
+#include <system_error>
+#include <vector>
 
 #include "engine/index/gs6_cdx.h"
 #include "engine/support/gs6_glbl.h"
@@ -115,6 +128,60 @@ std::unique_ptr<GSobjCDXFile> OpenIndex(GSO_dBHandler& table, const std::string&
   return file;
 }
 
+// What rebuild needs to make a tag again.
+struct TagDefinition {
+  std::string name, key, forExpr;
+  bool unique = false, ascending = true;
+  cdx::Collation collation = cdx::Collation::Machine;
+};
+
+int Rebuild(const Options& o) {
+  auto table = OpenTable(o.table, true);
+  std::vector<TagDefinition> definitions;
+  std::string path;
+  {
+    auto file = OpenIndex(*table, o.file, false);
+    path = file->FullPath();
+    for (int32_t i = 0; i < file->TagCount(); ++i) {
+      auto& tag = *static_cast<GSobjCDXTag*>(file->TagByPosition(i));
+      TagDefinition d;
+      d.name = tag.TagName();
+      d.key = tag.KeyExpression();
+      d.forExpr = tag.ForExpression();
+      d.unique = tag.Unique();
+      d.ascending = tag.Ascending();
+      if (tag.Collation() != cdx::Collation::None) d.collation = tag.Collation();
+      definitions.push_back(std::move(d));
+    }
+  }
+  const std::string scratch = path + ".rebuild";
+  std::error_code ignored;
+  try {
+    auto file = OpenIndex(*table, scratch, true);
+    for (const TagDefinition& d : definitions) {
+      file->SetDefaultCollation(d.collation);
+      if (!file->AddTag(d.name, d.key, d.unique, d.ascending, d.forExpr)) {
+        file.reset();
+        std::filesystem::remove(scratch, ignored);
+        std::fprintf(stderr, "deridar index: tag %s: the key expression \"%s\" cannot be indexed\n",
+                     d.name.c_str(), d.key.c_str());
+        return 1;
+      }
+    }
+  } catch (...) {
+    std::filesystem::remove(scratch, ignored);
+    throw;
+  }
+  std::error_code error;
+  std::filesystem::rename(scratch, path, error);
+  if (error) {
+    std::filesystem::remove(scratch, ignored);
+    RaiseError(Msg::RenameError, path);
+  }
+  std::printf("%zu tags rebuilt from %d records\n", definitions.size(), table->RecordCount());
+  return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int VerbIndex(const VerbArgs& args) {
@@ -130,6 +197,7 @@ int VerbIndex(const VerbArgs& args) {
     }
     return 0;
   }
+  if (o.action == "rebuild") return Rebuild(o);
   auto table = OpenTable(o.table, false);
   auto file = OpenIndex(*table, o.file, false);
   std::string out;
@@ -167,6 +235,9 @@ int VerbIndex(const VerbArgs& args) {
              (report.problems.empty() ? "ok" : "FAILED") + "\n";
       if (!report.problems.empty()) status = 1;
     }
+    if (status != 0)
+      out += "the tags do not match the table; \"deridar index rebuild " + o.table + " " + o.file +
+             "\" builds them anew\n";
   } else {
     throw UsageError("unknown action \"" + o.action + "\"");
   }
