@@ -37,9 +37,13 @@ constexpr const char* kDsMessages[] = {
   throw EDatabaseError(text);
 }
 
-// Engine-table messages that the dataset raises as database errors.
-[[noreturn]] void DataSetError(Msg id, const std::string& appended = std::string()) {
-  throw EDatabaseError(FormatMessage(id) + appended);
+// Engine-table messages that the dataset raises as database errors: the
+// argument fills the message's placeholder, or is appended to a message
+// without one (the bookmark message names its table that way).
+[[noreturn]] void DataSetError(Msg id, const std::string& argument = std::string()) {
+  if (std::string_view(MessageText(id)).find("%s") != std::string_view::npos)
+    throw EDatabaseError(FormatMessage(id, {MsgArg(argument)}));
+  throw EDatabaseError(FormatMessage(id) + argument);
 }
 
 // Milliseconds from the date-time origin of 'T' fields to date serial 0.
@@ -1103,7 +1107,10 @@ void TDeridarDataSet::OpenIndexFilesIn(GSO_dBHandler& table) {
     } catch (const EDeridarBase&) {
       DataSetError(Msg::ErrorGetting, path);
     }
-    if (result == -1) DataSetError(Msg::IndexAlreadyOpen, path);
+    // -1 also when every slot is taken: only a file open already is
+    // reported as such.
+    if (result == -1)
+      DataSetError(table.IndexFileByName(path) > 0 ? Msg::IndexAlreadyOpen : Msg::ErrorGetting, path);
   }
 }
 
