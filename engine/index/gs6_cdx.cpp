@@ -666,6 +666,7 @@ void GSobjCDXFile::Reindex() {
     ReleaseTags();
     directory_->ReleasePages();
     diskFile_->Truncate(kNewFileSize);
+    DropKeptImages();
     // The directory starts again with an empty root leaf at 1024.
     nextFreePage_ = kHeaderSize;
     directory_->WriteEmptyRootLeaf();
@@ -695,11 +696,29 @@ void GSobjCDXFile::Reindex() {
 bool GSobjCDXFile::UpdateKeys(TRecNo n, bool appended) {
   const bool changed = GSobjIndexFile::UpdateKeys(n, appended);
   if (changed && directory_) {
+    // The changed nodes reach the file before the counter moves, so that
+    // a process that sees the new counter reads the new nodes.
+    for (const auto& tag : tags_)
+      if (tag->HasUnwrittenChanges()) tag->ReleasePages();
     directory_->SetVersion(directory_->Version() + 1);
     directory_->SetHeaderChanged(true);
     directory_->WriteHeader();
   }
   return changed;
+}
+
+bool GSobjCDXFile::NodeStamp(int64_t& stamp) {
+  if (!diskFile_ || !directory_) return false;
+  // Nobody else can change a file opened for this process alone.
+  if (!diskFile_->IsShared()) {
+    stamp = 0;
+    return true;
+  }
+  // Every update by any process moves the version counter at offset 8.
+  uint8_t head[kBlockSize];
+  if (!ReadBlock(0, head, kBlockSize)) return false;
+  stamp = GetLE32(head + 8);
+  return true;
 }
 
 bool GSobjCDXFile::ChangedByOthers() {

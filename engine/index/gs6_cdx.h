@@ -104,6 +104,7 @@ class GSobjCDXFile : public GSobjIndexFile {
   void Reindex() override;
   bool UpdateKeys(TRecNo n, bool appended) override;
   bool ChangedByOthers() override;
+  bool NodeStamp(int64_t& stamp) override;
 
   // Checks a tag against the file and the table: the tree is sound (see
   // cdx::WalkTree), and every record that passes the FOR condition has

@@ -286,9 +286,13 @@ void GSobjIndexKey::LinkNewSibling(const GSobjIndexKeyData& entry) {
 // GSobjIndexTag: the chain
 
 GSobjIndexTag::GSobjIndexTag(GSobjIndexFile* file, std::string_view name, int32_t headerAddress)
-    : tagName_(name), ownerFile_(file), headerAddress_(headerAddress) {}
+    : tagName_(name), ownerFile_(file), headerAddress_(headerAddress) {
+  if (ownerFile_) ownerFile_->RegisterTag(this);
+}
 
-GSobjIndexTag::~GSobjIndexTag() = default;
+GSobjIndexTag::~GSobjIndexTag() {
+  if (ownerFile_) ownerFile_->UnregisterTag(this);
+}
 
 GSO_dBaseDBF* GSobjIndexTag::Table() const {
   GSobjIndexOwner* owner = ownerFile_ ? ownerFile_->Owner() : nullptr;
@@ -313,16 +317,81 @@ GSobjIndexKey* GSobjIndexTag::LoadChildAt(GSobjIndexKey& node, uint32_t address)
     }
   }
   if (chain_.size() >= kMaxChainLevels) RaiseError(Msg::IndexCorrupted, ownerFile_->FileName());
-  auto image = std::make_unique<GSobjIndexKey>(this, static_cast<int32_t>(address));
-  image->parent_ = &node;
-  if (static_cast<int32_t>(address) > 0) ReadPage(static_cast<int32_t>(address), *image);
+  std::unique_ptr<GSobjIndexKey> image = LoadImage(static_cast<int32_t>(address), &node);
   node.child_ = image.get();
   chain_.push_back(std::move(image));
   return node.child_;
 }
 
+std::unique_ptr<GSobjIndexKey> GSobjIndexTag::LoadImage(int32_t address, GSobjIndexKey* parent) {
+  if (keeping_ && address > 0) {
+    const auto found = kept_.find(address);
+    // A node met again on its own path is left to ReadPage, which refuses
+    // the cycle.
+    bool onPath = false;
+    for (GSobjIndexKey* up = parent; up && !onPath; up = up->parent_) onPath = up->pageAddress_ == address;
+    if (found != kept_.end() && !onPath) {
+      std::unique_ptr<GSobjIndexKey> image = std::move(found->second.image);
+      keptOrder_.erase(found->second.order);
+      kept_.erase(found);
+      image->parent_ = parent;
+      image->child_ = nullptr;
+      image->position_ = -1;
+      image->atFirst_ = image->atLast_ = false;
+      return image;
+    }
+  }
+  auto image = std::make_unique<GSobjIndexKey>(this, address);
+  image->parent_ = parent;
+  if (address > 0) {
+    ReadPage(address, *image);
+    image->asRead_ = true;
+  }
+  return image;
+}
+
+void GSobjIndexTag::KeepImage(std::unique_ptr<GSobjIndexKey> image) {
+  if (!keeping_ || !image->asRead_ || image->changed_ || image->split_ || image->pageAddress_ <= 0) return;
+  const int32_t address = image->pageAddress_;
+  DropKeptImage(address);
+  image->parent_ = image->child_ = nullptr;
+  keptOrder_.push_back(address);
+  kept_.emplace(address, KeptImage{std::move(image), std::prev(keptOrder_.end())});
+  if (kept_.size() > kKeptImages) DropKeptImage(keptOrder_.front());
+}
+
+void GSobjIndexTag::DropKeptImage(int32_t address) {
+  const auto found = kept_.find(address);
+  if (found == kept_.end()) return;
+  keptOrder_.erase(found->second.order);
+  kept_.erase(found);
+}
+
+void GSobjIndexTag::DropKeptImagesIn(int64_t address, int64_t length) {
+  if (kept_.empty()) return;
+  for (auto it = kept_.begin(); it != kept_.end();) {
+    const int64_t node = it->first;
+    if (node < address + length && node + kKeptNodeSpan > address) {
+      keptOrder_.erase(it->second.order);
+      it = kept_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+void GSobjIndexTag::DropKeptImages() {
+  kept_.clear();
+  keptOrder_.clear();
+}
+
+bool GSobjIndexTag::HasUnwrittenChanges() const {
+  return std::any_of(chain_.begin(), chain_.end(), [](const auto& image) { return image->changed_; });
+}
+
 void GSobjIndexTag::WriteBack(GSobjIndexKey& image) {
   if (!image.changed_) return;
+  image.asRead_ = false;
   if (image.pageAddress_ <= 0) {
     image.pageAddress_ = ownerFile_->AllocatePage();
     if (!image.parent_) {
@@ -342,6 +411,7 @@ void GSobjIndexTag::ReleaseLevels(size_t keepLevels) {
     std::unique_ptr<GSobjIndexKey> gone = std::move(chain_.back());
     chain_.pop_back();
     if (gone->parent_ && gone->parent_->child_ == gone.get()) gone->parent_->child_ = nullptr;
+    KeepImage(std::move(gone));
   }
 }
 
@@ -371,9 +441,11 @@ void GSobjIndexTag::ReleasePages() {
 
 void GSobjIndexTag::ResetPages(int mode) {
   ReleasePages();
-  auto root = std::make_unique<GSobjIndexKey>(this, rootAddress_);
-  if (rootAddress_ > 0) ReadPage(rootAddress_, *root);
-  chain_.push_back(std::move(root));
+  // The chain is loaded afresh: kept images serve only while the file is
+  // unchanged by others.
+  keeping_ = ownerFile_ && ownerFile_->RefreshNodeStamp();
+  if (!keeping_) DropKeptImages();
+  chain_.push_back(LoadImage(rootAddress_, nullptr));
   if (mode == kResetRootOnly) return;
   GSO_dBaseDBF* table = Table();
   if (mode == kResetSync && keyEvaluator_ && table && table->RecNumber() >= 1 &&
@@ -581,9 +653,7 @@ TRecNo GSobjIndexTag::LookupKey(const GSobjIndexKeyData& probe) {
     atTop_ = savedTop;
     atEnd_ = savedEnd;
   };
-  const bool dirty = std::any_of(chain_.begin(), chain_.end(),
-                                 [](const auto& image) { return image->Changed(); });
-  if (dirty) {
+  if (HasUnwrittenChanges()) {
     // Changes not yet written would be missed by a chain read afresh: write
     // them, seek, then stand on the old entry again.
     ReleasePages();
@@ -801,6 +871,37 @@ void GSobjIndexFile::Reindex() {}
 
 bool GSobjIndexFile::ChangedByOthers() { return false; }
 
+bool GSobjIndexFile::NodeStamp(int64_t&) { return false; }
+
+bool GSobjIndexFile::RefreshNodeStamp() {
+  int64_t stamp = 0;
+  if (!NodeStamp(stamp)) {
+    if (nodeStampKnown_) DropKeptImages();
+    nodeStampKnown_ = false;
+    return false;
+  }
+  if (!nodeStampKnown_ || stamp != nodeStamp_) {
+    DropKeptImages();
+    nodeStamp_ = stamp;
+    nodeStampKnown_ = true;
+  }
+  return true;
+}
+
+void GSobjIndexFile::DropKeptImages() {
+  for (GSobjIndexTag* tag : registeredTags_) tag->DropKeptImages();
+}
+
+void GSobjIndexFile::DropImagesOverlapping(int64_t address, int64_t length) {
+  for (GSobjIndexTag* tag : registeredTags_) tag->DropKeptImagesIn(address, length);
+}
+
+void GSobjIndexFile::RegisterTag(GSobjIndexTag* tag) { registeredTags_.push_back(tag); }
+
+void GSobjIndexFile::UnregisterTag(GSobjIndexTag* tag) {
+  registeredTags_.erase(std::remove(registeredTags_.begin(), registeredTags_.end(), tag), registeredTags_.end());
+}
+
 bool GSobjIndexFile::ReadBlock(int32_t address, void* buffer, int32_t length) {
   if (!diskFile_ || length < 0) return false;
   auto* bytes = static_cast<uint8_t*>(buffer);
@@ -815,6 +916,7 @@ bool GSobjIndexFile::ReadBlock(int32_t address, void* buffer, int32_t length) {
 
 bool GSobjIndexFile::WriteBlock(int32_t address, const void* buffer, int32_t length) {
   if (!diskFile_ || length < 0) return false;
+  DropImagesOverlapping(address, length);
   const std::string key = owner_ ? owner_->IndexEncipherKey() : std::string();
   if (key.empty()) {
     diskFile_->WriteAt(address, buffer, length);

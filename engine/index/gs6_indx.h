@@ -38,9 +38,11 @@
 #pragma once
 
 #include <cstdint>
+#include <list>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/support/gs6_cnst.h"
@@ -195,6 +197,9 @@ class GSobjIndexKey : public TgsCollection<GSobjIndexKeyData> {
   bool split_ = false;
   bool atFirst_ = false;
   bool atLast_ = false;
+  // The entries are the node as read from the file, never changed since:
+  // such an image may be kept for reuse when it is released.
+  bool asRead_ = false;
 };
 
 // The key range of a tag and how its bounds compare.
@@ -258,6 +263,23 @@ class GSobjIndexTag {
   GSobjIndexKey* RootImage() const { return chain_.empty() ? nullptr : chain_.front().get(); }
   GSobjIndexKey* LeafImage() const { return chain_.empty() ? nullptr : chain_.back().get(); }
   int32_t LoadedLevels() const { return static_cast<int32_t>(chain_.size()); }
+  // True when a loaded node image holds changes not yet written.
+  bool HasUnwrittenChanges() const;
+
+  // --- kept node images ---
+  // Images released unchanged are kept by address (at most kKeptImages,
+  // the least recently released go first) and reused instead of reading
+  // the node again, for as long as the file's change stamp stays the same
+  // (see GSobjIndexFile::NodeStamp). A write to a node drops its image.
+  static constexpr size_t kKeptImages = 512;
+  // Bytes a kept image is taken to stand for from its address: the largest
+  // node of the formats.
+  static constexpr int64_t kKeptNodeSpan = 1024;
+  void DropKeptImage(int32_t address);
+  // Drops the kept images of nodes that overlap the bytes written.
+  void DropKeptImagesIn(int64_t address, int64_t length);
+  void DropKeptImages();
+  size_t KeptImageCount() const { return kept_.size(); }
 
   // --- maintenance ---
   // Brings the tag in step with record n after it was appended or edited;
@@ -314,6 +336,11 @@ class GSobjIndexTag {
   // Releases (writing when changed) every level from the deepest up to
   // `keepLevels`.
   void ReleaseLevels(size_t keepLevels);
+  // The image of the node at `address` below `parent` (none for the root):
+  // a kept one when there is one, else read through ReadPage.
+  std::unique_ptr<GSobjIndexKey> LoadImage(int32_t address, GSobjIndexKey* parent);
+  // Keeps a released image that still matches its node.
+  void KeepImage(std::unique_ptr<GSobjIndexKey> image);
   void WriteBack(GSobjIndexKey& image);
   void GrowRootAbove(GSobjIndexKey& node);
   void EdgeCheck();
@@ -358,6 +385,17 @@ class GSobjIndexTag {
  private:
   TRecNo SeekKeyWith(const GSobjIndexKeyData& probe);
   std::vector<char> snapshotScratch_;
+
+  // Kept images by address, with their place in the release order (oldest
+  // first); images are kept only while `keeping_`, which each chain reset
+  // renews from the file's change stamp.
+  struct KeptImage {
+    std::unique_ptr<GSobjIndexKey> image;
+    std::list<int32_t>::iterator order;
+  };
+  std::unordered_map<int32_t, KeptImage> kept_;
+  std::list<int32_t> keptOrder_;
+  bool keeping_ = false;
 };
 
 class GSobjIndexFile {
@@ -413,6 +451,21 @@ class GSobjIndexFile {
   // Releases every tag's node chain and writes changed headers.
   void ReleaseTags();
 
+  // --- kept node images (see GSobjIndexTag) ---
+  // A value that changes whenever another process changes the file's
+  // nodes; false when the format has none, and then no images are kept.
+  virtual bool NodeStamp(int64_t& stamp);
+  // Reads the stamp and, when it moved since the last look, drops every
+  // tag's kept images; true when images may be kept.
+  bool RefreshNodeStamp();
+  // Drops the kept images of every tag of the file, or of the nodes that a
+  // write of `length` bytes at `address` touches.
+  void DropKeptImages();
+  void DropImagesOverlapping(int64_t address, int64_t length);
+  // Tags register themselves so that writes can drop their kept images.
+  void RegisterTag(GSobjIndexTag* tag);
+  void UnregisterTag(GSobjIndexTag* tag);
+
   // --- fields ---
   const std::string& FileName() const { return fileName_; }
   TgsCollection<GSobjIndexTag>& Tags() { return tags_; }
@@ -450,4 +503,7 @@ class GSobjIndexFile {
 
  private:
   std::vector<uint8_t> cipherScratch_;
+  std::vector<GSobjIndexTag*> registeredTags_;
+  int64_t nodeStamp_ = 0;
+  bool nodeStampKnown_ = false;
 };

@@ -1,0 +1,272 @@
+// Incremental-search benchmark: one search step of the directory viewer over
+// a generated PHONE.DBF with the seven directory tags, through the dataset
+// opened shared and read-only as the viewer opens it. A step clears the
+// range, sets the range of a new prefix (number prefixes filled to six
+// characters with 0 and 9, surname prefixes with the ceiling "ЯЯ"), moves
+// to the first record and reads 25 rows. The same queries run on SQLite
+// (a table with matching partial indexes, a prepared statement, the first
+// 25 rows) in the same run. Prints the median and 99th percentile of both
+// and their ratios. Steps are timed in processor time of the thread (system
+// time included): the machine may be shared, and wall time would count the
+// neighbours' turns as well.
+//
+//   bench_search [records] [steps]      (defaults 1000000 and 4000)
+#include <stdlib.h>
+#include <time.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "dataset/Razuz6oz.h"
+#include "platform/codepage.h"
+#include "platform/db.h"
+#include "tools/mkphone/phonegen.h"
+
+#ifdef DERIDAR_HAVE_SQLITE
+#include <sqlite3.h>
+#endif
+
+namespace {
+
+// Processor time of this thread, in microseconds.
+double ThreadMicros() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) * 1e6 + static_cast<double>(t.tv_nsec) / 1e3;
+}
+
+constexpr int kRows = 25;
+constexpr int kNumberPrefix = 6;
+
+// The seven directory tags, as the splash screen builds them.
+struct TagStep {
+  const char* file;
+  const char* tag;
+  const char* key;
+  const char* condition;
+};
+constexpr TagStep kTags[] = {
+    {"TELF.CDX", "TELF", "FIO", "tip=1"},   {"TELN.CDX", "TELN", "NUM", "tip=1"},
+    {"TELA.CDX", "TELA", "ADR", "tip=1"},   {"PREDN.CDX", "PREDN", "NUM", "tip=2"},
+    {"PREDF.CDX", "PREDF", "FIO", "tip=2"}, {"TAXN.CDX", "TAXN", "NUM", "tip=3"},
+    {"TAXA.CDX", "TAXA", "ADR", "tip=3"},
+};
+
+// One query: the bounds as the viewer passes them (code page 1251) and the
+// same bounds in the table's code page 866 for SQLite.
+struct Query {
+  std::string low, high;
+  std::string oemLow, oemHigh;
+};
+
+std::string Cp1251(const std::string& utf8) { return platform::FromUtf8(utf8, platform::CodePage::Cp1251); }
+std::string Cp866(const std::string& utf8) { return platform::FromUtf8(utf8, platform::CodePage::Cp866); }
+
+// Random 1- to 6-digit number prefixes (the first digit 2..9, as numbers
+// start), filled to six characters.
+std::vector<Query> NumberQueries(std::mt19937& random, int count) {
+  std::vector<Query> queries;
+  for (int i = 0; i < count; ++i) {
+    const int length = 1 + static_cast<int>(random() % kNumberPrefix);
+    std::string prefix(1, static_cast<char>('2' + random() % 8));
+    while (static_cast<int>(prefix.size()) < length) prefix += static_cast<char>('0' + random() % 10);
+    const size_t fill = static_cast<size_t>(kNumberPrefix - length);
+    Query q;
+    q.low = q.oemLow = prefix + std::string(fill, '0');
+    q.high = q.oemHigh = prefix + std::string(fill, '9');
+    queries.push_back(q);
+  }
+  return queries;
+}
+
+// Random 1- to 3-letter prefixes of the city subscribers' surnames in the
+// table, with the ceiling "ЯЯ" appended for the upper bound.
+std::vector<Query> SurnameQueries(const std::vector<std::string>& surnames, std::mt19937& random, int count) {
+  std::vector<Query> queries;
+  for (int i = 0; i < count; ++i) {
+    const std::string& name = surnames[random() % surnames.size()];
+    // UTF-8 Cyrillic letters take two bytes each.
+    const size_t letters = 1 + random() % 3;
+    const std::string prefix = name.substr(0, std::min(name.size(), 2 * letters));
+    Query q;
+    q.low = Cp1251(prefix);
+    q.high = Cp1251(prefix + "ЯЯ");
+    q.oemLow = Cp866(prefix);
+    q.oemHigh = Cp866(prefix + "ЯЯ");
+    queries.push_back(q);
+  }
+  return queries;
+}
+
+struct Stats {
+  double median = 0, p99 = 0;
+};
+
+Stats Summarise(std::vector<double> times) {
+  std::sort(times.begin(), times.end());
+  Stats s;
+  s.median = times[times.size() / 2];
+  s.p99 = times[std::min(times.size() - 1, times.size() * 99 / 100)];
+  return s;
+}
+
+// Search steps through the dataset on one tag; returns each step's time.
+std::vector<double> DataSetSteps(TDeridarDataSet& table, const TagStep& tag, const std::vector<Query>& queries,
+                                 uint64_t& checksum) {
+  table.OpenIndexes({}, {});
+  table.OpenIndexes(tag.file, tag.tag);
+  table.MoveFirst();
+  platform::TField* fields[] = {table.FieldByName("NUM"), table.FieldByName("FIO"), table.FieldByName("ADR")};
+  std::vector<double> times;
+  times.reserve(queries.size());
+  for (const Query& q : queries) {
+    const double start = ThreadMicros();
+    table.SetRange({}, {});
+    table.SetRange(q.low, q.high);
+    table.MoveFirst();
+    for (int row = 0; row < kRows && !table.Eof(); ++row) {
+      for (platform::TField* field : fields) checksum += field->AsString().size();
+      table.Next();
+    }
+    times.push_back(ThreadMicros() - start);
+  }
+  table.SetRange({}, {});
+  return times;
+}
+
+#ifdef DERIDAR_HAVE_SQLITE
+void Exec(sqlite3* db, const char* sql) {
+  char* error = nullptr;
+  if (sqlite3_exec(db, sql, nullptr, nullptr, &error) != SQLITE_OK) {
+    std::fprintf(stderr, "sqlite: %s\n", error ? error : "?");
+    std::exit(1);
+  }
+}
+
+// The table in an SQLite database file beside PHONE.DBF, with the partial
+// indexes of the two benchmarked orders; texts keep their 866 bytes and
+// compare bytewise, trailing blanks removed as the index keys have them.
+sqlite3* LoadSqlite(const std::filesystem::path& dir, const std::vector<phonegen::PhoneRecord>& records) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open((dir / "phone.sqlite").string().c_str(), &db) != SQLITE_OK) std::exit(1);
+  Exec(db, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;");
+  Exec(db, "CREATE TABLE phone(num TEXT, fio TEXT, adr TEXT, tip INTEGER)");
+  Exec(db, "BEGIN");
+  sqlite3_stmt* insert = nullptr;
+  sqlite3_prepare_v2(db, "INSERT INTO phone VALUES(?1, ?2, ?3, ?4)", -1, &insert, nullptr);
+  for (const phonegen::PhoneRecord& r : records) {
+    if (r.deleted) continue;
+    sqlite3_bind_text(insert, 1, r.num.data(), static_cast<int>(r.num.size()), SQLITE_STATIC);
+    sqlite3_bind_text(insert, 2, r.fio.data(), static_cast<int>(r.fio.size()), SQLITE_STATIC);
+    sqlite3_bind_text(insert, 3, r.adr.data(), static_cast<int>(r.adr.size()), SQLITE_STATIC);
+    sqlite3_bind_int(insert, 4, r.tip);
+    sqlite3_step(insert);
+    sqlite3_reset(insert);
+  }
+  sqlite3_finalize(insert);
+  Exec(db, "COMMIT");
+  Exec(db, "CREATE INDEX teln ON phone(num) WHERE tip=1");
+  Exec(db, "CREATE INDEX telf ON phone(fio) WHERE tip=1");
+  Exec(db, "ANALYZE");
+  return db;
+}
+
+std::vector<double> SqliteSteps(sqlite3* db, const char* column, const std::vector<Query>& queries,
+                                uint64_t& checksum) {
+  const std::string sql = std::string("SELECT num, fio, adr FROM phone WHERE tip=1 AND ") + column +
+                          " >= ?1 AND " + column + " <= ?2 ORDER BY " + column + " LIMIT " +
+                          std::to_string(kRows);
+  sqlite3_stmt* select = nullptr;
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &select, nullptr) != SQLITE_OK) std::exit(1);
+  std::vector<double> times;
+  times.reserve(queries.size());
+  for (const Query& q : queries) {
+    const double start = ThreadMicros();
+    sqlite3_reset(select);
+    sqlite3_bind_text(select, 1, q.oemLow.data(), static_cast<int>(q.oemLow.size()), SQLITE_STATIC);
+    sqlite3_bind_text(select, 2, q.oemHigh.data(), static_cast<int>(q.oemHigh.size()), SQLITE_STATIC);
+    while (sqlite3_step(select) == SQLITE_ROW)
+      for (int c = 0; c < 3; ++c) checksum += static_cast<uint64_t>(sqlite3_column_bytes(select, c));
+    times.push_back(ThreadMicros() - start);
+  }
+  sqlite3_finalize(select);
+  return times;
+}
+#endif
+
+void Report(const char* what, const Stats& engine, const Stats* sqlite) {
+  std::printf("%-8s dataset: median %7.1f us, p99 %7.1f us", what, engine.median, engine.p99);
+  if (sqlite)
+    std::printf(" | sqlite: median %7.1f us, p99 %7.1f us | sqlite/dataset median %.2fx, p99 %.2fx",
+                sqlite->median, sqlite->p99, sqlite->median / engine.median, sqlite->p99 / engine.p99);
+  std::printf("\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const uint32_t count = argc > 1 ? static_cast<uint32_t>(std::atol(argv[1])) : 1000000;
+  const int steps = argc > 2 ? std::atoi(argv[2]) : 4000;
+  std::string pattern = (std::filesystem::temp_directory_path() / "deridar-search-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) return 1;
+  const std::filesystem::path dir(pattern);
+  if (!phonegen::WritePhoneDbf((dir / "PHONE.DBF").string(), count, 1)) return 1;
+
+  // The same records again for the SQLite table and the surname prefixes.
+  std::vector<phonegen::PhoneRecord> records;
+  records.reserve(count);
+  phonegen::PhoneGenerator generator(1);
+  std::vector<std::string> surnames;
+  for (uint32_t i = 0; i < count; ++i) {
+    records.push_back(generator.Next());
+    if (records.back().tip == 1 && surnames.size() < 10000)
+      surnames.push_back(platform::ToUtf8(records.back().fio, platform::CodePage::Cp866));
+  }
+
+  TDeridarDataSet table;
+  table.SetDatabaseName(dir.string());
+  table.SetTableName("PHONE.DBF");
+  table.SetExclusive(false);
+  table.SetReadOnly(true);
+  table.SetTranslateASCII(true);
+  table.SetUseDeleted(false);
+  table.Open();
+  for (const TagStep& t : kTags) table.IndexOn(t.file, t.tag, t.key, t.condition, 1, 0);
+
+  std::mt19937 random(12345);
+  const std::vector<Query> numbers = NumberQueries(random, steps);
+  const std::vector<Query> names = SurnameQueries(surnames, random, steps);
+  uint64_t checksum = 0;
+  // A first pass over each order warms the page cache; the second counts.
+  DataSetSteps(table, kTags[1], numbers, checksum);
+  const Stats engineNumbers = Summarise(DataSetSteps(table, kTags[1], numbers, checksum));
+  DataSetSteps(table, kTags[0], names, checksum);
+  const Stats engineNames = Summarise(DataSetSteps(table, kTags[0], names, checksum));
+  table.Close();
+
+  std::printf("records %u, steps per order %d, rows read per step %d\n", count, steps, kRows);
+#ifdef DERIDAR_HAVE_SQLITE
+  sqlite3* db = LoadSqlite(dir, records);
+  SqliteSteps(db, "num", numbers, checksum);
+  const Stats sqliteNumbers = Summarise(SqliteSteps(db, "num", numbers, checksum));
+  SqliteSteps(db, "fio", names, checksum);
+  const Stats sqliteNames = Summarise(SqliteSteps(db, "fio", names, checksum));
+  sqlite3_close(db);
+  Report("number", engineNumbers, &sqliteNumbers);
+  Report("surname", engineNames, &sqliteNames);
+  std::printf("targets: sqlite/dataset median >= 2x, dataset p99 < 150 us\n");
+#else
+  Report("number", engineNumbers, nullptr);
+  Report("surname", engineNames, nullptr);
+  std::printf("(built without SQLite: no comparison)\n");
+#endif
+  std::printf("(checksum %llu)\n", static_cast<unsigned long long>(checksum));
+  std::error_code ec;
+  std::filesystem::remove_all(dir, ec);
+  return 0;
+}
