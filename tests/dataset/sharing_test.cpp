@@ -1,8 +1,9 @@
 // Two processes sharing one table and its compound index file under each
 // lock protocol: one appends and edits records with the index open while the
 // other walks a tag within a key range; a record lock held by one is refused
-// to the other's dataset. Afterwards every tag agrees with the table and no
-// record is lost or torn.
+// to the other's dataset. Two writers append records with memo texts side by
+// side. Afterwards every tag agrees with the table and no record or memo is
+// lost, torn or shared.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -20,6 +21,7 @@
 #include "engine/table/gs6_dbsy.h"
 #include "support/dataset_fixtures.h"
 #include "support/dbf_writer.h"
+#include "support/memo_files.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -131,6 +133,18 @@ std::string WalkRange(GSO_dBHandler& table, int* seen) {
   return "";
 }
 
+// Every tag of the open index file agrees with the table.
+void ExpectTagsMatchTable(GSO_dBHandler& table) {
+  auto* file = static_cast<GSobjCDXFile*>(table.IndexFile(1));
+  ASSERT_NE(file, nullptr);
+  for (int32_t i = 0; i < file->TagCount(); ++i) {
+    auto& tag = *static_cast<GSobjCDXTag*>(file->TagByPosition(i));
+    cdx::TreeReport report;
+    file->CheckTag(tag, report);
+    EXPECT_TRUE(report.problems.empty()) << tag.TagName() << ": " << report.problems.front();
+  }
+}
+
 class SharingTest : public ::testing::TestWithParam<TgsLokProtocol> {};
 
 TEST_P(SharingTest, WriterAndRangeReaderKeepTableAndTagsInStep) {
@@ -195,14 +209,8 @@ TEST_P(SharingTest, WriterAndRangeReaderKeepTableAndTagsInStep) {
 
   // Every tag agrees with the table; every record is whole.
   auto table = OpenShared(path, protocol, false);
-  auto* file = static_cast<GSobjCDXFile*>(table->IndexFile(1));
-  ASSERT_EQ(file->TagCount(), 4);
-  for (int32_t i = 0; i < file->TagCount(); ++i) {
-    auto& tag = *static_cast<GSobjCDXTag*>(file->TagByPosition(i));
-    cdx::TreeReport report;
-    file->CheckTag(tag, report);
-    EXPECT_TRUE(report.problems.empty()) << tag.TagName() << ": " << report.problems.front();
-  }
+  ASSERT_EQ(table->IndexFile(1)->TagCount(), 4);
+  ExpectTagsMatchTable(*table);
   ASSERT_EQ(table->RecordCount(), kInitialRows + kAppends);
   for (TRecNo n = 1; n <= table->RecordCount(); ++n) {
     table->ReadRecord(n);
@@ -215,6 +223,77 @@ TEST_P(SharingTest, WriterAndRangeReaderKeepTableAndTagsInStep) {
   dataset.First();
   dataset.Edit();
   dataset.Cancel();
+}
+
+constexpr int kMemoAppends = 80;
+
+// The memo text writer `who` gives its k-th record: long enough for a
+// varying number of blocks.
+std::string MemoText(char who, int k) {
+  std::string text;
+  while (text.size() < static_cast<size_t>(100 + (k * 131) % 1400))
+    text += std::string(1, who) + std::to_string(k) + ";";
+  return text;
+}
+
+int RunMemoWriter(const std::string& path, TgsLokProtocol protocol, char who) {
+  try {
+    auto table = OpenShared(path, protocol, true);
+    for (int k = 1; k <= kMemoAppends; ++k) {
+      table->BlankRecord();
+      table->PutFieldTextByName("WHO", std::string(1, who));
+      table->PutFieldTextByName("ID", std::to_string(k));
+      table->WriteMemo(3, MemoText(who, k));
+      table->AppendRecord();
+    }
+    return 0;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "writer %c: %s\n", who, e.what());
+    return 20;
+  }
+}
+
+TEST_P(SharingTest, TwoWritersAppendRecordsWithMemosSideBySide) {
+  const TgsLokProtocol protocol = GetParam();
+  TempDir dir;
+  MemoFileBuilder(MemoLayout::Db4).Save(dir.File("T.DBT"));
+  DbfLayout layout;
+  layout.version = 0x8B;
+  layout.fields = {{"WHO", 'C', 1}, {"ID", 'N', 6}, {"NOTES", 'M', 10}};
+  const std::string path = WriteDbf(dir.File("T.DBF"), layout);
+  {
+    GSO_dBHandler table(path, "", false, true);
+    table.OpenTable();
+    table.IndexOn("T.CDX", "BYWHO", "WHO+STR(ID,6)", "", 1, 0);
+    table.IndexOn("T.CDX", "BYID", "ID", "", 1, 1);
+  }
+
+  pid_t writers[2];
+  for (int w = 0; w < 2; ++w) {
+    writers[w] = fork();
+    ASSERT_GE(writers[w], 0);
+    if (writers[w] == 0) _exit(RunMemoWriter(path, protocol, "AB"[w]));
+  }
+  for (pid_t writer : writers) {
+    int status = 0;
+    waitpid(writer, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "writer status " << status;
+  }
+
+  auto table = OpenShared(path, protocol, false);
+  ExpectTagsMatchTable(*table);
+  ASSERT_EQ(table->RecordCount(), 2 * kMemoAppends);
+  // In WHO+ID order: A1..A80, then B1..B80, each with its own memo text.
+  table->SelectTag("BYWHO", false);
+  int seen = 0;
+  for (table->ReadRecord(GotoFirst); !table->Eof(); table->ReadRecord(GotoNext), ++seen) {
+    const char who = seen < kMemoAppends ? 'A' : 'B';
+    const int k = seen % kMemoAppends + 1;
+    ASSERT_EQ(Field(*table, "WHO"), std::string(1, who));
+    ASSERT_EQ(Field(*table, "ID"), std::to_string(k));
+    ASSERT_EQ(table->ReadMemo(3), MemoText(who, k)) << who << k;
+  }
+  EXPECT_EQ(seen, 2 * kMemoAppends);
 }
 
 std::string ProtocolName(const ::testing::TestParamInfo<TgsLokProtocol>& info) {
