@@ -3,6 +3,7 @@
 // field values, and keys kept up to date by writes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <set>
 
@@ -229,4 +230,43 @@ TEST(HandlerIndex, AWriteWaitsForTheIndexLockAndFailsWithoutIt) {
   writer.WriteRecord(2);
   EXPECT_EQ(Walk(writer).front(), "ANNA");
   EXPECT_TRUE(writer.KeySearch("CHANGED"));
+}
+
+TEST(HandlerIndex, AReaderSeesAnotherHandlesWritesAtItsNextTop) {
+  TempDir dir;
+  DbfLayout layout;
+  layout.fields = {{"ID", 'N', 5}, {"NAME", 'C', 10}};
+  for (int i = 1; i <= 3000; ++i) layout.rows.push_back(DbfRow{{std::to_string(i), "N" + std::to_string(10000 + i)}});
+  const std::string path = WriteDbf(dir.File("N.DBF"), layout);
+  {
+    GSO_dBHandler builder(path, "", false, true);
+    builder.OpenTable();
+    builder.IndexOn("N.CDX", "BYNAME", "NAME", "", 1, 0);
+  }
+  GSO_dBHandler reader(path, "", true, false);
+  reader.OpenTable();
+  ASSERT_EQ(reader.OpenIndexList("N.CDX", "BYNAME"), 0);
+  GSO_dBHandler writer(path, "", true, true);
+  writer.OpenTable();
+  ASSERT_EQ(writer.OpenIndexList("N.CDX", "BYNAME"), 0);
+
+  // The reader has walked the whole tree (its nodes are kept), and the
+  // writer stands in its own order when it writes.
+  EXPECT_EQ(Walk(reader).size(), 3000u);
+  for (int round = 0; round < 2; ++round) {
+    const TRecNo moved = 1500 + round;
+    writer.ReadRecord(GotoFirst);
+    writer.ReadRecord(moved);
+    writer.PutFieldText(2, round == 0 ? "A1" : "Z9");
+    writer.WriteRecord(moved);
+    const std::vector<std::string> names = Walk(reader);
+    ASSERT_EQ(names.size(), 3000u);
+    EXPECT_EQ(round == 0 ? names.front() : names.back(), round == 0 ? "A1" : "Z9");
+    EXPECT_EQ(std::count(names.begin(), names.end(), "N" + std::to_string(10000 + moved)), 0);
+    // A range seek lands on the moved key too.
+    ASSERT_TRUE(reader.SetKeyRange(round == 0 ? "A" : "Z", round == 0 ? "AZ" : "ZZ", true, true, false));
+    reader.ReadRecord(GotoFirst);
+    EXPECT_EQ(reader.RecNumber(), moved);
+    reader.SetKeyRange("", "", true, true, false);
+  }
 }
