@@ -7,6 +7,9 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QTimer>
+#include <QWindow>
+
+#include <algorithm>
 
 #include "app/UnitDM.h"
 #include "ui/coolalign.h"
@@ -29,6 +32,10 @@ namespace {
 // IndexOn's uniqueness and sort-order arguments.
 constexpr int kDuplicatesAllowed = 1;
 constexpr int kAscending = 0;
+
+// How long the index check waits for the window system to expose the
+// splash before it runs all the same.
+constexpr int kExposeWaitMs = 500;
 
 TCoolLabel* MakeTitleLabel(QWidget* parent, const char* name, const QString& caption, const QRect& geometry) {
   auto* label = new TCoolLabel(parent);
@@ -118,29 +125,60 @@ TfrmLogo::TfrmLogo(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Frameless
 void TfrmLogo::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (event->spontaneous()) return;
-  // The check runs once the splash is up and painted, from the event loop
-  // of the modal show.
+  // The check runs once the splash is on the screen, from the event loop of
+  // the modal show: a repaint before the window system has exposed the
+  // window paints nothing, and the user would look at no splash while the
+  // index files are built. So it waits for the expose (which paints the
+  // splash), or runs at once when the window is exposed already.
   checkPending_ = true;
-  QTimer::singleShot(0, this, [this] {
-    if (!checkPending_ || !isVisible()) return;
-    checkPending_ = false;
-    FormActivate();
-  });
+  QWindow* window = windowHandle();
+  if (window != nullptr && !window->isExposed()) {
+    window->installEventFilter(this);
+    // A window system that never exposes the splash must not stop the start.
+    QTimer::singleShot(kExposeWaitMs, this, &TfrmLogo::RunPendingCheck);
+  } else {
+    QTimer::singleShot(0, this, &TfrmLogo::RunPendingCheck);
+  }
+}
+
+bool TfrmLogo::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Expose && watched == windowHandle() && windowHandle()->isExposed()) {
+    watched->removeEventFilter(this);
+    // The expose is handled (the splash painted) before this timer fires.
+    if (checkPending_) QTimer::singleShot(0, this, &TfrmLogo::RunPendingCheck);
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+void TfrmLogo::RunPendingCheck() {
+  if (!checkPending_ || !isVisible()) return;
+  checkPending_ = false;
+  FormActivate();
+}
+
+bool TfrmLogo::IndexFileMissing(const TIndexStep& step) {
+  return !QFileInfo::exists(QString::fromLatin1(step.fileName));
 }
 
 void TfrmLogo::FormActivate() {
   ProgressBar1->setMaximum(static_cast<int>(kIndexSteps.size()));
   ProgressBar1->setValue(0);
-  repaint();
+  // With a file to build, the splash and each step of its bar are painted
+  // at once, for the event loop does not run while building. With nothing
+  // to build the whole check takes no time, and the event loop paints the
+  // full bar while the splash waits for its timer.
+  const bool building =
+      dataModule_ != nullptr && std::any_of(kIndexSteps.begin(), kIndexSteps.end(), IndexFileMissing);
+  if (building) repaint();
   StartOnExit startTimer(Timer1);
   int stepNumber = 0;
   for (const TIndexStep& step : kIndexSteps) {
-    if (dataModule_ != nullptr && !QFileInfo::exists(QString::fromLatin1(step.fileName))) {
+    if (dataModule_ != nullptr && IndexFileMissing(step)) {
       dataModule_->IndexOn(step.fileName, step.tagName, step.keyExpression, step.forExpression, kDuplicatesAllowed,
                            kAscending);
     }
     ProgressBar1->setValue(++stepNumber);
-    ProgressBar1->repaint();
+    if (building) ProgressBar1->repaint();
   }
 }
 

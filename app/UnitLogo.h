@@ -60,8 +60,14 @@ class TfrmLogo : public QDialog {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // Runs the index check when one is still due for this showing.
+  void RunPendingCheck();
+  // No file of the step's name in the current working directory.
+  static bool IndexFileMissing(const TIndexStep& step);
+
   TDM* dataModule_ = nullptr;
   bool checkPending_ = false;
 };

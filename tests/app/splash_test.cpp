@@ -7,6 +7,7 @@
 #include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -118,6 +119,19 @@ TEST_F(SplashTest, BuildsEveryMissingIndexFileInOrderAndStartsTheTimer) {
   EXPECT_EQ(splash.ProgressBar1->maximum(), 7);
   EXPECT_EQ(splash.ProgressBar1->value(), 7);
   EXPECT_TRUE(splash.Timer1->isActive());
+}
+
+TEST_F(SplashTest, IsOnTheScreenBeforeTheFirstBuildBegins) {
+  TfrmLogo splash;
+  RecordingDM dm;
+  bool exposedAtFirstBuild = false;
+  dm.onIndexOn = [&] {
+    if (dm.calls.size() == 1) exposedAtFirstBuild = splash.windowHandle() && splash.windowHandle()->isExposed();
+  };
+  splash.SetDataModule(&dm);
+  splash.exec();  // returns when its timer has closed it
+  EXPECT_EQ(dm.calls.size(), 7u);
+  EXPECT_TRUE(exposedAtFirstBuild) << "the window system had not shown the splash when building began";
 }
 
 TEST_F(SplashTest, ExistingIndexFilesAreNotRebuilt) {
