@@ -238,6 +238,7 @@ class TgsExpFieldvar : public TgsExpBaseObject {
  private:
   TgsExpHandler* handler_;
   TgsUserDefFieldVar* variable_;
+  char storedForm_;  // the variable's StoredForm
 };
 
 // Operator codes; the code is also the token kind of the operator.
@@ -394,6 +395,14 @@ class TgsUserDefFieldVar {
   virtual int32_t VariableKind() const;
   // Reads the value and reports its type. Base: Null, "Empty".
   virtual TgsExpValueType GetValue(TgsExpValue& value);
+  // A shortcut for variables whose value is kept as text in a record: the
+  // form of that text, 'C' (the value itself, reported as "Text") or 'N' (a
+  // plain decimal number padded with blanks, reported as "Number"), or 0
+  // when GetValue is the only way. Asked once, when a reference compiles.
+  virtual char StoredForm() const;
+  // The stored text in the current record; asked only when StoredForm is
+  // not 0. A text the shortcut cannot read is read again through GetValue.
+  virtual std::string_view StoredText();
 
   // The declared length (a field's width); 0 for system values.
   int32_t Length() const { return length_; }

@@ -61,12 +61,50 @@ bool YieldsBoolean(TgsExpOperatorCode code) {
   Raise<EDeridarExpression>(Msg::ValueRequiredInvalid, what);
 }
 
+// A stored number field's text: blanks, an optional '-', at most 15 digits
+// with at most one '.', blanks. The digits as an integer divided by a power
+// of ten give the correctly rounded value, as the general parser does.
+// Blank text is 0. Anything else (more digits, a '+', stray characters)
+// reports false and is left to the general reader.
+bool ReadStoredNumber(std::string_view text, double& value) {
+  static constexpr double kPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                       1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  size_t i = 0, end = text.size();
+  while (i < end && text[i] == ' ') ++i;
+  while (end > i && text[end - 1] == ' ') --end;
+  if (i == end) {
+    value = 0;
+    return true;
+  }
+  const bool negative = text[i] == '-';
+  if (negative) ++i;
+  int64_t digits = 0;
+  int count = 0, decimals = -1;
+  for (; i < end; ++i) {
+    const char c = text[i];
+    if (c >= '0' && c <= '9') {
+      if (++count > 15) return false;
+      digits = digits * 10 + (c - '0');
+      if (decimals >= 0) ++decimals;
+    } else if (c == '.' && decimals < 0) {
+      decimals = 0;
+    } else {
+      return false;
+    }
+  }
+  if (count == 0) return false;
+  value = static_cast<double>(digits);
+  if (decimals > 0) value /= kPowers[decimals];
+  if (negative) value = -value;
+  return true;
+}
+
 // A number result that left the range of doubles (overflow, 0/0, a power
 // without a real value) ends the evaluation with a clear message instead of
 // travelling on as infinity or NaN.
-double CheckedResult(double result, std::string_view operation) {
+double CheckedResult(double result, TgsExpOperatorCode operation) {
   if (!std::isfinite(result))
-    Raise<EDeridarExpression>(Msg::ArgumentMustBe, operation, "within the number range");
+    Raise<EDeridarExpression>(Msg::ArgumentMustBe, OperatorDisplayName(operation), "within the number range");
   return result;
 }
 
@@ -197,7 +235,8 @@ TgsExpValue& TgsExpFunction::Scratch(size_t slot) {
 TgsExpFieldvar::TgsExpFieldvar(TgsExpHandler* handler, TgsUserDefFieldVar* variable)
     : TgsExpBaseObject(TgsExpNodeKind::Variable, TgsExpValueType::Unknown),
       handler_(handler),
-      variable_(variable) {
+      variable_(variable),
+      storedForm_(variable->StoredForm()) {
   length_ = variable_->Length();
 }
 
@@ -205,7 +244,20 @@ std::string TgsExpFieldvar::NodeName() const { return variable_->VariableName();
 
 int32_t TgsExpFieldvar::VariableKind() const { return variable_->VariableKind(); }
 
-TgsExpValueType TgsExpFieldvar::Evaluate(TgsExpValue& value) { return variable_->GetValue(value); }
+TgsExpValueType TgsExpFieldvar::Evaluate(TgsExpValue& value) {
+  // Values kept as text in the record are read in place: no copy of the
+  // text, and numbers of the everyday form without the general parser.
+  if (storedForm_ == 'C') {
+    value.SetText(variable_->StoredText());
+    return TgsExpValueType::Text;
+  }
+  double number;
+  if (storedForm_ == 'N' && ReadStoredNumber(variable_->StoredText(), number)) {
+    value.SetDouble(number);
+    return TgsExpValueType::Number;
+  }
+  return variable_->GetValue(value);
+}
 
 // --- Literals --------------------------------------------------------------------
 
@@ -381,7 +433,6 @@ void TgsExpOperator::EvaluateNumber(TgsExpValue& value) {
   const bool integers =
       left.GetKind() == TgsExpValue::Kind::Integer && value.GetKind() == TgsExpValue::Kind::Integer;
   const double x = left.AsDouble(), y = value.AsDouble();
-  const std::string_view name = OperatorDisplayName(code_);
   // Integer results stay integers while they fit in 32 bits.
   auto setIntegerOrDouble = [&value](int64_t r) {
     if (r >= std::numeric_limits<int32_t>::min() && r <= std::numeric_limits<int32_t>::max())
@@ -399,22 +450,22 @@ void TgsExpOperator::EvaluateNumber(TgsExpValue& value) {
     case TgsExpOperatorCode::LessEqual: value.SetBoolean(x <= y); return;
     case TgsExpOperatorCode::Plus:
       if (integers) return setIntegerOrDouble(int64_t{left.AsInteger()} + value.AsInteger());
-      value.SetDouble(CheckedResult(x + y, name));
+      value.SetDouble(CheckedResult(x + y, code_));
       return;
     case TgsExpOperatorCode::Minus:
       if (integers) return setIntegerOrDouble(int64_t{left.AsInteger()} - value.AsInteger());
-      value.SetDouble(CheckedResult(x - y, name));
+      value.SetDouble(CheckedResult(x - y, code_));
       return;
     case TgsExpOperatorCode::Multiply:
       if (integers) return setIntegerOrDouble(int64_t{left.AsInteger()} * value.AsInteger());
-      value.SetDouble(CheckedResult(x * y, name));
+      value.SetDouble(CheckedResult(x * y, code_));
       return;
     case TgsExpOperatorCode::Divide:
-      if (y == 0.0) Raise<EDeridarExpression>(Msg::ArgumentMustBe, name, "other than 0");
-      value.SetDouble(CheckedResult(x / y, name));
+      if (y == 0.0) Raise<EDeridarExpression>(Msg::ArgumentMustBe, OperatorDisplayName(code_), "other than 0");
+      value.SetDouble(CheckedResult(x / y, code_));
       return;
     case TgsExpOperatorCode::Power:
-      value.SetDouble(CheckedResult(std::pow(x, y), name));
+      value.SetDouble(CheckedResult(std::pow(x, y), code_));
       return;
     default: RaiseUnsupported("assigned");
   }

@@ -71,6 +71,10 @@ TgsExpValueType TgsUserDefFieldVar::GetValue(TgsExpValue& value) {
   return TgsExpValueType::Empty;
 }
 
+char TgsUserDefFieldVar::StoredForm() const { return 0; }
+
+std::string_view TgsUserDefFieldVar::StoredText() { return {}; }
+
 // --- TgsFunctionReg --------------------------------------------------------------
 
 bool TgsFunctionReg::Add(std::unique_ptr<TgsUserDefFunction>& function) {

@@ -190,22 +190,30 @@ void TgsSort::AddEncoded(TgsSortType type, const uint8_t* key, size_t length, TR
   ++count_;
 }
 
+// Sorts the entries [first, last), whose keys share their first `depth`
+// bytes, by the eight bytes from `depth` on as an integer; entries whose
+// eight bytes are equal are sorted by the next eight, and so on. Stored keys
+// are distinct unless the same pair was added twice, and none is a leading
+// part of another, so equal eight-byte heads mean both keys go on beyond
+// them (or the two keys are the same).
+void TgsSort::SortEntries(Entry* first, Entry* last, int depth) {
+  const uint8_t* base = area_.data();
+  if (depth > 0)
+    for (Entry* e = first; e != last; ++e) e->head = Head(base + e->offset + depth, e->length - depth);
+  std::sort(first, last, [](const Entry& a, const Entry& b) { return a.head < b.head; });
+  for (Entry* run = first; run != last;) {
+    Entry* end = run + 1;
+    while (end != last && end->head == run->head) ++end;
+    if (end - run > 1 && run->length > depth + 8) SortEntries(run, end, depth + 8);
+    run = end;
+  }
+}
+
 // Sorts the keys of the area, writes them as one run and empties the area.
 void TgsSort::DumpRun() {
   if (entries_.empty()) return;
+  SortEntries(entries_.data(), entries_.data() + entries_.size(), 0);
   const uint8_t* base = area_.data();
-  // Stored keys are distinct unless the same pair was added twice, and none
-  // is a leading part of another, so equal heads mean both keys are longer
-  // than eight bytes (or identical).
-  std::sort(entries_.begin(), entries_.end(), [base](const Entry& a, const Entry& b) {
-    if (a.head != b.head) return a.head < b.head;
-    const int common = std::min(a.length, b.length);
-    if (common > 8) {
-      const int c = std::memcmp(base + a.offset + 8, base + b.offset + 8, static_cast<size_t>(common - 8));
-      if (c != 0) return c < 0;
-    }
-    return a.length < b.length;
-  });
   auto run = std::make_unique<TgsPageCollection>();
   const Entry* previous = nullptr;
   auto append = [&](const Entry& e) {

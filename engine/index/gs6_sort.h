@@ -26,8 +26,9 @@
 //   binary  [16]  the bytes as they are
 //
 // Sorting a full area compares the first eight stored bytes of two keys as
-// one integer (kept in the key's index entry) and only looks at the key
-// bytes when those are equal, so most comparisons touch no key memory.
+// one integer kept in the key's index entry; keys whose first eight bytes
+// are equal are then sorted among themselves by their next eight bytes, and
+// so on. Every comparison is one of two integers.
 //
 // Run record (pages of 16384 bytes, a zero type byte ends a page):
 //   0  1  type tag
@@ -133,6 +134,7 @@ class TgsSort {
 
   void AddEncoded(TgsSortType type, const uint8_t* key, size_t length, TRecNo recNo);
   void CheckAccepting(size_t length) const;
+  void SortEntries(Entry* first, Entry* last, int depth);
   void DumpRun();
   void BeginRetrieval();
   bool Before(const TgsPageCollection& a, const TgsPageCollection& b) const;

@@ -6,7 +6,19 @@
 #include "platform/ansi.h"
 
 TgslDBFFieldVars::TgslDBFFieldVars(GSO_dBaseFld* table, int32_t field, std::string_view names)
-    : TgsUserDefFieldVar(names, table->FieldLength(field)), table_(table), field_(field) {}
+    : TgsUserDefFieldVar(names, table->FieldLength(field)),
+      table_(table),
+      field_(field),
+      offset_(table->FieldOffset(field)) {
+  const char type = table->FieldType(field);
+  storedForm_ = type == 'C' ? 'C' : ((type == 'N' || type == 'F') && !table->IsBinaryField(field)) ? 'N' : 0;
+}
+
+// The field's bytes in the current record, as GetFieldText copies them.
+std::string_view TgslDBFFieldVars::StoredText() {
+  const char* record = table_->CurrentRecord();
+  return record ? std::string_view(record + offset_, static_cast<size_t>(length_)) : std::string_view();
+}
 
 TgsExpValueType TgslDBFFieldVars::GetValue(TgsExpValue& value) {
   switch (table_->FieldType(field_)) {

@@ -24,12 +24,17 @@ class TgslDBFFieldVars : public TgsUserDefFieldVar {
   TgslDBFFieldVars(GSO_dBaseFld* table, int32_t field, std::string_view names);
   int32_t VariableKind() const override { return kTableFieldKind; }
   TgsExpValueType GetValue(TgsExpValue& value) override;
+  // C fields and text-stored N and F fields, read in the current record.
+  char StoredForm() const override { return storedForm_; }
+  std::string_view StoredText() override;
 
   int32_t FieldNumber() const { return field_; }
 
  private:
   GSO_dBaseFld* table_;
   int32_t field_;
+  char storedForm_;
+  int32_t offset_;
 };
 
 // One entry of the table's field list.
