@@ -415,10 +415,22 @@ void TDeridarDataSet::SetBookmarkFlag(TRecordBuffer buffer, TBookmarkFlag flag) 
 
 namespace {
 
-// The 11-byte bookmark text of record n.
+// The 11-byte bookmark text of record n into `area`: the number
+// right-aligned in ten characters, then a zero byte.
+void WriteBookmarkText(char* area, TRecNo n) {
+  constexpr size_t kWidth = TDeridarDataSet::kBookmarkSize - 1;
+  char digits[16];
+  auto [end, ec] = std::to_chars(digits, digits + sizeof digits, n);
+  (void)ec;
+  const size_t length = std::min(static_cast<size_t>(end - digits), kWidth);
+  std::memset(area, ' ', kWidth - length);
+  std::memcpy(area + (kWidth - length), digits, length);
+  area[kWidth] = '\0';
+}
+
 TBookmark BookmarkText(TRecNo n) {
-  char text[TDeridarDataSet::kBookmarkSize + 1];
-  std::snprintf(text, sizeof text, "%10d", n);
+  char text[TDeridarDataSet::kBookmarkSize];
+  WriteBookmarkText(text, n);
   return TBookmark(text, TDeridarDataSet::kBookmarkSize);
 }
 
@@ -531,7 +543,7 @@ TGetResult TDeridarDataSet::FetchRecord(TRecordBuffer buffer, TGetMode mode, boo
     SetBufferRecNo(buffer, n);
     SetBookmarkFlag(buffer, bfCurrent);
     GetCalcFields(buffer);
-    SetBookmarkData(buffer, BookmarkText(n));
+    WriteBookmarkText(buffer + InfoOffset() + 8, n);
   }
   return result;
 }
@@ -603,10 +615,15 @@ bool TDeridarDataSet::ReadFieldValue(TField* field, void* destination) {
   try {
     switch (field->DataType()) {
       case ftString: {
-        std::string text = table_->GetDisplayText(n);
-        present = !text.empty();
+        std::string_view view;
+        std::string text;
+        if (!table_->DisplayTextView(n, view)) {
+          text = table_->GetDisplayText(n);
+          view = text;
+        }
+        present = !view.empty();
         if (present && destination)
-          std::memcpy(destination, text.data(), std::min<size_t>(text.size(), size - 1));
+          std::memcpy(destination, view.data(), std::min<size_t>(view.size(), size - 1));
         break;
       }
       case ftSmallint: {
@@ -810,6 +827,10 @@ std::string TDeridarDataSet::TranslateText(std::string_view source, bool toOem) 
   return out;
 }
 
+void TDeridarDataSet::TranslateTextInPlace(std::string& text, bool toOem) {
+  TranslateText(text.data(), text.data(), static_cast<int32_t>(text.size()), toOem ? 1 : 0);
+}
+
 // ---------------------------------------------------------------------------
 // Counts and record numbers
 
@@ -954,8 +975,66 @@ void TDeridarDataSet::RefreshRecord() {
   char* buffer = ActiveBuffer();
   if (!buffer) return;
   table_->RestoreCurrentRecord();
+  // A refresh reads the file's bytes, not the read-ahead window's.
+  table_->DropCacheWindow();
   table_->ReadRecord(BufferRecNo(buffer));
   if (table_->FilterActive()) table_->RebuildFilterSet();
+}
+
+void TDeridarDataSet::BeginScan(bool fromFirst) {
+  RequireOpenTable();
+  // A scan in record-number order reads through the read-ahead window, one
+  // file read for many records. It starts from the first record when a
+  // grid's rows are fetched anew: the header is refreshed then, which
+  // empties the window when another writer changed the table meanwhile.
+  scanCacheWas_ = table_->CacheOn();
+  if (!table_->CurrentTag()) {
+    if (!scanCacheWas_) table_->SetCacheSwitch(true);
+    if (fromFirst) table_->RefreshHeader();
+  }
+}
+
+int32_t TDeridarDataSet::InternalSkip(TRecordBuffer, int32_t count, TBookmark& last) {
+  RequireOpenTable();
+  if (afterLast_ || count <= 0) return 0;
+  // The handler moves on its own record image, read in place from the
+  // read-ahead window where it is on: only the deletion flag and the
+  // record filter look at it.
+  table_->RestoreCurrentRecord();
+  const bool directWas = table_->DirectCache();
+  table_->SetDirectCache(true);
+  int32_t passed = 0;
+  TRecNo lastRecord = 0;
+  try {
+    while (passed < count) {
+      if (beforeFirst_) {
+        table_->ReadRecord(GotoFirst);
+        beforeFirst_ = false;
+      } else {
+        table_->ReadRecord(GotoNext);
+      }
+      if (table_->Eof() || table_->Bof()) break;
+      lastRecord = table_->RecNumber();
+      ++passed;
+    }
+  } catch (...) {
+    table_->SetDirectCache(directWas);
+    DataSetError(Msg::RecordBeyondRange);
+  }
+  table_->SetDirectCache(directWas);
+  if (passed > 0) last = BookmarkText(lastRecord);
+  return passed;
+}
+
+void TDeridarDataSet::EndScan() {
+  if (!table_) return;
+  // A reader that nobody else writes through (read-only, or the table is
+  // not shared) keeps the window for the next scan: it holds the file's
+  // bytes until a header refresh sees another writer's change, and this
+  // handle's own writes update it. A shared writer reads records it is
+  // about to lock and change, so the window goes with the scan.
+  const bool keep = !table_->IsReadWrite() || !table_->IsShared();
+  if (!keep && table_->CacheOn() != scanCacheWas_) table_->SetCacheSwitch(scanCacheWas_);
 }
 
 // ---------------------------------------------------------------------------

@@ -166,6 +166,7 @@ class TDeridarDataSet : public platform::TDataSet, public DBFObjectOwner {
   virtual int32_t TranslateText(const char* source, char* destination, int32_t count,
                                 int direction);
   std::string TranslateText(std::string_view source, bool toOem) override;
+  void TranslateTextInPlace(std::string& text, bool toOem) override;
 
   int32_t RecordCount() override;
   int32_t ActiveRecordNumber() override;
@@ -217,6 +218,10 @@ class TDeridarDataSet : public platform::TDataSet, public DBFObjectOwner {
   void AddRecordBuffer(platform::TRecordBuffer buffer, bool append) override;
   void RefreshRecord() override;
   bool GetCanModify() override { return !readOnly_; }
+  void BeginScan(bool fromFirst) override;
+  void EndScan() override;
+  int32_t InternalSkip(platform::TRecordBuffer buffer, int32_t count,
+                       platform::TBookmark& last) override;
 
  private:
   friend class THCBlobStream;
@@ -257,6 +262,8 @@ class TDeridarDataSet : public platform::TDataSet, public DBFObjectOwner {
 
   std::unique_ptr<DBFObject> table_;
   int32_t recordLength_ = 0;
+  // The cache switch before the running scan.
+  bool scanCacheWas_ = false;
 
   bool autoFlush_ = false;
   std::string databaseName_;

@@ -530,13 +530,18 @@ int32_t TDataSet::ScanRecords(const TBookmark& after, int32_t count,
   int32_t visited = 0;
   spareActive_ = true;
   CursorPosChanged();
+  // One bookmark object for the whole scan: its storage is reused.
+  TBookmark bookmark;
+  bool scanning = false;
   try {
+    BeginScan(after.empty());
+    scanning = true;
     if (after.empty())
       InternalFirst();
     else
       InternalGotoBookmark(after);
     while (visited < count && FetchRecord(spare, gmNext, true) == grOK) {
-      TBookmark bookmark = GetBookmarkData(spare);
+      bookmark = GetBookmarkData(spare);
       activeRecord_ = recordCount_;
       visit(bookmark);
       activeRecord_ = savedActive;
@@ -546,11 +551,63 @@ int32_t TDataSet::ScanRecords(const TBookmark& after, int32_t count,
     activeRecord_ = savedActive;
     spareActive_ = false;
     CursorPosChanged();
+    if (scanning) {
+      try {
+        EndScan();
+      } catch (...) {
+        // The scan's own failure is the one reported.
+      }
+    }
     throw;
   }
   spareActive_ = false;
   CursorPosChanged();
+  EndScan();
   return visited;
+}
+
+int32_t TDataSet::SkipRecords(const TBookmark& after, int32_t count, TBookmark& last) {
+  CheckActive();
+  RequireCursor();
+  if (spareActive_) DatabaseError(DbMsg::ScanNested);
+  if (count <= 0) return 0;
+  TRecordBuffer spare = buffers_[recordCount_].get();
+  int32_t passed = 0;
+  // The spare buffer may be filled: nothing else may use it meanwhile.
+  spareActive_ = true;
+  CursorPosChanged();
+  bool scanning = false;
+  try {
+    BeginScan(after.empty());
+    scanning = true;
+    if (after.empty())
+      InternalFirst();
+    else
+      InternalGotoBookmark(after);
+    passed = InternalSkip(spare, count, last);
+  } catch (...) {
+    spareActive_ = false;
+    CursorPosChanged();
+    if (scanning) {
+      try {
+        EndScan();
+      } catch (...) {
+        // The skip's own failure is the one reported.
+      }
+    }
+    throw;
+  }
+  spareActive_ = false;
+  CursorPosChanged();
+  EndScan();
+  return passed;
+}
+
+int32_t TDataSet::InternalSkip(TRecordBuffer buffer, int32_t count, TBookmark& last) {
+  int32_t passed = 0;
+  while (passed < count && FetchRecord(buffer, gmNext, true) == grOK) ++passed;
+  if (passed > 0) last = GetBookmarkData(buffer);
+  return passed;
 }
 
 // --- TDataSet: editing ----------------------------------------------------------------
@@ -903,6 +960,10 @@ int TDataSet::BookmarkCompare(const TBookmark&, const TBookmark&) { return 0; }
 bool TDataSet::BookmarkIsValid(const TBookmark&) { return false; }
 
 std::string TDataSet::TranslateText(std::string_view source, bool) { return std::string(source); }
+
+void TDataSet::TranslateTextInPlace(std::string& text, bool toOem) {
+  text = TranslateText(text, toOem);
+}
 
 std::unique_ptr<TStream> TDataSet::CreateBlobStream(TField* field, TBlobStreamMode) {
   DatabaseError(DbMsg::NoBlobSupport, {field ? field->FieldName() : std::string()});

@@ -251,6 +251,11 @@ class TDataSet {
   // notification. Returns the number of records visited.
   int32_t ScanRecords(const TBookmark& after, int32_t count,
                       const std::function<void(const TBookmark&)>& visit);
+  // Passes over up to `count` records as ScanRecords would visit them, but
+  // without making any of them readable through the fields: for counting
+  // rows. `last` receives the bookmark of the last record passed (unchanged
+  // when none). Fires no notification. Returns the number passed.
+  int32_t SkipRecords(const TBookmark& after, int32_t count, TBookmark& last);
 
   // Fields.
   int32_t FieldCount() const { return static_cast<int32_t>(fields_.size()); }
@@ -300,6 +305,9 @@ class TDataSet {
   // fields call it on every value they read (toOem false) and write (true)
   // while their Transliterate switch is on. Returns a copy by default.
   virtual std::string TranslateText(std::string_view source, bool toOem);
+  // The same conversion applied to `text` in place (no copy when the record
+  // set can translate within the buffer).
+  virtual void TranslateTextInPlace(std::string& text, bool toOem);
   // A stream over a memo or blob field of the active record.
   virtual std::unique_ptr<TStream> CreateBlobStream(TField* field, TBlobStreamMode mode);
   // Builds FieldDefs from the storage.
@@ -365,6 +373,16 @@ class TDataSet {
   virtual void RefreshRecord() {}
   // Whether records may be changed.
   virtual bool GetCanModify() { return true; }
+  // A scan (ScanRecords) is about to read records one after another
+  // (`fromFirst`: starting at the first record), and has ended - also when
+  // it failed. The storage may prepare for reading in a row and undo that.
+  virtual void BeginScan(bool /*fromFirst*/) {}
+  virtual void EndScan() {}
+  // Moves the cursor forward over up to `count` records, as FetchRecord
+  // with gmNext does, and gives the bookmark of the last one; returns how
+  // many. By default each record is fetched into `buffer`; a record set may
+  // move without filling it.
+  virtual int32_t InternalSkip(TRecordBuffer buffer, int32_t count, TBookmark& last);
 
   // --- Services for concrete record sets -------------------------------------
   TRecordBuffer ActiveBuffer() const;

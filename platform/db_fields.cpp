@@ -1,5 +1,6 @@
 // Field objects: native values read and written through the dataset, and
 // their conversions to and from text, numbers, booleans and date-times.
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -195,6 +196,16 @@ std::string TStringField::AsString() const {
   return Transliterate() ? DataSet()->TranslateText(buffer, false) : buffer;
 }
 
+void TStringField::ReadDisplayText(std::string& out) const {
+  out.assign(static_cast<size_t>(DataSize()), '\0');
+  if (!GetData(out.data())) {
+    out.clear();
+    return;
+  }
+  out.resize(strnlen(out.data(), static_cast<size_t>(Size())));
+  if (Transliterate()) DataSet()->TranslateTextInPlace(out, false);
+}
+
 void TStringField::SetAsString(std::string_view value) {
   std::string text = Transliterate() ? DataSet()->TranslateText(value, true) : std::string(value);
   std::string buffer(DataSize(), '\0');
@@ -305,6 +316,35 @@ void TIntegerField::SetAsLargeInt(int64_t value) {
 std::string TIntegerField::AsString() const {
   if (IsNull()) return {};
   return std::to_string(AsLargeInt());
+}
+
+void TIntegerField::ReadDisplayText(std::string& out) const {
+  // One read for both the null test and the value.
+  int64_t value = 0;
+  bool present;
+  switch (DataType()) {
+    case ftSmallint: {
+      int16_t v = 0;
+      present = GetData(&v);
+      value = v;
+      break;
+    }
+    case ftInteger: {
+      int32_t v = 0;
+      present = GetData(&v);
+      value = v;
+      break;
+    }
+    default:
+      present = GetData(&value);
+      break;
+  }
+  out.clear();
+  if (!present) return;
+  char digits[24];
+  auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
+  (void)ec;
+  out.append(digits, end);
 }
 
 void TIntegerField::SetAsString(std::string_view value) {

@@ -138,6 +138,9 @@ class TField {
   virtual void SetAsDateTime(double value);
   // The text shown for the value (empty for null).
   virtual std::string DisplayText() const { return AsString(); }
+  // DisplayText into `out`, reusing its storage: for callers reading many
+  // records in a row.
+  virtual void ReadDisplayText(std::string& out) const { out = DisplayText(); }
 
   // Runs OnValidate for a value about to be stored (native form or null).
   void Validate(const void* buffer);
@@ -166,6 +169,7 @@ class TStringField : public TField {
  public:
   explicit TStringField(std::string fieldName, int32_t size = 20);
   std::string AsString() const override;
+  void ReadDisplayText(std::string& out) const override;
   void SetAsString(std::string_view value) override;
   int64_t AsLargeInt() const override;
   void SetAsLargeInt(int64_t value) override;
@@ -183,6 +187,7 @@ class TIntegerField : public TField {
   explicit TIntegerField(std::string fieldName) : TIntegerField(std::move(fieldName), ftInteger) {}
   TAlignment Alignment() const override { return taRightJustify; }
   std::string AsString() const override;
+  void ReadDisplayText(std::string& out) const override;
   void SetAsString(std::string_view value) override;
   int64_t AsLargeInt() const override;
   void SetAsLargeInt(int64_t value) override;

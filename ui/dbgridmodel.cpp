@@ -106,17 +106,58 @@ void TDBGridModel::ResetRows() {
   endResetModel();
 }
 
-QString TDBGridModel::FromAnsi(const std::string& bytes) {
-  QString text;
-  text.resize(static_cast<qsizetype>(bytes.size()));
-  for (size_t i = 0; i < bytes.size(); ++i)
-    text[static_cast<qsizetype>(i)] =
-        QChar(platform::ToUnicode(platform::CodePage::Cp1251, static_cast<uint8_t>(bytes[i])));
+namespace {
+
+// Code page 1251 to UTF-16, one entry per byte.
+struct AnsiTable {
+  char16_t unicode[256];
+  AnsiTable() {
+    for (int b = 0; b < 256; ++b)
+      unicode[b] = platform::ToUnicode(platform::CodePage::Cp1251, static_cast<uint8_t>(b));
+  }
+};
+
+const char16_t* AnsiToUnicode() {
+  static const AnsiTable table;
+  return table.unicode;
+}
+
+}  // namespace
+
+QString TDBGridModel::FromAnsi(std::string_view bytes) {
+  const char16_t* table = AnsiToUnicode();
+  QString text(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
+  QChar* out = text.data();
+  for (size_t i = 0; i < bytes.size(); ++i) out[i] = QChar(table[static_cast<uint8_t>(bytes[i])]);
   return text;
 }
 
+QString TDBGridModel::Page::Cell(size_t cell) const {
+  if (cell >= ends.size()) return QString();
+  const int32_t start = cell == 0 ? 0 : ends[cell - 1];
+  return QString(texts.constData() + start, ends[cell] - start);
+}
+
+void TDBGridModel::Page::Clear() {
+  texts.truncate(0);  // keeps the block for the next page
+  ends.clear();
+  marks.clear();
+  lastUse = 0;
+}
+
 void TDBGridModel::ReadRow(Page& page) const {
-  for (TField* field : columns_) page.cells.push_back(field ? FromAnsi(field->DisplayText()) : QString());
+  const char16_t* table = AnsiToUnicode();
+  for (TField* field : columns_) {
+    if (field) {
+      field->ReadDisplayText(scratch_);
+      const qsizetype start = page.texts.size();
+      page.texts.resize(start + static_cast<qsizetype>(scratch_.size()));
+      QChar* out = page.texts.data() + start;
+      for (size_t i = 0; i < scratch_.size(); ++i)
+        out[i] = QChar(table[static_cast<uint8_t>(scratch_[i])]);
+    }
+    page.ends.push_back(static_cast<int32_t>(page.texts.size()));
+  }
 }
 
 void TDBGridModel::Remember(int pageIndex, Page page) const {
@@ -126,6 +167,7 @@ void TDBGridModel::Remember(int pageIndex, Page page) const {
     auto oldest = std::min_element(cache_.begin(), cache_.end(), [](const auto& a, const auto& b) {
       return a.second.lastUse < b.second.lastUse;
     });
+    spare_ = std::move(oldest->second);
     cache_.erase(oldest);
   }
 }
@@ -140,7 +182,10 @@ const TDBGridModel::Page* TDBGridModel::PageAt(int pageIndex) const {
   if (!dataSet || pageIndex < 0 || pageIndex > static_cast<int>(pageEnds_.size())) return nullptr;
   const int expected = std::min(batchSize_, rowCount_ - pageIndex * batchSize_);
   if (expected <= 0) return nullptr;
-  Page page;
+  Page page = std::move(spare_);
+  page.Clear();
+  page.marks.reserve(static_cast<size_t>(expected));
+  page.ends.reserve(static_cast<size_t>(expected) * columns_.size());
   const TBookmark after = pageIndex == 0 ? TBookmark() : pageEnds_[pageIndex - 1];
   dataSet->ScanRecords(after, expected, [&](const TBookmark& mark) {
     page.marks.push_back(mark);
@@ -149,7 +194,7 @@ const TDBGridModel::Page* TDBGridModel::PageAt(int pageIndex) const {
   // Records may have gone meanwhile: the missing rows show empty until the
   // next reset.
   page.marks.resize(expected);
-  page.cells.resize(static_cast<size_t>(expected) * columns_.size());
+  page.ends.resize(static_cast<size_t>(expected) * columns_.size(), static_cast<int32_t>(page.texts.size()));
   Remember(pageIndex, std::move(page));
   return &cache_[pageIndex];
 }
@@ -174,7 +219,7 @@ QVariant TDBGridModel::data(const QModelIndex& index, int role) const {
   const Page* page = PageAt(index.row() / batchSize_);
   if (!page) return {};
   size_t cell = static_cast<size_t>(index.row() % batchSize_) * columns_.size() + index.column();
-  return cell < page->cells.size() ? page->cells[cell] : QString();
+  return page->Cell(cell);
 }
 
 QVariant TDBGridModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -203,19 +248,16 @@ void TDBGridModel::fetchMore(const QModelIndex& parent) {
   if (!canFetchMore(parent)) return;
   TDataSet* dataSet = ReadableDataSet();
   // Only whole pages precede the fetch point, so the new rows start a page.
-  const int pageIndex = rowCount_ / batchSize_;
-  Page page;
+  // Fetching only counts the rows and remembers where the page ends; the
+  // cells are read when the view asks for them (PageAt).
+  TBookmark last;
   const TBookmark after = pageEnds_.empty() ? TBookmark() : pageEnds_.back();
-  int read = dataSet->ScanRecords(after, batchSize_, [&](const TBookmark& mark) {
-    page.marks.push_back(mark);
-    ReadRow(page);
-  });
+  int read = dataSet->SkipRecords(after, batchSize_, last);
   if (read < batchSize_) atEnd_ = true;
   if (read == 0) return;
   beginInsertRows(QModelIndex(), rowCount_, rowCount_ + read - 1);
   rowCount_ += read;
-  pageEnds_.push_back(page.marks.back());
-  Remember(pageIndex, std::move(page));
+  pageEnds_.push_back(std::move(last));
   endInsertRows();
 }
 
@@ -262,7 +304,16 @@ void TDBGridModel::RecordChanged(TField* field) {
   if (it == cache_.end()) return;
   Page fresh;
   ReadRow(fresh);
-  std::copy(fresh.cells.begin(), fresh.cells.end(),
-            it->second.cells.begin() + static_cast<size_t>(row % batchSize_) * columns_.size());
+  // Splice the row's new texts into the page's block.
+  Page& page = it->second;
+  const size_t columns = columns_.size();
+  const size_t first = static_cast<size_t>(row % batchSize_) * columns;
+  if (first + columns > page.ends.size()) return;
+  const int32_t start = first == 0 ? 0 : page.ends[first - 1];
+  const int32_t end = page.ends[first + columns - 1];
+  page.texts.replace(start, end - start, fresh.texts);
+  const int32_t shift = static_cast<int32_t>(fresh.texts.size()) - (end - start);
+  for (size_t c = 0; c < columns; ++c) page.ends[first + c] = start + fresh.ends[c];
+  for (size_t i = first + columns; i < page.ends.size(); ++i) page.ends[i] += shift;
   emit dataChanged(index(row, 0), index(row, columnCount() - 1));
 }

@@ -2,9 +2,10 @@
 //
 // Rows are fetched lazily, in the dataset's current order, one batch per
 // fetchMore; the model never asks for a record count and never walks the
-// whole table. Fetched rows are kept in pages of one batch each; a bounded
-// number of pages stay cached and a page that was dropped is read again from
-// the bookmark that precedes it. Reading goes through TDataSet::ScanRecords,
+// whole table. A fetch only counts the new rows and remembers the bookmark
+// that ends their page; a page's cells are read when the view first asks for
+// one of them. A bounded number of pages stay cached and a page that was
+// dropped is read again from the bookmark that precedes it. Reading goes through TDataSet::ScanRecords,
 // so the dataset's current record and its visible rows do not move.
 //
 // Cell texts are the fields' display texts, which are bytes in code page
@@ -24,6 +25,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/db.h"
@@ -63,7 +65,7 @@ class TDBGridModel : public QAbstractTableModel {
   int CurrentRow() const;
 
   // Bytes of code page 1251 as Unicode.
-  static QString FromAnsi(const std::string& bytes);
+  static QString FromAnsi(std::string_view bytes);
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -78,10 +80,16 @@ class TDBGridModel : public QAbstractTableModel {
   class Link;
   friend class Link;
 
+  // One page of rows: every cell's text in one block, row by row, so a
+  // page costs a few allocations rather than one per cell.
   struct Page {
-    std::vector<QString> cells;               // rows x columns
-    std::vector<platform::TBookmark> marks;  // one per row
+    QString texts;                            // the cells' texts, concatenated
+    std::vector<int32_t> ends;                // end of each cell in texts (rows x columns)
+    std::vector<platform::TBookmark> marks;   // one per row
     uint64_t lastUse = 0;
+    int32_t CellCount() const { return static_cast<int32_t>(ends.size()); }
+    QString Cell(size_t cell) const;
+    void Clear();
   };
 
   platform::TDataSet* ActiveDataSet() const;
@@ -90,7 +98,7 @@ class TDBGridModel : public QAbstractTableModel {
   void ResolveColumns(std::vector<platform::TField*>& out) const;
   void ResetRows();
   void RecordChanged(platform::TField* field);
-  // Reads the fields of the record the dataset currently answers from.
+  // Appends the cells of the record the dataset currently answers from.
   void ReadRow(Page& page) const;
   // The cached page, read again when it was dropped; null when unreadable.
   const Page* PageAt(int pageIndex) const;
@@ -107,5 +115,9 @@ class TDBGridModel : public QAbstractTableModel {
   // Bookmark of the last row of each fetched page: where the next page starts.
   std::vector<platform::TBookmark> pageEnds_;
   mutable std::map<int, Page> cache_;
+  // A dropped page whose storage the next page read reuses.
+  mutable Page spare_;
+  // Reused for each cell's display text while a page is read.
+  mutable std::string scratch_;
   mutable uint64_t useClock_ = 0;
 };

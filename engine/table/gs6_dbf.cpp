@@ -222,9 +222,7 @@ void GSO_dBaseDBF::RefreshHeader() {
   ComputeRecordCount();
   uint32_t stamp = Le32(image + 16);
   externalChange_ = recordCount_ != oldCount || stamp != updateStamp_;
-  if (externalChange_) {
-    cacheFirst_ = cacheEnd_ = -1;  // the window may hold another writer's old bytes
-  }
+  if (externalChange_) DropCacheWindow();  // the window may hold another writer's old bytes
   updateStamp_ = stamp;
   std::memcpy(header_, image, kTableHeaderSize);
   // The lengths this object works with stay those it opened with.
@@ -267,7 +265,17 @@ bool GSO_dBaseDBF::NotifyStatus(int32_t code, int32_t /*value*/) {
 }
 
 void GSO_dBaseDBF::ReadRecordImage(TRecNo recNo) {
-  if (ReadAt(RecordOffset(recNo), currentRecord_, recordLength_) < recordLength_)
+  const int64_t offset = RecordOffset(recNo);
+  // Direct cache: the current record is pointed at the window's bytes
+  // unless a caller lent a buffer of its own to be filled.
+  if (directCache_ && cacheOn_ && !encrypted_ && !cache_.empty() &&
+      (currentRecord_ == recordBuffer_.data() || InWindow(currentRecord_)) &&
+      recordLength_ <= CacheWindowSize() && offset >= headerLength_) {
+    if (FillWindowFor(offset, recordLength_) < recordLength_) RaiseError(Msg::ReadError, FileName());
+    currentRecord_ = cache_.data() + (offset - cacheFirst_);
+    return;
+  }
+  if (ReadAt(offset, currentRecord_, recordLength_) < recordLength_)
     RaiseError(Msg::ReadError, FileName());
   if (encrypted_) TableCipher(passwordDecipher_, currentRecord_, currentRecord_, recordLength_);
 }
@@ -288,7 +296,7 @@ void GSO_dBaseDBF::ReadRecord(int32_t target) {
         bof_ = true;
         return;
       }
-      cacheFirst_ = cacheEnd_ = -1;  // a reread fetches the bytes anew
+      DropCacheWindow();  // a reread fetches the bytes anew
       n = recNumber_;
       break;
     case GotoLast:
@@ -379,7 +387,7 @@ void GSO_dBaseDBF::AppendRecord() {
     RefreshHeader();
     if (recordCount_ >= std::numeric_limits<TRecNo>::max() - 1)
       RaiseError(Msg::WriteError, FileName());
-    currentRecord_[0] = ' ';
+    EditableRecord()[0] = ' ';
     oldCount = recordCount_;
     ++recordCount_;
     recNumber_ = recordCount_;
@@ -402,6 +410,7 @@ void GSO_dBaseDBF::AppendRecord() {
 // Read-ahead window
 
 void GSO_dBaseDBF::SetCache(bool on) {
+  if (InWindow(currentRecord_)) DetachFromWindow();
   cacheOn_ = on;
   cacheFirst_ = cacheEnd_ = -1;
   if (on && recordLength_ > 0) {
@@ -413,17 +422,40 @@ void GSO_dBaseDBF::SetCache(bool on) {
   }
 }
 
-int32_t GSO_dBaseDBF::ReadAt(int64_t offset, void* buffer, int32_t length) {
-  if (!cacheOn_ || cache_.empty() || offset < headerLength_ || length > CacheWindowSize())
-    return GSO_DiskFile::ReadAt(offset, buffer, length);
-  if (cacheFirst_ < 0 || offset < cacheFirst_ || offset + length > cacheEnd_) {
+void GSO_dBaseDBF::SetDirectCache(bool on) {
+  if (!on && InWindow(currentRecord_)) DetachFromWindow();
+  directCache_ = on;
+}
+
+void GSO_dBaseDBF::DropCacheWindow() {
+  // The bytes stay where they are: a current record read in place keeps its
+  // image until the window is filled again.
+  cacheFirst_ = cacheEnd_ = -1;
+}
+
+void GSO_dBaseDBF::DetachFromWindow() {
+  std::memcpy(recordBuffer_.data(), currentRecord_, static_cast<size_t>(recordLength_));
+  currentRecord_ = recordBuffer_.data();
+}
+
+int32_t GSO_dBaseDBF::FillWindowFor(int64_t offset, int32_t length) {
+  // Served from the window only while the bytes end before the window's end
+  // (the last record of a window is read again as the first of the next).
+  if (cacheFirst_ < 0 || offset < cacheFirst_ || offset + length >= cacheEnd_) {
+    if (InWindow(currentRecord_)) DetachFromWindow();
     int32_t got = GSO_DiskFile::ReadAt(offset, cache_.data(), CacheWindowSize());
     cacheFirst_ = offset;
     cacheEnd_ = offset + got;
   }
-  int64_t available = std::clamp<int64_t>(cacheEnd_ - offset, 0, length);
+  return static_cast<int32_t>(std::clamp<int64_t>(cacheEnd_ - offset, 0, length));
+}
+
+int32_t GSO_dBaseDBF::ReadAt(int64_t offset, void* buffer, int32_t length) {
+  if (!cacheOn_ || cache_.empty() || offset < headerLength_ || length > CacheWindowSize())
+    return GSO_DiskFile::ReadAt(offset, buffer, length);
+  int32_t available = FillWindowFor(offset, length);
   std::memcpy(buffer, cache_.data() + (offset - cacheFirst_), static_cast<size_t>(available));
-  return static_cast<int32_t>(available);
+  return available;
 }
 
 void GSO_dBaseDBF::WriteAt(int64_t offset, const void* buffer, int32_t length) {

@@ -102,10 +102,27 @@ class GSO_dBaseDBF : public GSO_DiskFile {
   void WriteTableHeader();
 
   // Read-ahead window for reading in record order (32768 bytes rounded down
-  // to whole records, at least one record). Off after open.
+  // to whole records, at least one record). Off after open. A record is
+  // served from the window while it lies wholly before the window's last
+  // record; otherwise a window-sized block is read starting at the record.
+  // Writes through this object update the window's copy; a header refresh
+  // that sees another writer's change, and a reread of the current record,
+  // empty the window so the next read fetches the file's bytes.
   void SetCache(bool on);
   bool CacheOn() const { return cacheOn_; }
   int32_t CacheWindowSize() const { return static_cast<int32_t>(cache_.size()); }
+  // Empties the window (its buffer stays allocated).
+  void DropCacheWindow();
+  // Direct cache: with the window on, a record read while the current
+  // record is the table's own buffer is not copied - the current record
+  // points at it in the window. Enciphered tables are always copied (the
+  // window holds enciphered bytes). Before the window's bytes are replaced
+  // or freed, and before the record image is changed (EditableRecord), a
+  // current record in the window is copied into the table's own buffer.
+  void SetDirectCache(bool on);
+  bool DirectCache() const { return directCache_; }
+  // Whether the current record is read in place from the window.
+  bool RecordInWindow() const { return InWindow(currentRecord_); }
 
   // --- state ---
   uint8_t Version() const { return header_[0]; }
@@ -148,8 +165,23 @@ class GSO_dBaseDBF : public GSO_DiskFile {
   // own buffer; callers may point it at a buffer of their own of at least
   // record length + 1 bytes for one operation, then restore it.
   char* CurrentRecord() const { return currentRecord_; }
-  void SetCurrentRecord(char* buffer) { currentRecord_ = buffer; }
-  void RestoreCurrentRecord() { currentRecord_ = recordBuffer_.data(); }
+  // A record read in place from the window is copied into the table's own
+  // buffer first, so that restoring later finds it there.
+  void SetCurrentRecord(char* buffer) {
+    if (InWindow(currentRecord_) && !InWindow(buffer)) DetachFromWindow();
+    currentRecord_ = buffer;
+  }
+  // Back to the table's own buffer; a record read in place from the window
+  // is copied into it first, so it stays the current record.
+  void RestoreCurrentRecord() {
+    if (InWindow(currentRecord_)) DetachFromWindow();
+    currentRecord_ = recordBuffer_.data();
+  }
+  // The current record image for changing it: never the window's bytes.
+  char* EditableRecord() {
+    if (InWindow(currentRecord_)) DetachFromWindow();
+    return currentRecord_;
+  }
   char* RecordBuffer() { return recordBuffer_.data(); }
   const char* SnapshotBuffer() const { return snapshotBuffer_.data(); }
   std::vector<uint8_t>& ChangedFieldMap() { return changedFieldMap_; }
@@ -193,6 +225,15 @@ class GSO_dBaseDBF : public GSO_DiskFile {
   // raises "Can not Lock file %s" when it cannot be had.
   void LockHeaderForAppend();
   void ReadRecordImage(TRecNo recNo);
+  // Loads the window so that it holds the `length` bytes at `offset` (by
+  // the window rule above); the bytes available there, 0 when none.
+  int32_t FillWindowFor(int64_t offset, int32_t length);
+  bool InWindow(const char* p) const {
+    return !cache_.empty() && p >= cache_.data() && p < cache_.data() + cache_.size();
+  }
+  // Copies a current record that lies in the window into the own buffer
+  // and makes that buffer current.
+  void DetachFromWindow();
   void WriteRecordImage(TRecNo recNo, int32_t length);
 
   uint8_t header_[kTableHeaderSize] = {};
@@ -229,6 +270,7 @@ class GSO_dBaseDBF : public GSO_DiskFile {
 
   // Read-ahead window: file bytes [cacheFirst_, cacheEnd_) when filled.
   bool cacheOn_ = false;
+  bool directCache_ = false;
   std::vector<char> cache_;
   int64_t cacheFirst_ = -1;
   int64_t cacheEnd_ = -1;

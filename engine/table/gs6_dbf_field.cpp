@@ -22,8 +22,9 @@ constexpr int64_t kMsPerDay = 86400000;
 constexpr int32_t kJulianDayOfYearZero = 1721425;  // date-time day origin
 
 std::string_view TrimRight(std::string_view text) {
-  size_t end = text.find_last_not_of(' ');
-  return end == std::string_view::npos ? std::string_view() : text.substr(0, end + 1);
+  size_t end = text.size();
+  while (end > 0 && text[end - 1] == ' ') --end;
+  return text.substr(0, end);
 }
 
 std::string_view TrimLeft(std::string_view text) {
@@ -202,7 +203,7 @@ void GSO_dBaseFld::PutFieldText(int32_t n, std::string_view text) {
   if (!FieldDescriptor(n) || !CurrentRecord()) return;
   lastField_ = n;
   size_t length = static_cast<size_t>(FieldLength(n));
-  char* field = CurrentRecord() + FieldOffset(n);
+  char* field = EditableRecord() + FieldOffset(n);
   std::memset(field, ' ', length);
   size_t count = std::min(text.size(), length);
   char type = FieldType(n);
@@ -230,7 +231,7 @@ void GSO_dBaseFld::ReadBinary(int32_t n, uint8_t* out, size_t size) {
 
 void GSO_dBaseFld::WriteBinary(int32_t n, const uint8_t* in, size_t size) {
   size_t count = std::min(size, static_cast<size_t>(FieldLength(n)));
-  std::memcpy(CurrentRecord() + FieldOffset(n), in, count);
+  std::memcpy(EditableRecord() + FieldOffset(n), in, count);
 }
 
 bool GSO_dBaseFld::PutBinaryNumber(int32_t n, double value) {
@@ -472,6 +473,14 @@ std::string GSO_dBaseFld::GetDisplayText(int32_t n) {
   }
 }
 
+bool GSO_dBaseFld::DisplayTextView(int32_t n, std::string_view& text) const {
+  const uint8_t* d = FieldDescriptor(n);
+  if (!d || d[11] != 'C' || !CurrentRecord()) return false;
+  text = TrimRight(std::string_view(CurrentRecord() + LoadLe<uint32_t>(d + 12),
+                                    static_cast<size_t>(DescriptorLength(n))));
+  return true;
+}
+
 bool GSO_dBaseFld::PutValueFromText(int32_t n, std::string_view text) {
   if (!FieldDescriptor(n) || !CurrentRecord()) return false;
   lastField_ = n;
@@ -560,7 +569,7 @@ void GSO_dBaseFld::FillRecordFromValues(char* buffer, std::string_view nameList,
 
 void GSO_dBaseFld::BlankRecord() {
   if (!CurrentRecord()) return;
-  std::memset(CurrentRecord(), ' ', static_cast<size_t>(RecordLength()));
+  std::memset(EditableRecord(), ' ', static_cast<size_t>(RecordLength()));
   for (int32_t n = 1; n <= FieldCount(); ++n) {
     if (!IsNumericType(FieldType(n)) && !IsBinaryField(n)) continue;
     try {
@@ -579,7 +588,7 @@ bool GSO_dBaseFld::IsDeleted() const { return CurrentRecord() && CurrentRecord()
 void GSO_dBaseFld::MarkDeleted() {
   if (IsDeleted()) return;
   if (RecNumber() < 1) RaiseError(Msg::CannotDelete);
-  CurrentRecord()[0] = '*';
+  EditableRecord()[0] = '*';
   ChangedFieldMap()[0] = 1;
   SetRecordChanged(true);
   WriteRecord(RecNumber());
@@ -588,7 +597,7 @@ void GSO_dBaseFld::MarkDeleted() {
 void GSO_dBaseFld::MarkUndeleted() {
   if (!CurrentRecord() || CurrentRecord()[0] == ' ') return;
   if (RecNumber() < 1) RaiseError(Msg::CannotRecall);
-  CurrentRecord()[0] = ' ';
+  EditableRecord()[0] = ' ';
   ChangedFieldMap()[0] = 1;
   SetRecordChanged(true);
   WriteRecord(RecNumber());

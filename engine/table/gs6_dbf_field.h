@@ -87,6 +87,11 @@ class GSO_dBaseFld : public GSO_dBaseDBF {
                             const std::vector<platform::TVariant>& values);
   virtual void MarkUndeleted();
 
+  // The display text of a type C field as a view into the current record
+  // (the stored bytes without trailing blanks, as GetDisplayText gives
+  // them) without copying; false for other types and numbers out of range.
+  bool DisplayTextView(int32_t n, std::string_view& text) const;
+
   // Field number of `name` (trailing blanks dropped, compared without
   // regard to case); false when there is none.
   bool FieldIndexByName(std::string_view name, int32_t& n) const;

@@ -204,6 +204,41 @@ TEST(DataSetScan, ReadsAheadWithoutMovingTheActiveRecord) {
   EXPECT_EQ(ds->FieldByName("N")->AsInteger(), 2);
 }
 
+TEST(DataSetScan, SkippingCountsRowsAndNamesTheLastWithoutMovingTheActiveRecord) {
+  auto ds = NumberedSet(20);
+  TDataSource source(ds.get());
+  RecordingLink link;
+  link.SetDataSource(&source);
+  ds->Open();
+  ds->MoveBy(2);  // on N = 3
+  int changes = link.changes, scrolls = link.scrolls;
+
+  TBookmark last = "unchanged";
+  EXPECT_EQ(ds->SkipRecords({}, 0, last), 0);
+  EXPECT_EQ(last, "unchanged");
+  EXPECT_EQ(ds->SkipRecords({}, 8, last), 8);
+  std::vector<int> seen;
+  EXPECT_EQ(ds->ScanRecords(last, 2, [&](const TBookmark&) {
+    seen.push_back(ds->FieldByName("N")->AsInteger());
+  }), 2);
+  EXPECT_EQ(seen, (std::vector<int>{9, 10}));
+  TBookmark tail = last;
+  EXPECT_EQ(ds->SkipRecords(last, 100, tail), 12);
+  EXPECT_NE(tail, last);
+  TBookmark none = tail;
+  EXPECT_EQ(ds->SkipRecords(tail, 5, none), 0);
+  EXPECT_EQ(none, tail);
+
+  EXPECT_EQ(ds->FieldByName("N")->AsInteger(), 3);
+  EXPECT_EQ(link.changes, changes);
+  EXPECT_EQ(link.scrolls, scrolls);
+  ds->Next();
+  EXPECT_EQ(ds->FieldByName("N")->AsInteger(), 4);
+  // Not from inside a scan.
+  EXPECT_THROW(ds->ScanRecords({}, 1, [&](const TBookmark&) { ds->SkipRecords({}, 1, none); }),
+               EDatabaseError);
+}
+
 TEST(DataSetScan, FailingVisitorLeavesDataSetUsable) {
   auto ds = NumberedSet(5);
   ds->Open();

@@ -124,6 +124,8 @@ TEST(DBGridModel, DroppedPagesAreReadAgainFromTheirBookmark) {
   model.SetDataSource(&source);
   for (int i = 0; i < 20; ++i) model.fetchMore(QModelIndex());
   EXPECT_EQ(model.rowCount(), 200);
+  EXPECT_EQ(model.CachedPageCount(), 0);  // fetching reads no cells
+  for (int row = 0; row < 200; row += 10) Cell(model, row, 0);
   EXPECT_EQ(model.CachedPageCount(), 3);
 
   ds->ResetReadCount();
@@ -261,6 +263,7 @@ TEST(DBGridModel, EditingUpdatesTheShownRow) {
   TDBGridModel model;
   model.SetDataSource(&source);
   FetchAll(model);
+  EXPECT_EQ(Cell(model, 1, 0), "R2");  // the row is shown
   ds->Next();
   QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
   ds->Edit();
@@ -281,7 +284,9 @@ TEST(DBGridModel, NothingIsReadWhileControlsAreDisabled) {
   model.SetCachePages(1);
   model.SetDataSource(&source);
   model.fetchMore(QModelIndex());
-  model.fetchMore(QModelIndex());  // page 0 is dropped from the cache
+  model.fetchMore(QModelIndex());
+  Cell(model, 0, 0);
+  Cell(model, 10, 0);  // page 0 is dropped from the cache
   ds->DisableControls();
   ds->ResetReadCount();
   EXPECT_FALSE(model.canFetchMore(QModelIndex()));
