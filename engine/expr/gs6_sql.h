@@ -290,6 +290,7 @@ class TgsExpOperator : public TgsExpBaseObject {
   void EvaluateBoolean(TgsExpValue& value);
   void EvaluateNumber(TgsExpValue& value);
   void EvaluateText(TgsExpValue& value);
+  bool CompareWithNumber(TgsExpValue& value);
 
   TgsExpOperatorCode code_;
   uint8_t priority_;
@@ -297,6 +298,9 @@ class TgsExpOperator : public TgsExpBaseObject {
   bool partialCompare_;
   char multiWildcard_;
   char singleWildcard_;
+  // A comparison whose right operand is a number literal, and its value.
+  bool numberOnRight_ = false;
+  double rightNumber_ = 0.0;
   // Scratch kept between evaluations: the left operand's value and the
   // case-folded texts of a comparison.
   TgsExpValue leftValue_;

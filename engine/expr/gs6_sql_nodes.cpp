@@ -388,11 +388,39 @@ void TgsExpOperator::BindOperands(std::unique_ptr<TgsExpBaseObject> left, std::u
   right_ = std::move(right);
   kind_ = TgsExpNodeKind::BoundOperator;
   UpdateHeight();
+  // A comparison with a number literal on the right (TIP = 1, N > 0.5).
+  const auto c = static_cast<uint8_t>(code_);
+  numberOnRight_ = left_ && right_ && right_->Kind() == TgsExpNodeKind::NumberLiteral &&
+                   ((c >= 129 && c <= 134) || code_ == TgsExpOperatorCode::ExactlyEqual);
+  if (numberOnRight_) rightNumber_ = static_cast<const TgsExpNumLit&>(*right_).Value();
+}
+
+// The comparison of a number with the literal on the right, done at once
+// when the left operand is a number; false for any other type, which takes
+// the general way.
+bool TgsExpOperator::CompareWithNumber(TgsExpValue& value) {
+  if (!IsNumberGroup(left_->Evaluate(leftValue_))) return false;
+  const double x = leftValue_.AsDouble(), y = rightNumber_;
+  bool result = false;
+  switch (code_) {
+    case TgsExpOperatorCode::Equal:
+    case TgsExpOperatorCode::ExactlyEqual: result = x == y; break;
+    case TgsExpOperatorCode::NotEqual: result = !(x == y); break;
+    case TgsExpOperatorCode::Greater: result = x > y; break;
+    case TgsExpOperatorCode::Less: result = x < y; break;
+    case TgsExpOperatorCode::GreaterEqual: result = x >= y; break;
+    case TgsExpOperatorCode::LessEqual: result = x <= y; break;
+    default: return false;
+  }
+  value.SetBoolean(result);
+  resultType_ = TgsExpValueType::Boolean;
+  return true;
 }
 
 TgsExpValueType TgsExpOperator::Evaluate(TgsExpValue& value) {
   if ((!left_ && code_ != TgsExpOperatorCode::Not) || !right_)
     Raise<EDeridarExpression>(Msg::TargetValueMissing, NodeName());
+  if (numberOnRight_ && CompareWithNumber(value)) return resultType_;
   TgsExpValueType rightType = right_->Evaluate(value);
   if (left_) {
     TgsExpValueType leftType = left_->Evaluate(leftValue_);

@@ -290,8 +290,11 @@ bool TgsSort::NextKey(TgsSortType& type, std::string_view& bytes, TRecNo& recNo)
     const int length = run.Length();
     const uint8_t runType = run.Type();
     // Undo the escaping up to the terminator; four record bytes follow it.
-    currentKey_.clear();
+    // Bytes above 0x01 are taken as they are, in one piece up to the first
+    // escape or the terminator.
     int i = 0;
+    while (i < length && p[i] > 1) ++i;
+    currentKey_.assign(reinterpret_cast<const char*>(p), static_cast<size_t>(i));
     while (i < length && p[i] != 0) {
       if (p[i] == 1 && i + 1 < length) {
         currentKey_.push_back(static_cast<char>(p[i + 1] - 1));
@@ -313,12 +316,14 @@ bool TgsSort::NextKey(TgsSortType& type, std::string_view& bytes, TRecNo& recNo)
          previousType_ == static_cast<uint8_t>(TgsSortType::Binary)) &&
         (unique_ || rec == previousRec_))
       continue;
-    previousKey_ = currentKey_;
+    // The key handed out becomes the previous key; the other buffer takes
+    // the next one.
+    previousKey_.swap(currentKey_);
     previousType_ = runType;
     previousRec_ = rec;
     hasPrevious_ = true;
     type = static_cast<TgsSortType>(runType);
-    bytes = currentKey_;
+    bytes = previousKey_;
     recNo = rec;
     return true;
   }

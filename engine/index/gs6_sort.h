@@ -157,9 +157,9 @@ class TgsSort {
   std::string convertBuffer_;   // key bytes of the value being added
   uint8_t storedBuffer_[512];   // stored form of the key being added
 
-  std::string previousKey_;     // last returned key, for unique output
+  std::string previousKey_;     // last returned key (handed out by NextKey)
   uint8_t previousType_ = 0;
   TRecNo previousRec_ = 0;
   bool hasPrevious_ = false;
-  std::string currentKey_;      // key bytes handed out by NextKey
+  std::string currentKey_;      // the key being decoded
 };
