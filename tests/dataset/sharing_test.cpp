@@ -27,7 +27,7 @@
 namespace {
 
 constexpr int kInitialRows = 300;
-constexpr int kAppends = 400;
+constexpr int kAppends = 200;
 
 // Zero-padded record code: the immutable key the reader ranges over.
 std::string Code(int id) {
