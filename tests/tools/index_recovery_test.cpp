@@ -104,6 +104,8 @@ TEST(IndexRecovery, AHalfWrittenNodeIsReportedAndRebuilt) {
   ToolResult check = d.Index("check");
   EXPECT_EQ(check.exitCode, 1) << check.out;
   EXPECT_NE((check.out + check.err).find("TIPS"), std::string::npos) << check.out << check.err;
+  // A rebuild that died earlier left its half-made scratch file behind.
+  std::ofstream(d.index + ".rebuild") << "half a file";
   ExpectRebuildRepairs(d, list);
 }
 

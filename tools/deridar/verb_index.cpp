@@ -156,6 +156,8 @@ int Rebuild(const Options& o) {
   }
   const std::string scratch = path + ".rebuild";
   std::error_code ignored;
+  // A scratch file left by a rebuild that did not finish is no use.
+  std::filesystem::remove(scratch, ignored);
   try {
     auto file = OpenIndex(*table, scratch, true);
     for (const TagDefinition& d : definitions) {
