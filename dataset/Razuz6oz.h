@@ -18,6 +18,15 @@
 //
 // Buffer size L + C + 19.
 //
+// Scans. The framework's scans (ScanRecords, SkipRecords) in record-number
+// order read through the table's read-ahead window. A reader that no other
+// handle writes through - read-only, or the table not shared - keeps the
+// window between scans; a header refresh that sees another writer's change
+// empties it, as do Refresh and a scan from the first record (which
+// refreshes the header). A shared writer drops the window after each scan.
+// Skipping moves the table over its own record image, read in place from
+// the window (direct cache), without filling a row buffer.
+//
 // Folders: `DatabaseName` is a folder or an alias. The process-wide alias
 // list holds "Default Directory" (the program's folder) and the "Alias"
 // section (name=value lines) of "deridar.cfg" in the system directory.
