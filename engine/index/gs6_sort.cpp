@@ -200,13 +200,41 @@ void TgsSort::SortEntries(Entry* first, Entry* last, int depth) {
   const uint8_t* base = area_.data();
   if (depth > 0)
     for (Entry* e = first; e != last; ++e) e->head = Head(base + e->offset + depth, e->length - depth);
-  std::sort(first, last, [](const Entry& a, const Entry& b) { return a.head < b.head; });
+  if (last - first > 256)
+    RadixSortByHead(first, last);
+  else
+    std::sort(first, last, [](const Entry& a, const Entry& b) { return a.head < b.head; });
   for (Entry* run = first; run != last;) {
     Entry* end = run + 1;
     while (end != last && end->head == run->head) ++end;
     if (end - run > 1 && run->length > depth + 8) SortEntries(run, end, depth + 8);
     run = end;
   }
+}
+
+// Sorts the entries [first, last) by their heads, a byte at a time from the
+// lowest, each pass stable; a byte that every head has alike is skipped.
+void TgsSort::RadixSortByHead(Entry* first, Entry* last) {
+  const size_t n = static_cast<size_t>(last - first);
+  radixScratch_.resize(n);
+  uint32_t counts[8][256] = {};
+  for (const Entry* e = first; e != last; ++e)
+    for (int d = 0; d < 8; ++d) ++counts[d][(e->head >> (8 * d)) & 0xFF];
+  Entry* from = first;
+  Entry* to = radixScratch_.data();
+  for (int d = 0; d < 8; ++d) {
+    uint32_t* count = counts[d];
+    if (count[(from->head >> (8 * d)) & 0xFF] == n) continue;
+    uint32_t sum = 0;
+    for (int b = 0; b < 256; ++b) {
+      const uint32_t c = count[b];
+      count[b] = sum;
+      sum += c;
+    }
+    for (const Entry* e = from; e != from + n; ++e) to[count[(e->head >> (8 * d)) & 0xFF]++] = *e;
+    std::swap(from, to);
+  }
+  if (from != first) std::copy(from, from + n, first);
 }
 
 // Sorts the keys of the area, writes them as one run and empties the area.
@@ -266,6 +294,7 @@ void TgsSort::BeginRetrieval() {
   DumpRun();
   area_ = {};
   entries_ = {};
+  radixScratch_ = {};
   heap_.clear();
   for (size_t i = 0; i < runs_.size(); ++i)
     if (runs_[i]->HasCurrent()) heap_.push_back(static_cast<uint32_t>(i));

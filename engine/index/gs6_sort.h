@@ -3,7 +3,8 @@
 // optionally without duplicates.
 //
 // Keys are gathered in a bounded in-memory area (32 x 40960 bytes, key bytes
-// and their index entries together). When the area is full its keys are
+// and their index entries together; sorting takes a scratch copy of the
+// entries besides). When the area is full its keys are
 // sorted and written out as a sorted, prefix-compressed run into a
 // `TgsPageCollection`, and the runs are merged on output. Nothing goes to
 // disk.
@@ -26,9 +27,9 @@
 //   binary  [16]  the bytes as they are
 //
 // Sorting a full area compares the first eight stored bytes of two keys as
-// one integer kept in the key's index entry; keys whose first eight bytes
-// are equal are then sorted among themselves by their next eight bytes, and
-// so on. Every comparison is one of two integers.
+// one integer kept in the key's index entry (a byte-wise radix sort for
+// larger groups); keys whose first eight bytes are equal are then sorted
+// among themselves by their next eight bytes, and so on.
 //
 // Run record (pages of 16384 bytes, a zero type byte ends a page):
 //   0  1  type tag
@@ -135,6 +136,7 @@ class TgsSort {
   void AddEncoded(TgsSortType type, const uint8_t* key, size_t length, TRecNo recNo);
   void CheckAccepting(size_t length) const;
   void SortEntries(Entry* first, Entry* last, int depth);
+  void RadixSortByHead(Entry* first, Entry* last);
   void DumpRun();
   void BeginRetrieval();
   bool Before(const TgsPageCollection& a, const TgsPageCollection& b) const;
@@ -150,6 +152,7 @@ class TgsSort {
   // Keys waiting for the next run: their stored bytes and index entries.
   std::vector<uint8_t> area_;
   std::vector<Entry> entries_;
+  std::vector<Entry> radixScratch_;  // the other half of a radix pass
 
   std::vector<std::unique_ptr<TgsPageCollection>> runs_;
   std::vector<uint32_t> heap_;  // runs with a current record, smallest first
