@@ -781,7 +781,10 @@ bool GSO_dBHandler::SetKeyRange(std::string_view low, std::string_view high, boo
   const bool changed = currentTag_->SetRange(low.empty() ? nullptr : &lowValue, lowInclusive,
                                              high.empty() ? nullptr : &highValue, highContinue,
                                              partialHigh);
-  if (changed) ReadRecord(GotoFirst);
+  // A changed range has put the tag on its top already: read the record it
+  // stands on (passing over rejected ones as a move to the top would)
+  // instead of seeking the top once more.
+  if (changed) ReadRecord(GotoCurrent);
   if (Bof()) BlankRecord();
   return changed;
 }
