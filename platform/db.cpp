@@ -519,20 +519,23 @@ void TDataSet::GotoBookmark(const TBookmark& bookmark) {
   DoAfterScroll();
 }
 
-int32_t TDataSet::ScanRecords(const TBookmark& after, int32_t count,
-                              const std::function<void(const TBookmark&)>& visit) {
+// Runs `walk` over the spare record buffer, positioned before the first
+// record or on `after`, with the scan hooks around it; the active record and
+// the spare buffer's use are restored however the walk ends. Nothing is read
+// for a count of zero or less.
+template <typename Walk>
+int32_t TDataSet::WithSpareScan(const TBookmark& after, int32_t count, Walk&& walk) {
   CheckActive();
   RequireCursor();
   if (spareActive_) DatabaseError(DbMsg::ScanNested);
   if (count <= 0) return 0;
   const int32_t savedActive = activeRecord_;
   TRecordBuffer spare = buffers_[recordCount_].get();
-  int32_t visited = 0;
+  // The spare buffer may be filled: nothing else may use it meanwhile.
   spareActive_ = true;
   CursorPosChanged();
-  // One bookmark object for the whole scan: its storage is reused.
-  TBookmark bookmark;
   bool scanning = false;
+  int32_t result = 0;
   try {
     BeginScan(after.empty());
     scanning = true;
@@ -540,13 +543,7 @@ int32_t TDataSet::ScanRecords(const TBookmark& after, int32_t count,
       InternalFirst();
     else
       InternalGotoBookmark(after);
-    while (visited < count && FetchRecord(spare, gmNext, true) == grOK) {
-      bookmark = GetBookmarkData(spare);
-      activeRecord_ = recordCount_;
-      visit(bookmark);
-      activeRecord_ = savedActive;
-      ++visited;
-    }
+    result = walk(spare);
   } catch (...) {
     activeRecord_ = savedActive;
     spareActive_ = false;
@@ -555,7 +552,7 @@ int32_t TDataSet::ScanRecords(const TBookmark& after, int32_t count,
       try {
         EndScan();
       } catch (...) {
-        // The scan's own failure is the one reported.
+        // The walk's own failure is the one reported.
       }
     }
     throw;
@@ -563,44 +560,30 @@ int32_t TDataSet::ScanRecords(const TBookmark& after, int32_t count,
   spareActive_ = false;
   CursorPosChanged();
   EndScan();
-  return visited;
+  return result;
+}
+
+int32_t TDataSet::ScanRecords(const TBookmark& after, int32_t count,
+                              const std::function<void(const TBookmark&)>& visit) {
+  return WithSpareScan(after, count, [&](TRecordBuffer spare) {
+    const int32_t savedActive = activeRecord_;
+    int32_t visited = 0;
+    // One bookmark object for the whole scan: its storage is reused.
+    TBookmark bookmark;
+    while (visited < count && FetchRecord(spare, gmNext, true) == grOK) {
+      bookmark = GetBookmarkData(spare);
+      activeRecord_ = recordCount_;
+      visit(bookmark);
+      activeRecord_ = savedActive;
+      ++visited;
+    }
+    return visited;
+  });
 }
 
 int32_t TDataSet::SkipRecords(const TBookmark& after, int32_t count, TBookmark& last) {
-  CheckActive();
-  RequireCursor();
-  if (spareActive_) DatabaseError(DbMsg::ScanNested);
-  if (count <= 0) return 0;
-  TRecordBuffer spare = buffers_[recordCount_].get();
-  int32_t passed = 0;
-  // The spare buffer may be filled: nothing else may use it meanwhile.
-  spareActive_ = true;
-  CursorPosChanged();
-  bool scanning = false;
-  try {
-    BeginScan(after.empty());
-    scanning = true;
-    if (after.empty())
-      InternalFirst();
-    else
-      InternalGotoBookmark(after);
-    passed = InternalSkip(spare, count, last);
-  } catch (...) {
-    spareActive_ = false;
-    CursorPosChanged();
-    if (scanning) {
-      try {
-        EndScan();
-      } catch (...) {
-        // The skip's own failure is the one reported.
-      }
-    }
-    throw;
-  }
-  spareActive_ = false;
-  CursorPosChanged();
-  EndScan();
-  return passed;
+  return WithSpareScan(after, count,
+                       [&](TRecordBuffer spare) { return InternalSkip(spare, count, last); });
 }
 
 int32_t TDataSet::InternalSkip(TRecordBuffer buffer, int32_t count, TBookmark& last) {

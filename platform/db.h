@@ -422,6 +422,8 @@ class TDataSet {
   static void WriteCalcFieldValue(char* calcArea, const TField* field, const void* source);
 
  private:
+  template <typename Walk>
+  int32_t WithSpareScan(const TBookmark& after, int32_t count, Walk&& walk);
   friend class TDataSource;
   friend class TDataLink;
   friend class TField;
