@@ -8,6 +8,7 @@
 #include "dataset/Razuz6oz.h"
 #include "engine/support/gs6_glbl.h"
 #include "platform/locale.h"
+#include "support/dataset_fixtures.h"
 #include "support/dbf_writer.h"
 #include "support/memo_files.h"
 #include "support/temp_dir.h"
@@ -15,16 +16,6 @@
 using namespace platform;
 
 namespace {
-
-template <class F>
-std::string DatabaseErrorOf(F body) {
-  try {
-    body();
-  } catch (const EDatabaseError& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
 
 int32_t Serial(int year, int month, int day) {
   int32_t serial = 0;

@@ -7,22 +7,13 @@
 
 #include "dataset/Razuz6oz.h"
 #include "engine/support/gs6_glbl.h"
+#include "support/dataset_fixtures.h"
 #include "support/dbf_writer.h"
 #include "support/temp_dir.h"
 
 using namespace platform;
 
 namespace {
-
-template <class F>
-std::string DatabaseErrorOf(F body) {
-  try {
-    body();
-  } catch (const EDatabaseError& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
 
 DbfLayout PhoneLayout() {
   DbfLayout layout;
