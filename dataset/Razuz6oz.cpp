@@ -499,7 +499,13 @@ TGetResult TDeridarDataSet::FetchRecord(TRecordBuffer buffer, TGetMode mode, boo
         }
         break;
       case gmNext:
-        if (beforeFirst_) {
+        if (beforeFirst_ && rangeTopRead_) {
+          // The handler stands on the top of the range it has just set.
+          rangeTopRead_ = false;
+          std::memcpy(buffer, table_->RecordBuffer(), static_cast<size_t>(recordLength_));
+          beforeFirst_ = false;
+          moved = true;
+        } else if (beforeFirst_) {
           table_->ReadRecord(GotoFirst);
           beforeFirst_ = false;
           moved = true;
@@ -1354,7 +1360,7 @@ void TDeridarDataSet::SetRange(const std::string& low, const std::string& high) 
   std::string lowText = TranslateText(std::string_view(low).substr(0, 255), true);
   std::string highText = TranslateText(std::string_view(high).substr(0, 255), true);
   table_->RestoreCurrentRecord();
-  if (table_->SetKeyRange(lowText, highText, true, true, false)) First();
+  if (table_->SetKeyRange(lowText, highText, true, true, false)) FirstOfNewRange();
 }
 
 void TDeridarDataSet::SetRangeEx(const std::string& low, const std::string& high,
@@ -1362,8 +1368,21 @@ void TDeridarDataSet::SetRangeEx(const std::string& low, const std::string& high
   CheckActive();
   CheckBrowseMode();
   table_->RestoreCurrentRecord();
-  table_->SetKeyRange(low, high, lowInclusive, highContinue, partialHigh);
-  First();
+  if (table_->SetKeyRange(low, high, lowInclusive, highContinue, partialHigh))
+    FirstOfNewRange();
+  else
+    First();
+}
+
+void TDeridarDataSet::FirstOfNewRange() {
+  rangeTopRead_ = true;
+  try {
+    First();
+  } catch (...) {
+    rangeTopRead_ = false;
+    throw;
+  }
+  rangeTopRead_ = false;
 }
 
 // ---------------------------------------------------------------------------

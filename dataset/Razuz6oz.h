@@ -268,6 +268,8 @@ class TDeridarDataSet : public platform::TDataSet, public DBFObjectOwner {
   void ApplyMasterRange();
   // Puts the table back on the record of the active row.
   void ReturnToActiveRow();
+  // First() after the handler has changed the key range (see rangeTopRead_).
+  void FirstOfNewRange();
 
   std::unique_ptr<DBFObject> table_;
   int32_t recordLength_ = 0;
@@ -295,6 +297,10 @@ class TDeridarDataSet : public platform::TDataSet, public DBFObjectOwner {
   int32_t busy_ = 0;
   bool beforeFirst_ = false;
   bool afterLast_ = false;
+  // Set while First() runs right after a changed key range: the handler
+  // already stands on the range's top record and has read it into its own
+  // buffer, so the first fetch takes that image instead of seeking again.
+  bool rangeTopRead_ = false;
   bool editInProgress_ = false;
   bool buildingIndexDefs_ = false;
   std::vector<char> keyBuffer_;
