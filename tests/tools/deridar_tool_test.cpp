@@ -1,128 +1,362 @@
-// The deridar tool end to end: info and dump on tables written by the test
-// writer, CSV quoting, code pages, deleted records and failures.
+// The deridar tool end to end: info, dump (CSV quoting, code pages, memo
+// texts, deleted records, filters), eval, and seek over CDX tags built by
+// "deridar index build", checked against brute-force scans of the dump.
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
 
 #include "engine/support/gs6_glbl.h"
 #include "platform/codepage.h"
 #include "support/dbf_writer.h"
+#include "support/memo_files.h"
 #include "support/run_tool.h"
 #include "support/temp_dir.h"
+#include "tools/mkphone/phonegen.h"
 
 namespace {
 
 std::string Oem(const std::string& utf8) { return platform::FromUtf8(utf8, platform::CodePage::Cp866); }
 
+// Standard output of a deridar run that must succeed silently.
+std::string Deridar(const std::vector<std::string>& args) {
+  ToolResult run = RunTool("deridar", args);
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_TRUE(run.err.empty()) << run.err;
+  return run.out;
+}
+
+// Four records of every field kind the verbs format; the third is deleted.
 DbfLayout SampleLayout() {
   DbfLayout layout;
-  layout.fields = {{"NUM", 'C', 7}, {"FIO", 'C', 20}, {"TIP", 'N', 3, 1}};
+  layout.fields = {{"NAME", 'C', 10}, {"QTY", 'N', 5, 1}, {"BORN", 'D', 8}, {"OK", 'L', 1}};
   layout.rows = {
-      {{"2345678", Oem("ИВАНОВ И.И."), "1.0"}},
-      {{"3456789", "A, \"B\"", "2.5"}},
-      {{"4567890", Oem("УДАЛЕН"), "3.0"}, true},
+      {{Oem("Жук"), "2.5", "20200131", "T"}},
+      {{"A, \"B\"", "10.0", "19991231", "F"}},
+      {{Oem("Удален"), "3.0", "20010101", "T"}, true},
+      {{"Ant", "-1.5", "", "F"}},
   };
   return layout;
 }
 
+class DeridarTool : public ::testing::Test {
+ protected:
+  TempDir dir_;
+  const std::string path_ = WriteDbf(dir_.File("T.DBF"), SampleLayout());
+};
+
+// The lines of a text ended by `eol`.
+std::vector<std::string> Lines(const std::string& text, const std::string& eol) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t end; (end = text.find(eol, start)) != std::string::npos; start = end + eol.size())
+    lines.push_back(text.substr(start, end - start));
+  EXPECT_EQ(start, text.size()) << "text does not end with a line end";
+  return lines;
+}
+
+// The unquoted value of one column of a CSV row of the dump.
+std::string CsvField(const std::string& row, size_t column) {
+  std::vector<std::string> fields(1);
+  bool quoted = false;
+  for (size_t i = 0; i < row.size(); ++i) {
+    const char c = row[i];
+    if (quoted && c == '"' && i + 1 < row.size() && row[i + 1] == '"') {
+      fields.back().push_back('"');
+      ++i;
+    } else if (c == '"') {
+      quoted = !quoted;
+    } else if (c == ',' && !quoted) {
+      fields.emplace_back();
+    } else {
+      fields.back().push_back(c);
+    }
+  }
+  return fields.at(column);
+}
+
 }  // namespace
 
-TEST(DeridarTool, InfoPrintsHeaderAndFields) {
-  TempDir dir;
+TEST_F(DeridarTool, InfoPrintsHeaderAndFields) {
   DbfLayout layout = SampleLayout();
   layout.version = 0x8B;
-  std::string path = WriteDbf(dir.File("T.DBF"), layout);
-  ToolResult run = RunTool("deridar", {"info", path});
-  ASSERT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_EQ(run.out,
-            "version 0x8B\n"
-            "records 3\n"
-            "header length 129\n"
-            "record length 31\n"
-            "fields 3\n"
-            "NUM C 7 0\n"
-            "FIO C 20 0\n"
-            "TIP N 3 1\n");
+  EXPECT_EQ(Deridar({"info", WriteDbf(dir_.File("V.DBF"), layout)}),
+            "version 0x8B\nrecords 4\nheader length 161\nrecord length 25\nfields 4\n"
+            "NAME C 10 0\nQTY N 5 1\nBORN D 8 0\nOK L 1 0\n");
 }
 
-TEST(DeridarTool, DumpWritesCsvInUtf8WithoutDeletedRecords) {
-  TempDir dir;
-  std::string path = WriteDbf(dir.File("T.DBF"), SampleLayout());
-  ToolResult run = RunTool("deridar", {"dump", path});
-  ASSERT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_EQ(run.out,
-            "NUM,FIO,TIP\r\n"
-            "2345678,ИВАНОВ И.И.,1.0\r\n"
-            "3456789,\"A, \"\"B\"\"\",2.5\r\n");
+TEST_F(DeridarTool, DumpWritesCsvInUtf8) {
+  const struct {
+    std::vector<std::string> options;
+    const char* csv;
+  } cases[] = {
+      {{},
+       "NAME,QTY,BORN,OK\r\nЖук,2.5,20200131,T\r\n\"A, \"\"B\"\"\",10.0,19991231,F\r\nAnt,-1.5,,F\r\n"},
+      {{"--deleted"},
+       "_deleted,NAME,QTY,BORN,OK\r\n0,Жук,2.5,20200131,T\r\n0,\"A, \"\"B\"\"\",10.0,19991231,F\r\n"
+       "1,Удален,3.0,20010101,T\r\n0,Ant,-1.5,,F\r\n"},
+      {{"--filter", "QTY > 0"}, "NAME,QTY,BORN,OK\r\nЖук,2.5,20200131,T\r\n\"A, \"\"B\"\"\",10.0,19991231,F\r\n"},
+      {{"--filter", "QTY > 2.5", "--deleted"},
+       "_deleted,NAME,QTY,BORN,OK\r\n0,\"A, \"\"B\"\"\",10.0,19991231,F\r\n1,Удален,3.0,20010101,T\r\n"},
+      {{"--filter", "NAME = \"Жук\""}, "NAME,QTY,BORN,OK\r\nЖук,2.5,20200131,T\r\n"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"dump", path_};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    SCOPED_TRACE(testing::PrintToString(c.options));
+    EXPECT_EQ(Deridar(args), c.csv);
+  }
+  DbfLayout empty = SampleLayout();
+  empty.rows.clear();
+  EXPECT_EQ(Deridar({"dump", WriteDbf(dir_.File("E.DBF"), empty)}), "NAME,QTY,BORN,OK\r\n");
 }
 
-TEST(DeridarTool, DumpWithDeletedAddsAFlagColumn) {
-  TempDir dir;
-  std::string path = WriteDbf(dir.File("T.DBF"), SampleLayout());
-  ToolResult run = RunTool("deridar", {"dump", "--deleted", path});
-  ASSERT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_EQ(run.out,
-            "_deleted,NUM,FIO,TIP\r\n"
-            "0,2345678,ИВАНОВ И.И.,1.0\r\n"
-            "0,3456789,\"A, \"\"B\"\"\",2.5\r\n"
-            "1,4567890,УДАЛЕН,3.0\r\n");
-}
-
-TEST(DeridarTool, DumpDecodesTheChosenCodePage) {
-  TempDir dir;
+TEST_F(DeridarTool, DumpDecodesTheChosenCodePage) {
   DbfLayout layout;
   layout.fields = {{"NAME", 'C', 10}};
   layout.rows = {{{platform::FromUtf8("Жук", platform::CodePage::Cp1251)}}};
-  std::string path = WriteDbf(dir.File("T.DBF"), layout);
-  ToolResult ansi = RunTool("deridar", {"dump", path, "--encoding", "1251"});
-  ASSERT_EQ(ansi.exitCode, 0) << ansi.err;
-  EXPECT_EQ(ansi.out, "NAME\r\nЖук\r\n");
-  ToolResult raw = RunTool("deridar", {"dump", path, "--encoding", "none"});
-  EXPECT_EQ(raw.out, "NAME\r\n" + layout.rows[0].values[0] + "\r\n");
+  const std::string path = WriteDbf(dir_.File("W.DBF"), layout);
+  EXPECT_EQ(Deridar({"dump", path, "--encoding", "1251"}), "NAME\r\nЖук\r\n");
+  EXPECT_EQ(Deridar({"dump", path, "--encoding", "none"}), "NAME\r\n" + layout.rows[0].values[0] + "\r\n");
   EXPECT_EQ(RunTool("deridar", {"dump", path, "--encoding", "437"}).exitCode, 2);
 }
 
-TEST(DeridarTool, DumpShowsBinaryNumbersOfVersionThirtyTables) {
-  TempDir dir;
+TEST_F(DeridarTool, DumpShowsBinaryNumbersOfVersionThirtyTables) {
   DbfLayout layout;
   layout.version = 0x30;
   layout.fields = {{"ID", 'I', 4}, {"PRICE", 'Y', 8}, {"NAME", 'C', 4}};
   layout.rows = {{{std::string("\x2A\0\0\0", 4), std::string("\x10\x27\0\0\0\0\0\0", 8), "ab"}}};
-  ToolResult run = RunTool("deridar", {"dump", WriteDbf(dir.File("V.DBF"), layout)});
-  ASSERT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_EQ(run.out, "ID,PRICE,NAME\r\n42,1.0000,ab\r\n");
+  EXPECT_EQ(Deridar({"dump", WriteDbf(dir_.File("V.DBF"), layout)}), "ID,PRICE,NAME\r\n42,1.0000,ab\r\n");
 }
 
-TEST(DeridarTool, DumpOfAnEmptyTableIsJustTheHeaderRow) {
-  TempDir dir;
-  DbfLayout layout = SampleLayout();
-  layout.rows.clear();
-  ToolResult run = RunTool("deridar", {"dump", WriteDbf(dir.File("T.DBF"), layout)});
-  ASSERT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_EQ(run.out, "NUM,FIO,TIP\r\n");
+TEST_F(DeridarTool, MemoTextsAreDecodedLikeOtherText) {
+  MemoFileBuilder memo(MemoLayout::Db3);
+  const int32_t first = memo.Add(Oem("Первая заметка"));
+  const int32_t second = memo.Add("two, \"quoted\"\r\nlines");
+  memo.Save(dir_.File("M.dbt"));
+  DbfLayout layout;
+  layout.version = 0x83;
+  layout.fields = {{"NAME", 'C', 5}, {"NOTE", 'M', 10}};
+  layout.rows = {{{"a", std::to_string(first)}}, {{"b", ""}}, {{"c", std::to_string(second)}}};
+  const std::string path = WriteDbf(dir_.File("M.DBF"), layout);
+  EXPECT_EQ(Deridar({"dump", path}), "NAME,NOTE\r\na,Первая заметка\r\nb,\r\nc,\"two, \"\"quoted\"\"\r\nlines\"\r\n");
+  const std::string eval = Deridar({"eval", path, "NOTE"});
+  EXPECT_EQ(eval.substr(0, eval.find('\n')), "1\tПервая заметка");
 }
 
-TEST(DeridarTool, FailuresPrintTheEngineMessage) {
-  TempDir dir;
-  std::string missing = dir.File("NONE.DBF");
-  ToolResult run = RunTool("deridar", {"info", missing});
-  EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(run.err, FormatMessage(Msg::FileNotFound, {missing}) + "\n");
-  EXPECT_TRUE(run.out.empty());
+TEST_F(DeridarTool, EvalPrintsRecordNumberAndValueOfEachChosenRecord) {
+  const struct {
+    std::vector<std::string> options;
+    const char* out;
+  } cases[] = {
+      {{"TRIM(NAME)+\"!\""}, "1\tЖук!\n2\tA, \"B\"!\n4\tAnt!\n"},
+      {{"QTY*2"}, "1\t5\n2\t20\n4\t-3\n"},
+      {{"OK .AND. QTY > 2"}, "1\t.T.\n2\t.F.\n4\t.F.\n"},
+      // A date field is a date; an empty one is no date and prints nothing.
+      {{"BORN"}, "1\t20200131\n2\t19991231\n4\t\n"},
+      {{"DTOS(BORN)"}, "1\t20200131\n2\t19991231\n4\t        \n"},
+      {{"CTOD(\"01.02.2020\")", "--where", "OK"}, "1\t20200201\n"},
+      {{"DELETED()", "--deleted"}, "1\t.F.\n2\t.F.\n3\t.T.\n4\t.F.\n"},
+      {{"UPPER(NAME)", "--where", "OK"}, "1\tЖУК       \n"},
+      {{"QTY", "--where", "QTY >= 2.5", "--deleted"}, "1\t2.5\n2\t10\n3\t3\n"},
+      // Cyrillic literals compare with the table's texts.
+      {{"AT(\"ук\", NAME)", "--where", "NAME = \"Жук\""}, "1\t2\n"},
+      {{"UPPER(NAME) = \"ЖУК\""}, "1\t.T.\n2\t.F.\n4\t.F.\n"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"eval", path_};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    SCOPED_TRACE(testing::PrintToString(c.options));
+    EXPECT_EQ(Deridar(args), c.out);
+  }
+  DbfLayout empty = SampleLayout();
+  empty.rows.clear();
+  EXPECT_EQ(Deridar({"eval", WriteDbf(dir_.File("E.DBF"), empty), "QTY"}), "");
+}
 
-  std::string bad = dir.File("BAD.DBF");
+TEST_F(DeridarTool, EveryBuiltInFunctionIsUsable) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"ALLTRIM(\"  a \")", "a"},     {"LTRIM(\" a\")", "a"},
+      {"TRIM(\"a  \")", "a"},         {"UPPER(\"ab\")", "AB"},
+      {"LOWER(\"AB\")", "ab"},        {"PROPER(\"ab cd\")", "Ab Cd"},
+      {"LEFT(\"abc\",2)", "ab"},      {"RIGHT(\"abc\",2)", "bc"},
+      {"SUBSTR(\"abcd\",2,2)", "bc"}, {"SPACE(2)+\"x\"", "  x"},
+      {"LEN(\"abc\")", "3"},          {"AT(\"c\",\"abc\")", "3"},
+      {"ATC(\"C\",\"abc\")", "3"},    {"STRTRAN(\"aba\",\"a\",\"x\")", "xbx"},
+      {"SOUNDEX(\"ROBERT\")", "R163"}, {"ASC(\"A\")", "65"},
+      {"CHR(65)", "A"},               {"STR(1.5,5,2)", " 1.50"},
+      {"VAL(\"12\")", "12"},          {"CTOD(\"02.03.2004\")", "20040302"},
+      {"DTOC(CTOD(\"02.03.2004\"))", "02.03.2004"},
+      {"DTOS(CTOD(\"02.03.2004\"))", "20040302"},
+      {"DOW(CTOD(\"02.03.2004\"))", "3"},
+      {"LEN(DTOS(DATE()))", "8"},     {"LEN(DESCEND(\"ab\"))", "2"},
+      {"ABS(0-2)", "2"},              {"INT(7.9)", "7"},
+      {"CEILING(7.1)", "8"},          {"FLOOR(7.9)", "7"},
+      {"MOD(7,3)", "1"},              {"SIN(0)", "0"},
+      {"COS(0)", "1"},                {"TAN(0)", "0"},
+      {"ASIN(0)", "0"},               {"ACOS(1)", "0"},
+      {"ATAN(0)", "0"},               {"ATN2(0,1)", "0"},
+      {"RTOD(DTOR(180))", "180"},     {"INT(PI()*100)", "314"},
+      {"LOG(1)", "0"},                {"LOG10(100)", "2"},
+      {"INT(FV(100,0.1,2))", "210"},  {"INT(PV(100,0.1,2))", "173"},
+      {"IIF(.T.,\"y\",\"n\")", "y"},  {"BETWEEN(2,1,3)", ".T."},
+      {"INLIST(2,1,3)", ".F."},       {"EMPTY(\"\")", ".T."},
+      {"MAX(1,2)", "2"},              {"MIN(1,2)", "1"},
+      {"RECNO()", "1"},               {"DELETED()", ".F."},
+  };
+  for (const auto& [expression, value] : cases) {
+    SCOPED_TRACE(expression);
+    EXPECT_EQ(Deridar({"eval", path_, expression, "--where", "RECNO() = 1"}), "1\t" + value + "\n");
+  }
+}
+
+TEST_F(DeridarTool, FailuresPrintTheEngineMessageAndWrongUsageExitsWithTwo) {
+  const std::string missing = dir_.File("NONE.DBF"), bad = dir_.File("BAD.DBF");
   std::vector<uint8_t> bytes = BuildDbf(SampleLayout());
   bytes[0] = 0x07;
   WriteBytes(bad, bytes);
-  run = RunTool("deridar", {"dump", bad});
-  EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(run.err, FormatMessage(Msg::TableHeaderInvalid, {bad}) + "\n");
+  const struct {
+    std::vector<std::string> args;
+    int exitCode;
+    std::string err;  // the whole message, or a part of it after '~'
+  } cases[] = {
+      {{"info", missing}, 1, FormatMessage(Msg::FileNotFound, {missing}) + "\n"},
+      {{"dump", bad}, 1, FormatMessage(Msg::TableHeaderInvalid, {bad}) + "\n"},
+      // A message quoting the expression quotes it as it was typed.
+      {{"eval", path_, "NAME +"}, 1, "~NAME +"},
+      {{"eval", path_, "\"Жук\" +"}, 1, "~\"Жук\" +"},
+      {{"eval", path_, "NOSUCHFIELD"}, 1, "~"},
+      {{"eval", path_, "NAME", "--where", "QTY"}, 1, "~"},
+      {{"dump", path_, "--filter", "QTY >"}, 1, "~"},
+      {{}, 2, "~deridar eval TABLE EXPR"},
+      {{}, 2, "~deridar seek TABLE FILE.CDX --tag NAME"},
+      {{}, 2, "~[--filter EXPR]"},
+      {{"frobnicate"}, 2, "~"},
+      {{"info"}, 2, "~"},
+      {{"dump"}, 2, "~"},
+      {{"dump", "a.dbf", "b.dbf"}, 2, "~deridar dump TABLE"},
+      {{"dump", path_, "--filter"}, 2, "~"},
+      {{"eval", path_}, 2, "~"},
+      {{"eval", path_, "NAME", "--where"}, 2, "~"},
+      {{"eval", path_, "NAME", "--bogus"}, 2, "~"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    const ToolResult run = RunTool("deridar", c.args);
+    EXPECT_EQ(run.exitCode, c.exitCode);
+    EXPECT_TRUE(run.out.empty()) << run.out;
+    EXPECT_FALSE(run.err.empty());
+    if (c.err.front() == '~') {
+      EXPECT_NE(run.err.find(c.err.substr(1)), std::string::npos) << run.err;
+    } else {
+      EXPECT_EQ(run.err, c.err);
+    }
+  }
 }
 
-TEST(DeridarTool, WrongUsageExitsWithTwo) {
-  EXPECT_EQ(RunTool("deridar", {}).exitCode, 2);
-  EXPECT_EQ(RunTool("deridar", {"frobnicate"}).exitCode, 2);
-  EXPECT_EQ(RunTool("deridar", {"info"}).exitCode, 2);
-  EXPECT_EQ(RunTool("deridar", {"dump"}).exitCode, 2);
-  ToolResult run = RunTool("deridar", {"dump", "a.dbf", "b.dbf"});
-  EXPECT_EQ(run.exitCode, 2);
-  EXPECT_NE(run.err.find("deridar dump TABLE"), std::string::npos);
+namespace {
+
+// A generated directory with a TELF tag on FIO, and its dump with and
+// without the deleted records.
+class DeridarSeek : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(phonegen::WritePhoneDbf(table_, 1500, 7));
+    ToolResult build = RunTool("deridar", {"index", "build", table_, index_, "--tag", "TELF", "--key", "FIO"});
+    ASSERT_EQ(build.exitCode, 0) << build.err;
+    rows_ = Lines(Deridar({"dump", table_}), "\r\n");
+    header_ = rows_.front();
+    rows_.erase(rows_.begin());
+    rowsWithDeleted_ = Lines(Deridar({"dump", table_, "--deleted"}), "\r\n");
+    rowsWithDeleted_.erase(rowsWithDeleted_.begin());
+  }
+
+  // The rows whose FIO, in code page 866 without trailing blanks, lies in
+  // the range (empty bounds are none; with `prefixHigh` the key's prefix is
+  // compared with the upper bound), ordered by key then record.
+  static std::vector<std::string> BruteForce(const std::vector<std::string>& source, int fioColumn,
+                                             const std::string& lowUtf8, const std::string& highUtf8,
+                                             bool prefixHigh = false) {
+    const std::string low = Oem(lowUtf8), high = Oem(highUtf8);
+    std::vector<std::pair<std::string, std::string>> hits;
+    for (const std::string& row : source) {
+      const std::string key = Oem(CsvField(row, fioColumn));
+      if (!low.empty() && key < low) continue;
+      if (!high.empty() && (prefixHigh ? key.substr(0, high.size()) : key) > high) continue;
+      hits.emplace_back(key, row);
+    }
+    std::stable_sort(hits.begin(), hits.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<std::string> out;
+    for (auto& hit : hits) out.push_back(hit.second);
+    return out;
+  }
+
+  // The rows "deridar seek" prints, after checking its header row.
+  std::vector<std::string> Seek(const std::vector<std::string>& options, const std::string& head) {
+    std::vector<std::string> args = {"seek", table_, index_, "--tag", "TELF"};
+    args.insert(args.end(), options.begin(), options.end());
+    std::vector<std::string> lines = Lines(Deridar(args), "\r\n");
+    if (lines.empty()) {
+      ADD_FAILURE() << "no header row";
+      return lines;
+    }
+    EXPECT_EQ(lines.front(), head);
+    lines.erase(lines.begin());
+    return lines;
+  }
+
+  TempDir dir_;
+  const std::string table_ = dir_.File("PHONE.DBF"), index_ = dir_.File("TELF.CDX");
+  std::string header_;
+  std::vector<std::string> rows_, rowsWithDeleted_;  // in record order
+};
+
+}  // namespace
+
+TEST_F(DeridarSeek, RangesAndKeysMatchABruteForceScanOfTheDump) {
+  ASSERT_EQ(header_, "NUM,FIO,ADR,TIP");
+  ASSERT_GT(rows_.size(), 1000u);
+  const std::vector<std::pair<std::string, std::string>> ranges = {
+      {"ИВАНОВ", "КОЗЛОВ"}, {"АН", "АП"}, {"", "БОРИСОВ"}, {"ЯБ", ""}, {"", ""},
+      {"ТАКСОФОН", "ТАКСОФОН Я"}, {"МАГАЗИН \"", "МАГАЗИН N 9"}, {"Ж", "Ж"}};
+  for (const auto& [low, high] : ranges) {
+    EXPECT_EQ(Seek({"--range", low, high}, header_), BruteForce(rows_, 1, low, high)) << low << ".." << high;
+  }
+  const std::vector<std::string> some = BruteForce(rows_, 1, "ИВАНОВ", "КОЗЛОВ");
+  ASSERT_GT(some.size(), 20u);
+  EXPECT_EQ(Seek({"--range", "ИВАНОВ", "КОЗЛОВ", "--limit", "5"}, header_),
+            std::vector<std::string>(some.begin(), some.begin() + 5));
+
+  // A key finds every record beginning with it.
+  EXPECT_FALSE(BruteForce(rows_, 1, "ЖУКОВ", "ЖУКОВ", true).empty());
+  for (const std::string key : {"ЖУКОВ", "ТАКСОФОН", "АПТЕКА N", "ЯЯЯ"}) {
+    EXPECT_EQ(Seek({"--key", key}, header_), BruteForce(rows_, 1, key, key, true)) << key;
+  }
+
+  // Deleted records only with --deleted, flagged in a first column.
+  const std::vector<std::string> all = Seek({"--range", "", "", "--deleted"}, "_deleted," + header_);
+  EXPECT_EQ(all, BruteForce(rowsWithDeleted_, 2, "", ""));
+  const size_t deleted =
+      std::count_if(all.begin(), all.end(), [](const std::string& row) { return row.rfind("1,", 0) == 0; });
+  EXPECT_GT(deleted, 0u);
+  EXPECT_EQ(all.size() - deleted, rows_.size());
+}
+
+TEST_F(DeridarSeek, MissingTagAndFileAndBadUsage) {
+  ToolResult tag = RunTool("deridar", {"seek", table_, index_, "--tag", "NOPE", "--key", "A"});
+  EXPECT_EQ(tag.exitCode, 1);
+  EXPECT_EQ(tag.err, FormatMessage(Msg::IndexTagNotFound, {"NOPE"}) + "\n");
+  EXPECT_TRUE(tag.out.empty());
+  const std::string missing = dir_.File("NONE.CDX");
+  ToolResult file = RunTool("deridar", {"seek", table_, missing, "--tag", "TELF", "--key", "A"});
+  EXPECT_EQ(file.exitCode, 1);
+  EXPECT_EQ(file.err, FormatMessage(Msg::FileNotFound, {missing}) + "\n");
+  for (const std::vector<std::string>& options :
+       {std::vector<std::string>{"--key", "A"}, {"--tag", "TELF"}, {"--tag", "TELF", "--key", "A", "--range", "A", "B"},
+        {"--tag", "TELF", "--key", "A", "--limit", "x"}}) {
+    std::vector<std::string> args = {"seek", table_, index_};
+    args.insert(args.end(), options.begin(), options.end());
+    EXPECT_EQ(RunTool("deridar", args).exitCode, 2) << testing::PrintToString(options);
+  }
 }
