@@ -19,19 +19,21 @@ std::unique_ptr<MemoryDataSet> NumberedSet(int rows) {
   return ds;
 }
 
+int N(TDataSet& ds) { return ds.FieldByName("N")->AsInteger(); }
+
 class RecordingLink : public TDataLink {
  public:
-  int activeChanges = 0, editingChanges = 0, changes = 0, scrolls = 0, records = 0;
+  int activeChanges = 0, editingChanges = 0, changes = 0, scrolls = 0;
   int lastDistance = 0;
   std::vector<TField*> changedFields;
 
   // The N values of the rows of this link's window.
   std::vector<int> Window() {
     std::vector<int> out;
-    int32_t saved = ActiveRecord();
+    const int32_t saved = ActiveRecord();
     for (int32_t i = 0; i < RecordCount(); ++i) {
       SetActiveRecord(i);
-      out.push_back(DataSet()->FieldByName("N")->AsInteger());
+      out.push_back(N(*DataSet()));
     }
     SetActiveRecord(saved);
     return out;
@@ -45,173 +47,181 @@ class RecordingLink : public TDataLink {
     ++scrolls;
     lastDistance = distance;
   }
-  void RecordChanged(TField* field) override {
-    ++records;
-    changedFields.push_back(field);
+  void RecordChanged(TField* field) override { changedFields.push_back(field); }
+};
+
+// A numbered set with a source and a recording link on it.
+class DataLink : public ::testing::Test {
+ protected:
+  void SetUp() override { link_.SetDataSource(&source_); }
+  // Gives the link a window of `buffers` rows and opens the set.
+  void Open(int32_t buffers = 1) {
+    link_.SetBufferCount(buffers);
+    ds_->Open();
   }
+
+  std::unique_ptr<MemoryDataSet> ds_ = NumberedSet(30);
+  TDataSource source_{ds_.get()};
+  RecordingLink link_;
 };
 
 }  // namespace
 
-TEST(DataLink, WindowFollowsTheLargestLinkAndScrolls) {
-  auto ds = NumberedSet(20);
-  TDataSource source(ds.get());
-  RecordingLink small, grid;
-  small.SetDataSource(&source);
-  grid.SetDataSource(&source);
-  grid.SetBufferCount(5);
-  ds->Open();
-  EXPECT_EQ(ds->WindowSize(), 5);
-  EXPECT_EQ(ds->WindowRows(), 5);
-  EXPECT_EQ(grid.Window(), (std::vector<int>{1, 2, 3, 4, 5}));
-  EXPECT_EQ(grid.ActiveRecord(), 0);
+TEST_F(DataLink, WindowFollowsTheLargestLinkAndScrolls) {
+  RecordingLink small;
+  small.SetDataSource(&source_);
+  Open(5);
+  EXPECT_EQ(ds_->WindowSize(), 5);
+  EXPECT_EQ(ds_->WindowRows(), 5);
+  EXPECT_EQ(link_.Window(), (std::vector<int>{1, 2, 3, 4, 5}));
+  EXPECT_EQ(link_.ActiveRecord(), 0);
 
-  ds->MoveBy(4);  // last row of the window, no scrolling yet
-  EXPECT_EQ(grid.ActiveRecord(), 4);
-  EXPECT_EQ(grid.lastDistance, 0);
-  ds->Next();  // needs record 6: the window scrolls by one
-  EXPECT_EQ(grid.lastDistance, 1);
-  EXPECT_EQ(grid.Window(), (std::vector<int>{2, 3, 4, 5, 6}));
-  EXPECT_EQ(grid.ActiveRecord(), 4);
+  ds_->MoveBy(4);  // last row of the window, no scrolling yet
+  EXPECT_EQ(link_.ActiveRecord(), 4);
+  EXPECT_EQ(link_.lastDistance, 0);
+  ds_->Next();  // needs record 6: the window scrolls by one
+  EXPECT_EQ(link_.lastDistance, 1);
+  EXPECT_EQ(link_.Window(), (std::vector<int>{2, 3, 4, 5, 6}));
+  EXPECT_EQ(link_.ActiveRecord(), 4);
   EXPECT_EQ(small.ActiveRecord(), 0);
   EXPECT_EQ(small.Window(), (std::vector<int>{6}));
 
-  ds->MoveBy(-5);  // back to record 1, scrolling up
-  EXPECT_EQ(ds->FieldByName("N")->AsInteger(), 1);
-  EXPECT_EQ(grid.Window(), (std::vector<int>{1, 2, 3, 4, 5}));
-  EXPECT_EQ(grid.ActiveRecord(), 0);
+  ds_->MoveBy(-5);  // back to record 1, scrolling up
+  EXPECT_EQ(N(*ds_), 1);
+  EXPECT_EQ(link_.Window(), (std::vector<int>{1, 2, 3, 4, 5}));
+  EXPECT_EQ(link_.ActiveRecord(), 0);
 }
 
-TEST(DataLink, ShrinkingTheWindowKeepsTheActiveRecord) {
-  auto ds = NumberedSet(20);
-  TDataSource source(ds.get());
+TEST_F(DataLink, LastAndGotoBookmarkPlaceTheWindowAroundTheRecord) {
+  Open(5);
+  ds_->MoveBy(9);
+  const TBookmark mark = ds_->GetBookmark();
+  ds_->Last();
+  EXPECT_EQ(link_.Window(), (std::vector<int>{26, 27, 28, 29, 30}));
+  EXPECT_EQ(link_.ActiveRecord(), 4);
+  ds_->GotoBookmark(mark);
+  EXPECT_EQ(N(*ds_), 10);
+  EXPECT_EQ(link_.Window(), (std::vector<int>{8, 9, 10, 11, 12}));
+  EXPECT_EQ(link_.ActiveRecord(), 2);
+}
+
+TEST_F(DataLink, ShrinkingTheWindowKeepsTheActiveRecord) {
   auto grid = std::make_unique<RecordingLink>();
-  grid->SetDataSource(&source);
+  grid->SetDataSource(&source_);
   grid->SetBufferCount(8);
-  ds->Open();
-  ds->MoveBy(6);
-  EXPECT_EQ(ds->FieldByName("N")->AsInteger(), 7);
+  Open();
+  ds_->MoveBy(6);
+  EXPECT_EQ(N(*ds_), 7);
   grid->SetBufferCount(3);
-  EXPECT_EQ(ds->WindowSize(), 3);
-  EXPECT_EQ(ds->FieldByName("N")->AsInteger(), 7);
-  grid.reset();  // the last link leaves: one buffer remains
-  EXPECT_EQ(ds->WindowSize(), 1);
-  EXPECT_EQ(ds->FieldByName("N")->AsInteger(), 7);
-  ds->Next();
-  EXPECT_EQ(ds->FieldByName("N")->AsInteger(), 8);
+  EXPECT_EQ(ds_->WindowSize(), 3);
+  EXPECT_EQ(N(*ds_), 7);
+  grid.reset();  // the largest link leaves: the remaining one's window stays
+  EXPECT_EQ(ds_->WindowSize(), 1);
+  EXPECT_EQ(N(*ds_), 7);
+  ds_->Next();
+  EXPECT_EQ(N(*ds_), 8);
 }
 
-TEST(DataLink, LastFillsTheWindowBackwards) {
-  auto ds = NumberedSet(20);
-  TDataSource source(ds.get());
-  RecordingLink grid;
-  grid.SetDataSource(&source);
-  grid.SetBufferCount(4);
-  ds->Open();
-  ds->Last();
-  EXPECT_EQ(grid.Window(), (std::vector<int>{17, 18, 19, 20}));
-  EXPECT_EQ(grid.ActiveRecord(), 3);
+TEST_F(DataLink, InsertIntoAFullWindowKeepsNeighbours) {
+  Open(3);
+  ds_->Next();  // window 1 2 3, active 2
+  ds_->Insert();
+  ds_->FieldByName("N")->SetAsInteger(99);
+  EXPECT_EQ(link_.Window(), (std::vector<int>{1, 99, 2}));
+  ds_->Post();
+  EXPECT_EQ(N(*ds_), 99);
+  ds_->Next();
+  EXPECT_EQ(N(*ds_), 2);
+  ds_->First();
+  std::vector<int> all;
+  for (; !ds_->Eof(); ds_->Next()) all.push_back(N(*ds_));
+  std::vector<int> expected = {1, 99};
+  for (int i = 2; i <= 30; ++i) expected.push_back(i);
+  EXPECT_EQ(all, expected);
 }
 
-TEST(DataLink, ActiveAndEditingChangesAreReported) {
-  auto ds = NumberedSet(3);
-  TDataSource source(ds.get());
-  RecordingLink link;
-  link.SetDataSource(&source);
-  EXPECT_FALSE(link.Active());
-  ds->Open();
-  EXPECT_TRUE(link.Active());
-  EXPECT_EQ(link.activeChanges, 1);
-  ds->Edit();
-  EXPECT_TRUE(link.Editing());
-  ds->FieldByName("N")->SetAsInteger(5);
-  ASSERT_FALSE(link.changedFields.empty());
-  EXPECT_EQ(link.changedFields.back(), ds->FieldByName("N"));
-  ds->Post();
-  EXPECT_FALSE(link.Editing());
-  EXPECT_EQ(link.editingChanges, 2);
-  ds->Close();
-  EXPECT_FALSE(link.Active());
-  EXPECT_EQ(link.activeChanges, 2);
+TEST_F(DataLink, ActiveEditingAndFieldChangesAreReported) {
+  std::vector<TField*> dataChanges;
+  source_.OnDataChange = [&](TDataSource&, TField* field) { dataChanges.push_back(field); };
+  EXPECT_FALSE(link_.Active());
+  Open();
+  EXPECT_TRUE(link_.Active());
+  EXPECT_EQ(link_.activeChanges, 1);
+  ds_->Edit();
+  EXPECT_TRUE(link_.Editing());
+  dataChanges.clear();
+  ds_->FieldByName("N")->SetAsInteger(5);
+  ASSERT_FALSE(link_.changedFields.empty());
+  EXPECT_EQ(link_.changedFields.back(), ds_->FieldByName("N"));
+  ASSERT_FALSE(dataChanges.empty());
+  EXPECT_EQ(dataChanges.back(), ds_->FieldByName("N"));
+  ds_->Post();
+  EXPECT_FALSE(link_.Editing());
+  EXPECT_EQ(link_.editingChanges, 2);
+  ds_->Close();
+  EXPECT_FALSE(link_.Active());
+  EXPECT_EQ(link_.activeChanges, 2);
 }
 
-TEST(DataLink, NavigationSendsChangeForJumpsAndScrollForSteps) {
-  auto ds = NumberedSet(10);
-  TDataSource source(ds.get());
-  RecordingLink link;
-  link.SetDataSource(&source);
-  ds->Open();
-  link.changes = link.scrolls = 0;
-  ds->Next();
-  EXPECT_EQ(link.scrolls, 1);
-  EXPECT_EQ(link.changes, 0);
-  ds->First();
-  ds->Last();
-  EXPECT_EQ(link.changes, 2);
+TEST_F(DataLink, StepsScrollJumpsChangeAndDisabledControlsDeferToOneChange) {
+  Open();
+  link_.changes = link_.scrolls = 0;
+  ds_->Next();
+  EXPECT_EQ(link_.scrolls, 1);
+  EXPECT_EQ(link_.changes, 0);
+  ds_->First();
+  ds_->Last();
+  EXPECT_EQ(link_.changes, 2);
+
+  link_.changes = link_.scrolls = 0;
+  ds_->DisableControls();
+  ds_->DisableControls();
+  ds_->First();
+  ds_->MoveBy(3);
+  ds_->Last();
+  ds_->EnableControls();
+  EXPECT_EQ(link_.changes + link_.scrolls, 0);  // still disabled once
+  ds_->EnableControls();
+  EXPECT_EQ(link_.changes, 1);
+  EXPECT_EQ(link_.scrolls, 0);
+  EXPECT_FALSE(ds_->ControlsDisabled());
 }
 
-TEST(DataLink, DisableControlsDefersEverythingToOneChange) {
-  auto ds = NumberedSet(10);
-  TDataSource source(ds.get());
-  RecordingLink link;
-  link.SetDataSource(&source);
-  ds->Open();
-  link.changes = link.scrolls = 0;
-  ds->DisableControls();
-  ds->DisableControls();
-  ds->First();
-  ds->MoveBy(3);
-  ds->Last();
-  ds->EnableControls();
-  EXPECT_EQ(link.changes + link.scrolls, 0);  // still disabled once
-  ds->EnableControls();
-  EXPECT_EQ(link.changes, 1);
-  EXPECT_EQ(link.scrolls, 0);
-  EXPECT_FALSE(ds->ControlsDisabled());
-}
-
-TEST(DataLink, DisabledSourceMakesLinksInactive) {
-  auto ds = NumberedSet(3);
-  TDataSource source(ds.get());
-  RecordingLink link;
-  link.SetDataSource(&source);
-  ds->Open();
+TEST_F(DataLink, DisabledSourceMakesLinksInactive) {
+  Open();
   int stateChanges = 0;
-  source.OnStateChange = [&](TDataSource&) { ++stateChanges; };
-  source.SetEnabled(false);
-  EXPECT_FALSE(link.Active());
-  EXPECT_EQ(source.State(), dsInactive);
-  link.changes = 0;
-  ds->Last();
-  EXPECT_EQ(link.changes, 0);
-  source.SetEnabled(true);
-  EXPECT_TRUE(link.Active());
+  source_.OnStateChange = [&](TDataSource&) { ++stateChanges; };
+  source_.SetEnabled(false);
+  EXPECT_FALSE(link_.Active());
+  EXPECT_EQ(source_.State(), dsInactive);
+  link_.changes = 0;
+  ds_->Last();
+  EXPECT_EQ(link_.changes, 0);
+  source_.SetEnabled(true);
+  EXPECT_TRUE(link_.Active());
   EXPECT_EQ(stateChanges, 2);
 }
 
-TEST(DataLink, DestroyedDataSetDetachesItsSources) {
-  auto ds = NumberedSet(3);
-  TDataSource source(ds.get());
-  RecordingLink link;
-  link.SetDataSource(&source);
-  ds->Open();
-  ds.reset();
-  EXPECT_EQ(source.DataSet(), nullptr);
-  EXPECT_FALSE(link.Active());
-}
+TEST_F(DataLink, SetsSourcesAndLinksMayGoInAnyOrder) {
+  Open();
+  ds_.reset();
+  EXPECT_EQ(source_.DataSet(), nullptr);
+  EXPECT_FALSE(link_.Active());
 
-TEST(DataLink, DataChangeEventNamesTheChangedField) {
-  auto ds = NumberedSet(3);
-  TDataSource source(ds.get());
-  std::vector<TField*> seen;
-  source.OnDataChange = [&](TDataSource&, TField* field) { seen.push_back(field); };
+  auto ds = NumberedSet(5);
+  auto source = std::make_unique<TDataSource>(ds.get());
+  auto link = std::make_unique<RecordingLink>();
+  link->SetDataSource(source.get());
+  link->SetBufferCount(4);
   ds->Open();
-  seen.clear();
-  ds->Edit();
-  ds->FieldByName("N")->SetAsInteger(4);
-  ASSERT_FALSE(seen.empty());
-  EXPECT_EQ(seen.back(), ds->FieldByName("N"));
-  ds->Cancel();
+  source.reset();  // the link is left without a source
+  EXPECT_EQ(link->DataSource(), nullptr);
+  EXPECT_FALSE(link->Active());
+  EXPECT_EQ(ds->WindowSize(), 1);
+  EXPECT_EQ(N(*ds), 1);
+  link.reset();
+  ds->Next();
+  EXPECT_EQ(N(*ds), 2);
 }
 
 TEST(DataSource, CircularMasterLinksAreRefused) {
@@ -237,58 +247,4 @@ TEST(DataSource, CircularMasterLinksAreRefused) {
   EXPECT_NO_THROW(probe.SetDataSet(detail.get()));
   EXPECT_TRUE(detail->IsLinkedTo(&probe));
   detail->SetMasterSource(nullptr);
-}
-
-TEST(DataLink, GotoBookmarkCentresTheWindow) {
-  auto ds = NumberedSet(30);
-  TDataSource source(ds.get());
-  RecordingLink grid;
-  grid.SetDataSource(&source);
-  grid.SetBufferCount(5);
-  ds->Open();
-  ds->MoveBy(9);
-  TBookmark mark = ds->GetBookmark();
-  ds->Last();
-  ds->GotoBookmark(mark);
-  EXPECT_EQ(ds->FieldByName("N")->AsInteger(), 10);
-  EXPECT_EQ(grid.Window(), (std::vector<int>{8, 9, 10, 11, 12}));
-  EXPECT_EQ(grid.ActiveRecord(), 2);
-}
-
-TEST(DataLink, InsertIntoAFullWindowKeepsNeighbours) {
-  auto ds = NumberedSet(10);
-  TDataSource source(ds.get());
-  RecordingLink grid;
-  grid.SetDataSource(&source);
-  grid.SetBufferCount(3);
-  ds->Open();
-  ds->Next();  // window 1 2 3, active 2
-  ds->Insert();
-  ds->FieldByName("N")->SetAsInteger(99);
-  EXPECT_EQ(grid.Window(), (std::vector<int>{1, 99, 2}));
-  ds->Post();
-  EXPECT_EQ(ds->FieldByName("N")->AsInteger(), 99);
-  ds->Next();
-  EXPECT_EQ(ds->FieldByName("N")->AsInteger(), 2);
-  ds->First();
-  std::vector<int> all;
-  for (; !ds->Eof(); ds->Next()) all.push_back(ds->FieldByName("N")->AsInteger());
-  EXPECT_EQ(all, (std::vector<int>{1, 99, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
-}
-
-TEST(DataLink, LinksAndSourcesMayGoInAnyOrder) {
-  auto ds = NumberedSet(5);
-  auto source = std::make_unique<TDataSource>(ds.get());
-  auto link = std::make_unique<RecordingLink>();
-  link->SetDataSource(source.get());
-  link->SetBufferCount(4);
-  ds->Open();
-  source.reset();  // the link is left without a source
-  EXPECT_EQ(link->DataSource(), nullptr);
-  EXPECT_FALSE(link->Active());
-  EXPECT_EQ(ds->WindowSize(), 1);
-  EXPECT_EQ(ds->FieldByName("N")->AsInteger(), 1);
-  link.reset();
-  ds->Next();
-  EXPECT_EQ(ds->FieldByName("N")->AsInteger(), 2);
 }
