@@ -18,34 +18,75 @@ class ExprErrors : public ::testing::Test {
   TestExpContext ctx_;
 };
 
-TEST_F(ExprErrors, SyntaxErrorQuotesTheWholeExpression) {
-  EXPECT_EQ(Error("A +"), "Syntax Error in expression \"A +\"");
-  EXPECT_EQ(Error("1 2"), "Syntax Error in expression \"1 2\"");
-  EXPECT_EQ(Error("A ="), "Syntax Error in expression \"A =\"");
-  EXPECT_EQ(Error("(A + 1) * (A ~ 2)"), "Syntax Error in expression \"(A + 1) * (A ~ 2)\"");
-  EXPECT_EQ(Error("LEN(A ~ 2)"), "Syntax Error in expression \"LEN(A ~ 2)\"");
-  EXPECT_EQ(Error("@"), "Syntax Error in expression \"@\"");
-}
-
-TEST_F(ExprErrors, MissingClosers) {
-  EXPECT_EQ(Error("(a+b"), "Missing closing parentheses");
-  EXPECT_EQ(Error("LEN('x'"), "Missing closing parentheses");
-  EXPECT_EQ(Error("LEN(')'"), "Missing closing parentheses");
-  EXPECT_EQ(Error(".T"), "Missing closing period");
-  EXPECT_EQ(Error("'abc"), "Missing closing \"'\" on literal");
-  EXPECT_EQ(Error("\"abc"), "Missing closing \"\"\" on literal");
-  EXPECT_EQ(Error("[abc"), "Missing closing \"[\" on literal");
-  EXPECT_EQ(Error("{2024"), "Missing closing \"{\" on literal");
-  EXPECT_EQ(Error(".X."), "Expecting \".T.\" or \".F.\"");
-  EXPECT_EQ(Error(".TRUE."), "Expecting \".T.\" or \".F.\"");
-}
-
-TEST_F(ExprErrors, UnknownNames) {
-  EXPECT_EQ(Error("FOO(1)"), "There is no function for FOO");
+TEST_F(ExprErrors, EachFaultHasItsMessage) {
+  const std::string big(300, '9');
+  const std::string syntax = "Syntax Error in expression ", assigned = "A assigned value is required but invalid",
+                    number = "A number value is required but invalid",
+                    sides = "The two sides of an operation do not match";
+  const struct {
+    std::string text, message;
+  } cases[] = {
+      // A syntax error quotes the whole expression.
+      {"A +", syntax + "\"A +\""},
+      {"1 2", syntax + "\"1 2\""},
+      {"A =", syntax + "\"A =\""},
+      {"(A + 1) * (A ~ 2)", syntax + "\"(A + 1) * (A ~ 2)\""},
+      {"LEN(A ~ 2)", syntax + "\"LEN(A ~ 2)\""},
+      {"@", syntax + "\"@\""},
+      // Missing closers.
+      {"(a+b", "Missing closing parentheses"},
+      {"LEN('x'", "Missing closing parentheses"},
+      {"LEN(')'", "Missing closing parentheses"},
+      {".T", "Missing closing period"},
+      {"'abc", "Missing closing \"'\" on literal"},
+      {"\"abc", "Missing closing \"\"\" on literal"},
+      {"[abc", "Missing closing \"[\" on literal"},
+      {"{2024", "Missing closing \"{\" on literal"},
+      {".X.", "Expecting \".T.\" or \".F.\""},
+      {".TRUE.", "Expecting \".T.\" or \".F.\""},
+      // Unknown names; a blank before the parenthesis makes no call.
+      {"FOO(1)", "There is no function for FOO"},
+      {"BAR + 1", "There is no function for BAR"},
+      {"UPPER (T)", "There is no function for UPPER"},
+      // Nodes left over, and operands missing or of the wrong type.
+      {"A ! B", "Expression cannot be evaluated"},
+      {"!", "Target value missing for .NOT. operation"},
+      {"B .AND. !", "Target value missing for .NOT. operation"},
+      {"A = 'x'", sides},
+      {"T + 1", sides},
+      {"B .AND. A", sides},
+      {"() = 1", sides},
+      {"1 == 'a'", sides},
+      {".T. == 1", sides},
+      {".NOT. 5", assigned},
+      {".NOT. T", assigned},
+      {"A .AND. 1", assigned},
+      {"1 $ 2", assigned},
+      {"T * 'y'", assigned},
+      {"T / 'y'", assigned},
+      {"T .OR. 'y'", assigned},
+      {"B > .F.", assigned},
+      {"B $ .F.", assigned},
+      {"B + .F.", number},
+      {"B ^ .F.", number},
+      {"-T", number},
+      {"-(A = 1)", number},
+      // Numbers outside the range of doubles.
+      {"1 / 0", "Argument for / must be other than 0"},
+      {"A / (A - 1)", "Argument for / must be other than 0"},
+      {"10 ^ 400", "Argument for ^ must be within the number range"},
+      {"-8 ^ 0.5", "Argument for ^ must be within the number range"},
+      {big + " * " + big, "Argument for * must be within the number range"},
+      {big + " + " + big + " * " + big, "Argument for * must be within the number range"},
+      {big + " * 1 + " + big + " * 1", "<no error>"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text.substr(0, 40));
+    EXPECT_EQ(Error(c.text), c.message);
+  }
+  // Without a context every name is unknown, whatever its case.
   EXPECT_EQ(ExpressionError("foo(1)"), "There is no function for FOO");
-  EXPECT_EQ(Error("BAR + 1"), "There is no function for BAR");
   EXPECT_EQ(ExpressionError("BAR"), "There is no function for BAR");
-  EXPECT_EQ(Error("UPPER (T)"), "There is no function for UPPER") << "no blank before the parenthesis";
 }
 
 TEST_F(ExprErrors, VariableTokenWithoutALinkIsUnknown) {
@@ -57,53 +98,6 @@ TEST_F(ExprErrors, VariableTokenWithoutALinkIsUnknown) {
   } catch (const EDeridarExpression& e) {
     EXPECT_STREQ(e.what(), "Field/variable Xyz is unknown");
   }
-}
-
-TEST_F(ExprErrors, LeftoverNodesCannotBeEvaluated) {
-  EXPECT_EQ(Error("A ! B"), "Expression cannot be evaluated");
-}
-
-TEST_F(ExprErrors, MissingOperand) {
-  EXPECT_EQ(Error("!"), "Target value missing for .NOT. operation");
-  EXPECT_EQ(Error("B .AND. !"), "Target value missing for .NOT. operation");
-}
-
-TEST_F(ExprErrors, SidesDoNotMatch) {
-  EXPECT_EQ(Error("A = 'x'"), "The two sides of an operation do not match");
-  EXPECT_EQ(Error("T + 1"), "The two sides of an operation do not match");
-  EXPECT_EQ(Error("B .AND. A"), "The two sides of an operation do not match");
-  EXPECT_EQ(Error("() = 1"), "The two sides of an operation do not match");
-}
-
-TEST_F(ExprErrors, OperatorNotDefinedForTheType) {
-  const std::string assigned = "A assigned value is required but invalid";
-  const std::string number = "A number value is required but invalid";
-  EXPECT_EQ(Error(".NOT. 5"), assigned);
-  EXPECT_EQ(Error(".NOT. T"), assigned);
-  EXPECT_EQ(Error("A .AND. 1"), assigned);
-  EXPECT_EQ(Error("1 $ 2"), assigned);
-  EXPECT_EQ(Error("T * 'y'"), assigned);
-  EXPECT_EQ(Error("T / 'y'"), assigned);
-  EXPECT_EQ(Error("T .OR. 'y'"), assigned);
-  EXPECT_EQ(Error("B > .F."), assigned);
-  EXPECT_EQ(Error("B $ .F."), assigned);
-  EXPECT_EQ(Error("B + .F."), number);
-  EXPECT_EQ(Error("B ^ .F."), number);
-  EXPECT_EQ(Error("-T"), number);
-  EXPECT_EQ(Error("-(A = 1)"), number);
-  EXPECT_EQ(Error("1 == 'a'"), "The two sides of an operation do not match");
-  EXPECT_EQ(Error(".T. == 1"), "The two sides of an operation do not match");
-}
-
-TEST_F(ExprErrors, NumbersOutsideTheRangeOfDoubles) {
-  EXPECT_EQ(Error("1 / 0"), "Argument for / must be other than 0");
-  EXPECT_EQ(Error("A / (A - 1)"), "Argument for / must be other than 0");
-  EXPECT_EQ(Error("10 ^ 400"), "Argument for ^ must be within the number range");
-  EXPECT_EQ(Error("-8 ^ 0.5"), "Argument for ^ must be within the number range");
-  std::string big(300, '9');
-  EXPECT_EQ(Error(big + " * " + big), "Argument for * must be within the number range");
-  EXPECT_EQ(Error(big + " + " + big + " * " + big), "Argument for * must be within the number range");
-  EXPECT_EQ(Error(big + " * 1 + " + big + " * 1"), "<no error>");
 }
 
 TEST_F(ExprErrors, ErrorsAreExpressionExceptions) {

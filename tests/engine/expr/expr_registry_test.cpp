@@ -224,54 +224,30 @@ TEST(ExpHandler, EvaluateToVariantStoresByType) {
   number.SetNumber(5, TgsExpValueType::Integer);
   ctx.AddText("NUL", "").SetNull(TgsExpValueType::Text);
   TgsVariant v;
-  {
-    TgsExpHandler h(&ctx, false, "'ab' + 'c'");
-    EXPECT_EQ(h.EvaluateToVariant(v), TgsExpValueType::Text);
-    EXPECT_EQ(v.Tag(), TgsVariant::kText);
-    EXPECT_EQ(v.AsText(), "abc");
-  }
-  {
-    TgsExpHandler h(&ctx, false, "2.5 * 2");
-    EXPECT_EQ(h.EvaluateToVariant(v), TgsExpValueType::Number);
-    EXPECT_EQ(v.Tag(), TgsVariant::kFloat);
-    EXPECT_DOUBLE_EQ(v.AsFloat(), 5);
-  }
-  {
-    TgsExpHandler h(&ctx, false, "1 + BORN");
-    EXPECT_EQ(h.EvaluateToVariant(v), TgsExpValueType::Date);
-    EXPECT_EQ(v.Tag(), TgsVariant::kDate);
-    EXPECT_EQ(v.AsDate(), 2450001);
-  }
-  {
-    TgsExpHandler h(&ctx, false, "BORN > 0");
-    EXPECT_EQ(h.EvaluateToVariant(v), TgsExpValueType::Boolean);
-    EXPECT_EQ(v.Tag(), TgsVariant::kBoolean);
-    EXPECT_TRUE(v.AsBoolean());
-  }
-  {
-    // An Integer result has no store: the cell stays, the type is Unknown.
-    TgsExpHandler h(&ctx, false, "INT");
-    EXPECT_EQ(h.EvaluateToVariant(v), TgsExpValueType::Unknown);
-    EXPECT_EQ(v.Tag(), TgsVariant::kBoolean);
-  }
-  {
-    // A Null value leaves the cell alone.
-    TgsExpHandler h(&ctx, false, "NUL");
-    EXPECT_EQ(h.EvaluateToVariant(v), TgsExpValueType::Text);
-    EXPECT_EQ(v.Tag(), TgsVariant::kBoolean);
-  }
-  {
-    TgsExpHandler h(&ctx, false, "");
-    EXPECT_EQ(h.EvaluateToVariant(v), TgsExpValueType::Unknown);
-    EXPECT_EQ(v.Tag(), TgsVariant::kText);
-    EXPECT_EQ(v.Length(), 0u);
-  }
-}
-
-TEST(ExpHandler, BlankDateIsStoredAsNoDate) {
-  TgsVariant v;
-  TgsExpHandler h(nullptr, false, "CTOD('')");
-  EXPECT_EQ(h.EvaluateToVariant(v), TgsExpValueType::Date);
+  const auto store = [&](const char* text) { return TgsExpHandler(&ctx, false, text).EvaluateToVariant(v); };
+  EXPECT_EQ(store("'ab' + 'c'"), TgsExpValueType::Text);
+  EXPECT_EQ(v.Tag(), TgsVariant::kText);
+  EXPECT_EQ(v.AsText(), "abc");
+  EXPECT_EQ(store("2.5 * 2"), TgsExpValueType::Number);
+  EXPECT_EQ(v.Tag(), TgsVariant::kFloat);
+  EXPECT_DOUBLE_EQ(v.AsFloat(), 5);
+  EXPECT_EQ(store("1 + BORN"), TgsExpValueType::Date);
+  EXPECT_EQ(v.Tag(), TgsVariant::kDate);
+  EXPECT_EQ(v.AsDate(), 2450001);
+  EXPECT_EQ(store("BORN > 0"), TgsExpValueType::Boolean);
+  EXPECT_EQ(v.Tag(), TgsVariant::kBoolean);
+  EXPECT_TRUE(v.AsBoolean());
+  // An Integer result has no store: the cell stays, the type is Unknown.
+  EXPECT_EQ(store("INT"), TgsExpValueType::Unknown);
+  EXPECT_EQ(v.Tag(), TgsVariant::kBoolean);
+  // A Null value leaves the cell alone.
+  EXPECT_EQ(store("NUL"), TgsExpValueType::Text);
+  EXPECT_EQ(v.Tag(), TgsVariant::kBoolean);
+  EXPECT_EQ(store(""), TgsExpValueType::Unknown);
+  EXPECT_EQ(v.Tag(), TgsVariant::kText);
+  EXPECT_EQ(v.Length(), 0u);
+  // A blank date is stored as no date.
+  EXPECT_EQ(store("CTOD('')"), TgsExpValueType::Date);
   EXPECT_EQ(v.Tag(), TgsVariant::kDate);
   EXPECT_EQ(v.AsDate(), 0);
 }

@@ -13,105 +13,94 @@ bool Holds(std::string_view text, TgsExpUserLink* link = nullptr, TestCompileOpt
   return result.Boolean();
 }
 
-TEST(ExprTextCompare, TrailingBlanksAreIgnoredOnBothSides) {
-  EXPECT_TRUE(Holds("'ABC  ' = 'ABC'"));
-  EXPECT_TRUE(Holds("'ABC' = 'ABC   '"));
-  EXPECT_FALSE(Holds("'ABC  ' # 'ABC'"));
-  EXPECT_FALSE(Holds("' ABC' = 'ABC'")) << "leading blanks count";
-}
-
-TEST(ExprTextCompare, EmptinessIsDecidedBeforeTrimming) {
-  EXPECT_TRUE(Holds("'' = ''"));
-  EXPECT_TRUE(Holds("'' < 'A'"));
-  EXPECT_TRUE(Holds("'A' > ''"));
-  EXPECT_FALSE(Holds("'   ' = ''"));
-  EXPECT_TRUE(Holds("'   ' > ''"));
-  EXPECT_TRUE(Holds("'   ' = ' '"));
-  EXPECT_TRUE(Holds("'   ' < 'A'"));
-}
-
-TEST(ExprTextCompare, NoPrefixMatching) {
-  EXPECT_FALSE(Holds("'ABC' = 'AB'"));
-  EXPECT_FALSE(Holds("'AB' = 'ABC'"));
-  EXPECT_TRUE(Holds("'ABC' > 'AB'"));
-  EXPECT_TRUE(Holds("'AB' <= 'ABC'"));
-}
-
-TEST(ExprTextCompare, OrderIsTheLocaleCollationNotBytes) {
-  EXPECT_TRUE(Holds("'a' < 'B'"));
-  EXPECT_TRUE(Holds("'a' < 'A'")) << "lower case before upper case";
-  EXPECT_FALSE(Holds("'a' = 'A'"));
-  // Cyrillic after Latin, in alphabetical order (1251 bytes).
-  EXPECT_TRUE(Holds("'Z' < '\xC0'"));
-  EXPECT_TRUE(Holds("'\xE5' < '\xB8'")) << "\xB8 (yo) sorts right after \xE5 (ye)";
-  EXPECT_TRUE(Holds("'\xB8' < '\xE6'"));
-}
-
-TEST(ExprTextCompare, CaseInsensitiveFoldsBothSides) {
-  TestCompileOptions noCase;
-  noCase.caseInsensitive = true;
-  EXPECT_TRUE(Holds("'abc' = 'ABC'", nullptr, noCase));
-  EXPECT_FALSE(Holds("'abc' = 'ABC'"));
-  EXPECT_TRUE(Holds("'\xE0\xE1' = '\xC0\xC1'", nullptr, noCase)) << "Cyrillic letters fold too";
-  EXPECT_TRUE(Holds("'smith' = 'SMI*'", nullptr, noCase));
-}
-
-TEST(ExprTextCompare, InStringIgnoresTrimmingAndCaseFlags) {
-  TestCompileOptions noCase;
-  noCase.caseInsensitive = true;
-  EXPECT_FALSE(Holds("'abc' $ 'XABCX'"));
-  EXPECT_FALSE(Holds("'abc' $ 'XABCX'", nullptr, noCase));
-  EXPECT_TRUE(Holds("'ABC' $ 'XABCX'"));
-  EXPECT_FALSE(Holds("'ABC ' $ 'XABCX'")) << "no trimming";
-  EXPECT_FALSE(Holds("'' $ 'ABC'")) << "an empty text is never found";
-  EXPECT_FALSE(Holds("'ABC' $ ''"));
-}
-
-class ExprWildcard : public ::testing::Test {
- protected:
-  bool Matches(std::string_view name, std::string_view pattern, TestCompileOptions options = {}) {
-    TestExpContext ctx;
-    ctx.AddText("NAME", name);
-    return Holds("NAME = '" + std::string(pattern) + "'", &ctx, options);
+TEST(ExprTextCompare, ComparisonsOfLiterals) {
+  const TestCompileOptions noCase{.caseInsensitive = true};
+  const struct {
+    const char* text;
+    bool holds;
+    TestCompileOptions options = {};
+  } cases[] = {
+      // Trailing blanks are ignored on both sides; leading blanks count.
+      {"'ABC  ' = 'ABC'", true},
+      {"'ABC' = 'ABC   '", true},
+      {"'ABC  ' # 'ABC'", false},
+      {"' ABC' = 'ABC'", false},
+      // Emptiness is decided before trimming.
+      {"'' = ''", true},
+      {"'' < 'A'", true},
+      {"'A' > ''", true},
+      {"'   ' = ''", false},
+      {"'   ' > ''", true},
+      {"'   ' = ' '", true},
+      {"'   ' < 'A'", true},
+      // No prefix matching.
+      {"'ABC' = 'AB'", false},
+      {"'AB' = 'ABC'", false},
+      {"'ABC' > 'AB'", true},
+      {"'AB' <= 'ABC'", true},
+      // The order is the locale's collation, not the bytes': lower case
+      // before upper case, Cyrillic (1251) after Latin, yo right after ye.
+      {"'a' < 'B'", true},
+      {"'a' < 'A'", true},
+      {"'a' = 'A'", false},
+      {"'Z' < '\xC0'", true},
+      {"'\xE5' < '\xB8'", true},
+      {"'\xB8' < '\xE6'", true},
+      // Case-insensitive compiles fold both sides, Cyrillic letters too.
+      {"'abc' = 'ABC'", true, noCase},
+      {"'abc' = 'ABC'", false},
+      {"'\xE0\xE1' = '\xC0\xC1'", true, noCase},
+      {"'smith' = 'SMI*'", true, noCase},
+      // "$" ignores trimming and the case flag; an empty text is never found.
+      {"'abc' $ 'XABCX'", false},
+      {"'abc' $ 'XABCX'", false, noCase},
+      {"'ABC' $ 'XABCX'", true},
+      {"'ABC ' $ 'XABCX'", false},
+      {"'' $ 'ABC'", false},
+      {"'ABC' $ ''", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Holds(c.text, nullptr, c.options), c.holds) << c.text << (c.options.caseInsensitive ? " (no case)" : "");
   }
-};
-
-TEST_F(ExprWildcard, TrailingStarSearchesAnywhere) {
-  EXPECT_TRUE(Matches("SMITH", "SMI*"));
-  EXPECT_TRUE(Matches("XSMI", "SMI*"));
-  EXPECT_FALSE(Matches("SMYTH", "SMI*"));
-  EXPECT_FALSE(Matches("SM", "SM*")) << "a text shorter than the pattern";
 }
 
-TEST_F(ExprWildcard, LeadingStarAndLoneStar) {
-  EXPECT_TRUE(Matches("SMITH", "*ITH"));
-  EXPECT_TRUE(Matches("SMITH", "*"));
-  EXPECT_TRUE(Matches("X", "*"));
-  EXPECT_FALSE(Matches("  ", "*")) << "blanks trim to the empty text";
-}
-
-TEST_F(ExprWildcard, QuestionMarkIsWildOnlyInAPatternWithAStar) {
-  EXPECT_FALSE(Matches("SMITH", "S?ITH"));
-  EXPECT_TRUE(Matches("SMITH", "S?I*"));
-  EXPECT_FALSE(Matches("SMITH", "*S?I")) << "after a leading star ? is literal";
-}
-
-TEST_F(ExprWildcard, NoPatternsWithoutPartialCompare) {
-  TestCompileOptions exact;
-  exact.partialCompare = false;
-  EXPECT_FALSE(Matches("SMITH", "SMI*", exact));
-  EXPECT_TRUE(Matches("SMI*", "SMI*", exact));
-}
-
-TEST_F(ExprWildcard, PercentAndUnderscoreWithWildcardStyle) {
-  TestCompileOptions style;
-  style.wildcardStyle = true;
-  EXPECT_TRUE(Matches("SMITH", "S_I%", style));
-  EXPECT_FALSE(Matches("SMITH", "SMI*", style)) << "the star is an ordinary character then";
-  EXPECT_FALSE(Matches("SMITH", "SMO%", style));
-}
-
-TEST_F(ExprWildcard, MismatchReportsLessForEveryOperator) {
+TEST(ExprTextCompare, WildcardPatterns) {
+  const TestCompileOptions exact{.partialCompare = false}, style{.wildcardStyle = true};
+  const struct {
+    const char* name;
+    const char* pattern;
+    bool matches;
+    TestCompileOptions options = {};
+  } cases[] = {
+      // A trailing star searches anywhere, in a text no shorter than the pattern.
+      {"SMITH", "SMI*", true},
+      {"XSMI", "SMI*", true},
+      {"SMYTH", "SMI*", false},
+      {"SM", "SM*", false},
+      // A leading star, and a lone star (blanks trim to the empty text).
+      {"SMITH", "*ITH", true},
+      {"SMITH", "*", true},
+      {"X", "*", true},
+      {"  ", "*", false},
+      // "?" is wild only in a pattern with a trailing star.
+      {"SMITH", "S?ITH", false},
+      {"SMITH", "S?I*", true},
+      {"SMITH", "*S?I", false},
+      // No patterns without partial compare.
+      {"SMITH", "SMI*", false, exact},
+      {"SMI*", "SMI*", true, exact},
+      // "%" and "_" in the wildcard style, where the star is an ordinary character.
+      {"SMITH", "S_I%", true, style},
+      {"SMITH", "SMI*", false, style},
+      {"SMITH", "SMO%", false, style},
+  };
+  for (const auto& c : cases) {
+    TestExpContext ctx;
+    ctx.AddText("NAME", c.name);
+    EXPECT_EQ(Holds("NAME = '" + std::string(c.pattern) + "'", &ctx, c.options), c.matches)
+        << c.name << " = " << c.pattern;
+  }
+  // A mismatch reports "less" for every operator.
   TestExpContext ctx;
   ctx.AddText("NAME", "ZZZ");
   EXPECT_TRUE(Holds("NAME < 'A*'", &ctx));

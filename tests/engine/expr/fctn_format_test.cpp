@@ -2,23 +2,9 @@
 // table context's default width, pad characters and nested padding calls.
 #include <gtest/gtest.h>
 
-#include "support/expression_context.h"
+#include "function_cases.h"
 
 namespace {
-
-struct TextCase {
-  const char* expression;
-  std::string expected;
-};
-
-void ExpectTexts(const std::vector<TextCase>& cases, TgsExpUserLink* link = nullptr) {
-  for (const TextCase& c : cases) {
-    SCOPED_TRACE(c.expression);
-    TestEvaluation result = EvaluateExpression(c.expression, link);
-    EXPECT_EQ(result.type, TgsExpValueType::Text);
-    EXPECT_EQ(result.Text(), c.expected);
-  }
-}
 
 TEST(FctnStr, WidthAndDecimals) {
   ExpectTexts({

@@ -5,23 +5,12 @@
 
 #include <cmath>
 
-#include "support/expression_context.h"
+#include "function_cases.h"
 
 namespace {
 
-struct NumberCase {
-  const char* expression;
-  double expected;
-};
-
-void ExpectNumbers(const std::vector<NumberCase>& cases) {
-  for (const NumberCase& c : cases) {
-    SCOPED_TRACE(c.expression);
-    TestEvaluation result = EvaluateExpression(c.expression);
-    EXPECT_EQ(result.type, TgsExpValueType::Number);
-    EXPECT_NEAR(result.Number(), c.expected, 1e-12 * std::max(1.0, std::fabs(c.expected)));
-  }
-}
+// Results of floating-point math agree to this relative difference.
+constexpr double kClose = 1e-12;
 
 const double kPi = 3.1415926535897932385;
 
@@ -31,7 +20,7 @@ TEST(FctnNumeric, RoundingFamily) {
       {"CEILING(1.2)", 2},    {"CEILING(-1.2)", -1},   {"CEILING(3)", 3},       {"FLOOR(-1.2)", -2},
       {"FLOOR(1.8)", 1},      {"FLOOR(-3)", -3},       {"INT(12345678901.9)", 12345678901},
       {"CEILING(12345678901.5)", 12345678902},         {"FLOOR(-12345678901.5)", -12345678902},
-  });
+  }, nullptr, kClose);
   EXPECT_FALSE(std::signbit(EvaluateExpression("CEILING(-0.5)").Number())) << "no negative zero";
 }
 
@@ -40,7 +29,7 @@ TEST(FctnNumeric, Mod) {
       {"MOD(7, 3)", 1},       {"MOD(-7, 3)", -1},      {"MOD(7, -3)", 1},        {"MOD(7.9, 3.9)", 1},
       {"MOD(6, 3)", 0},       {"MOD(-2147483648, -1)", 0},
       {"MOD(99999999999, 7)", 2147483647 % 7},
-  });
+  }, nullptr, kClose);
   EXPECT_EQ(ExpressionError("MOD(7, 0)"), "Argument for MOD must be other than 0");
   EXPECT_EQ(ExpressionError("MOD(7, 0.5)"), "Argument for MOD must be other than 0");
   EXPECT_EQ(ExpressionError("MOD(7)"), "Number needed for Argument 2 of MOD");
@@ -53,15 +42,13 @@ TEST(FctnNumeric, Trigonometry) {
       {"ACOS(-1)", kPi},        {"ASIN(-0.5)", -kPi / 6},   {"ATAN(1)", kPi / 4},
       {"ATN2(1, 1)", kPi / 4},  {"ATN2(1, -1)", 3 * kPi / 4}, {"ATN2(-1, 0)", -kPi / 2},
       {"DTOR(180)", kPi},       {"RTOD(PI)", 180},          {"PI()", kPi},
-  });
-}
-
-TEST(FctnNumeric, PiFunctionEqualsPiVariable) {
+  }, nullptr, kClose);
   EXPECT_TRUE(EvaluateExpression("PI() = PI").Boolean());
 }
 
 TEST(FctnNumeric, Logarithms) {
-  ExpectNumbers({{"LOG(1)", 0}, {"LOG(2.718281828459045)", 1}, {"LOG10(1000)", 3}, {"LOG10(0.01)", -2}});
+  ExpectNumbers({{"LOG(1)", 0}, {"LOG(2.718281828459045)", 1}, {"LOG10(1000)", 3}, {"LOG10(0.01)", -2}},
+                nullptr, kClose);
   EXPECT_EQ(ExpressionError("LOG(0)"), "Argument for LOG must be > 0");
   EXPECT_EQ(ExpressionError("LOG(-1)"), "Argument for LOG must be > 0");
   EXPECT_EQ(ExpressionError("LOG10(0)"), "Argument for LOG10 must be > 0");
@@ -89,7 +76,7 @@ TEST(FctnNumeric, AnnuityFunctions) {
       {"PV(0, 0.1, 2, 121)", 100},
       {"FV(100, 0.00001, 2)", 2 * (1 + 0.00001 * 0.5) * 100},
       {"FV(100, 0.1, -2)", std::fabs((std::pow(1.1, -2) - 1) / 0.1 * 100)},
-  });
+  }, nullptr, kClose);
   // A growth beyond 1E16: PV tends to payment / rate.
   EXPECT_NEAR(EvaluateExpression("PV(100, 1, 2000)").Number(), 100, 1e-9);
 }

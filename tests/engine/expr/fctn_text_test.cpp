@@ -3,37 +3,9 @@
 // result types and argument errors.
 #include <gtest/gtest.h>
 
-#include "support/expression_context.h"
+#include "function_cases.h"
 
 namespace {
-
-struct TextCase {
-  const char* expression;
-  std::string expected;
-};
-
-void ExpectTexts(const std::vector<TextCase>& cases, TgsExpUserLink* link = nullptr) {
-  for (const TextCase& c : cases) {
-    SCOPED_TRACE(c.expression);
-    TestEvaluation result = EvaluateExpression(c.expression, link);
-    EXPECT_EQ(result.type, TgsExpValueType::Text);
-    EXPECT_EQ(result.Text(), c.expected);
-  }
-}
-
-struct NumberCase {
-  const char* expression;
-  double expected;
-};
-
-void ExpectNumbers(const std::vector<NumberCase>& cases, TgsExpUserLink* link = nullptr) {
-  for (const NumberCase& c : cases) {
-    SCOPED_TRACE(c.expression);
-    TestEvaluation result = EvaluateExpression(c.expression, link);
-    EXPECT_EQ(result.type, TgsExpValueType::Number);
-    EXPECT_DOUBLE_EQ(result.Number(), c.expected);
-  }
-}
 
 TEST(FctnText, Trimming) {
   ExpectTexts({
