@@ -3,7 +3,6 @@
 // Unicode, and one reset per range change.
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
-#include <QtGlobal>
 
 #include <gtest/gtest.h>
 
@@ -15,6 +14,7 @@
 #include "support/temp_dir.h"
 #include "tools/mkphone/phonegen.h"
 #include "ui/dbgridmodel.h"
+#include "model_checks.h"
 
 using namespace platform;
 
@@ -34,23 +34,6 @@ class CountingDataSet : public TDeridarDataSet {
     return TDeridarDataSet::FetchRecord(buffer, mode, doCheck);
   }
 };
-
-// Reports every warning of the model tester as a test failure.
-class WarningsFail {
- public:
-  WarningsFail() { previous_ = qInstallMessageHandler(&Handler); }
-  ~WarningsFail() { qInstallMessageHandler(previous_); }
-
- private:
-  static void Handler(QtMsgType type, const QMessageLogContext&, const QString& text) {
-    if (type != QtDebugMsg && type != QtInfoMsg) ADD_FAILURE() << text.toStdString();
-  }
-  QtMessageHandler previous_;
-};
-
-void FetchAll(TDBGridModel& model) {
-  while (model.canFetchMore(QModelIndex())) model.fetchMore(QModelIndex());
-}
 
 int ColumnOf(const TDBGridModel& model, const char* name) {
   for (int c = 0; c < model.columnCount(); ++c)

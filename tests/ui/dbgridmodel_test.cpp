@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QSignalSpy>
 #include <QTableView>
-#include <QtGlobal>
 
 #include <gtest/gtest.h>
 
@@ -15,6 +14,7 @@
 #include "platform/db.h"
 #include "support/memory_dataset.h"
 #include "ui/dbgridmodel.h"
+#include "model_checks.h"
 
 using namespace platform;
 
@@ -31,41 +31,25 @@ QString Cell(const TDBGridModel& model, int row, int column) {
   return model.data(model.index(row, column)).toString();
 }
 
-void FetchAll(TDBGridModel& model) {
-  while (model.canFetchMore(QModelIndex())) model.fetchMore(QModelIndex());
-}
-
-// Counts the warnings the model tester reports while it lives.
-class WarningCounter {
- public:
-  WarningCounter() {
-    count_ = 0;
-    previous_ = qInstallMessageHandler(&Handler);
+// An opened numbered set with a source and a grid model over it.
+struct ModelOver {
+  explicit ModelOver(int rows, int batchSize = 0, int cachePages = 0) : ds(NumberedSet(rows)), source(ds.get()) {
+    ds->Open();
+    if (batchSize > 0) model.SetBatchSize(batchSize);
+    if (cachePages > 0) model.SetCachePages(cachePages);
+    model.SetDataSource(&source);
   }
-  ~WarningCounter() { qInstallMessageHandler(previous_); }
-  int Count() const { return count_; }
-
- private:
-  static void Handler(QtMsgType type, const QMessageLogContext&, const QString& text) {
-    if (type != QtDebugMsg && type != QtInfoMsg) {
-      ++count_;
-      ADD_FAILURE() << text.toStdString();
-    }
-  }
-  static inline int count_ = 0;
-  QtMessageHandler previous_;
+  std::unique_ptr<MemoryDataSet> ds;
+  TDataSource source;
+  TDBGridModel model;
 };
 
 }  // namespace
 
 TEST(DBGridModel, PassesTheItemModelTesterThroughFetchesAndResets) {
-  auto ds = NumberedSet(300);
-  TDataSource source(ds.get());
-  ds->Open();
-  TDBGridModel model;
-  model.SetBatchSize(50);
-  model.SetDataSource(&source);
-  WarningCounter warnings;
+  ModelOver m(300, 50);
+  auto& [ds, source, model] = m;
+  WarningsFail warnings;
   QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Warning);
   // The tester would otherwise fetch from inside the model's own insert
   // notifications; the fetches are driven here instead.
@@ -82,7 +66,6 @@ TEST(DBGridModel, PassesTheItemModelTesterThroughFetchesAndResets) {
   EXPECT_EQ(model.rowCount(), 10);
   ds->Close();
   EXPECT_EQ(model.rowCount(), 0);
-  EXPECT_EQ(warnings.Count(), 0);
 }
 
 TEST(DBGridModel, ShowingTheFirstScreenReadsOneBatchNotTheTable) {
@@ -111,17 +94,8 @@ TEST(DBGridModel, ShowingTheFirstScreenReadsOneBatchNotTheTable) {
 }
 
 TEST(DBGridModel, DroppedPagesAreReadAgainFromTheirBookmark) {
-  auto ds = NumberedSet(1000);
-  TDataSource source(ds.get());
-  ds->Open();
-  // What a plain walk of the dataset shows, to compare the rows with.
-  std::vector<QString> walked;
-  for (; !ds->Eof(); ds->Next()) walked.push_back(QString::number(ds->FieldByName("N")->AsInteger()));
-  ds->First();
-  TDBGridModel model;
-  model.SetBatchSize(10);
-  model.SetCachePages(3);
-  model.SetDataSource(&source);
+  ModelOver m(1000, 10, 3);
+  auto& [ds, source, model] = m;
   for (int i = 0; i < 20; ++i) model.fetchMore(QModelIndex());
   EXPECT_EQ(model.rowCount(), 200);
   EXPECT_EQ(model.CachedPageCount(), 0);  // fetching reads no cells
@@ -136,10 +110,10 @@ TEST(DBGridModel, DroppedPagesAreReadAgainFromTheirBookmark) {
   EXPECT_EQ(Cell(model, 139, 0), "R140");
   EXPECT_LE(ds->ReadCount(), 11);  // one page after its bookmark
   EXPECT_LE(model.CachedPageCount(), 3);
-  // Every row agrees with the walk, read in an order that keeps dropping pages.
+  // Every row is right, read in an order that keeps dropping pages.
   for (int step = 0; step < 200; ++step) {
     int row = (step * 37) % 200;
-    ASSERT_EQ(Cell(model, row, 1), walked[row]) << row;
+    ASSERT_EQ(Cell(model, row, 1), QString::number(row + 1)) << row;
   }
 }
 
@@ -160,11 +134,8 @@ TEST(DBGridModel, StringTextsReachQtAsUnicode) {
 }
 
 TEST(DBGridModel, ColumnsFollowTheConfiguredFieldNames) {
-  auto ds = NumberedSet(3);
-  TDataSource source(ds.get());
-  ds->Open();
-  TDBGridModel model;
-  model.SetDataSource(&source);
+  ModelOver m(3);
+  auto& [ds, source, model] = m;
   EXPECT_EQ(model.columnCount(), 2);  // every field by default
   model.SetColumns({"N", "MISSING", "NAME"});
   FetchAll(model);
@@ -182,12 +153,8 @@ TEST(DBGridModel, ColumnsFollowTheConfiguredFieldNames) {
 }
 
 TEST(DBGridModel, RecordSetChangesResetTheModelOnce) {
-  auto ds = NumberedSet(100);
-  TDataSource source(ds.get());
-  ds->Open();
-  TDBGridModel model;
-  model.SetBatchSize(20);
-  model.SetDataSource(&source);
+  ModelOver m(100, 20);
+  auto& [ds, source, model] = m;
   model.fetchMore(QModelIndex());
   QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
 
@@ -239,12 +206,8 @@ TEST(DBGridModel, EmptyAndClosedDataSetsShowNoRows) {
 }
 
 TEST(DBGridModel, RowsAndTheCurrentRecordFollowEachOther) {
-  auto ds = NumberedSet(100);
-  TDataSource source(ds.get());
-  ds->Open();
-  TDBGridModel model;
-  model.SetBatchSize(10);
-  model.SetDataSource(&source);
+  ModelOver m(100, 10);
+  auto& [ds, source, model] = m;
   FetchAll(model);
   QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
   ASSERT_TRUE(model.MakeCurrent(42));
@@ -257,11 +220,8 @@ TEST(DBGridModel, RowsAndTheCurrentRecordFollowEachOther) {
 }
 
 TEST(DBGridModel, EditingUpdatesTheShownRow) {
-  auto ds = NumberedSet(5);
-  TDataSource source(ds.get());
-  ds->Open();
-  TDBGridModel model;
-  model.SetDataSource(&source);
+  ModelOver m(5);
+  auto& [ds, source, model] = m;
   FetchAll(model);
   EXPECT_EQ(Cell(model, 1, 0), "R2");  // the row is shown
   ds->Next();
@@ -276,13 +236,8 @@ TEST(DBGridModel, EditingUpdatesTheShownRow) {
 }
 
 TEST(DBGridModel, NothingIsReadWhileControlsAreDisabled) {
-  auto ds = NumberedSet(100);
-  TDataSource source(ds.get());
-  ds->Open();
-  TDBGridModel model;
-  model.SetBatchSize(10);
-  model.SetCachePages(1);
-  model.SetDataSource(&source);
+  ModelOver m(100, 10, 1);
+  auto& [ds, source, model] = m;
   model.fetchMore(QModelIndex());
   model.fetchMore(QModelIndex());
   Cell(model, 0, 0);
