@@ -1,6 +1,5 @@
 // The main window: geometry, control tree, tabs, grids, status line,
 // caption buttons, exit buttons and dragging.
-#include <QEnterEvent>
 #include <QFontInfo>
 #include <QPainter>
 #include <QStandardItemModel>
@@ -12,6 +11,7 @@
 
 #include "app/UnitMain.h"
 #include "app_environment.h"
+#include "app_input.h"
 #include "ui/coolbevel.h"
 #include "ui/coolbtn.h"
 #include "ui/coolcaptionbtn.h"
@@ -52,11 +52,6 @@ class MainWindowTest : public ::testing::Test {
   std::unique_ptr<TfrmMain> form_;
 };
 
-void SendEnter(QWidget* widget) {
-  QEnterEvent enter(QPointF(1, 1), QPointF(1, 1), widget->mapToGlobal(QPointF(1, 1)));
-  QApplication::sendEvent(widget, &enter);
-}
-
 // The smallest part of `image` that holds all its black ink (text drawn in
 // black), null when there is none.
 QImage InkOf(const QImage& image) {
@@ -67,11 +62,6 @@ QImage InkOf(const QImage& image) {
     }
   }
   return ink.isNull() ? QImage() : image.copy(ink);
-}
-
-void SendLeave(QWidget* widget) {
-  QEvent leave(QEvent::Leave);
-  QApplication::sendEvent(widget, &leave);
 }
 
 }  // namespace
@@ -352,27 +342,24 @@ TEST_F(MainWindowTest, ShowingSelectsTheCityPageInNumberMode) {
   EXPECT_EQ(fresh.focusWidget(), fresh.RxDBGrid1);
 }
 
-TEST_F(MainWindowTest, HelpButtonDoesNothing) {
+TEST_F(MainWindowTest, CaptionButtonsDoNothingMinimiseAndClose) {
   form_->SetStatus(QStringLiteral("x"));
   form_->CoolPageControl1->SetActivePageIndex(1);
   const QPoint position = form_->pos();
-  QTest::mouseClick(form_->CoolCaptionBtn1, Qt::LeftButton);
+  QTest::mouseClick(form_->CoolCaptionBtn1, Qt::LeftButton);  // help
   EXPECT_TRUE(form_->isVisible());
   EXPECT_FALSE(form_->isMinimized());
   EXPECT_EQ(form_->pos(), position);
   EXPECT_EQ(form_->CoolPanelBottom->Caption(), QStringLiteral("x"));
   EXPECT_EQ(form_->CoolPageControl1->ActivePageIndex(), 1);
-}
-
-TEST_F(MainWindowTest, MinimiseButtonMinimisesTheProgram) {
   QTest::mouseClick(form_->CoolCaptionBtn2, Qt::LeftButton);
   EXPECT_TRUE(form_->isMinimized());
   EXPECT_TRUE(form_->isVisible());
-}
-
-TEST_F(MainWindowTest, CloseAndExitButtonsCloseTheWindow) {
   QTest::mouseClick(form_->CoolCaptionBtn3, Qt::LeftButton);
   EXPECT_FALSE(form_->isVisible());
+}
+
+TEST_F(MainWindowTest, ExitButtonOfEveryPageClosesTheWindow) {
   for (int page = 0; page < 3; ++page) {
     TfrmMain window;
     window.show();

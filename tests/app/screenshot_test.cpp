@@ -1,7 +1,6 @@
 // Writes pictures of the main window and the splash into the build folder
 // (screenshots/), for a look at the painting; checks that they are not
 // blank.
-#include <QDir>
 #include <QImage>
 #include <QProgressBar>
 #include <QStandardItemModel>
@@ -12,18 +11,13 @@
 
 #include "app/UnitLogo.h"
 #include "app/UnitMain.h"
+#include "app_input.h"
 #include "ui/coolbtn.h"
 #include "ui/cooledit.h"
 #include "ui/coolpagecontrol.h"
 #include "ui/rxdbgrid.h"
 
 namespace {
-
-QString ScreenshotPath(const char* name) {
-  const QString folder = QStringLiteral(DERIDAR_BINARY_DIR "/screenshots");
-  QDir().mkpath(folder);
-  return folder + QLatin1Char('/') + QLatin1String(name);
-}
 
 int DistinctColours(const QImage& image) {
   std::set<QRgb> colours;

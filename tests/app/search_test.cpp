@@ -1,7 +1,5 @@
 // Search modes and incremental search: what the buttons, the page change
 // and the search boxes ask of the table.
-#include <QApplication>
-#include <QKeyEvent>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -11,6 +9,7 @@
 
 #include "app/UnitMain.h"
 #include "app_environment.h"
+#include "app_input.h"
 #include "recording_dm.h"
 #include "ui/coolbtn.h"
 #include "ui/cooledit.h"
@@ -20,16 +19,6 @@
 namespace {
 
 using Calls = std::vector<std::string>;
-
-// Types `text` key by key into `widget`.
-void TypeText(QWidget* widget, const QString& text) {
-  for (const QChar c : text) {
-    QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
-    QApplication::sendEvent(widget, &press);
-    QKeyEvent release(QEvent::KeyRelease, Qt::Key_unknown, Qt::NoModifier, QString(c));
-    QApplication::sendEvent(widget, &release);
-  }
-}
 
 class SearchTest : public ::testing::Test {
  protected:

@@ -134,24 +134,6 @@ TEST_F(SplashTest, IsOnTheScreenBeforeTheFirstBuildBegins) {
   EXPECT_TRUE(exposedAtFirstBuild) << "the window system had not shown the splash when building began";
 }
 
-TEST_F(SplashTest, ExistingIndexFilesAreNotRebuilt) {
-  for (const TIndexStep& step : kIndexSteps) {
-    if (std::string(step.fileName) != "TAXA.CDX") Touch(step.fileName);
-  }
-  TfrmLogo splash;
-  RecordingDM dm;
-  splash.SetDataModule(&dm);
-  splash.FormActivate();
-  EXPECT_EQ(dm.calls, (std::vector<std::string>{"IndexOn(TAXA.CDX,TAXA,ADR,tip=3,1,0)"}));
-  EXPECT_EQ(splash.ProgressBar1->value(), 7);
-
-  Touch("TAXA.CDX");
-  dm.calls.clear();
-  splash.FormActivate();
-  EXPECT_TRUE(dm.calls.empty());
-  EXPECT_EQ(splash.ProgressBar1->value(), 7);
-}
-
 TEST_F(SplashTest, FailedBuildSkipsTheLaterStepsButTheSplashStillCloses) {
   TfrmLogo splash;
   RecordingDM dm;
