@@ -368,15 +368,13 @@ void GSobjIndexTag::DropKeptImage(int32_t address) {
 }
 
 void GSobjIndexTag::DropKeptImagesIn(int64_t address, int64_t length) {
-  if (kept_.empty()) return;
-  for (auto it = kept_.begin(); it != kept_.end();) {
-    const int64_t node = it->first;
-    if (node < address + length && node + kKeptNodeSpan > address) {
-      keptOrder_.erase(it->second.order);
-      it = kept_.erase(it);
-    } else {
-      ++it;
-    }
+  // Kept images are ordered by address: only those from one span below the
+  // written bytes up to their end can overlap them.
+  const int64_t from = std::max<int64_t>(address - kKeptNodeSpan + 1, INT32_MIN);
+  for (auto it = kept_.lower_bound(static_cast<int32_t>(from));
+       it != kept_.end() && it->first < address + length;) {
+    keptOrder_.erase(it->second.order);
+    it = kept_.erase(it);
   }
 }
 

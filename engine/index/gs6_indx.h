@@ -39,10 +39,10 @@
 
 #include <cstdint>
 #include <list>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "engine/support/gs6_cnst.h"
@@ -393,7 +393,7 @@ class GSobjIndexTag {
     std::unique_ptr<GSobjIndexKey> image;
     std::list<int32_t>::iterator order;
   };
-  std::unordered_map<int32_t, KeptImage> kept_;
+  std::map<int32_t, KeptImage> kept_;
   std::list<int32_t> keptOrder_;
   bool keeping_ = false;
 };
