@@ -370,7 +370,7 @@ void GSobjIndexTag::DropKeptImage(int32_t address) {
 void GSobjIndexTag::DropKeptImagesIn(int64_t address, int64_t length) {
   // Kept images are ordered by address: only those from one span below the
   // written bytes up to their end can overlap them.
-  const int64_t from = std::max<int64_t>(address - kKeptNodeSpan + 1, INT32_MIN);
+  const int64_t from = std::clamp<int64_t>(address - kKeptNodeSpan + 1, INT32_MIN, INT32_MAX);
   for (auto it = kept_.lower_bound(static_cast<int32_t>(from));
        it != kept_.end() && it->first < address + length;) {
     keptOrder_.erase(it->second.order);
