@@ -1,4 +1,4 @@
-// The application object: title, error report, minimising.
+// The application object: its error report and minimising.
 #include <QApplication>
 #include <QWidget>
 
@@ -28,12 +28,6 @@ class FailingWidget : public QWidget {
 };
 
 }  // namespace
-
-TEST(Application, CarriesTheProgramsTitle) {
-  auto* application = qobject_cast<TApplication*>(qApp);
-  ASSERT_NE(application, nullptr);
-  EXPECT_EQ(application->Title(), QStringLiteral(u"Телефонный справочник"));
-}
 
 TEST(Application, ReportsAnExceptionFromAnEventHandlerAndCarriesOn) {
   ReportedErrors().clear();
