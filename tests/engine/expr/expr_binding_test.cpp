@@ -83,19 +83,10 @@ TEST_F(ExprBinding, ExpressionTextUsesDisplayNamesWithoutBlanks) {
     const char* text;
     const char* rebuilt;
   } cases[] = {
-      {"a + b * c", "A+B*C"},
-      {"(A+B) * C", "(A+B)*C"},
-      {"A >= 1 and B <> 2", "A>=1.AND.B#2"},
-      {"A => 1 .or. B =< 2", "A>=1.OR.B<=2"},
-      {"A != 1", "A#1"},
-      {"not P", ".NOT.P"},
-      {"2 ** 3", "2^3"},
-      {"'ab' $ 'xaby'", "\"ab\"in string\"xaby\""},
-      {".t. = .F.", ".T.=.F."},
-      {"1.50 + 2", "1.50+2"},
-      {"-3.250", "-3.250"},
-      {"[it's] + 'say \"hi\"'", "\"it's\"+'say \"hi\"'"},
-      {"()", "()"},
+      {"a + b * c", "A+B*C"}, {"(A+B) * C", "(A+B)*C"}, {"A >= 1 and B <> 2", "A>=1.AND.B#2"},
+      {"A => 1 .or. B =< 2", "A>=1.OR.B<=2"}, {"A != 1", "A#1"}, {"not P", ".NOT.P"}, {"2 ** 3", "2^3"},
+      {"'ab' $ 'xaby'", "\"ab\"in string\"xaby\""}, {".t. = .F.", ".T.=.F."}, {"1.50 + 2", "1.50+2"},
+      {"-3.250", "-3.250"}, {"[it's] + 'say \"hi\"'", "\"it's\"+'say \"hi\"'"}, {"()", "()"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "support/expression_context.h"
+#include "function_cases.h"
 
 namespace {
 
@@ -23,32 +23,16 @@ class ExprOperators : public ::testing::Test {
   TestExpContext ctx_;
 };
 
-TEST_F(ExprOperators, Arithmetic) {
-  EXPECT_DOUBLE_EQ(Eval("1 + 2").Number(), 3);
-  EXPECT_DOUBLE_EQ(Eval("N - 10").Number(), -3);
-  EXPECT_DOUBLE_EQ(Eval("N * 1.5").Number(), 10.5);
-  EXPECT_DOUBLE_EQ(Eval("N / 2").Number(), 3.5);
-  EXPECT_DOUBLE_EQ(Eval("0.1 + 0.2").Number(), 0.1 + 0.2);
-}
-
-TEST_F(ExprOperators, PowerIsTheRealPower) {
-  EXPECT_DOUBLE_EQ(Eval("2^3").Number(), 8);
-  EXPECT_DOUBLE_EQ(Eval("2 ** 3").Number(), 8);
-  EXPECT_DOUBLE_EQ(Eval("2^0").Number(), 1);
-  EXPECT_DOUBLE_EQ(Eval("2^1").Number(), 2);
-  EXPECT_DOUBLE_EQ(Eval("2^-1").Number(), 0.5);
-  EXPECT_DOUBLE_EQ(Eval("2^2.5").Number(), std::pow(2.0, 2.5));
+TEST_F(ExprOperators, ArithmeticAndTheRealPower) {
+  ExpectNumbers({{"1 + 2", 3}, {"N - 10", -3}, {"N * 1.5", 10.5}, {"N / 2", 3.5}, {"0.1 + 0.2", 0.1 + 0.2},
+                 {"2^3", 8}, {"2 ** 3", 8}, {"2^0", 1}, {"2^1", 2}, {"2^-1", 0.5}, {"2^2.5", std::pow(2.0, 2.5)}},
+                &ctx_);
 }
 
 TEST_F(ExprOperators, NumberComparisons) {
-  EXPECT_TRUE(Eval("N = 7").Boolean());
-  EXPECT_TRUE(Eval("N # 8").Boolean());
-  EXPECT_TRUE(Eval("N > 6.5").Boolean());
-  EXPECT_TRUE(Eval("N < 7.5").Boolean());
-  EXPECT_TRUE(Eval("N >= 7").Boolean());
-  EXPECT_TRUE(Eval("N <= 7").Boolean());
-  EXPECT_FALSE(Eval("N < 7").Boolean());
-  EXPECT_EQ(Eval("N = 7").type, TgsExpValueType::Boolean);
+  ExpectBooleans({{"N = 7", true}, {"N # 8", true}, {"N > 6.5", true}, {"N < 7.5", true}, {"N >= 7", true},
+                  {"N <= 7", true}, {"N < 7", false}},
+                 &ctx_);
 }
 
 TEST_F(ExprOperators, ResultTypeIsTheRightOperandsType) {
@@ -68,24 +52,14 @@ TEST_F(ExprOperators, ResultTypeIsTheRightOperandsType) {
 TEST_F(ExprOperators, ExactlyEqualComparesWholeValues) {
   // Texts: same length and same bytes; no trailing-blank, prefix, wildcard
   // or case rule.
-  EXPECT_TRUE(Eval("NAME == 'AB  '").Boolean());
-  EXPECT_FALSE(Eval("NAME == 'AB'").Boolean());
-  EXPECT_TRUE(Eval("NAME = 'AB'").Boolean());
-  EXPECT_FALSE(Eval("'ABC' == 'AB'").Boolean());
-  EXPECT_FALSE(Eval("'AB' == 'ABC'").Boolean());
-  EXPECT_FALSE(Eval("'SMITH' == 'SMI*'").Boolean());
-  EXPECT_TRUE(Eval("'' == ''").Boolean());
-  EXPECT_FALSE(Eval("' ' == ''").Boolean());
+  ExpectBooleans({{"NAME == 'AB  '", true}, {"NAME == 'AB'", false}, {"NAME = 'AB'", true}, {"'ABC' == 'AB'", false},
+                  {"'AB' == 'ABC'", false}, {"'SMITH' == 'SMI*'", false}, {"'' == ''", true}, {"' ' == ''", false}},
+                 &ctx_);
   EXPECT_FALSE(EvaluateExpression("'abc' == 'ABC'", &ctx_, {.caseInsensitive = true}).Boolean());
   // Numbers, dates and logicals: equal values.
-  EXPECT_TRUE(Eval("N == 7.0").Boolean());
-  EXPECT_FALSE(Eval("N == 7.5").Boolean());
-  EXPECT_TRUE(Eval("COUNT == 3").Boolean());
-  EXPECT_TRUE(Eval("BORN + 10 == LATER").Boolean());
-  EXPECT_FALSE(Eval("BORN == LATER").Boolean());
-  EXPECT_TRUE(Eval("FLAG == .T.").Boolean());
-  EXPECT_FALSE(Eval("FLAG == .F.").Boolean());
-  EXPECT_EQ(Eval("N == 7").type, TgsExpValueType::Boolean);
+  ExpectBooleans({{"N == 7.0", true}, {"N == 7.5", false}, {"COUNT == 3", true}, {"BORN + 10 == LATER", true},
+                  {"BORN == LATER", false}, {"FLAG == .T.", true}, {"FLAG == .F.", false}},
+                 &ctx_);
 }
 
 TEST_F(ExprOperators, MinusNegatesNamesCallsAndGroups) {
@@ -106,25 +80,15 @@ TEST_F(ExprOperators, MinusNegatesNamesCallsAndGroups) {
 }
 
 TEST_F(ExprOperators, TextConcatenation) {
-  EXPECT_EQ(Eval("'A' + 'B'").Text(), "AB");
-  EXPECT_EQ(Eval("NAME + 'CD'").Text(), "AB  CD");
-  EXPECT_EQ(Eval("'AB  ' - 'CD'").Text(), "ABCD  ");
-  EXPECT_EQ(Eval("NAME - 'CD' - 'E'").Text(), "ABCDE  ");
-  EXPECT_EQ(Eval("'' + 'X'").Text(), "X");
-  EXPECT_EQ(Eval("'X' - ''").Text(), "X");
-  EXPECT_EQ(Eval("'  ' - 'X'").Text(), "X  ");
-  EXPECT_EQ(Eval("'A' + 'B'").type, TgsExpValueType::Text);
+  ExpectTexts({{"'A' + 'B'", "AB"}, {"NAME + 'CD'", "AB  CD"}, {"'AB  ' - 'CD'", "ABCD  "},
+               {"NAME - 'CD' - 'E'", "ABCDE  "}, {"'' + 'X'", "X"}, {"'X' - ''", "X"}, {"'  ' - 'X'", "X  "}},
+              &ctx_);
 }
 
 TEST_F(ExprOperators, BooleanOperators) {
-  EXPECT_TRUE(Eval(".T. .AND. FLAG").Boolean());
-  EXPECT_FALSE(Eval(".F. .AND. FLAG").Boolean());
-  EXPECT_TRUE(Eval(".F. .OR. FLAG").Boolean());
-  EXPECT_FALSE(Eval(".NOT. FLAG").Boolean());
-  EXPECT_TRUE(Eval(".T. = FLAG").Boolean());
-  EXPECT_TRUE(Eval(".F. # FLAG").Boolean());
-  EXPECT_TRUE(Eval("TRUE .AND. .NOT. FALSE").Boolean());
-  EXPECT_EQ(Eval("FLAG .OR. .F.").type, TgsExpValueType::Boolean);
+  ExpectBooleans({{".T. .AND. FLAG", true}, {".F. .AND. FLAG", false}, {".F. .OR. FLAG", true}, {".NOT. FLAG", false},
+                  {".T. = FLAG", true}, {".F. # FLAG", true}, {"TRUE .AND. .NOT. FALSE", true}, {"FLAG .OR. .F.", true}},
+                 &ctx_);
 }
 
 TEST_F(ExprOperators, SystemVariables) {

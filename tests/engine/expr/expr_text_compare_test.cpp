@@ -21,43 +21,23 @@ TEST(ExprTextCompare, ComparisonsOfLiterals) {
     TestCompileOptions options = {};
   } cases[] = {
       // Trailing blanks are ignored on both sides; leading blanks count.
-      {"'ABC  ' = 'ABC'", true},
-      {"'ABC' = 'ABC   '", true},
-      {"'ABC  ' # 'ABC'", false},
+      {"'ABC  ' = 'ABC'", true}, {"'ABC' = 'ABC   '", true}, {"'ABC  ' # 'ABC'", false},
       {"' ABC' = 'ABC'", false},
       // Emptiness is decided before trimming.
-      {"'' = ''", true},
-      {"'' < 'A'", true},
-      {"'A' > ''", true},
-      {"'   ' = ''", false},
-      {"'   ' > ''", true},
-      {"'   ' = ' '", true},
-      {"'   ' < 'A'", true},
+      {"'' = ''", true}, {"'' < 'A'", true}, {"'A' > ''", true}, {"'   ' = ''", false}, {"'   ' > ''", true},
+      {"'   ' = ' '", true}, {"'   ' < 'A'", true},
       // No prefix matching.
-      {"'ABC' = 'AB'", false},
-      {"'AB' = 'ABC'", false},
-      {"'ABC' > 'AB'", true},
-      {"'AB' <= 'ABC'", true},
+      {"'ABC' = 'AB'", false}, {"'AB' = 'ABC'", false}, {"'ABC' > 'AB'", true}, {"'AB' <= 'ABC'", true},
       // The order is the locale's collation, not the bytes': lower case
       // before upper case, Cyrillic (1251) after Latin, yo right after ye.
-      {"'a' < 'B'", true},
-      {"'a' < 'A'", true},
-      {"'a' = 'A'", false},
-      {"'Z' < '\xC0'", true},
-      {"'\xE5' < '\xB8'", true},
-      {"'\xB8' < '\xE6'", true},
+      {"'a' < 'B'", true}, {"'a' < 'A'", true}, {"'a' = 'A'", false}, {"'Z' < '\xC0'", true},
+      {"'\xE5' < '\xB8'", true}, {"'\xB8' < '\xE6'", true},
       // Case-insensitive compiles fold both sides, Cyrillic letters too.
-      {"'abc' = 'ABC'", true, noCase},
-      {"'abc' = 'ABC'", false},
-      {"'\xE0\xE1' = '\xC0\xC1'", true, noCase},
+      {"'abc' = 'ABC'", true, noCase}, {"'abc' = 'ABC'", false}, {"'\xE0\xE1' = '\xC0\xC1'", true, noCase},
       {"'smith' = 'SMI*'", true, noCase},
       // "$" ignores trimming and the case flag; an empty text is never found.
-      {"'abc' $ 'XABCX'", false},
-      {"'abc' $ 'XABCX'", false, noCase},
-      {"'ABC' $ 'XABCX'", true},
-      {"'ABC ' $ 'XABCX'", false},
-      {"'' $ 'ABC'", false},
-      {"'ABC' $ ''", false},
+      {"'abc' $ 'XABCX'", false}, {"'abc' $ 'XABCX'", false, noCase}, {"'ABC' $ 'XABCX'", true},
+      {"'ABC ' $ 'XABCX'", false}, {"'' $ 'ABC'", false}, {"'ABC' $ ''", false},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(Holds(c.text, nullptr, c.options), c.holds) << c.text << (c.options.caseInsensitive ? " (no case)" : "");
@@ -73,26 +53,15 @@ TEST(ExprTextCompare, WildcardPatterns) {
     TestCompileOptions options = {};
   } cases[] = {
       // A trailing star searches anywhere, in a text no shorter than the pattern.
-      {"SMITH", "SMI*", true},
-      {"XSMI", "SMI*", true},
-      {"SMYTH", "SMI*", false},
-      {"SM", "SM*", false},
+      {"SMITH", "SMI*", true}, {"XSMI", "SMI*", true}, {"SMYTH", "SMI*", false}, {"SM", "SM*", false},
       // A leading star, and a lone star (blanks trim to the empty text).
-      {"SMITH", "*ITH", true},
-      {"SMITH", "*", true},
-      {"X", "*", true},
-      {"  ", "*", false},
+      {"SMITH", "*ITH", true}, {"SMITH", "*", true}, {"X", "*", true}, {"  ", "*", false},
       // "?" is wild only in a pattern with a trailing star.
-      {"SMITH", "S?ITH", false},
-      {"SMITH", "S?I*", true},
-      {"SMITH", "*S?I", false},
+      {"SMITH", "S?ITH", false}, {"SMITH", "S?I*", true}, {"SMITH", "*S?I", false},
       // No patterns without partial compare.
-      {"SMITH", "SMI*", false, exact},
-      {"SMI*", "SMI*", true, exact},
+      {"SMITH", "SMI*", false, exact}, {"SMI*", "SMI*", true, exact},
       // "%" and "_" in the wildcard style, where the star is an ordinary character.
-      {"SMITH", "S_I%", true, style},
-      {"SMITH", "SMI*", false, style},
-      {"SMITH", "SMO%", false, style},
+      {"SMITH", "S_I%", true, style}, {"SMITH", "SMI*", false, style}, {"SMITH", "SMO%", false, style},
   };
   for (const auto& c : cases) {
     TestExpContext ctx;

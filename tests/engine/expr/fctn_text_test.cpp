@@ -9,22 +9,16 @@ namespace {
 
 TEST(FctnText, Trimming) {
   ExpectTexts({
-      {"ALLTRIM('  a b  ')", "a b"},
-      {"ALLTRIM(CHR(9) + 'x' + CHR(13) + CHR(10))", "x"},
-      {"LTRIM('  a b  ')", "a b  "},
-      {"TRIM('  a b  ')", "  a b"},
-      {"RTRIM('  a b  ')", "  a b"},
-      {"TRIM('')", ""},
-      {"ALLTRIM('   ')", ""},
+      {"ALLTRIM('  a b  ')", "a b"}, {"ALLTRIM(CHR(9) + 'x' + CHR(13) + CHR(10))", "x"},
+      {"LTRIM('  a b  ')", "a b  "}, {"TRIM('  a b  ')", "  a b"}, {"RTRIM('  a b  ')", "  a b"},
+      {"TRIM('')", ""}, {"ALLTRIM('   ')", ""},
   });
 }
 
 TEST(FctnText, CaseFunctions) {
   ExpectTexts({
-      {"UPPER('abc xyz')", "ABC XYZ"},
-      {"UPPER('\xE0\xE1\xB8')", "\xC0\xC1\xA8"},
-      {"LOWER('ABC \xC0\xA8')", "abc \xE0\xB8"},
-      {"PROPER([joHN o'BRIEN-SMITH])", "John O'brien-Smith"},
+      {"UPPER('abc xyz')", "ABC XYZ"}, {"UPPER('\xE0\xE1\xB8')", "\xC0\xC1\xA8"},
+      {"LOWER('ABC \xC0\xA8')", "abc \xE0\xB8"}, {"PROPER([joHN o'BRIEN-SMITH])", "John O'brien-Smith"},
       {"PROPER('a.b_c(d)e f1g 2h')", "A.B_C(D)E F1g 2h"},
       {"PROPER('\xE8\xE2\xE0\xED \xCF\xC5\xD2\xD0\xCE\xC2')", "\xC8\xE2\xE0\xED \xCF\xE5\xF2\xF0\xEE\xE2"},
       {"PROPER('')", ""},
@@ -47,27 +41,13 @@ TEST(FctnText, UpperOfOemTextGoesThroughAnsi) {
 
 TEST(FctnText, LeftRightSubstrSpace) {
   ExpectTexts({
-      {"LEFT('AB', 5)", "AB   "},
-      {"LEFT('ABC', 0)", ""},
-      {"LEFT('ABC', 0.005)", ""},
-      {"LEFT('ABC', 2.9)", "AB"},
-      {"LEFT('ABC', -3)", ""},
-      {"RIGHT('ABC', 2)", "BC"},
-      {"RIGHT('ABC', 5)", "ABC"},
-      {"RIGHT('ABC', 0)", ""},
-      {"RIGHT('ABC', -1)", ""},
-      {"SUBSTR('ABCDE', 2, 3)", "BCD"},
-      {"SUBSTR('ABCDE', 4)", "DE"},
-      {"SUBSTR('ABCDE', 6)", ""},
-      {"SUBSTR('ABCDE', 0)", ""},
-      {"SUBSTR('ABCDE', -1, 2)", "AB"},
-      {"SUBSTR('ABCDE', 2, 0)", ""},
-      {"SUBSTR('ABCDE', 2, -1)", ""},
-      {"SUBSTR('ABCDE', 2, 99)", "BCDE"},
-      {"SUBSTR('ABCDE', 2, 'x')", "BCDE"},
-      {"SUBSTR('ABCDE', -2147483648, 2147483647)", "ABCDE"},
-      {"SPACE(3)", "   "},
-      {"SPACE(0)", ""},
+      {"LEFT('AB', 5)", "AB   "}, {"LEFT('ABC', 0)", ""}, {"LEFT('ABC', 0.005)", ""},
+      {"LEFT('ABC', 2.9)", "AB"}, {"LEFT('ABC', -3)", ""}, {"RIGHT('ABC', 2)", "BC"},
+      {"RIGHT('ABC', 5)", "ABC"}, {"RIGHT('ABC', 0)", ""}, {"RIGHT('ABC', -1)", ""},
+      {"SUBSTR('ABCDE', 2, 3)", "BCD"}, {"SUBSTR('ABCDE', 4)", "DE"}, {"SUBSTR('ABCDE', 6)", ""},
+      {"SUBSTR('ABCDE', 0)", ""}, {"SUBSTR('ABCDE', -1, 2)", "AB"}, {"SUBSTR('ABCDE', 2, 0)", ""},
+      {"SUBSTR('ABCDE', 2, -1)", ""}, {"SUBSTR('ABCDE', 2, 99)", "BCDE"}, {"SUBSTR('ABCDE', 2, 'x')", "BCDE"},
+      {"SUBSTR('ABCDE', -2147483648, 2147483647)", "ABCDE"}, {"SPACE(3)", "   "}, {"SPACE(0)", ""},
       {"SPACE(-5)", ""},
   });
 }
@@ -82,49 +62,29 @@ TEST(FctnText, LenCountsTrailingBlanks) {
 
 TEST(FctnText, AtAndAtc) {
   ExpectNumbers({
-      {"AT('B', 'ABCB')", 2},
-      {"AT('B', 'ABCB', 2)", 4},
-      {"AT('B', 'ABCB', 3)", 4},
-      {"AT('X', 'ABC')", 0},
-      {"AT('AA', 'AAA', 2)", 2},
-      {"AT('B', 'ABCB', 0)", 0},
-      {"AT('B', 'ABCB', -1)", 0},
-      {"AT('', 'ABC')", 0},
-      {"AT('b', 'ABC')", 0},
-      {"AT('B', 'ABCB', 'x')", 2},
-      {"ATC('b', 'ABC')", 2},
-      {"ATC('C', 'abcabc', 2)", 6},
+      {"AT('B', 'ABCB')", 2}, {"AT('B', 'ABCB', 2)", 4}, {"AT('B', 'ABCB', 3)", 4}, {"AT('X', 'ABC')", 0},
+      {"AT('AA', 'AAA', 2)", 2}, {"AT('B', 'ABCB', 0)", 0}, {"AT('B', 'ABCB', -1)", 0}, {"AT('', 'ABC')", 0},
+      {"AT('b', 'ABC')", 0}, {"AT('B', 'ABCB', 'x')", 2}, {"ATC('b', 'ABC')", 2}, {"ATC('C', 'abcabc', 2)", 6},
       {"ATC('\xE0', '\xC0')", 0},
   });
 }
 
 TEST(FctnText, StrTran) {
   ExpectTexts({
-      {"STRTRAN('AXBXC', 'X', '-')", "A-B-C"},
-      {"STRTRAN('AXBXC', 'X', '-', 2)", "AXB-C"},
-      {"STRTRAN('AXBXC', 'X', '-', 1, 1)", "A-BXC"},
-      {"STRTRAN('AXBXC', 'X')", "ABC"},
-      {"STRTRAN('AXBXC', 'X', '-', 1, 0)", "AXBXC"},
-      {"STRTRAN('AXBXC', 'X', '-', 1, -1)", "AXBXC"},
-      {"STRTRAN('AXBXC', 'X', 5)", "ABC"},
-      {"STRTRAN('AXBXC', '', '-')", "AXBXC"},
-      {"STRTRAN('', 'X', '-')", ""},
-      {"STRTRAN('AAAA', 'AA', 'b')", "bb"},
+      {"STRTRAN('AXBXC', 'X', '-')", "A-B-C"}, {"STRTRAN('AXBXC', 'X', '-', 2)", "AXB-C"},
+      {"STRTRAN('AXBXC', 'X', '-', 1, 1)", "A-BXC"}, {"STRTRAN('AXBXC', 'X')", "ABC"},
+      {"STRTRAN('AXBXC', 'X', '-', 1, 0)", "AXBXC"}, {"STRTRAN('AXBXC', 'X', '-', 1, -1)", "AXBXC"},
+      {"STRTRAN('AXBXC', 'X', 5)", "ABC"}, {"STRTRAN('AXBXC', '', '-')", "AXBXC"},
+      {"STRTRAN('', 'X', '-')", ""}, {"STRTRAN('AAAA', 'AA', 'b')", "bb"},
       {"STRTRAN('AXBXC', 'X', '--', 3)", "AXBXC"},
   });
 }
 
 TEST(FctnText, Soundex) {
   ExpectTexts({
-      {"SOUNDEX('ROBERT')", "R163"},
-      {"SOUNDEX('RUPERT')", "R163"},
-      {"SOUNDEX('robert')", "R163"},
-      {"SOUNDEX('A')", "A000"},
-      {"SOUNDEX('')", "0000"},
-      {"SOUNDEX('TYMCZAK')", "T520"},
-      {"SOUNDEX('PFISTER')", "P123"},
-      {"SOUNDEX('ASHCRAFT')", "A261"},
-      {"SOUNDEX('1ABC')", "1200"},
+      {"SOUNDEX('ROBERT')", "R163"}, {"SOUNDEX('RUPERT')", "R163"}, {"SOUNDEX('robert')", "R163"},
+      {"SOUNDEX('A')", "A000"}, {"SOUNDEX('')", "0000"}, {"SOUNDEX('TYMCZAK')", "T520"},
+      {"SOUNDEX('PFISTER')", "P123"}, {"SOUNDEX('ASHCRAFT')", "A261"}, {"SOUNDEX('1ABC')", "1200"},
       {"SOUNDEX('B B B')", "B100"},  // the first letter is not a digit
   });
 }

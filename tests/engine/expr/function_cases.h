@@ -1,5 +1,5 @@
-// Table-driven checks of built-in functions: each case is an expression
-// without table context (or with the given one) and its expected result,
+// Table-driven checks of expressions: each case is an expression, compiled
+// without table context (or with the given one), and its expected result,
 // whose type is checked along with the value.
 #pragma once
 
@@ -20,6 +20,11 @@ struct TextCase {
 struct NumberCase {
   const char* expression;
   double expected;
+};
+
+struct BooleanCase {
+  const char* expression;
+  bool expected;
 };
 
 inline void ExpectTexts(const std::vector<TextCase>& cases, TgsExpUserLink* link = nullptr) {
@@ -44,5 +49,14 @@ inline void ExpectNumbers(const std::vector<NumberCase>& cases, TgsExpUserLink* 
     } else {
       EXPECT_DOUBLE_EQ(result.Number(), c.expected);
     }
+  }
+}
+
+inline void ExpectBooleans(const std::vector<BooleanCase>& cases, TgsExpUserLink* link = nullptr) {
+  for (const BooleanCase& c : cases) {
+    SCOPED_TRACE(c.expression);
+    TestEvaluation result = EvaluateExpression(c.expression, link);
+    EXPECT_EQ(result.type, TgsExpValueType::Boolean);
+    EXPECT_EQ(result.Boolean(), c.expected);
   }
 }
