@@ -32,10 +32,8 @@ DbfLayout SampleLayout() {
   DbfLayout layout;
   layout.fields = {{"NAME", 'C', 10}, {"QTY", 'N', 5, 1}, {"BORN", 'D', 8}, {"OK", 'L', 1}};
   layout.rows = {
-      {{Oem("Жук"), "2.5", "20200131", "T"}},
-      {{"A, \"B\"", "10.0", "19991231", "F"}},
-      {{Oem("Удален"), "3.0", "20010101", "T"}, true},
-      {{"Ant", "-1.5", "", "F"}},
+      {{Oem("Жук"), "2.5", "20200131", "T"}}, {{"A, \"B\"", "10.0", "19991231", "F"}},
+      {{Oem("Удален"), "3.0", "20010101", "T"}, true}, {{"Ant", "-1.5", "", "F"}},
   };
   return layout;
 }
@@ -150,8 +148,7 @@ TEST_F(DeridarTool, EvalPrintsRecordNumberAndValueOfEachChosenRecord) {
     std::vector<std::string> options;
     const char* out;
   } cases[] = {
-      {{"TRIM(NAME)+\"!\""}, "1\tЖук!\n2\tA, \"B\"!\n4\tAnt!\n"},
-      {{"QTY*2"}, "1\t5\n2\t20\n4\t-3\n"},
+      {{"TRIM(NAME)+\"!\""}, "1\tЖук!\n2\tA, \"B\"!\n4\tAnt!\n"}, {{"QTY*2"}, "1\t5\n2\t20\n4\t-3\n"},
       {{"OK .AND. QTY > 2"}, "1\t.T.\n2\t.F.\n4\t.F.\n"},
       // A date field is a date; an empty one is no date and prints nothing.
       {{"BORN"}, "1\t20200131\n2\t19991231\n4\t\n"},
@@ -177,33 +174,20 @@ TEST_F(DeridarTool, EvalPrintsRecordNumberAndValueOfEachChosenRecord) {
 
 TEST_F(DeridarTool, EveryBuiltInFunctionIsUsable) {
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {"ALLTRIM(\"  a \")", "a"},     {"LTRIM(\" a\")", "a"},
-      {"TRIM(\"a  \")", "a"},         {"UPPER(\"ab\")", "AB"},
-      {"LOWER(\"AB\")", "ab"},        {"PROPER(\"ab cd\")", "Ab Cd"},
-      {"LEFT(\"abc\",2)", "ab"},      {"RIGHT(\"abc\",2)", "bc"},
-      {"SUBSTR(\"abcd\",2,2)", "bc"}, {"SPACE(2)+\"x\"", "  x"},
-      {"LEN(\"abc\")", "3"},          {"AT(\"c\",\"abc\")", "3"},
-      {"ATC(\"C\",\"abc\")", "3"},    {"STRTRAN(\"aba\",\"a\",\"x\")", "xbx"},
-      {"SOUNDEX(\"ROBERT\")", "R163"}, {"ASC(\"A\")", "65"},
-      {"CHR(65)", "A"},               {"STR(1.5,5,2)", " 1.50"},
-      {"VAL(\"12\")", "12"},          {"CTOD(\"02.03.2004\")", "20040302"},
-      {"DTOC(CTOD(\"02.03.2004\"))", "02.03.2004"},
-      {"DTOS(CTOD(\"02.03.2004\"))", "20040302"},
-      {"DOW(CTOD(\"02.03.2004\"))", "3"},
-      {"LEN(DTOS(DATE()))", "8"},     {"LEN(DESCEND(\"ab\"))", "2"},
-      {"ABS(0-2)", "2"},              {"INT(7.9)", "7"},
-      {"CEILING(7.1)", "8"},          {"FLOOR(7.9)", "7"},
-      {"MOD(7,3)", "1"},              {"SIN(0)", "0"},
-      {"COS(0)", "1"},                {"TAN(0)", "0"},
-      {"ASIN(0)", "0"},               {"ACOS(1)", "0"},
-      {"ATAN(0)", "0"},               {"ATN2(0,1)", "0"},
-      {"RTOD(DTOR(180))", "180"},     {"INT(PI()*100)", "314"},
-      {"LOG(1)", "0"},                {"LOG10(100)", "2"},
-      {"INT(FV(100,0.1,2))", "210"},  {"INT(PV(100,0.1,2))", "173"},
-      {"IIF(.T.,\"y\",\"n\")", "y"},  {"BETWEEN(2,1,3)", ".T."},
-      {"INLIST(2,1,3)", ".F."},       {"EMPTY(\"\")", ".T."},
-      {"MAX(1,2)", "2"},              {"MIN(1,2)", "1"},
-      {"RECNO()", "1"},               {"DELETED()", ".F."},
+      {"ALLTRIM(\"  a \")", "a"}, {"LTRIM(\" a\")", "a"}, {"TRIM(\"a  \")", "a"}, {"UPPER(\"ab\")", "AB"},
+      {"LOWER(\"AB\")", "ab"}, {"PROPER(\"ab cd\")", "Ab Cd"}, {"LEFT(\"abc\",2)", "ab"},
+      {"RIGHT(\"abc\",2)", "bc"}, {"SUBSTR(\"abcd\",2,2)", "bc"}, {"SPACE(2)+\"x\"", "  x"},
+      {"LEN(\"abc\")", "3"}, {"AT(\"c\",\"abc\")", "3"}, {"ATC(\"C\",\"abc\")", "3"},
+      {"STRTRAN(\"aba\",\"a\",\"x\")", "xbx"}, {"SOUNDEX(\"ROBERT\")", "R163"}, {"ASC(\"A\")", "65"},
+      {"CHR(65)", "A"}, {"STR(1.5,5,2)", " 1.50"}, {"VAL(\"12\")", "12"}, {"CTOD(\"02.03.2004\")", "20040302"},
+      {"DTOC(CTOD(\"02.03.2004\"))", "02.03.2004"}, {"DTOS(CTOD(\"02.03.2004\"))", "20040302"},
+      {"DOW(CTOD(\"02.03.2004\"))", "3"}, {"LEN(DTOS(DATE()))", "8"}, {"LEN(DESCEND(\"ab\"))", "2"},
+      {"ABS(0-2)", "2"}, {"INT(7.9)", "7"}, {"CEILING(7.1)", "8"}, {"FLOOR(7.9)", "7"}, {"MOD(7,3)", "1"},
+      {"SIN(0)", "0"}, {"COS(0)", "1"}, {"TAN(0)", "0"}, {"ASIN(0)", "0"}, {"ACOS(1)", "0"}, {"ATAN(0)", "0"},
+      {"ATN2(0,1)", "0"}, {"RTOD(DTOR(180))", "180"}, {"INT(PI()*100)", "314"}, {"LOG(1)", "0"},
+      {"LOG10(100)", "2"}, {"INT(FV(100,0.1,2))", "210"}, {"INT(PV(100,0.1,2))", "173"},
+      {"IIF(.T.,\"y\",\"n\")", "y"}, {"BETWEEN(2,1,3)", ".T."}, {"INLIST(2,1,3)", ".F."},
+      {"EMPTY(\"\")", ".T."}, {"MAX(1,2)", "2"}, {"MIN(1,2)", "1"}, {"RECNO()", "1"}, {"DELETED()", ".F."},
   };
   for (const auto& [expression, value] : cases) {
     SCOPED_TRACE(expression);
@@ -224,21 +208,14 @@ TEST_F(DeridarTool, FailuresPrintTheEngineMessageAndWrongUsageExitsWithTwo) {
       {{"info", missing}, 1, FormatMessage(Msg::FileNotFound, {missing}) + "\n"},
       {{"dump", bad}, 1, FormatMessage(Msg::TableHeaderInvalid, {bad}) + "\n"},
       // A message quoting the expression quotes it as it was typed.
-      {{"eval", path_, "NAME +"}, 1, "~NAME +"},
-      {{"eval", path_, "\"Жук\" +"}, 1, "~\"Жук\" +"},
-      {{"eval", path_, "NOSUCHFIELD"}, 1, "~"},
-      {{"eval", path_, "NAME", "--where", "QTY"}, 1, "~"},
+      {{"eval", path_, "NAME +"}, 1, "~NAME +"}, {{"eval", path_, "\"Жук\" +"}, 1, "~\"Жук\" +"},
+      {{"eval", path_, "NOSUCHFIELD"}, 1, "~"}, {{"eval", path_, "NAME", "--where", "QTY"}, 1, "~"},
       {{"dump", path_, "--filter", "QTY >"}, 1, "~"},
-      {{}, 2, "~deridar eval TABLE EXPR"},
-      {{}, 2, "~deridar seek TABLE FILE.CDX --tag NAME"},
-      {{}, 2, "~[--filter EXPR]"},
-      {{"frobnicate"}, 2, "~"},
-      {{"info"}, 2, "~"},
-      {{"dump"}, 2, "~"},
-      {{"dump", "a.dbf", "b.dbf"}, 2, "~deridar dump TABLE"},
-      {{"dump", path_, "--filter"}, 2, "~"},
-      {{"eval", path_}, 2, "~"},
-      {{"eval", path_, "NAME", "--where"}, 2, "~"},
+      // Wrong usage; with no verb at all the usage of every verb is shown.
+      {{}, 2, "~deridar eval TABLE EXPR"}, {{}, 2, "~deridar seek TABLE FILE.CDX --tag NAME"},
+      {{}, 2, "~[--filter EXPR]"}, {{"frobnicate"}, 2, "~"}, {{"info"}, 2, "~"}, {{"dump"}, 2, "~"},
+      {{"dump", "a.dbf", "b.dbf"}, 2, "~deridar dump TABLE"}, {{"dump", path_, "--filter"}, 2, "~"},
+      {{"eval", path_}, 2, "~"}, {{"eval", path_, "NAME", "--where"}, 2, "~"},
       {{"eval", path_, "NAME", "--bogus"}, 2, "~"},
   };
   for (const auto& c : cases) {
