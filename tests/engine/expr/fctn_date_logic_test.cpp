@@ -7,7 +7,7 @@
 
 #include "engine/support/gs6_date.h"
 #include "platform/locale.h"
-#include "support/expression_context.h"
+#include "function_cases.h"
 
 namespace {
 
@@ -29,16 +29,11 @@ TEST_F(FctnDate, CtodAndTheBlankDate) {
 }
 
 TEST_F(FctnDate, DateTexts) {
-  EXPECT_EQ(EvaluateExpression("DTOS({29.02.2024})").Text(), "20240229");
-  EXPECT_EQ(EvaluateExpression("DTOS(CTOD(''))").Text(), "        ");
-  EXPECT_EQ(EvaluateExpression("DTOS({})").Text(), "        ");
-  EXPECT_EQ(EvaluateExpression("DTOC({20240229})").Text(), "29.02.2024");
-  EXPECT_EQ(EvaluateExpression("DTOC({20240229}, 1)").Text(), "20240229");
-  EXPECT_EQ(EvaluateExpression("DTOC({20240229}, 1.2)").Text(), "20240229");
-  EXPECT_EQ(EvaluateExpression("DTOC({20240229}, 2)").Text(), "29.02.2024");
-  EXPECT_EQ(EvaluateExpression("DTOC({20240229}, '1')").Text(), "29.02.2024");
-  EXPECT_EQ(EvaluateExpression("DTOC(CTOD(''))").Text(), "          ");
-  EXPECT_EQ(EvaluateExpression("DTOC({20240229} + 1)").Text(), "01.03.2024");
+  ExpectTexts({{"DTOS({29.02.2024})", "20240229"}, {"DTOS(CTOD(''))", "        "}, {"DTOS({})", "        "},
+               {"DTOC({20240229})", "29.02.2024"}, {"DTOC({20240229}, 1)", "20240229"},
+               {"DTOC({20240229}, 1.2)", "20240229"}, {"DTOC({20240229}, 2)", "29.02.2024"},
+               {"DTOC({20240229}, '1')", "29.02.2024"}, {"DTOC(CTOD(''))", "          "},
+               {"DTOC({20240229} + 1)", "01.03.2024"}});
 }
 
 TEST_F(FctnDate, DayOfWeekAndToday) {
@@ -132,26 +127,18 @@ TEST(FctnLogic, IifResultTypes) {
 }
 
 TEST(FctnLogic, Between) {
-  EXPECT_TRUE(EvaluateExpression("BETWEEN(5, 1, 10)").Boolean());
-  EXPECT_TRUE(EvaluateExpression("BETWEEN(1, 1, 1)").Boolean());
-  EXPECT_FALSE(EvaluateExpression("BETWEEN(0, 1, 10)").Boolean());
-  EXPECT_TRUE(EvaluateExpression("BETWEEN('B', 'A', 'C')").Boolean());
-  EXPECT_FALSE(EvaluateExpression("BETWEEN('b', 'A', 'C')").Boolean()) << "byte order";
-  EXPECT_TRUE(EvaluateExpression("BETWEEN({20240229}, 0, {20241231})").Boolean());
-  EXPECT_EQ(EvaluateExpression("BETWEEN(5, 1, 10)").type, TgsExpValueType::Boolean);
+  // Texts compare by their bytes.
+  ExpectBooleans({{"BETWEEN(5, 1, 10)", true}, {"BETWEEN(1, 1, 1)", true}, {"BETWEEN(0, 1, 10)", false},
+                  {"BETWEEN('B', 'A', 'C')", true}, {"BETWEEN('b', 'A', 'C')", false},
+                  {"BETWEEN({20240229}, 0, {20241231})", true}});
   EXPECT_EQ(ExpressionError("BETWEEN(5, 'A', 10)"), "Number needed for Argument 2 of BETWEEN");
   EXPECT_EQ(ExpressionError("BETWEEN('x', 'A')"), "Text needed for Argument 3 of BETWEEN");
 }
 
 TEST(FctnLogic, Inlist) {
-  EXPECT_TRUE(EvaluateExpression("INLIST('B  ', 'A', 'B')").Boolean());
-  EXPECT_FALSE(EvaluateExpression("INLIST('B', 'A', 'B  ')").Boolean());
-  EXPECT_TRUE(EvaluateExpression("INLIST(2, 1, 2, 3)").Boolean());
-  EXPECT_FALSE(EvaluateExpression("INLIST(4, 1, 2, 3)").Boolean());
-  EXPECT_FALSE(EvaluateExpression("INLIST(1, '1')").Boolean());
-  EXPECT_FALSE(EvaluateExpression("INLIST()").Boolean());
-  EXPECT_FALSE(EvaluateExpression("INLIST(1)").Boolean());
-  EXPECT_EQ(EvaluateExpression("INLIST(1, 1)").type, TgsExpValueType::Boolean);
+  ExpectBooleans({{"INLIST('B  ', 'A', 'B')", true}, {"INLIST('B', 'A', 'B  ')", false},
+                  {"INLIST(2, 1, 2, 3)", true}, {"INLIST(4, 1, 2, 3)", false}, {"INLIST(1, '1')", false},
+                  {"INLIST()", false}, {"INLIST(1)", false}});
 }
 
 TEST(FctnLogic, Empty) {
