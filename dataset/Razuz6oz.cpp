@@ -499,9 +499,9 @@ TGetResult TDeridarDataSet::FetchRecord(TRecordBuffer buffer, TGetMode mode, boo
         }
         break;
       case gmNext:
-        if (beforeFirst_ && rangeTopRead_) {
+        if (beforeFirst_ && rangeTopRecord_ >= 0 && rangeTopRecord_ == table_->RecNumber()) {
           // The handler stands on the top of the range it has just set.
-          rangeTopRead_ = false;
+          rangeTopRecord_ = -1;
           std::memcpy(buffer, table_->RecordBuffer(), static_cast<size_t>(recordLength_));
           beforeFirst_ = false;
           moved = true;
@@ -1375,14 +1375,14 @@ void TDeridarDataSet::SetRangeEx(const std::string& low, const std::string& high
 }
 
 void TDeridarDataSet::FirstOfNewRange() {
-  rangeTopRead_ = true;
+  rangeTopRecord_ = table_->RecNumber();
   try {
     First();
   } catch (...) {
-    rangeTopRead_ = false;
+    rangeTopRecord_ = -1;
     throw;
   }
-  rangeTopRead_ = false;
+  rangeTopRecord_ = -1;
 }
 
 // ---------------------------------------------------------------------------

@@ -268,7 +268,7 @@ class TDeridarDataSet : public platform::TDataSet, public DBFObjectOwner {
   void ApplyMasterRange();
   // Puts the table back on the record of the active row.
   void ReturnToActiveRow();
-  // First() after the handler has changed the key range (see rangeTopRead_).
+  // First() after the handler has changed the key range (see rangeTopRecord_).
   void FirstOfNewRange();
 
   std::unique_ptr<DBFObject> table_;
@@ -297,10 +297,10 @@ class TDeridarDataSet : public platform::TDataSet, public DBFObjectOwner {
   int32_t busy_ = 0;
   bool beforeFirst_ = false;
   bool afterLast_ = false;
-  // Set while First() runs right after a changed key range: the handler
-  // already stands on the range's top record and has read it into its own
-  // buffer, so the first fetch takes that image instead of seeking again.
-  bool rangeTopRead_ = false;
+  // While First() runs right after a changed key range: the record the
+  // handler stood on at the range's top, already read into its own buffer,
+  // so the first fetch takes that image instead of seeking again (-1: none).
+  TRecNo rangeTopRecord_ = -1;
   bool editInProgress_ = false;
   bool buildingIndexDefs_ = false;
   std::vector<char> keyBuffer_;
