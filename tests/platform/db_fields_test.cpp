@@ -42,7 +42,7 @@ std::string ErrorText(const std::function<void()>& f) {
 
 }  // namespace
 
-TEST(DbFields, DefaultFieldsFollowTheDefinitions) {
+TEST(DbFields, DefaultFieldsFollowTheDefinitionsAndStartNull) {
   auto ds = EditedRow();
   EXPECT_NE(dynamic_cast<TStringField*>(ds->FieldByName("S")), nullptr);
   EXPECT_NE(dynamic_cast<TSmallintField*>(ds->FieldByName("SI")), nullptr);
@@ -57,10 +57,6 @@ TEST(DbFields, DefaultFieldsFollowTheDefinitions) {
   EXPECT_EQ(ds->FindField("s"), ds->FieldByName("S"));  // names ignore case
   EXPECT_EQ(ds->FindField("NOPE"), nullptr);
   EXPECT_EQ(ErrorText([&] { ds->FieldByName("NOPE"); }), "Field 'NOPE' not found");
-}
-
-TEST(DbFields, NullValuesReadAsEmptyAndZero) {
-  auto ds = EditedRow();
   for (int32_t i = 0; i < ds->FieldCount(); ++i) {
     TField* f = ds->Fields(i);
     EXPECT_TRUE(f->IsNull()) << f->FieldName();
@@ -78,7 +74,7 @@ TEST(DbFields, NullValuesReadAsEmptyAndZero) {
   EXPECT_TRUE(ds->FieldByName("I")->IsNull());
 }
 
-TEST(DbFields, StringFieldCutsToItsSize) {
+TEST(DbFields, StringsCutToTheirSizeAndIntegersCheckTheirRange) {
   auto ds = EditedRow();
   TField* s = ds->FieldByName("S");
   s->SetAsString("ABCDEFGH");
@@ -87,10 +83,6 @@ TEST(DbFields, StringFieldCutsToItsSize) {
   EXPECT_EQ(s->AsInteger(), 42);
   s->SetAsString("x1");
   EXPECT_EQ(ErrorText([&] { s->AsInteger(); }), "'x1' is not a valid integer value");
-}
-
-TEST(DbFields, IntegerFieldsCheckTheirRange) {
-  auto ds = EditedRow();
   TField* si = ds->FieldByName("SI");
   si->SetAsInteger(-32768);
   EXPECT_EQ(si->AsInteger(), -32768);
@@ -112,7 +104,7 @@ TEST(DbFields, IntegerFieldsCheckTheirRange) {
   EXPECT_EQ(l->AsString(), "-9223372036854775808");
 }
 
-TEST(DbFields, FloatTextsFollowTheLocale) {
+TEST(DbFields, FloatAndDateTextsFollowTheLocaleAndDatesAreSerials) {
   LocaleSettings russian;
   LocaleGuard guard(russian);
   auto ds = EditedRow();
@@ -125,25 +117,6 @@ TEST(DbFields, FloatTextsFollowTheLocale) {
   TField* c = ds->FieldByName("C");
   c->SetAsFloat(3.14159);
   EXPECT_EQ(c->DisplayText(), "3,14");
-}
-
-TEST(DbFields, BooleanFieldTexts) {
-  auto ds = EditedRow();
-  TField* b = ds->FieldByName("B");
-  b->SetAsString("true");
-  EXPECT_TRUE(b->AsBoolean());
-  EXPECT_EQ(b->AsString(), "True");
-  b->SetAsString("N");
-  EXPECT_EQ(b->AsString(), "False");
-  EXPECT_EQ(ErrorText([&] { b->SetAsString("maybe"); }),
-            "'maybe' is not a valid boolean value for field 'B'");
-  EXPECT_THROW(b->AsDateTime(), EDatabaseError);
-}
-
-TEST(DbFields, DatesAreDateSerials) {
-  LocaleSettings russian;
-  LocaleGuard guard(russian);
-  auto ds = EditedRow();
   TField* d = ds->FieldByName("D");
   d->SetAsString("31.12.1999");
   EXPECT_DOUBLE_EQ(d->AsDateTime(), 36525.0);
@@ -160,6 +133,19 @@ TEST(DbFields, DatesAreDateSerials) {
   t->SetAsString("02.01.2000");
   EXPECT_EQ(t->AsString(), "02.01.2000");
   EXPECT_THROW(t->SetAsString("02.01.2000 25:00"), EDatabaseError);
+}
+
+TEST(DbFields, BooleanFieldTexts) {
+  auto ds = EditedRow();
+  TField* b = ds->FieldByName("B");
+  b->SetAsString("true");
+  EXPECT_TRUE(b->AsBoolean());
+  EXPECT_EQ(b->AsString(), "True");
+  b->SetAsString("N");
+  EXPECT_EQ(b->AsString(), "False");
+  EXPECT_EQ(ErrorText([&] { b->SetAsString("maybe"); }),
+            "'maybe' is not a valid boolean value for field 'B'");
+  EXPECT_THROW(b->AsDateTime(), EDatabaseError);
 }
 
 TEST(DbFields, TransliterateTranslatesStringsBothWays) {
