@@ -373,8 +373,17 @@ void TgsExpHandler::Compile(std::string_view text) {
   resultType_ = TgsExpValueType::Unknown;
   nesting_ = 0;
   sourceText_.assign(text);
+  storedComparison_ = nullptr;
+  storedComparisonVariable_ = nullptr;
   if (text.empty()) return;
   root_ = CompileNested(text);
+  if (root_ && root_->Kind() == TgsExpNodeKind::BoundOperator) {
+    const auto& comparison = static_cast<const TgsExpOperator&>(*root_);
+    if (TgsUserDefFieldVar* variable = comparison.StoredNumberOperand()) {
+      storedComparison_ = &comparison;
+      storedComparisonVariable_ = variable;
+    }
+  }
 }
 
 std::unique_ptr<TgsExpBaseObject> TgsExpHandler::CompileNested(std::string_view text) {
@@ -562,6 +571,23 @@ TgsExpValueType TgsExpHandler::EvaluateToVariant(TgsVariant& v) {
     default: resultType_ = TgsExpValueType::Unknown; break;
   }
   return resultType_;
+}
+
+bool TgsExpHandler::EvaluateCondition() {
+  bool result;
+  if (storedComparison_ &&
+      storedComparison_->CompareStoredNumber(storedComparisonVariable_->StoredText(), result)) {
+    resultType_ = TgsExpValueType::Boolean;
+    return result;
+  }
+  TgsExpValue& value = variantScratch_;
+  return Evaluate(value) == TgsExpValueType::Boolean && value.AsBoolean();
+}
+
+TgsUserDefFieldVar* TgsExpHandler::StoredTextVariable() const {
+  if (!root_ || root_->Kind() != TgsExpNodeKind::Variable) return nullptr;
+  TgsUserDefFieldVar* variable = static_cast<const TgsExpFieldvar&>(*root_).Variable();
+  return variable->StoredForm() == 'C' ? variable : nullptr;
 }
 
 std::string TgsExpHandler::FieldNames(int32_t kind) const {

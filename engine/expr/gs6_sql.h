@@ -284,6 +284,13 @@ class TgsExpOperator : public TgsExpBaseObject {
   // otherwise in the locale's collation order.
   int CompareText(const TgsExpValue& left, const TgsExpValue& right);
 
+  // A comparison of a variable kept as a stored number ('N') with a number
+  // literal on the right (TIP = 1): that variable, else null.
+  TgsUserDefFieldVar* StoredNumberOperand() const;
+  // Decides such a comparison from the variable's stored text; false when
+  // the text is not a plain number (the general evaluation then reads it).
+  bool CompareStoredNumber(std::string_view text, bool& result) const;
+
  private:
   friend class TgsExpHandler;
   void BindOperands(std::unique_ptr<TgsExpBaseObject> left, std::unique_ptr<TgsExpBaseObject> right);
@@ -291,6 +298,7 @@ class TgsExpOperator : public TgsExpBaseObject {
   void EvaluateNumber(TgsExpValue& value);
   void EvaluateText(TgsExpValue& value);
   bool CompareWithNumber(TgsExpValue& value);
+  bool CompareNumbers(double x, bool& result) const;
 
   TgsExpOperatorCode code_;
   uint8_t priority_;
@@ -585,6 +593,14 @@ class TgsExpHandler {
   virtual TgsExpValueType Evaluate(TgsExpValue& value);
   // Evaluates and stores the result into `v` by its type.
   virtual TgsExpValueType EvaluateToVariant(TgsVariant& v);
+  // Evaluates the expression as a condition: true only for a logical true.
+  // A comparison of a stored-number field with a number literal (TIP = 1)
+  // is decided from the field's text without walking the tree.
+  bool EvaluateCondition();
+  // The variable when the whole expression is a reference to one whose
+  // stored text is its value (StoredForm 'C'), else null. Index builds read
+  // their keys through it without a value cell.
+  TgsUserDefFieldVar* StoredTextVariable() const;
 
   TgsExpValueType ResultType() const { return resultType_; }
   // The names of variables of `kind` the expression uses, each followed by
@@ -633,4 +649,8 @@ class TgsExpHandler {
   std::string sourceText_;
   int nesting_ = 0;
   TgsExpValue variantScratch_;
+  // Set by Compile when the expression is a stored-number comparison (see
+  // EvaluateCondition): the comparison and its variable.
+  const TgsExpOperator* storedComparison_ = nullptr;
+  TgsUserDefFieldVar* storedComparisonVariable_ = nullptr;
 };

@@ -400,21 +400,38 @@ void TgsExpOperator::BindOperands(std::unique_ptr<TgsExpBaseObject> left, std::u
 // the general way.
 bool TgsExpOperator::CompareWithNumber(TgsExpValue& value) {
   if (!IsNumberGroup(left_->Evaluate(leftValue_))) return false;
-  const double x = leftValue_.AsDouble(), y = rightNumber_;
   bool result = false;
-  switch (code_) {
-    case TgsExpOperatorCode::Equal:
-    case TgsExpOperatorCode::ExactlyEqual: result = x == y; break;
-    case TgsExpOperatorCode::NotEqual: result = !(x == y); break;
-    case TgsExpOperatorCode::Greater: result = x > y; break;
-    case TgsExpOperatorCode::Less: result = x < y; break;
-    case TgsExpOperatorCode::GreaterEqual: result = x >= y; break;
-    case TgsExpOperatorCode::LessEqual: result = x <= y; break;
-    default: return false;
-  }
+  if (!CompareNumbers(leftValue_.AsDouble(), result)) return false;
   value.SetBoolean(result);
   resultType_ = TgsExpValueType::Boolean;
   return true;
+}
+
+// x compared with the literal on the right by this operator; false when the
+// operator is not a comparison.
+bool TgsExpOperator::CompareNumbers(double x, bool& result) const {
+  const double y = rightNumber_;
+  switch (code_) {
+    case TgsExpOperatorCode::Equal:
+    case TgsExpOperatorCode::ExactlyEqual: result = x == y; return true;
+    case TgsExpOperatorCode::NotEqual: result = !(x == y); return true;
+    case TgsExpOperatorCode::Greater: result = x > y; return true;
+    case TgsExpOperatorCode::Less: result = x < y; return true;
+    case TgsExpOperatorCode::GreaterEqual: result = x >= y; return true;
+    case TgsExpOperatorCode::LessEqual: result = x <= y; return true;
+    default: return false;
+  }
+}
+
+TgsUserDefFieldVar* TgsExpOperator::StoredNumberOperand() const {
+  if (!numberOnRight_ || left_->Kind() != TgsExpNodeKind::Variable) return nullptr;
+  TgsUserDefFieldVar* variable = static_cast<const TgsExpFieldvar&>(*left_).Variable();
+  return variable->StoredForm() == 'N' ? variable : nullptr;
+}
+
+bool TgsExpOperator::CompareStoredNumber(std::string_view text, bool& result) const {
+  double x;
+  return ReadStoredNumber(text, x) && CompareNumbers(x, result);
 }
 
 TgsExpValueType TgsExpOperator::Evaluate(TgsExpValue& value) {

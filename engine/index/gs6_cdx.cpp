@@ -6,6 +6,7 @@
 #include <tuple>
 #include <vector>
 
+#include "engine/expr/gs6_sql.h"
 #include "engine/support/gs6_glbl.h"
 #include "engine/support/gs6_tool.h"
 #include "engine/table/gs6_dbf.h"
@@ -26,7 +27,7 @@ std::string UpperAscii(std::string_view s) {
 bool SameNameNoCase(std::string_view a, std::string_view b) { return UpperAscii(a) == UpperAscii(b); }
 
 // Bytes of whole records a build reads from the table at a time.
-constexpr int32_t kBuildChunkBytes = 1 << 16;
+constexpr int32_t kBuildChunkBytes = 1 << 18;
 
 }  // namespace
 
@@ -240,6 +241,11 @@ void GSobjCDXTag::BuildTag() {
     GSobjSortCDX sorter(*this, unique_, count);
     GSobjIndexKeyData key;
     const bool binary = keyType_ != 'C';
+    // A key that is one character field is taken from the record's bytes as
+    // they stand: without trailing blanks, as NormalizeKey would leave it.
+    TgsUserDefFieldVar* keyField =
+        keyType_ == 'C' && collation_ != Collation::General ? KeyEvaluator()->StoredTextVariable() : nullptr;
+    TgsExpHandler* forEvaluator = ForEvaluator();
     const int32_t perChunk = std::max<int32_t>(1, kBuildChunkBytes / std::max(recordLength, 1));
     std::vector<char> chunk(static_cast<size_t>(perChunk) * recordLength + 1);
     char* saved = table->CurrentRecord();
@@ -256,7 +262,13 @@ void GSobjCDXTag::BuildTag() {
           if (table->Encrypted()) TableCipher(table->Password(), record, record, recordLength);
           table->SetCurrentRecord(record);
           status(1, first + i, 0);
-          if (hasFor_ && !EvaluateFor()) continue;
+          if (hasFor_ && !(forEvaluator && forEvaluator->EvaluateCondition())) continue;
+          if (keyField) {
+            std::string_view text = keyField->StoredText();
+            while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+            sorter.AddKey(text, false, first + i);
+            continue;
+          }
           if (!EvaluateKey(key)) continue;
           NormalizeKey(key, true);
           sorter.AddKey(std::string_view(reinterpret_cast<const char*>(key.Data()), key.Length()),
@@ -272,7 +284,14 @@ void GSobjCDXTag::BuildTag() {
     updating_ = false;
     status(0, 0, 0);
     status(-1, 2, count);
-    sorter.Drain([&status](int32_t written) { status(2, written, 0); });
+    try {
+      sorter.Drain([&status](int32_t written) { status(2, written, 0); });
+      FlushNodeWrites();
+    } catch (...) {
+      pendingNodes_ = {};
+      throw;
+    }
+    pendingNodes_ = {};
     status(0, 0, 0);
   }
   headerChanged_ = true;
@@ -281,8 +300,22 @@ void GSobjCDXTag::BuildTag() {
 
 int32_t GSobjCDXTag::AllocateNode() { return File()->AllocatePage(); }
 
+// A build writes each node once, mostly at the address after the previous
+// one: such runs of nodes are gathered and written together.
 void GSobjCDXTag::WriteNode(int32_t address, const uint8_t* node) {
-  File()->WriteBlock(address, node, kBlockSize);
+  constexpr size_t kMostPending = 256 * 1024;
+  if (!pendingNodes_.empty() &&
+      (int64_t{address} != pendingAddress_ + static_cast<int64_t>(pendingNodes_.size()) ||
+       pendingNodes_.size() >= kMostPending))
+    FlushNodeWrites();
+  if (pendingNodes_.empty()) pendingAddress_ = address;
+  pendingNodes_.insert(pendingNodes_.end(), node, node + kBlockSize);
+}
+
+void GSobjCDXTag::FlushNodeWrites() {
+  if (pendingNodes_.empty()) return;
+  File()->WriteBlock(pendingAddress_, pendingNodes_.data(), static_cast<int32_t>(pendingNodes_.size()));
+  pendingNodes_.clear();
 }
 
 bool GSobjCDXTag::InsertKey(const GSobjIndexKeyData& entry) {

@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/index/gs6_cdx_build.h"
 #include "engine/index/gs6_cdx_format.h"
@@ -77,11 +78,17 @@ class GSobjCDXTag : public GSobjIndexTag, public CdxBuildTarget {
   // The key type from one evaluation of the key expression; false when it
   // cannot be evaluated.
   bool LearnKeyType(int* textLength);
+  // Writes the nodes a build has gathered (see WriteNode).
+  void FlushNodeWrites();
 
   uint8_t options_ = cdx::kOptionOrdinary;
   cdx::Collation collation_ = cdx::Collation::None;
   uint32_t version_ = 0;
   bool headerAccepted_ = false;
+  // Nodes written by a build at consecutive addresses, from
+  // pendingAddress_ on, go to the file in one write.
+  std::vector<uint8_t> pendingNodes_;
+  int32_t pendingAddress_ = 0;
 };
 
 class GSobjCDXFile : public GSobjIndexFile {

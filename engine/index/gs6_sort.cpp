@@ -12,16 +12,46 @@
 
 namespace {
 
-constexpr int kRecordHeader = 5;   // type, total (2), new-byte count (2)
+// Most bytes a record header takes: control, type, shared (2), fresh (1 + 2).
+constexpr int kMaxRecordHeader = 7;
+
+uint64_t LoadBigEndian64(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+  return v;
+}
 
 // The first eight bytes of a stored key as a big-endian integer, zero-padded.
 uint64_t Head(const uint8_t* key, int length) {
+  if (length >= 8) return LoadBigEndian64(key);
   uint8_t bytes[8] = {};
-  std::memcpy(bytes, key, static_cast<size_t>(std::min(length, 8)));
-  uint64_t v;
-  std::memcpy(&v, bytes, 8);
-  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
-  return v;
+  if (length > 0) std::memcpy(bytes, key, static_cast<size_t>(length));
+  return LoadBigEndian64(bytes);
+}
+
+// True when some byte of the eight in `v` is 0x00 or 0x01.
+bool HasLowByte(uint64_t v) {
+  constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
+  return ((v - 2 * kOnes) & ~v & kHigh) != 0;
+}
+
+// Count of leading bytes two keys share, up to `limit`.
+int SharedPrefix(const uint8_t* a, const uint8_t* b, int limit) {
+  int i = 0;
+  for (; i + 8 <= limit; i += 8) {
+    uint64_t x, y;
+    std::memcpy(&x, a + i, 8);
+    std::memcpy(&y, b + i, 8);
+    if (x != y) {
+      if constexpr (std::endian::native == std::endian::little)
+        return i + std::countr_zero(x ^ y) / 8;
+      else
+        return i + std::countl_zero(x ^ y) / 8;
+    }
+  }
+  while (i < limit && a[i] == b[i]) ++i;
+  return i;
 }
 
 }  // namespace
@@ -31,43 +61,74 @@ uint64_t Head(const uint8_t* key, int length) {
 
 void TgsPageCollection::Append(uint8_t type, const uint8_t* key, int length, int shared) {
   const int fresh = length - shared;
-  const int size = kRecordHeader + fresh;
-  if (writePos_ + size + 3 > kPageSize - 1) {
-    pages_.push_back(std::make_unique<uint8_t[]>(kPageSize));  // zero-filled
-    writePos_ = 0;
+  const bool newType = pages_.empty() || type != writeType_;
+  if (pages_.empty() || pages_.back().used + kMaxRecordHeader + fresh > kPageSize) {
+    // Not zero-filled: readers stop at `used`.
+    pages_.push_back(Page{std::unique_ptr<uint8_t[]>(new uint8_t[kPageSize]), 0});
   }
-  uint8_t* p = pages_.back().get() + writePos_;
-  p[0] = type;
-  p[1] = static_cast<uint8_t>(length);
-  p[2] = static_cast<uint8_t>(length >> 8);
-  p[3] = static_cast<uint8_t>(fresh);
-  p[4] = static_cast<uint8_t>(fresh >> 8);
-  std::memcpy(p + kRecordHeader, key + shared, fresh);
-  writePos_ += size;
+  Page& page = pages_.back();
+  uint8_t* p = page.bytes.get() + page.used;
+  uint8_t* const start = p;
+  const uint8_t typeFlag = newType ? 0x80 : 0;
+  if (shared < 127) {
+    *p++ = static_cast<uint8_t>(shared) | typeFlag;
+    if (newType) *p++ = type;
+  } else {
+    *p++ = 127 | typeFlag;
+    if (newType) *p++ = type;
+    *p++ = static_cast<uint8_t>(shared);
+    *p++ = static_cast<uint8_t>(shared >> 8);
+  }
+  if (fresh < 255) {
+    *p++ = static_cast<uint8_t>(fresh);
+  } else {
+    *p++ = 255;
+    *p++ = static_cast<uint8_t>(fresh);
+    *p++ = static_cast<uint8_t>(fresh >> 8);
+  }
+  std::memcpy(p, key + shared, static_cast<size_t>(fresh));
+  page.used += static_cast<int>(p - start) + fresh;
+  writeType_ = type;
 }
 
 void TgsPageCollection::Finish() {
   readPage_ = 0;
   readPos_ = 0;
   length_ = 0;
+  type_ = 0;
   hasCurrent_ = false;
+  std::memset(key_, 0, sizeof key_);
   Advance();
 }
 
 bool TgsPageCollection::Advance() {
   while (readPage_ < pages_.size()) {
-    const uint8_t* p = pages_[readPage_].get() + readPos_;
-    if (readPos_ < kPageSize - kRecordHeader && p[0] != 0) {
-      const int length = p[1] | (p[2] << 8);
-      const int fresh = p[3] | (p[4] << 8);
-      type_ = p[0];
-      std::memcpy(key_ + (length - fresh), p + kRecordHeader, fresh);
-      length_ = length;
-      readPos_ += kRecordHeader + fresh;
+    Page& page = pages_[readPage_];
+    if (readPos_ < page.used) {
+      const uint8_t* p = page.bytes.get() + readPos_;
+      const uint8_t control = *p++;
+      if (control & 0x80) type_ = *p++;
+      int shared = control & 0x7F;
+      if (shared == 127) {
+        shared = p[0] | (p[1] << 8);
+        p += 2;
+      }
+      int fresh = *p++;
+      if (fresh == 255) {
+        fresh = p[0] | (p[1] << 8);
+        p += 2;
+      }
+      std::memcpy(key_ + shared, p, static_cast<size_t>(fresh));
+      length_ = shared + fresh;
+      // Bytes past the key may hold those of a longer earlier key: the head
+      // keeps only the key's own.
+      head_ = LoadBigEndian64(key_);
+      if (length_ < 8) head_ = length_ == 0 ? 0 : head_ & (~uint64_t{0} << (8 * (8 - length_)));
+      readPos_ = static_cast<int>(p - page.bytes.get()) + fresh;
       hasCurrent_ = true;
       return true;
     }
-    pages_[readPage_].reset();  // read to its end: no longer needed
+    page.bytes.reset();  // read to its end: no longer needed
     ++readPage_;
     readPos_ = 0;
   }
@@ -158,35 +219,45 @@ void TgsSort::AddBinary(std::string_view bytes, TRecNo recNo) {
 // The key area
 
 void TgsSort::AddEncoded(TgsSortType type, const uint8_t* key, size_t length, TRecNo recNo) {
-  int stored = 0;
-  for (size_t i = 0; i < length; ++i) {
+  // Escaping at most doubles the key; the terminator and record number add 5.
+  const size_t most = 2 * length + 5;
+  if (areaUsed_ + most + (entryCount_ + 1) * sizeof(Entry) > kAreaSize) DumpRun();
+  if (!area_) {
+    // Not zero-filled: only the bytes written are read. Untouched pages of
+    // the two arrays cost no memory.
+    area_.reset(new uint8_t[kAreaSize]);
+    entries_.reset(new Entry[kAreaSize / (sizeof(Entry) + 5)]);
+  }
+  uint8_t* const start = area_.get() + areaUsed_;
+  uint8_t* out = start;
+  // Eight bytes at a time while none needs escaping.
+  size_t i = 0;
+  for (; i + 8 <= length; i += 8) {
+    uint64_t v;
+    std::memcpy(&v, key + i, 8);
+    if (HasLowByte(v)) break;
+    std::memcpy(out, &v, 8);
+    out += 8;
+  }
+  for (; i < length; ++i) {
     const uint8_t b = key[i];
     if (b <= 1) {
-      storedBuffer_[stored++] = 1;
-      storedBuffer_[stored++] = static_cast<uint8_t>(b + 1);
+      *out++ = 1;
+      *out++ = static_cast<uint8_t>(b + 1);
     } else {
-      storedBuffer_[stored++] = b;
+      *out++ = b;
     }
   }
-  storedBuffer_[stored++] = 0;
+  *out++ = 0;
   const uint32_t r = static_cast<uint32_t>(recNo);
-  storedBuffer_[stored++] = static_cast<uint8_t>(r >> 24);
-  storedBuffer_[stored++] = static_cast<uint8_t>(r >> 16);
-  storedBuffer_[stored++] = static_cast<uint8_t>(r >> 8);
-  storedBuffer_[stored++] = static_cast<uint8_t>(r);
-
-  // A full area is sorted out as a run before the key goes in.
-  if (area_.size() + static_cast<size_t>(stored) + (entries_.size() + 1) * sizeof(Entry) >
-      kAreaSize)
-    DumpRun();
-  if (area_.capacity() == 0) {
-    // Sized for short keys; longer ones grow the area within the same limit.
-    area_.reserve(kAreaSize / 2);
-    entries_.reserve(kAreaSize / 2 / sizeof(Entry));
-  }
-  entries_.push_back(Entry{Head(storedBuffer_, stored), static_cast<uint32_t>(area_.size()),
-                           static_cast<uint16_t>(stored), static_cast<uint8_t>(type)});
-  area_.insert(area_.end(), storedBuffer_, storedBuffer_ + stored);
+  *out++ = static_cast<uint8_t>(r >> 24);
+  *out++ = static_cast<uint8_t>(r >> 16);
+  *out++ = static_cast<uint8_t>(r >> 8);
+  *out++ = static_cast<uint8_t>(r);
+  const int stored = static_cast<int>(out - start);
+  entries_[entryCount_++] = Entry{Head(start, stored), static_cast<uint32_t>(areaUsed_),
+                                  static_cast<uint16_t>(stored), static_cast<uint8_t>(type)};
+  areaUsed_ += static_cast<size_t>(stored);
   ++count_;
 }
 
@@ -197,7 +268,7 @@ void TgsSort::AddEncoded(TgsSortType type, const uint8_t* key, size_t length, TR
 // part of another, so equal eight-byte heads mean both keys go on beyond
 // them (or the two keys are the same).
 void TgsSort::SortEntries(Entry* first, Entry* last, int depth) {
-  const uint8_t* base = area_.data();
+  const uint8_t* base = area_.get();
   if (depth > 0)
     for (Entry* e = first; e != last; ++e) e->head = Head(base + e->offset + depth, e->length - depth);
   if (last - first > 256)
@@ -216,12 +287,15 @@ void TgsSort::SortEntries(Entry* first, Entry* last, int depth) {
 // lowest, each pass stable; a byte that every head has alike is skipped.
 void TgsSort::RadixSortByHead(Entry* first, Entry* last) {
   const size_t n = static_cast<size_t>(last - first);
-  radixScratch_.resize(n);
+  if (radixCapacity_ < n) {
+    radixScratch_.reset(new Entry[n]);
+    radixCapacity_ = n;
+  }
   uint32_t counts[8][256] = {};
   for (const Entry* e = first; e != last; ++e)
     for (int d = 0; d < 8; ++d) ++counts[d][(e->head >> (8 * d)) & 0xFF];
   Entry* from = first;
-  Entry* to = radixScratch_.data();
+  Entry* to = radixScratch_.get();
   for (int d = 0; d < 8; ++d) {
     uint32_t* count = counts[d];
     if (count[(from->head >> (8 * d)) & 0xFF] == n) continue;
@@ -239,120 +313,127 @@ void TgsSort::RadixSortByHead(Entry* first, Entry* last) {
 
 // Sorts the keys of the area, writes them as one run and empties the area.
 void TgsSort::DumpRun() {
-  if (entries_.empty()) return;
-  SortEntries(entries_.data(), entries_.data() + entries_.size(), 0);
-  const uint8_t* base = area_.data();
+  if (entryCount_ == 0) return;
+  Entry* const first = entries_.get();
+  Entry* const last = first + entryCount_;
+  SortEntries(first, last, 0);
+  const uint8_t* base = area_.get();
   auto run = std::make_unique<TgsPageCollection>();
-  const Entry* previous = nullptr;
+  const uint8_t* previous = nullptr;
+  int previousLength = 0;
   auto append = [&](const Entry& e) {
     const uint8_t* key = base + e.offset;
-    int shared = 0;
-    if (previous) {
-      const uint8_t* prev = base + previous->offset;
-      const int common = std::min(e.length, previous->length);
-      while (shared < common && key[shared] == prev[shared]) ++shared;
-    }
+    const int shared = previous ? SharedPrefix(key, previous, std::min<int>(e.length, previousLength)) : 0;
     run->Append(e.type, key, e.length, shared);
-    previous = &e;
+    previous = key;
+    previousLength = e.length;
   };
   if (ascending_)
-    for (const Entry& e : entries_) append(e);
+    for (const Entry* e = first; e != last; ++e) append(*e);
   else
-    for (auto it = entries_.rbegin(); it != entries_.rend(); ++it) append(*it);
+    for (const Entry* e = last; e != first;) append(*--e);
   run->Finish();
   runs_.push_back(std::move(run));
-  entries_.clear();
-  area_.clear();
+  entryCount_ = 0;
+  areaUsed_ = 0;
 }
 
 // ---------------------------------------------------------------------------
 // Retrieval: merge of the runs
 
-bool TgsSort::Before(const TgsPageCollection& a, const TgsPageCollection& b) const {
-  const int common = std::min(a.Length(), b.Length());
-  int c = std::memcmp(a.Key(), b.Key(), common);
-  if (c == 0) c = a.Length() - b.Length();
+bool TgsSort::Before(uint32_t a, uint32_t b) const {
+  const TgsPageCollection& x = *runs_[a];
+  const TgsPageCollection& y = *runs_[b];
+  if (!y.HasCurrent()) return x.HasCurrent();
+  if (!x.HasCurrent()) return false;
+  if (x.Head() != y.Head()) return (x.Head() < y.Head()) == ascending_;
+  const int common = std::min(x.Length(), y.Length()) - 8;
+  int c = common > 0 ? std::memcmp(x.Key() + 8, y.Key() + 8, static_cast<size_t>(common)) : 0;
+  if (c == 0) c = x.Length() - y.Length();
   return ascending_ ? c < 0 : c > 0;
 }
 
-void TgsSort::SiftDown(size_t at) {
-  const size_t size = heap_.size();
-  const uint32_t item = heap_[at];
-  for (;;) {
-    size_t child = 2 * at + 1;
-    if (child >= size) break;
-    if (child + 1 < size && Before(*runs_[heap_[child + 1]], *runs_[heap_[child]])) ++child;
-    if (!Before(*runs_[heap_[child]], *runs_[item])) break;
-    heap_[at] = heap_[child];
-    at = child;
+void TgsSort::Replay(uint32_t winner) {
+  const size_t k = runs_.size();
+  for (size_t node = (winner + k) / 2; node > 0; node /= 2) {
+    if (Before(tree_[node], winner)) std::swap(tree_[node], winner);
   }
-  heap_[at] = item;
+  tree_[0] = winner;
 }
 
 void TgsSort::BeginRetrieval() {
   accepting_ = false;
   DumpRun();
-  area_ = {};
-  entries_ = {};
-  radixScratch_ = {};
-  heap_.clear();
-  for (size_t i = 0; i < runs_.size(); ++i)
-    if (runs_[i]->HasCurrent()) heap_.push_back(static_cast<uint32_t>(i));
-  for (size_t i = heap_.size() / 2; i-- > 0;) SiftDown(i);
-}
-
-void TgsSort::Advance(size_t heapSlot) {
-  TgsPageCollection& run = *runs_[heap_[heapSlot]];
-  if (!run.Advance()) {
-    heap_[heapSlot] = heap_.back();
-    heap_.pop_back();
-    if (heapSlot >= heap_.size()) return;
+  area_.reset();
+  entries_.reset();
+  radixScratch_.reset();
+  radixCapacity_ = 0;
+  // Build the tree bottom-up: each internal node keeps the loser of the
+  // match between the winners of its two subtrees.
+  const size_t k = runs_.size();
+  tree_.assign(std::max<size_t>(k, 1), 0);
+  if (k == 0) return;
+  std::vector<uint32_t> winners(2 * k);
+  for (size_t i = 0; i < k; ++i) winners[k + i] = static_cast<uint32_t>(i);
+  for (size_t node = k - 1; node > 0; --node) {
+    const uint32_t a = winners[2 * node], b = winners[2 * node + 1];
+    if (Before(a, b)) {
+      winners[node] = a;
+      tree_[node] = b;
+    } else {
+      winners[node] = b;
+      tree_[node] = a;
+    }
   }
-  SiftDown(heapSlot);
+  tree_[0] = k == 1 ? 0 : winners[1];
 }
 
 bool TgsSort::NextKey(TgsSortType& type, std::string_view& bytes, TRecNo& recNo) {
   if (accepting_) BeginRetrieval();
-  while (!heap_.empty()) {
-    const TgsPageCollection& run = *runs_[heap_[0]];
+  while (!runs_.empty()) {
+    const uint32_t winner = tree_[0];
+    TgsPageCollection& run = *runs_[winner];
+    if (!run.HasCurrent()) return false;  // the best run is exhausted: all are
     const uint8_t* p = run.Key();
     const int length = run.Length();
     const uint8_t runType = run.Type();
-    // Undo the escaping up to the terminator; four record bytes follow it.
-    // Bytes above 0x01 are taken as they are, in one piece up to the first
-    // escape or the terminator.
-    int i = 0;
-    while (i < length && p[i] > 1) ++i;
-    currentKey_.assign(reinterpret_cast<const char*>(p), static_cast<size_t>(i));
-    while (i < length && p[i] != 0) {
-      if (p[i] == 1 && i + 1 < length) {
-        currentKey_.push_back(static_cast<char>(p[i + 1] - 1));
-        i += 2;
-      } else {
-        currentKey_.push_back(static_cast<char>(p[i]));
-        ++i;
+    // The escaped key, its terminator and four record bytes.
+    const int escaped = std::max(length - 5, 0);
+    char* const current = keyBuffers_[previousSlot_ ^ 1];
+    size_t currentLength = 0;
+    if (std::memchr(p, 1, static_cast<size_t>(escaped)) == nullptr) {
+      currentLength = static_cast<size_t>(escaped);
+      std::memcpy(current, p, currentLength);
+    } else {
+      for (int i = 0; i < escaped; ++i) {
+        if (p[i] == 1 && i + 1 < escaped)
+          current[currentLength++] = static_cast<char>(p[++i] - 1);
+        else
+          current[currentLength++] = static_cast<char>(p[i]);
       }
     }
     uint32_t r = 0;
-    for (int k = i + 1; k < i + 5 && k < length; ++k) r = (r << 8) | p[k];
+    for (int k = escaped + 1; k < length; ++k) r = (r << 8) | p[k];
     const TRecNo rec = static_cast<TRecNo>(r);
-    Advance(0);
+    run.Advance();
+    Replay(winner);
 
     // Skip what equals the previous key: any record of it for a unique
     // sorter, the very same record otherwise (a pair added twice).
-    if (hasPrevious_ && currentKey_ == previousKey_ &&
+    if (hasPrevious_ && (unique_ || rec == previousRec_) && currentLength == previousLength_ &&
+        std::memcmp(current, keyBuffers_[previousSlot_], currentLength) == 0 &&
         (runType == previousType_ || runType == static_cast<uint8_t>(TgsSortType::Binary) ||
-         previousType_ == static_cast<uint8_t>(TgsSortType::Binary)) &&
-        (unique_ || rec == previousRec_))
+         previousType_ == static_cast<uint8_t>(TgsSortType::Binary)))
       continue;
     // The key handed out becomes the previous key; the other buffer takes
     // the next one.
-    previousKey_.swap(currentKey_);
+    previousSlot_ ^= 1;
+    previousLength_ = currentLength;
     previousType_ = runType;
     previousRec_ = rec;
     hasPrevious_ = true;
     type = static_cast<TgsSortType>(runType);
-    bytes = previousKey_;
+    bytes = std::string_view(current, currentLength);
     recNo = rec;
     return true;
   }

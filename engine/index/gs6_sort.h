@@ -31,12 +31,20 @@
 // larger groups); keys whose first eight bytes are equal are then sorted
 // among themselves by their next eight bytes, and so on.
 //
-// Run record (pages of 16384 bytes, a zero type byte ends a page):
-//   0  1  type tag
-//   1  2  total length of the stored key (little-endian)
-//   3  2  count n of new bytes (little-endian)
-//   5  n  the last n bytes of the stored key; the first total-n bytes are
-//         those of the previous record of the run
+// Run record (pages of 16384 bytes; a record never spans two pages):
+//   control  1     bits 0-6: count s of leading bytes shared with the
+//                  previous record of the run (127: s follows in 2 bytes,
+//                  little-endian); bit 7: a type tag byte follows
+//   [type]   1     the type tag, when it differs from the previous record's
+//   [s]      2     see control
+//   fresh    1     count n of new bytes (255: n follows in 2 bytes)
+//   [n]      2
+//   bytes    n     the last n bytes of the stored key, whose first s bytes
+//                  are those of the previous record
+//
+// The merge on output is a tournament (loser) tree over the runs; each run's
+// current key keeps its first eight bytes as an integer, so that most
+// comparisons are one integer comparison.
 #pragma once
 
 #include <cstddef>
@@ -59,8 +67,8 @@ class TgsPageCollection {
  public:
   static constexpr int kPageSize = 16384;
 
-  // Appends a record; `shared` leading bytes of `key` equal those of the
-  // previous record.
+  // Appends a record of type `type`; `shared` leading bytes of `key` equal
+  // those of the previous record.
   void Append(uint8_t type, const uint8_t* key, int length, int shared);
   // Ends writing and moves the read position to the first record.
   void Finish();
@@ -71,16 +79,24 @@ class TgsPageCollection {
   const uint8_t* Key() const { return key_; }
   int Length() const { return length_; }
   uint8_t Type() const { return type_; }
+  // The first eight bytes of the current key as a big-endian integer,
+  // zero-padded.
+  uint64_t Head() const { return head_; }
 
  private:
-  std::vector<std::unique_ptr<uint8_t[]>> pages_;
-  int writePos_ = kPageSize;  // forces a first page
+  struct Page {
+    std::unique_ptr<uint8_t[]> bytes;
+    int used = 0;
+  };
+  std::vector<Page> pages_;
+  uint8_t writeType_ = 0;  // type of the last record written
   size_t readPage_ = 0;
   int readPos_ = 0;
   bool hasCurrent_ = false;
   uint8_t type_ = 0;
   int length_ = 0;
-  uint8_t key_[512] = {};
+  uint64_t head_ = 0;
+  uint8_t key_[520];  // the longest stored key (507 bytes) and room to read 8 at a time
 };
 
 class TgsSort {
@@ -139,9 +155,11 @@ class TgsSort {
   void RadixSortByHead(Entry* first, Entry* last);
   void DumpRun();
   void BeginRetrieval();
-  bool Before(const TgsPageCollection& a, const TgsPageCollection& b) const;
-  void SiftDown(size_t at);
-  void Advance(size_t heapSlot);
+  // True when the current key of run `a` goes out before that of run `b`;
+  // an exhausted run goes out last.
+  bool Before(uint32_t a, uint32_t b) const;
+  // Run `winner` has a new current key: plays it up the tree.
+  void Replay(uint32_t winner);
 
   int maxKeyLength_;
   bool unique_;
@@ -149,20 +167,27 @@ class TgsSort {
   bool accepting_ = true;
   int32_t count_ = 0;
 
-  // Keys waiting for the next run: their stored bytes and index entries.
-  std::vector<uint8_t> area_;
-  std::vector<Entry> entries_;
-  std::vector<Entry> radixScratch_;  // the other half of a radix pass
+  // Keys waiting for the next run: their stored bytes (areaUsed_ of them)
+  // and index entries (entryCount_), together within kAreaSize bytes.
+  std::unique_ptr<uint8_t[]> area_;
+  size_t areaUsed_ = 0;
+  std::unique_ptr<Entry[]> entries_;
+  size_t entryCount_ = 0;
+  std::unique_ptr<Entry[]> radixScratch_;  // the other half of a radix pass
+  size_t radixCapacity_ = 0;
 
   std::vector<std::unique_ptr<TgsPageCollection>> runs_;
-  std::vector<uint32_t> heap_;  // runs with a current record, smallest first
+  // The tournament tree: tree_[0] the run whose key goes out next, tree_[i]
+  // (1 <= i < runs) the loser of the match at node i.
+  std::vector<uint32_t> tree_;
 
   std::string convertBuffer_;   // key bytes of the value being added
-  uint8_t storedBuffer_[512];   // stored form of the key being added
 
-  std::string previousKey_;     // last returned key (handed out by NextKey)
+  // The last key handed out by NextKey and the one being decoded, in turns.
+  char keyBuffers_[2][kMaxKeyLength + 1];
+  int previousSlot_ = 0;
+  size_t previousLength_ = 0;
   uint8_t previousType_ = 0;
   TRecNo previousRec_ = 0;
   bool hasPrevious_ = false;
-  std::string currentKey_;      // the key being decoded
 };
