@@ -55,23 +55,24 @@ class DataSetModel : public ::testing::Test {
     table_.SetTableName("PHONE.DBF");
     table_.Open();
     source_ = std::make_unique<TDataSource>(&table_);
+    // The fetches are driven by the tests, not by the tester.
+    tester_.setUseFetchMore(false);
   }
 
   TempDir dir_;
   CountingDataSet table_;
   std::unique_ptr<TDataSource> source_;
   std::map<std::string, QString> fioByNum_;
+  TDBGridModel model_;
+  WarningsFail warnings_;
+  QAbstractItemModelTester tester_{&model_, QAbstractItemModelTester::FailureReportingMode::Warning};
 };
 
 }  // namespace
 
 TEST_F(DataSetModel, FetchesLazilyAndShowsCyrillicTextsAsUnicode) {
-  TDBGridModel model;
+  TDBGridModel& model = model_;
   model.SetBatchSize(50);
-  WarningsFail warnings;
-  QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Warning);
-  // The fetches are driven here, not by the tester.
-  tester.setUseFetchMore(false);
   const int64_t before = table_.fetched;
   model.SetDataSource(source_.get());
   model.fetchMore(QModelIndex());
@@ -104,12 +105,8 @@ TEST_F(DataSetModel, FetchesLazilyAndShowsCyrillicTextsAsUnicode) {
 TEST_F(DataSetModel, ARangeResetsTheModelOnceToTheRangesRows) {
   table_.IndexOn("PHONE.CDX", "NUM", "NUM", "", 1, 0);
   table_.OpenIndexes("PHONE.CDX", "NUM");
-  TDBGridModel model;
+  TDBGridModel& model = model_;
   model.SetBatchSize(40);
-  WarningsFail warnings;
-  QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Warning);
-  // The fetches are driven here, not by the tester.
-  tester.setUseFetchMore(false);
   model.SetDataSource(source_.get());
   model.fetchMore(QModelIndex());
   model.fetchMore(QModelIndex());
