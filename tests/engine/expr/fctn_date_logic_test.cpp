@@ -6,8 +6,8 @@
 #include <cmath>
 
 #include "engine/support/gs6_date.h"
-#include "platform/locale.h"
 #include "function_cases.h"
+#include "platform/locale.h"
 
 namespace {
 
