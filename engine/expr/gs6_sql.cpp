@@ -574,11 +574,12 @@ TgsExpValueType TgsExpHandler::EvaluateToVariant(TgsVariant& v) {
 }
 
 bool TgsExpHandler::EvaluateCondition() {
-  bool result;
-  if (storedComparison_ &&
-      storedComparison_->CompareStoredNumber(storedComparisonVariable_->StoredText(), result)) {
-    resultType_ = TgsExpValueType::Boolean;
-    return result;
+  if (storedComparison_) {
+    const int result = storedComparison_->CompareStoredNumber(storedComparisonVariable_->StoredText());
+    if (result >= 0) {
+      resultType_ = TgsExpValueType::Boolean;
+      return result != 0;
+    }
   }
   TgsExpValue& value = variantScratch_;
   return Evaluate(value) == TgsExpValueType::Boolean && value.AsBoolean();

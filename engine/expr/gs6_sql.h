@@ -68,6 +68,44 @@ int32_t TruncToInt32(double x);
 // x rounded to the nearest 32-bit integer, ties to even, saturating.
 int32_t RoundToInt32(double x);
 
+// A stored number field's text: blanks, an optional '-', at most 15 digits
+// with at most one '.', blanks. The digits as an integer divided by a power
+// of ten give the correctly rounded value, as the general parser does.
+// Blank text is 0. Anything else (more digits, a '+', stray characters)
+// reports false and is left to the general reader.
+inline bool ReadStoredNumber(std::string_view text, double& value) {
+  static constexpr double kPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                       1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  size_t i = 0, end = text.size();
+  while (i < end && text[i] == ' ') ++i;
+  while (end > i && text[end - 1] == ' ') --end;
+  if (i == end) {
+    value = 0;
+    return true;
+  }
+  const bool negative = text[i] == '-';
+  if (negative) ++i;
+  int64_t digits = 0;
+  int count = 0, decimals = -1;
+  for (; i < end; ++i) {
+    const char c = text[i];
+    if (c >= '0' && c <= '9') {
+      if (++count > 15) return false;
+      digits = digits * 10 + (c - '0');
+      if (decimals >= 0) ++decimals;
+    } else if (c == '.' && decimals < 0) {
+      decimals = 0;
+    } else {
+      return false;
+    }
+  }
+  if (count == 0) return false;
+  value = static_cast<double>(digits);
+  if (decimals > 0) value /= kPowers[decimals];
+  if (negative) value = -value;
+  return true;
+}
+
 // --- The value cell ----------------------------------------------------------
 
 // A dynamically typed value: Null, text, double, 32-bit integer or boolean.
@@ -287,9 +325,13 @@ class TgsExpOperator : public TgsExpBaseObject {
   // A comparison of a variable kept as a stored number ('N') with a number
   // literal on the right (TIP = 1): that variable, else null.
   TgsUserDefFieldVar* StoredNumberOperand() const;
-  // Decides such a comparison from the variable's stored text; false when
-  // the text is not a plain number (the general evaluation then reads it).
-  bool CompareStoredNumber(std::string_view text, bool& result) const;
+  // Decides such a comparison from the variable's stored text: 1 true,
+  // 0 false, -1 when the text is not a plain number (the general evaluation
+  // then reads it).
+  int CompareStoredNumber(std::string_view text) const {
+    double x;
+    return ReadStoredNumber(text, x) ? CompareNumbers(x) : -1;
+  }
 
  private:
   friend class TgsExpHandler;
@@ -298,7 +340,21 @@ class TgsExpOperator : public TgsExpBaseObject {
   void EvaluateNumber(TgsExpValue& value);
   void EvaluateText(TgsExpValue& value);
   bool CompareWithNumber(TgsExpValue& value);
-  bool CompareNumbers(double x, bool& result) const;
+  // x compared with the literal on the right: 1 true, 0 false, -1 when the
+  // operator is not a comparison.
+  int CompareNumbers(double x) const {
+    const double y = rightNumber_;
+    switch (code_) {
+      case TgsExpOperatorCode::Equal:
+      case TgsExpOperatorCode::ExactlyEqual: return x == y;
+      case TgsExpOperatorCode::NotEqual: return !(x == y);
+      case TgsExpOperatorCode::Greater: return x > y;
+      case TgsExpOperatorCode::Less: return x < y;
+      case TgsExpOperatorCode::GreaterEqual: return x >= y;
+      case TgsExpOperatorCode::LessEqual: return x <= y;
+      default: return -1;
+    }
+  }
 
   TgsExpOperatorCode code_;
   uint8_t priority_;
@@ -597,6 +653,14 @@ class TgsExpHandler {
   // A comparison of a stored-number field with a number literal (TIP = 1)
   // is decided from the field's text without walking the tree.
   bool EvaluateCondition();
+  // When the expression is such a comparison: its variable, else null.
+  TgsUserDefFieldVar* StoredComparisonVariable() const { return storedComparisonVariable_; }
+  // Decides that comparison from `text`, the variable's stored text: 1 true,
+  // 0 false, -1 undecided (not such a comparison, or not a plain number:
+  // EvaluateCondition then reads it).
+  int DecideStoredComparison(std::string_view text) const {
+    return storedComparison_ ? storedComparison_->CompareStoredNumber(text) : -1;
+  }
   // The variable when the whole expression is a reference to one whose
   // stored text is its value (StoredForm 'C'), else null. Index builds read
   // their keys through it without a value cell.

@@ -61,44 +61,6 @@ bool YieldsBoolean(TgsExpOperatorCode code) {
   Raise<EDeridarExpression>(Msg::ValueRequiredInvalid, what);
 }
 
-// A stored number field's text: blanks, an optional '-', at most 15 digits
-// with at most one '.', blanks. The digits as an integer divided by a power
-// of ten give the correctly rounded value, as the general parser does.
-// Blank text is 0. Anything else (more digits, a '+', stray characters)
-// reports false and is left to the general reader.
-bool ReadStoredNumber(std::string_view text, double& value) {
-  static constexpr double kPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                       1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-  size_t i = 0, end = text.size();
-  while (i < end && text[i] == ' ') ++i;
-  while (end > i && text[end - 1] == ' ') --end;
-  if (i == end) {
-    value = 0;
-    return true;
-  }
-  const bool negative = text[i] == '-';
-  if (negative) ++i;
-  int64_t digits = 0;
-  int count = 0, decimals = -1;
-  for (; i < end; ++i) {
-    const char c = text[i];
-    if (c >= '0' && c <= '9') {
-      if (++count > 15) return false;
-      digits = digits * 10 + (c - '0');
-      if (decimals >= 0) ++decimals;
-    } else if (c == '.' && decimals < 0) {
-      decimals = 0;
-    } else {
-      return false;
-    }
-  }
-  if (count == 0) return false;
-  value = static_cast<double>(digits);
-  if (decimals > 0) value /= kPowers[decimals];
-  if (negative) value = -value;
-  return true;
-}
-
 // A number result that left the range of doubles (overflow, 0/0, a power
 // without a real value) ends the evaluation with a clear message instead of
 // travelling on as infinity or NaN.
@@ -400,27 +362,11 @@ void TgsExpOperator::BindOperands(std::unique_ptr<TgsExpBaseObject> left, std::u
 // the general way.
 bool TgsExpOperator::CompareWithNumber(TgsExpValue& value) {
   if (!IsNumberGroup(left_->Evaluate(leftValue_))) return false;
-  bool result = false;
-  if (!CompareNumbers(leftValue_.AsDouble(), result)) return false;
-  value.SetBoolean(result);
+  const int result = CompareNumbers(leftValue_.AsDouble());
+  if (result < 0) return false;
+  value.SetBoolean(result != 0);
   resultType_ = TgsExpValueType::Boolean;
   return true;
-}
-
-// x compared with the literal on the right by this operator; false when the
-// operator is not a comparison.
-bool TgsExpOperator::CompareNumbers(double x, bool& result) const {
-  const double y = rightNumber_;
-  switch (code_) {
-    case TgsExpOperatorCode::Equal:
-    case TgsExpOperatorCode::ExactlyEqual: result = x == y; return true;
-    case TgsExpOperatorCode::NotEqual: result = !(x == y); return true;
-    case TgsExpOperatorCode::Greater: result = x > y; return true;
-    case TgsExpOperatorCode::Less: result = x < y; return true;
-    case TgsExpOperatorCode::GreaterEqual: result = x >= y; return true;
-    case TgsExpOperatorCode::LessEqual: result = x <= y; return true;
-    default: return false;
-  }
 }
 
 TgsUserDefFieldVar* TgsExpOperator::StoredNumberOperand() const {
@@ -429,10 +375,6 @@ TgsUserDefFieldVar* TgsExpOperator::StoredNumberOperand() const {
   return variable->StoredForm() == 'N' ? variable : nullptr;
 }
 
-bool TgsExpOperator::CompareStoredNumber(std::string_view text, bool& result) const {
-  double x;
-  return ReadStoredNumber(text, x) && CompareNumbers(x, result);
-}
 
 TgsExpValueType TgsExpOperator::Evaluate(TgsExpValue& value) {
   if ((!left_ && code_ != TgsExpOperatorCode::Not) || !right_)

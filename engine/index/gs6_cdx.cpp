@@ -10,6 +10,7 @@
 #include "engine/support/gs6_glbl.h"
 #include "engine/support/gs6_tool.h"
 #include "engine/table/gs6_dbf.h"
+#include "engine/table/gs6_dbf_fieldvars.h"
 #include "engine/table/gs6_dbsy.h"
 #include "engine/table/gs6_disk.h"
 
@@ -28,6 +29,25 @@ bool SameNameNoCase(std::string_view a, std::string_view b) { return UpperAscii(
 
 // Bytes of whole records a build reads from the table at a time.
 constexpr int32_t kBuildChunkBytes = 1 << 18;
+
+// Where the stored text of a table field's variable lies in `record`, the
+// table's current record: its offset, or -1 when the variable is not a
+// field of that table (its text is then read through the variable).
+int32_t PlaceInRecord(TgsUserDefFieldVar* variable, const char* record, int32_t recordLength) {
+  if (!dynamic_cast<TgslDBFFieldVars*>(variable)) return -1;
+  const std::string_view text = variable->StoredText();
+  if (text.data() < record || text.data() + text.size() > record + recordLength) return -1;
+  return static_cast<int32_t>(text.data() - record);
+}
+
+// `text` without trailing blanks, eight at a time while it can.
+std::string_view TrimBlanks(std::string_view text) {
+  size_t n = text.size();
+  static constexpr char kBlanks[8] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
+  while (n >= 8 && std::memcmp(text.data() + n - 8, kBlanks, 8) == 0) n -= 8;
+  while (n > 0 && text[n - 1] == ' ') --n;
+  return text.substr(0, n);
+}
 
 }  // namespace
 
@@ -245,9 +265,15 @@ void GSobjCDXTag::BuildTag() {
     // they stand: without trailing blanks, as NormalizeKey would leave it.
     TgsUserDefFieldVar* keyField =
         keyType_ == 'C' && collation_ != Collation::General ? KeyEvaluator()->StoredTextVariable() : nullptr;
-    TgsExpHandler* forEvaluator = ForEvaluator();
+    // A FOR condition comparing a stored-number field with a number is
+    // decided on the field's bytes in the record.
+    TgsExpHandler* forEvaluator = hasFor_ ? ForEvaluator() : nullptr;
+    TgsUserDefFieldVar* forField = forEvaluator ? forEvaluator->StoredComparisonVariable() : nullptr;
+    int32_t keyAt = -1, forAt = -1;
+    bool placed = false;
     const int32_t perChunk = std::max<int32_t>(1, kBuildChunkBytes / std::max(recordLength, 1));
     std::vector<char> chunk(static_cast<size_t>(perChunk) * recordLength + 1);
+    std::vector<int32_t> passingRecords(static_cast<size_t>(perChunk));
     char* saved = table->CurrentRecord();
     updating_ = true;
     try {
@@ -257,16 +283,41 @@ void GSobjCDXTag::BuildTag() {
         const int32_t bytes = n * recordLength;
         if (table->ReadAt(offset, chunk.data(), bytes) < bytes)
           RaiseError(Msg::ReadError, table->FileName());
+        if (!placed) {
+          table->SetCurrentRecord(chunk.data());
+          if (keyField) keyAt = PlaceInRecord(keyField, chunk.data(), recordLength);
+          if (forField) forAt = PlaceInRecord(forField, chunk.data(), recordLength);
+          placed = true;
+        }
+        const size_t keyLength = keyField ? static_cast<size_t>(keyField->Length()) : 0;
+        const size_t forLength = forField ? static_cast<size_t>(forField->Length()) : 0;
+        const bool encrypted = table->Encrypted();
+        // First the records of the chunk that pass the FOR condition, then
+        // their keys: the list is kept without a branch per record.
+        int32_t passing = 0;
         for (int32_t i = 0; i < n; ++i) {
           char* record = chunk.data() + static_cast<size_t>(i) * recordLength;
-          if (table->Encrypted()) TableCipher(table->Password(), record, record, recordLength);
+          if (encrypted) TableCipher(table->Password(), record, record, recordLength);
           table->SetCurrentRecord(record);
           status(1, first + i, 0);
-          if (hasFor_ && !(forEvaluator && forEvaluator->EvaluateCondition())) continue;
+          int pass = 1;
+          if (hasFor_) {
+            pass = forAt >= 0 ? forEvaluator->DecideStoredComparison(
+                                    std::string_view(record + forAt, forLength))
+                              : -1;
+            if (pass < 0) pass = forEvaluator && forEvaluator->EvaluateCondition();
+          }
+          passingRecords[passing] = i;
+          passing += pass;
+        }
+        for (int32_t p = 0; p < passing; ++p) {
+          const int32_t i = passingRecords[p];
+          char* record = chunk.data() + static_cast<size_t>(i) * recordLength;
+          table->SetCurrentRecord(record);
           if (keyField) {
-            std::string_view text = keyField->StoredText();
-            while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-            sorter.AddKey(text, false, first + i);
+            const std::string_view text =
+                keyAt >= 0 ? std::string_view(record + keyAt, keyLength) : keyField->StoredText();
+            sorter.AddKey(TrimBlanks(text), false, first + i);
             continue;
           }
           if (!EvaluateKey(key)) continue;

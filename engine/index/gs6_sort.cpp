@@ -30,6 +30,14 @@ uint64_t Head(const uint8_t* key, int length) {
   return LoadBigEndian64(bytes);
 }
 
+// The same for the bytes at `p` of which `length` belong to the key; the
+// eight bytes can be read whatever `length` is.
+uint64_t MaskedHead(const uint8_t* p, int length) {
+  if (length <= 0) return 0;
+  const uint64_t v = LoadBigEndian64(p);
+  return length >= 8 ? v : v & (~uint64_t{0} << (8 * (8 - length)));
+}
+
 // True when some byte of the eight in `v` is 0x00 or 0x01.
 bool HasLowByte(uint64_t v) {
   constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
@@ -120,10 +128,10 @@ bool TgsPageCollection::Advance() {
       }
       std::memcpy(key_ + shared, p, static_cast<size_t>(fresh));
       length_ = shared + fresh;
-      // Bytes past the key may hold those of a longer earlier key: the head
-      // keeps only the key's own.
-      head_ = LoadBigEndian64(key_);
-      if (length_ < 8) head_ = length_ == 0 ? 0 : head_ & (~uint64_t{0} << (8 * (8 - length_)));
+      // Bytes past the key may hold those of a longer earlier key: the heads
+      // keep only the key's own.
+      head_ = MaskedHead(key_, length_);
+      nextHead_ = MaskedHead(key_ + 8, length_ - 8);
       readPos_ = static_cast<int>(p - page.bytes.get()) + fresh;
       hasCurrent_ = true;
       return true;
@@ -347,8 +355,9 @@ bool TgsSort::Before(uint32_t a, uint32_t b) const {
   if (!y.HasCurrent()) return x.HasCurrent();
   if (!x.HasCurrent()) return false;
   if (x.Head() != y.Head()) return (x.Head() < y.Head()) == ascending_;
-  const int common = std::min(x.Length(), y.Length()) - 8;
-  int c = common > 0 ? std::memcmp(x.Key() + 8, y.Key() + 8, static_cast<size_t>(common)) : 0;
+  if (x.NextHead() != y.NextHead()) return (x.NextHead() < y.NextHead()) == ascending_;
+  const int common = std::min(x.Length(), y.Length()) - 16;
+  int c = common > 0 ? std::memcmp(x.Key() + 16, y.Key() + 16, static_cast<size_t>(common)) : 0;
   if (c == 0) c = x.Length() - y.Length();
   return ascending_ ? c < 0 : c > 0;
 }

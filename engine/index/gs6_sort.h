@@ -43,8 +43,8 @@
 //                  are those of the previous record
 //
 // The merge on output is a tournament (loser) tree over the runs; each run's
-// current key keeps its first eight bytes as an integer, so that most
-// comparisons are one integer comparison.
+// current key keeps its first sixteen bytes as two integers, so that most
+// comparisons are integer comparisons.
 #pragma once
 
 #include <cstddef>
@@ -82,6 +82,8 @@ class TgsPageCollection {
   // The first eight bytes of the current key as a big-endian integer,
   // zero-padded.
   uint64_t Head() const { return head_; }
+  // The next eight bytes (8 to 15) the same way.
+  uint64_t NextHead() const { return nextHead_; }
 
  private:
   struct Page {
@@ -96,6 +98,7 @@ class TgsPageCollection {
   uint8_t type_ = 0;
   int length_ = 0;
   uint64_t head_ = 0;
+  uint64_t nextHead_ = 0;
   uint8_t key_[520];  // the longest stored key (507 bytes) and room to read 8 at a time
 };
 
