@@ -10,11 +10,11 @@
 #include <string>
 
 #include "dataset/Razuz6oz.h"
+#include "model_checks.h"
 #include "platform/codepage.h"
 #include "support/temp_dir.h"
 #include "tools/mkphone/phonegen.h"
 #include "ui/dbgridmodel.h"
-#include "model_checks.h"
 
 using namespace platform;
 

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "model_checks.h"
 #include "platform/db.h"
 #include "support/memory_dataset.h"
 #include "ui/dbgridmodel.h"
-#include "model_checks.h"
 
 using namespace platform;
 
