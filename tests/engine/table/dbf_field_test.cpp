@@ -9,6 +9,7 @@
 
 #include "engine/support/gs6_date.h"
 #include "engine/support/gs6_glbl.h"
+#include "error_text.h"
 #include "platform/locale.h"
 #include "support/dbf_writer.h"
 #include "support/memo_files.h"
@@ -20,16 +21,6 @@ std::unique_ptr<GSO_dBaseFld> Open(const std::string& path, bool readWrite = tru
   auto table = std::make_unique<GSO_dBaseFld>(path, "", false, readWrite);
   table->OpenTable();
   return table;
-}
-
-template <class F>
-std::string ErrorOf(F body) {
-  try {
-    body();
-  } catch (const EDeridarError& e) {
-    return e.what();
-  }
-  return "(no error)";
 }
 
 std::string Field(GSO_dBaseFld& t, int32_t n) { return t.GetFieldText(n); }
@@ -81,15 +72,25 @@ TEST(DbfFields, DescriptorsAndNameLookup) {
   EXPECT_EQ(f.GetNumberByName("bin"), 0);  // B counts as a number field
 }
 
-TEST(DbfFields, LongCharacterFieldHasNoDecimals) {
+TEST(DbfFields, LongCharacterFieldLengthUsesSixteenBitsAndHasNoDecimals) {
   TempDir dir;
   DbfLayout layout;
-  layout.fields = {{"LONG", 'C', 300}};
-  layout.rows.push_back({{"x"}});
-  auto table = Open(WriteDbf(dir.File("T.DBF"), layout));
-  table->ReadRecord(1);
-  EXPECT_EQ(table->FieldDecimals(1), 0);
+  layout.fields = {{"LONG", 'C', 300}, {"N", 'N', 5, 2}};
+  layout.rows.push_back({{std::string(300, 'a'), "3.14"}});
+  std::string path = WriteDbf(dir.File("T.DBF"), layout);
+  std::vector<uint8_t> bytes = ReadBytes(path);
+  EXPECT_EQ(bytes[32 + 16], 0x2C);  // 300: the decimals byte holds the high byte
+  EXPECT_EQ(bytes[32 + 17], 0x01);
+  auto table = Open(path);
+  EXPECT_EQ(table->RecordLength(), 306);
+  EXPECT_EQ(table->DescriptorLength(1), 300);
   EXPECT_EQ(table->FieldLength(1), 300);
+  EXPECT_EQ(table->FieldDecimals(1), 0);
+  EXPECT_EQ(table->DescriptorLength(2), 5);
+  EXPECT_EQ(table->FieldDescriptor(2)[12], 0x2D);  // offset 301 = 0x12D
+  EXPECT_EQ(table->FieldDescriptor(2)[13], 0x01);
+  table->ReadRecord(1);
+  EXPECT_EQ(std::string(table->CurrentRecord() + 301, 5), " 3.14");
   table->PutFieldText(1, std::string(400, 'z'));
   EXPECT_EQ(table->GetFieldText(1), std::string(300, 'z'));
 }
@@ -145,16 +146,10 @@ TEST(DbfFields, LogicalLettersAndEntryTexts) {
   f.PutFieldText(4, "?");
   EXPECT_FALSE(f.GetLogical(4));
   EXPECT_EQ(f.GetDisplayText(4), "F");
-  f.PutValueFromText(4, "0");
-  EXPECT_EQ(Field(f, 4), "F");
-  f.PutValueFromText(4, "2");
-  EXPECT_EQ(Field(f, 4), "T");
-  f.PutValueFromText(4, "n");
-  EXPECT_EQ(Field(f, 4), "F");
-  f.PutValueFromText(4, "yes");
-  EXPECT_EQ(Field(f, 4), "T");
-  f.PutValueFromText(4, "");
-  EXPECT_EQ(Field(f, 4), "F");
+  for (auto [entry, stored] : {std::pair{"0", "F"}, {"2", "T"}, {"n", "F"}, {"yes", "T"}, {"", "F"}}) {
+    f.PutValueFromText(4, entry);
+    EXPECT_EQ(Field(f, 4), stored) << entry;
+  }
   EXPECT_EQ(ErrorOf([&] { f.PutValueFromText(4, "x"); }),
             FormatMessage(Msg::InvalidFieldValue, {"Logical", "OK"}));
   EXPECT_EQ(ErrorOf([&] { f.PutLogical(1, true); }), FormatMessage(Msg::InvalidFieldValue, {"Logical", "NAME"}));

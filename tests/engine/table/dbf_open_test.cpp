@@ -129,25 +129,6 @@ TEST(DbfTable, TrailingEndMarkIsIgnoredAndHeaderCountNotTrusted) {
   EXPECT_EQ(table->RecordCount(), 4);
 }
 
-TEST(DbfTable, CharacterFieldLengthUsesSixteenBits) {
-  TempDir dir;
-  DbfLayout layout;
-  layout.fields = {{"LONG", 'C', 300}, {"N", 'N', 5, 2}};
-  layout.rows.push_back({{std::string(300, 'a'), "3.14"}});
-  std::string path = WriteDbf(dir.File("T.DBF"), layout);
-  std::vector<uint8_t> bytes = ReadBytes(path);
-  EXPECT_EQ(bytes[32 + 16], 0x2C);
-  EXPECT_EQ(bytes[32 + 17], 0x01);
-  auto table = OpenTable(path);
-  EXPECT_EQ(table->RecordLength(), 306);
-  EXPECT_EQ(table->DescriptorLength(1), 300);
-  EXPECT_EQ(table->DescriptorLength(2), 5);
-  EXPECT_EQ(table->FieldDescriptor(2)[12], 0x2D);  // offset 301 = 0x12D
-  EXPECT_EQ(table->FieldDescriptor(2)[13], 0x01);
-  table->ReadRecord(1);
-  EXPECT_EQ(Record(*table).substr(301), " 3.14");
-}
-
 TEST(DbfTable, UnknownVersionIsRefused) {
   TempDir dir;
   for (uint8_t version : {0x00, 0x02, 0x05, 0x31, 0xF4, 0xFF}) {

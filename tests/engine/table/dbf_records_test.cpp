@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "engine/support/gs6_glbl.h"
+#include "error_text.h"
 #include "engine/table/gs6_dbf.h"
 #include "platform/system.h"
 #include "support/dbf_writer.h"
@@ -28,16 +29,6 @@ std::unique_ptr<GSO_dBaseDBF> Open(const std::string& path, bool shared = false,
 
 // The ID field of the current record image.
 int CurrentId(const GSO_dBaseDBF& table) { return std::stoi(std::string(table.CurrentRecord() + 1, 6)); }
-
-template <class F>
-std::string ErrorOf(F body) {
-  try {
-    body();
-  } catch (const EDeridarError& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
 
 void SetRecord(GSO_dBaseDBF& table, const DbfLayout& layout, const DbfRow& row) {
   std::string image = RecordImage(layout, row);
@@ -223,24 +214,6 @@ TEST(DbfRecords, TableStateFollowsReadsAndWrites) {
   table->ReadRecord(2);
   EXPECT_EQ(table->TableState(), 5);
   EXPECT_FALSE(table->RecordChanged());
-}
-
-TEST(DbfCache, WindowHoldsWholeRecords) {
-  TempDir dir;
-  DbfLayout hundred;
-  hundred.fields = {{"A", 'C', 99}};
-  hundred.rows.push_back({{"x"}});
-  auto table = Open(WriteDbf(dir.File("A.DBF"), hundred));
-  table->SetCache(true);
-  EXPECT_EQ(table->CacheWindowSize(), 32700);
-  DbfLayout huge;
-  huge.fields = {{"A", 'C', 39999}};
-  huge.rows.push_back({{"x"}});
-  auto big = Open(WriteDbf(dir.File("B.DBF"), huge));
-  big->SetCache(true);
-  EXPECT_EQ(big->CacheWindowSize(), 40000);
-  big->ReadRecord(1);
-  EXPECT_EQ(big->CurrentRecord()[1], 'x');
 }
 
 TEST(DbfCache, CachedReadsMatchDirectReadsAndSeeOwnWrites) {

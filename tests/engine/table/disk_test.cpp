@@ -8,25 +8,18 @@
 #include <fstream>
 
 #include "engine/support/gs6_glbl.h"
+#include "error_text.h"
 #include "support/temp_dir.h"
 
 namespace {
 
-std::string MakeFile(const TempDir& dir, const std::string& name, const std::string& content) {
-  std::string path = dir.File(name);
-  std::ofstream(path, std::ios::binary) << content;
-  return path;
-}
-
-template <class F>
-std::string MessageOf(F body) {
-  try {
-    body();
-  } catch (const EDeridarError& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
+// A ten-byte file "a.dat" in a fresh folder.
+class DiskFileTest : public ::testing::Test {
+ protected:
+  DiskFileTest() { std::ofstream(path_, std::ios::binary) << "0123456789"; }
+  TempDir dir_;
+  std::string path_ = dir_.File("a.dat");
+};
 
 }  // namespace
 
@@ -34,30 +27,25 @@ TEST(DiskFile, OpenOfMissingFileNamesTheFullPath) {
   TempDir dir;
   GSO_DiskFile file(dir.File("missing.dat"), true, false);
   EXPECT_FALSE(file.Exists());
-  EXPECT_EQ(MessageOf([&] { file.Open(); }),
-            FormatMessage(Msg::FileNotFound, {dir.File("missing.dat")}));
+  EXPECT_EQ(ErrorOf([&] { file.Open(); }), FormatMessage(Msg::FileNotFound, {dir.File("missing.dat")}));
   EXPECT_TRUE(file.IsClosed());
 }
 
-TEST(DiskFile, ExclusiveOpenIsRefusedWhileSharedOpen) {
-  TempDir dir;
-  std::string path = MakeFile(dir, "a.dat", "abc");
-  GSO_DiskFile shared(path, true, false);
+TEST_F(DiskFileTest, ExclusiveOpenIsRefusedWhileSharedOpen) {
+  GSO_DiskFile shared(path_, true, false);
   shared.Open();
-  GSO_DiskFile exclusive(path, false, true);
-  EXPECT_EQ(MessageOf([&] { exclusive.Open(); }), FormatMessage(Msg::AccessDenied, {path}));
+  GSO_DiskFile exclusive(path_, false, true);
+  EXPECT_EQ(ErrorOf([&] { exclusive.Open(); }), FormatMessage(Msg::AccessDenied, {path_}));
   shared.Close();
   exclusive.Open();
-  GSO_DiskFile late(path, true, false);
-  EXPECT_EQ(MessageOf([&] { late.Open(); }), FormatMessage(Msg::AccessDenied, {path}));
+  GSO_DiskFile late(path_, true, false);
+  EXPECT_EQ(ErrorOf([&] { late.Open(); }), FormatMessage(Msg::AccessDenied, {path_}));
 }
 
-TEST(DiskFile, OpenFilesAreListedUntilClosed) {
-  TempDir dir;
-  std::string path = MakeFile(dir, "a.dat", "abc");
+TEST_F(DiskFileTest, OpenFilesAreListedUntilClosed) {
   size_t before = GSobjFileColl::Instance().Count();
   {
-    GSO_DiskFile file(path, true, false);
+    GSO_DiskFile file(path_, true, false);
     file.Open();
     EXPECT_TRUE(GSobjFileColl::Instance().Contains(&file));
     EXPECT_EQ(GSobjFileColl::Instance().Count(), before + 1);
@@ -69,10 +57,8 @@ TEST(DiskFile, OpenFilesAreListedUntilClosed) {
   EXPECT_EQ(GSobjFileColl::Instance().Count(), before);
 }
 
-TEST(DiskFile, ReadWriteTrackPositionAndShortReads) {
-  TempDir dir;
-  std::string path = MakeFile(dir, "a.dat", "0123456789");
-  GSO_DiskFile file(path, false, true);
+TEST_F(DiskFileTest, ReadWriteTrackPositionAndShortReads) {
+  GSO_DiskFile file(path_, false, true);
   file.Open();
   char buf[6] = {};
   EXPECT_EQ(file.ReadAt(6, buf, 6), 4);
@@ -84,20 +70,15 @@ TEST(DiskFile, ReadWriteTrackPositionAndShortReads) {
   file.Flush();
   EXPECT_FALSE(file.WrittenSinceFlush());
   EXPECT_EQ(file.SizeOfFile(), 10);
+
+  GSO_DiskFile readOnly(path_, true, false);
+  file.Close();
+  readOnly.Open();
+  EXPECT_EQ(ErrorOf([&] { readOnly.WriteAt(0, "x", 1); }), FormatMessage(Msg::WriteError, {path_}));
 }
 
-TEST(DiskFile, WriteToReadOnlyFileRaises) {
-  TempDir dir;
-  std::string path = MakeFile(dir, "a.dat", "abc");
-  GSO_DiskFile file(path, true, false);
-  file.Open();
-  EXPECT_EQ(MessageOf([&] { file.WriteAt(0, "x", 1); }), FormatMessage(Msg::WriteError, {path}));
-}
-
-TEST(DiskFile, ExclusiveLocksAreOnlyCounted) {
-  TempDir dir;
-  std::string path = MakeFile(dir, "a.dat", "abc");
-  GSO_DiskFile file(path, false, true);
+TEST_F(DiskFileTest, ExclusiveLocksAreOnlyCounted) {
+  GSO_DiskFile file(path_, false, true);
   file.Open();
   EXPECT_TRUE(file.LockRegion(100, 1));
   EXPECT_TRUE(file.LockRegion(200, 1));
@@ -110,11 +91,9 @@ TEST(DiskFile, ExclusiveLocksAreOnlyCounted) {
   EXPECT_TRUE(file.Unlock());  // nothing held: still fine
 }
 
-TEST(DiskFile, SharedHandleHoldsOneRegionWithNesting) {
-  TempDir dir;
-  std::string path = MakeFile(dir, "a.dat", "abc");
-  GSO_DiskFile file(path, true, true);
-  GSO_DiskFile other(path, true, true);
+TEST_F(DiskFileTest, SharedHandleHoldsOneRegionWithNestingUntilClosed) {
+  GSO_DiskFile file(path_, true, true);
+  GSO_DiskFile other(path_, true, true);
   file.Open();
   other.Open();
   ASSERT_TRUE(file.LockRegion(1000000005, 1));
@@ -126,15 +105,9 @@ TEST(DiskFile, SharedHandleHoldsOneRegionWithNesting) {
   EXPECT_FALSE(other.LockRegion(1000000005, 1));  // still one level held
   file.Unlock();
   EXPECT_TRUE(other.LockRegion(1000000005, 1));
-}
+  other.Unlock();
 
-TEST(DiskFile, CloseReleasesNestedLevelsAtOnce) {
-  TempDir dir;
-  std::string path = MakeFile(dir, "a.dat", "abc");
-  GSO_DiskFile file(path, true, true);
-  GSO_DiskFile other(path, true, true);
-  file.Open();
-  other.Open();
+  // Closing releases every nested level at once.
   ASSERT_TRUE(file.LockRegion(0x7FFFFFFE, 1));
   file.AddLockLevel();
   file.AddLockLevel();
@@ -144,14 +117,17 @@ TEST(DiskFile, CloseReleasesNestedLevelsAtOnce) {
   EXPECT_TRUE(other.LockRegion(0x7FFFFFFE, 1));
 }
 
-TEST(DiskFile, FullAccessNeedsTheWholeFileLockWhenShared) {
-  TempDir dir;
-  std::string path = MakeFile(dir, "a.dat", "0123456789");
-  GSO_DiskFile file(path, true, true);
+TEST_F(DiskFileTest, TruncateNeedsWriteAccessAndWhenSharedTheWholeFileLock) {
+  const std::string refused = FormatMessage(Msg::RequiresFullAccess, {"Truncate", path_});
+  {
+    GSO_DiskFile readOnly(path_, false, false);
+    readOnly.Open();
+    EXPECT_EQ(ErrorOf([&] { readOnly.Truncate(4); }), refused);
+  }
+  GSO_DiskFile file(path_, true, true);
   file.Open();
   EXPECT_FALSE(file.HasFullAccess());
-  EXPECT_EQ(MessageOf([&] { file.Truncate(4); }),
-            FormatMessage(Msg::RequiresFullAccess, {"Truncate", path}));
+  EXPECT_EQ(ErrorOf([&] { file.Truncate(4); }), refused);
   ASSERT_TRUE(file.LockRegion(5, 1));
   EXPECT_FALSE(file.HasFullAccess());
   file.Unlock();
@@ -161,56 +137,37 @@ TEST(DiskFile, FullAccessNeedsTheWholeFileLockWhenShared) {
   EXPECT_EQ(file.SizeOfFile(), 4);
 }
 
-TEST(DiskFile, TruncateNeedsWriteAccess) {
-  TempDir dir;
-  std::string path = MakeFile(dir, "a.dat", "0123456789");
-  GSO_DiskFile file(path, false, false);
-  file.Open();
-  EXPECT_EQ(MessageOf([&] { file.Truncate(4); }),
-            FormatMessage(Msg::RequiresFullAccess, {"Truncate", path}));
-}
-
-TEST(DiskFile, WaitingLockGivesUpWithCannotLock) {
-  TempDir dir;
-  std::string path = MakeFile(dir, "a.dat", "abc");
-  GSO_DiskFile holder(path, true, true);
-  GSO_DiskFile waiter(path, true, true);
+TEST_F(DiskFileTest, WaitingLockGivesUpWithCannotLock) {
+  GSO_DiskFile holder(path_, true, true);
+  GSO_DiskFile waiter(path_, true, true);
   holder.Open();
   waiter.Open();
   ASSERT_TRUE(holder.LockRegion(0x7FFFFFFD, 1));
-  EXPECT_EQ(MessageOf([&] { waiter.LockRegionWaiting(0x7FFFFFFD, 1, 40, 10); }),
-            FormatMessage(Msg::CannotLockFile, {path}));
+  EXPECT_EQ(ErrorOf([&] { waiter.LockRegionWaiting(0x7FFFFFFD, 1, 40, 10); }),
+            FormatMessage(Msg::CannotLockFile, {path_}));
   holder.Unlock();
   waiter.LockRegionWaiting(0x7FFFFFFD, 1, 40, 10);
   EXPECT_EQ(waiter.LockCount(), 1);
 }
 
-TEST(DiskFile, RenameMovesAndReopens) {
-  TempDir dir;
-  std::string path = MakeFile(dir, "a.dat", "abc");
-  GSO_DiskFile file(path, false, true);
+TEST_F(DiskFileTest, RenameMovesAndReopensAndCreateNewEmpties) {
+  GSO_DiskFile file(path_, false, true);
   file.Open();
-  file.Rename(dir.File("b.dat"));
-  EXPECT_EQ(file.FileName(), dir.File("b.dat"));
+  file.Rename(dir_.File("b.dat"));
+  EXPECT_EQ(file.FileName(), dir_.File("b.dat"));
   EXPECT_FALSE(file.IsClosed());
   char buf[3];
   EXPECT_EQ(file.ReadAt(0, buf, 3), 3);
-  EXPECT_EQ(MessageOf([&] { file.Rename(dir.File("nofolder/c.dat")); }),
-            FormatMessage(Msg::RenameError, {dir.File("b.dat")}));
+  EXPECT_EQ(ErrorOf([&] { file.Rename(dir_.File("nofolder/c.dat")); }),
+            FormatMessage(Msg::RenameError, {dir_.File("b.dat")}));
   EXPECT_TRUE(file.IsClosed());
-  EXPECT_EQ(file.FileName(), dir.File("b.dat"));
-}
+  EXPECT_EQ(file.FileName(), dir_.File("b.dat"));
 
-TEST(DiskFile, CreateNewEmptiesAndOpens) {
-  TempDir dir;
-  std::string path = MakeFile(dir, "a.dat", "abc");
-  GSO_DiskFile file(path, true, true);
   file.CreateNew();
   EXPECT_FALSE(file.IsClosed());
   EXPECT_EQ(file.SizeOfFile(), 0);
-  GSO_DiskFile bad(dir.File("nofolder/x.dat"), true, true);
-  EXPECT_EQ(MessageOf([&] { bad.CreateNew(); }),
-            FormatMessage(Msg::CreateError, {dir.File("nofolder/x.dat")}));
+  GSO_DiskFile bad(dir_.File("nofolder/x.dat"), true, true);
+  EXPECT_EQ(ErrorOf([&] { bad.CreateNew(); }), FormatMessage(Msg::CreateError, {dir_.File("nofolder/x.dat")}));
 }
 
 TEST(DiskFile, NamesAreExpandedUnlessNetworkOrDevice) {

@@ -4,11 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 #include <set>
 
 #include "engine/index/gs6_indx.h"
 #include "engine/support/gs6_glbl.h"
+#include "error_text.h"
 #include "engine/table/gs6_dbsy.h"
 #include "support/dbf_writer.h"
 #include "support/temp_dir.h"
@@ -36,15 +36,6 @@ std::vector<std::string> Walk(GSO_dBHandler& table) {
   for (table.ReadRecord(GotoFirst); !table.Eof(); table.ReadRecord(GotoNext))
     names.push_back(table.GetDisplayText(2));
   return names;
-}
-
-std::string ErrorOf(const std::function<void()>& body) {
-  try {
-    body();
-  } catch (const EDeridarError& e) {
-    return e.what();
-  }
-  return "(no error)";
 }
 
 }  // namespace
@@ -90,19 +81,6 @@ TEST(HandlerIndex, FilesAreOpenedOnceAndMissingOnesAreNamed) {
   EXPECT_EQ(ErrorOf([&] { table->IndexOn("X.CDX", "", "NAME", "", 1, 0); }),
             "Cannot find index tag ");
   EXPECT_EQ(table->OpenIndexCount(), 0);  // IndexOn closed them
-}
-
-TEST(HandlerIndex, TheSixtyFourthFileGetsNoSlot) {
-  TempDir dir;
-  auto table = OpenNames(dir);
-  for (int i = 1; i <= 64; ++i) table->IndexOn("F" + std::to_string(i) + ".CDX", "T", "ID", "", 1, 0);
-  for (int i = 1; i <= 63; ++i) ASSERT_EQ(table->OpenIndexFile("F" + std::to_string(i) + ".CDX"), 0);
-  EXPECT_EQ(table->OpenIndexFile("F64.CDX"), -1);
-  EXPECT_EQ(table->OpenIndexCount(), 63);
-  EXPECT_EQ(table->TagCount(), 63);
-  EXPECT_NE(table->TagByNumber(63), nullptr);
-  EXPECT_EQ(table->TagByNumber(64), nullptr);
-  EXPECT_EQ(table->TagByNumber(0), nullptr);
 }
 
 TEST(HandlerIndex, KeySearchFindsPrefixesOnlyWithoutExactMatching) {

@@ -77,29 +77,17 @@ TEST(HandlerMoves, StepsOverDeletedRecordsAndStopsAtBothEnds) {
   EXPECT_FALSE(table->Bof());
 }
 
-TEST(HandlerMoves, RereadOfADeletedRecordMovesForward) {
+TEST(HandlerMoves, RecordNumbersAreReadAsGivenButARereadLeavesADeletedRecord) {
   TempDir dir;
   auto table = Open(WriteDbf(dir.File("T.DBF"), Numbered(5, {3})));
-  table->SetUseDeleted(true);
-  table->ReadRecord(3);
-  table->SetUseDeleted(false);
-  table->ReadRecord(GotoCurrent);
-  EXPECT_EQ(table->RecNumber(), 4);
-}
-
-TEST(HandlerMoves, ARecordNumberIsReadEvenWhenDeleted) {
-  TempDir dir;
-  auto table = Open(WriteDbf(dir.File("T.DBF"), Numbered(5, {3})));
-  table->ReadRecord(3);
+  table->ReadRecord(3);  // read even though deleted
   EXPECT_EQ(table->RecNumber(), 3);
   EXPECT_TRUE(table->IsDeleted());
   EXPECT_TRUE(table->Positioned());
-}
+  table->ReadRecord(GotoCurrent);  // a reread moves forward
+  EXPECT_EQ(table->RecNumber(), 4);
 
-TEST(HandlerMoves, ANumberBeyondTheTableGivesABlankRecordAtEndOfFile) {
-  TempDir dir;
-  auto table = Open(WriteDbf(dir.File("T.DBF"), Numbered(5)));
-  table->ReadRecord(2);
+  // A number beyond the table gives a blank record at end of file.
   table->ReadRecord(9);
   EXPECT_TRUE(table->Eof());
   EXPECT_EQ(table->GetFieldText(2), std::string(13, ' '));
@@ -177,6 +165,9 @@ TEST(HandlerCache, WindowHoldsWholeRecordsOfAtMost32768Bytes) {
   EXPECT_EQ(table->CacheWindowSize(), 32700);
   table->SetCacheSwitch(false);
   EXPECT_EQ(table->CacheWindowSize(), 0);
+  table->SetCacheAllowed(false);  // a forbidden cache stays off
+  table->SetCacheSwitch(true);
+  EXPECT_FALSE(table->CacheOn());
 
   DbfLayout wide;
   wide.fields = {{"TEXT", 'C', 39999}};
@@ -187,14 +178,6 @@ TEST(HandlerCache, WindowHoldsWholeRecordsOfAtMost32768Bytes) {
   big->ReadRecord(GotoFirst);
   big->ReadRecord(GotoNext);
   EXPECT_EQ(big->GetFieldText(1).substr(0, 1), "B");
-}
-
-TEST(HandlerCache, AForbiddenCacheStaysOff) {
-  TempDir dir;
-  auto table = Open(WriteDbf(dir.File("T.DBF"), Numbered(3)));
-  table->SetCacheAllowed(false);
-  table->SetCacheSwitch(true);
-  EXPECT_FALSE(table->CacheOn());
 }
 
 TEST(HandlerCache, RecordsAroundWindowBoundariesReadTheirOwnBytes) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/support/gs6_glbl.h"
+#include "error_text.h"
 #include "engine/table/gs6_dbf.h"
 #include "engine/table/gs6_memo.h"
 #include "platform/file.h"
@@ -93,12 +94,7 @@ TEST(MemoTable, MissingMemoFileIsReportedByItsName) {
   platform::RemoveFile(dir.File("t.dbt"));
   GSO_dBaseDBF table(path, "", false, false);
   table.OpenTable();
-  try {
-    table.OpenMemoFile();
-    FAIL() << "no error";
-  } catch (const EDeridarError& e) {
-    EXPECT_EQ(std::string(e.what()), FormatMessage(Msg::FileNotFound, {dir.File("t.dbt")}));
-  }
+  EXPECT_EQ(ErrorOf([&] { table.OpenMemoFile(); }), FormatMessage(Msg::FileNotFound, {dir.File("t.dbt")}));
 }
 
 TEST(MemoTable, WrittenMemoReferenceSurvivesReopen) {
