@@ -10,6 +10,7 @@
 #include <set>
 
 #include "dataset/Razuz6oz.h"
+#include "open_on.h"
 #include "support/dbf_writer.h"
 #include "support/temp_dir.h"
 #include "support/dataset_fixtures.h"
@@ -17,12 +18,6 @@
 using namespace platform;
 
 namespace {
-
-void OpenOn(TDeridarDataSet& table, const TempDir& dir) {
-  table.SetDatabaseName(dir.Path().string());
-  table.SetTableName("T");
-  table.Open();
-}
 
 std::string Name(TDeridarDataSet& table) { return table.FieldByName("NAME")->AsString(); }
 int Id(TDeridarDataSet& table) { return table.FieldByName("ID")->AsInteger(); }
@@ -156,15 +151,6 @@ TEST(DataSetEdit, RecallRestoresADeletedRecordShownWithUseDeleted) {
   table.First();
   table.Next();
   EXPECT_EQ(Id(table), 2);
-}
-
-TEST(DataSetEdit, AReadOnlyDatasetRefusesEditing) {
-  TempDir dir;
-  Numbered(dir, 2);
-  TDeridarDataSet table;
-  table.SetReadOnly(true);
-  OpenOn(table, dir);
-  EXPECT_EQ(DatabaseErrorOf([&] { table.Edit(); }), "Cannot modify a read-only dataset");
 }
 
 TEST(DataSetLocks, ARecordLockedByAnotherProcessCannotBeEdited) {

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "dataset/Razuz6oz.h"
+#include "open_on.h"
 #include "engine/support/gs6_glbl.h"
 #include "platform/locale.h"
 #include "support/dataset_fixtures.h"
@@ -111,15 +112,6 @@ TEST_F(DataSetValues, ValuesWrittenInEditStateAreStoredInTheTableForm) {
   EXPECT_EQ(raw.GetFieldText(7), "F");
 }
 
-TEST_F(DataSetValues, ClearingADateStoresEightBlanks) {
-  table_.Open();
-  table_.Edit();
-  F("BORN")->Clear();
-  EXPECT_TRUE(F("BORN")->IsNull());
-  table_.Post();
-  EXPECT_EQ(StoredText(path_, 1, 2), "        ");
-}
-
 TEST_F(DataSetValues, WritingOutsideEditStateIsRefused) {
   table_.Open();
   EXPECT_EQ(DatabaseErrorOf([&] { F("NAME")->SetAsString("X"); }),
@@ -131,7 +123,7 @@ TEST_F(DataSetValues, WritingOutsideEditStateIsRefused) {
   table_.Cancel();
 }
 
-TEST_F(DataSetValues, OldValuesComeFromTheSnapshotWhileEditing) {
+TEST_F(DataSetValues, OldValuesComeFromTheSnapshotWhileEditingAndAClearedDateIsBlank) {
   table_.Open();
   table_.Edit();
   F("NAME")->SetAsString("CHANGED");
@@ -139,6 +131,13 @@ TEST_F(DataSetValues, OldValuesComeFromTheSnapshotWhileEditing) {
   EXPECT_EQ(std::string(table_.Table()->SnapshotBuffer() + 1, 5), "ALPHA");
   table_.Cancel();
   EXPECT_EQ(F("NAME")->AsString(), "ALPHA");
+
+  // A cleared date has no value and is stored as eight blanks.
+  table_.Edit();
+  F("BORN")->Clear();
+  EXPECT_TRUE(F("BORN")->IsNull());
+  table_.Post();
+  EXPECT_EQ(StoredText(path_, 1, 2), "        ");
 }
 
 TEST(DataSetTranslation, TextIsShownInAnsiAndStoredInOem) {
@@ -150,9 +149,7 @@ TEST(DataSetTranslation, TextIsShownInAnsiAndStoredInOem) {
   layout.rows = {{{oem}}};
   WriteDbf(dir.File("T.DBF"), layout);
   TDeridarDataSet table;
-  table.SetDatabaseName(dir.Path().string());
-  table.SetTableName("T");
-  table.Open();
+  OpenOn(table, dir);
   EXPECT_EQ(table.FieldByName("FIO")->AsString(), ansi);
   table.Edit();
   table.FieldByName("FIO")->SetAsString(ansi + "A");

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "dataset/Razuz6oz.h"
+#include "open_on.h"
 #include "engine/table/gs6_dbsy.h"
 #include "support/dataset_fixtures.h"
 #include "support/temp_dir.h"
@@ -14,9 +15,7 @@ TEST(DataSetLimits, TheSixtyFourthIndexFileIsRefused) {
   TempDir dir;
   Numbered(dir, 20);
   TDeridarDataSet table;
-  table.SetDatabaseName(dir.Path().string());
-  table.SetTableName("T");
-  table.Open();
+  OpenOn(table, dir);
   std::string list;
   for (int i = 1; i <= 64; ++i) {
     const std::string name = "F" + std::to_string(i) + ".CDX";
@@ -26,6 +25,10 @@ TEST(DataSetLimits, TheSixtyFourthIndexFileIsRefused) {
   EXPECT_EQ(DatabaseErrorOf([&] { table.OpenIndexes(list, "T63"); }),
             "Error getting " + dir.File("F64.CDX"));
   EXPECT_EQ(table.Table()->OpenIndexCount(), GSO_dBHandler::kIndexSlotCount);
+  EXPECT_EQ(table.Table()->TagCount(), GSO_dBHandler::kIndexSlotCount);
+  EXPECT_NE(table.Table()->TagByNumber(63), nullptr);
+  EXPECT_EQ(table.Table()->TagByNumber(64), nullptr);
+  EXPECT_EQ(table.Table()->TagByNumber(0), nullptr);
 
   // The 63 files that did open still give orders.
   table.SetIndexName("T63");
@@ -40,9 +43,7 @@ TEST(DataSetLimits, AFileListedTwiceIsNamedInTheMessage) {
   TempDir dir;
   Numbered(dir, 3);
   TDeridarDataSet table;
-  table.SetDatabaseName(dir.Path().string());
-  table.SetTableName("T");
-  table.Open();
+  OpenOn(table, dir);
   table.IndexOn("F.CDX", "T", "ID", "", 1, 0);
   EXPECT_EQ(DatabaseErrorOf([&] { table.OpenIndexes("F.CDX;F.CDX", "T"); }),
             "Index file " + dir.File("F.CDX") + " already open");

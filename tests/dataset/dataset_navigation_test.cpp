@@ -7,6 +7,7 @@
 #include <set>
 
 #include "dataset/Razuz6oz.h"
+#include "open_on.h"
 #include "platform/system.h"
 #include "support/dbf_writer.h"
 #include "support/temp_dir.h"
@@ -35,12 +36,6 @@ std::vector<int> IdsBackward(TDeridarDataSet& table) {
   std::vector<int> ids;
   for (table.Last(); !table.Bof(); table.Prior()) ids.push_back(table.FieldByName("ID")->AsInteger());
   return ids;
-}
-
-void OpenOn(TDeridarDataSet& table, const TempDir& dir) {
-  table.SetDatabaseName(dir.Path().string());
-  table.SetTableName("T");
-  table.Open();
 }
 
 }  // namespace
@@ -89,7 +84,7 @@ TEST(DataSetNavigation, TheRowBufferHoldsRecordNumberFlagAndBookmark) {
   EXPECT_EQ(table.GetBookmark(), std::string("         7\0", 11));
 }
 
-TEST(DataSetBookmarks, TextsOrderLikeRecordNumbersAndMissingOnesFirst) {
+TEST(DataSetBookmarks, TextsOrderLikeRecordNumbersMissingOnesFirstAndOnlyExistingOnesAreValid) {
   TempDir dir;
   Numbered(dir, 12);
   TDeridarDataSet table;
@@ -109,13 +104,8 @@ TEST(DataSetBookmarks, TextsOrderLikeRecordNumbersAndMissingOnesFirst) {
   EXPECT_EQ(table.FieldByName("ID")->AsInteger(), 7);
   table.Next();
   EXPECT_EQ(table.FieldByName("ID")->AsInteger(), 8);
-}
 
-TEST(DataSetBookmarks, OnlyNumbersOfExistingRecordsAreValid) {
-  TempDir dir;
-  Numbered(dir, 12);
-  TDeridarDataSet table;
-  OpenOn(table, dir);
+  // Only numbers of existing records are valid.
   EXPECT_TRUE(table.BookmarkIsValid(std::string("         1\0", 11)));
   EXPECT_TRUE(table.BookmarkIsValid(std::string("        12\0", 11)));
   EXPECT_FALSE(table.BookmarkIsValid(std::string("         0\0", 11)));
@@ -126,12 +116,13 @@ TEST(DataSetBookmarks, OnlyNumbersOfExistingRecordsAreValid) {
             "Bookmark is invalid for table T");
 }
 
-TEST(DataSetCounts, HeaderCountOrVisibleRecords) {
+TEST(DataSetCounts, HeaderCountOrVisibleRecordsAndRecordNumbers) {
   TempDir dir;
   Numbered(dir, 10, {2, 5});
   TDeridarDataSet table;
-  EXPECT_EQ(DatabaseErrorOf([&] { table.RecordCount(); }),
-            "Cannot perform this operation on a closed dataset");
+  const std::string closed = "Cannot perform this operation on a closed dataset";
+  EXPECT_EQ(DatabaseErrorOf([&] { table.RecordCount(); }), closed);
+  EXPECT_EQ(DatabaseErrorOf([&] { table.ActiveRecordNumber(); }), closed);
   OpenOn(table, dir);
   table.MoveBy(3);
   EXPECT_EQ(table.RecordCount(), 10);
@@ -140,17 +131,10 @@ TEST(DataSetCounts, HeaderCountOrVisibleRecords) {
   EXPECT_EQ(table.FieldByName("ID")->AsInteger(), 6);  // position kept
   table.Next();
   EXPECT_EQ(table.FieldByName("ID")->AsInteger(), 7);
-}
 
-TEST(DataSetCounts, RecordNumbersAreTheActiveRowsAndCanBeVisited) {
-  TempDir dir;
-  Numbered(dir, 10);
-  TDeridarDataSet table;
-  EXPECT_EQ(DatabaseErrorOf([&] { table.ActiveRecordNumber(); }),
-            "Cannot perform this operation on a closed dataset");
-  OpenOn(table, dir);
+  // Record numbers are the active rows' and can be visited.
   EXPECT_TRUE(table.IsSequenced());
-  EXPECT_EQ(table.ActiveRecordNumber(), 1);
+  EXPECT_EQ(table.ActiveRecordNumber(), 7);
   table.GotoRecordNumber(8);
   EXPECT_EQ(table.ActiveRecordNumber(), 8);
   EXPECT_EQ(table.FieldByName("NAME")->AsString(), "N8");

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "dataset/Razuz6oz.h"
+#include "open_on.h"
 #include "engine/support/gs6_glbl.h"
 #include "support/dataset_fixtures.h"
 #include "support/dbf_writer.h"
@@ -44,6 +45,7 @@ void ConfigureAsViewer(TDeridarDataSet& table, const std::string& folder) {
 TEST(DataSetOpen, AMissingTableNamesTheResolvedPath) {
   TempDir dir;
   TDeridarDataSet table;
+  EXPECT_EQ(DatabaseErrorOf([&] { table.Open(); }), "Table name missing");
   table.SetTableName("PHONE.DBF");
   EXPECT_EQ(DatabaseErrorOf([&] { table.Open(); }), "Cannot find file PHONE.DBF");
   table.SetDatabaseName(dir.Path().string());
@@ -51,11 +53,6 @@ TEST(DataSetOpen, AMissingTableNamesTheResolvedPath) {
             "Cannot find file " + dir.File("PHONE.DBF"));
   EXPECT_FALSE(table.Active());
   EXPECT_EQ(table.Table(), nullptr);
-}
-
-TEST(DataSetOpen, AnEmptyTableNameIsRefused) {
-  TDeridarDataSet table;
-  EXPECT_EQ(DatabaseErrorOf([&] { table.Open(); }), "Table name missing");
 }
 
 TEST(DataSetOpen, TheViewerConfigurationReadsTranslatedRows) {
@@ -78,49 +75,30 @@ TEST(DataSetOpen, TheViewerConfigurationReadsTranslatedRows) {
   table.Next();
   EXPECT_TRUE(table.Eof());
   EXPECT_EQ(table.FieldByName("ADR")->AsString(), "VOKZAL");
-  table.Close();
-  EXPECT_EQ(table.FieldCount(), 4);  // persistent fields stay
-}
-
-TEST(DataSetOpen, ReadOnlyFollowsATableThatIsNotWritable) {
-  TempDir dir;
-  WriteDbf(dir.File("PHONE.DBF"), PhoneLayout());
-  TDeridarDataSet table;
-  table.SetDatabaseName(dir.Path().string());
-  table.SetTableName("PHONE.DBF");
-  table.SetReadOnly(true);
-  table.Open();
+  // An open read-only dataset stays read-only, and its file settings stay.
   table.SetReadOnly(false);
   EXPECT_TRUE(table.ReadOnly());
-}
-
-TEST(DataSetOpen, FileSettingsCanBeChangedOnlyWhileClosed) {
-  TempDir dir;
-  WriteDbf(dir.File("PHONE.DBF"), PhoneLayout());
-  TDeridarDataSet table;
-  table.SetDatabaseName(dir.Path().string());
-  table.SetTableName("PHONE.DBF");
-  table.Open();
+  EXPECT_EQ(DatabaseErrorOf([&] { table.Edit(); }), "Cannot modify a read-only dataset");
   EXPECT_EQ(DatabaseErrorOf([&] { table.SetTableName("OTHER"); }),
             "Cannot perform this operation on an open dataset");
   EXPECT_EQ(DatabaseErrorOf([&] { table.SetEncryptionKey("k"); }),
             "Cannot perform this operation on an open dataset");
-  EXPECT_EQ(table.TableName(), "PHONE.DBF");
+  EXPECT_EQ(table.TableName(), "PHONE");
+  table.Close();
+  EXPECT_EQ(table.FieldCount(), 4);  // persistent fields stay
 }
 
 TEST(DataSetOpen, SettingsReachTheTableObjectAtOpenAndWhenChanged) {
   TempDir dir;
   WriteDbf(dir.File("PHONE.DBF"), PhoneLayout());
   TDeridarDataSet table;
-  table.SetDatabaseName(dir.Path().string());
-  table.SetTableName("PHONE.DBF");
   table.SetAutoFlush(true);
   table.SetUseDeleted(true);
   table.SetUserID(77);
   table.SetLockProtocol(TgsLokProtocol::DB4Lock);
   table.SetTranslateASCII(false);
   table.SetExclusive(true);
-  table.Open();
+  OpenOn(table, dir, "PHONE.DBF");
   DBFObject* object = table.Table();
   EXPECT_TRUE(object->AutoFlush());
   EXPECT_TRUE(object->UseDeleted());
@@ -140,11 +118,15 @@ TEST(DataSetOpen, SettingsReachTheTableObjectAtOpenAndWhenChanged) {
 TEST(DataSetOpen, ChangingTheTableNameClearsIndexFilesUnlessLoading) {
   TDeridarDataSet table;
   table.SetTableName("A");
+  table.SetIndexFiles({"A.CDX"});
   table.SetLoading(true);
   table.SetTableName("B");
   table.SetLoading(false);
   EXPECT_EQ(table.TableName(), "B");
-  table.SetTableName("B");
+  EXPECT_EQ(table.IndexFiles(), std::vector<std::string>{"A.CDX"});
+  table.SetTableName("B");  // the same name keeps them
+  EXPECT_EQ(table.IndexFiles().size(), 1u);
+  table.SetTableName("C");
   EXPECT_TRUE(table.IndexFiles().empty());
 }
 
@@ -199,9 +181,7 @@ TEST_F(DataSetFieldDefs, WideIntegersFollowLargeIntegerAs) {
 
 TEST_F(DataSetFieldDefs, DefaultFieldsFollowTheDefinitionsAndGoAwayOnClose) {
   TDeridarDataSet table;
-  table.SetDatabaseName(dir_.Path().string());
-  table.SetTableName("TYPES");
-  table.Open();
+  OpenOn(table, dir_, "TYPES");
   EXPECT_EQ(table.FieldCount(), 14);
   EXPECT_EQ(table.FieldByName("S")->Size(), 12);
   EXPECT_EQ(table.FieldByName("B")->FieldNo(), 13);

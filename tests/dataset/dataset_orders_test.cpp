@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "dataset/Razuz6oz.h"
+#include "open_on.h"
 #include "engine/support/gs6_glbl.h"
 #include "support/dbf_writer.h"
 #include "support/temp_dir.h"
@@ -84,11 +85,24 @@ TEST_F(DataSetOrders, BuiltTagsOrderTheRowsAndKeepTheirForCondition) {
   table_.SetIndexFiles({"TELN.CDX"});
   EXPECT_EQ(table_.IndexName(), "");
   EXPECT_EQ(Nums().front(), "2405678");
+
+  // Building a tag closes the open files but keeps the list.
+  table_.OpenIndexes("TELN.CDX", "TELN");
+  table_.IndexOn("TIP.CDX", "TIP", "STR(TIP,1)+NUM", "", 1, 0);
+  EXPECT_EQ(table_.Table()->OpenIndexCount(), 0);
+  EXPECT_EQ(table_.IndexFiles(), std::vector<std::string>{"TELN.CDX"});
+  EXPECT_EQ(table_.BusyStatus(), 0);
 }
 
 TEST_F(DataSetOrders, RangesNarrowTheRowsAndRepeatedBoundsDoNotMove) {
+  table_.SetRange("2300000", "2399999");  // without a tag: no range
+  EXPECT_EQ(Nums().size(), 8u);
+  table_.SetRange("", "");
   BuildTelephoneTags();
   table_.OpenIndexes("ALL.CDX", "BYNUM");
+  // An unknown tag is refused and the order stays.
+  EXPECT_EQ(ErrorOf([&] { table_.SetIndexName("NOSUCH"); }), "Cannot find index tag NOSUCH");
+  EXPECT_EQ(Nums().front(), "1999999");
   table_.SetRange("2300000", "2399999");
   EXPECT_EQ(Nums(), (std::vector<std::string>{"2300001", "2300500", "2301234", "2399999"}));
   table_.SetExactCount(true);
@@ -114,18 +128,6 @@ TEST_F(DataSetOrders, AHighBoundThatIsAPrefixEndsBeforeLongerKeys) {
   EXPECT_TRUE(table_.IsEmpty());
 }
 
-TEST_F(DataSetOrders, RangesNeedATag) {
-  table_.SetRange("2300000", "2399999");
-  EXPECT_EQ(Nums().size(), 8u);
-}
-
-TEST_F(DataSetOrders, AnUnknownTagIsRefusedAndTheOrderStays) {
-  BuildTelephoneTags();
-  table_.OpenIndexes("ALL.CDX", "BYNUM");
-  EXPECT_EQ(ErrorOf([&] { table_.SetIndexName("NOSUCH"); }), "Cannot find index tag NOSUCH");
-  EXPECT_EQ(Nums().front(), "1999999");
-}
-
 TEST_F(DataSetOrders, IndexListsSplitAtSeparatorsOutsideQuotes) {
   table_.IndexOn("a b.cdx", "AB", "NUM", "", 1, 0);
   table_.IndexOn("c.cdx", "C", "FIO", "", 1, 0);
@@ -142,15 +144,6 @@ TEST_F(DataSetOrders, IndexListsSplitAtSeparatorsOutsideQuotes) {
   EXPECT_TRUE(table_.IsSequenced());
   EXPECT_EQ(ErrorOf([&] { table_.OpenIndexes("missing.cdx", ""); }),
             "Cannot find file " + dir_.File("missing.cdx"));
-}
-
-TEST_F(DataSetOrders, BuildingATagClosesTheOpenFilesButKeepsTheList) {
-  BuildTelephoneTags();
-  table_.OpenIndexes("TELN.CDX", "TELN");
-  table_.IndexOn("TIP.CDX", "TIP", "STR(TIP,1)+NUM", "", 1, 0);
-  EXPECT_EQ(table_.Table()->OpenIndexCount(), 0);
-  EXPECT_EQ(table_.IndexFiles(), std::vector<std::string>{"TELN.CDX"});
-  EXPECT_EQ(table_.BusyStatus(), 0);
 }
 
 TEST_F(DataSetOrders, LocateFindsByFieldsWithAndWithoutATag) {
@@ -202,15 +195,11 @@ TEST(DataSetMasterDetail, TheDetailFollowsTheMastersRecord) {
   WriteDbf(dir.File("PHONES.DBF"), phones);
 
   TDeridarDataSet master;
-  master.SetDatabaseName(dir.Path().string());
-  master.SetTableName("CITY");
-  master.Open();
+  OpenOn(master, dir, "CITY");
   TDataSource source(&master);
 
   TDeridarDataSet detail;
-  detail.SetDatabaseName(dir.Path().string());
-  detail.SetTableName("PHONES");
-  detail.Open();
+  OpenOn(detail, dir, "PHONES");
   detail.IndexOn("PHONES.CDX", "BYCODE", "CODE+NUM", "", 1, 0);
   detail.OpenIndexes("PHONES.CDX", "BYCODE");
   detail.SetMasterFields("CODE");

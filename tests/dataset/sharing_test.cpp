@@ -16,6 +16,7 @@
 #include <string>
 
 #include "dataset/Razuz6oz.h"
+#include "open_on.h"
 #include "engine/index/gs6_cdx.h"
 #include "engine/support/gs6_glbl.h"
 #include "engine/table/gs6_dbsy.h"
@@ -163,9 +164,7 @@ TEST_P(SharingTest, WriterAndRangeReaderKeepTableAndTagsInStep) {
   ASSERT_EQ(ReadByte(toParent[0]), 'L');
   TDeridarDataSet dataset;
   dataset.SetLockProtocol(protocol);
-  dataset.SetDatabaseName(dir.Path().string());
-  dataset.SetTableName("T");
-  dataset.Open();
+  OpenOn(dataset, dir);
   dataset.OpenIndexes("T.CDX", "BYCODE");
   dataset.First();
   EXPECT_EQ(DatabaseErrorOf([&] { dataset.Edit(); }), "Record is locked by another user");
