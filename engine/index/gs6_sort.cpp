@@ -291,32 +291,87 @@ void TgsSort::SortEntries(Entry* first, Entry* last, int depth) {
   }
 }
 
-// Sorts the entries [first, last) by their heads, a byte at a time from the
-// lowest, each pass stable; a byte that every head has alike is skipped.
+namespace {
+
+// Sorts `n` entries by the low `bytes` bytes of their heads, a byte at a
+// time from the lowest, each pass stable, moving them between `a` (where
+// they are) and `b`; bytes that every head has alike are skipped. Returns
+// where they ended: `a` or `b`.
+template <class Entry>
+Entry* SortLowBytes(Entry* a, Entry* b, size_t n, int bytes) {
+  uint64_t any = 0, all = ~uint64_t{0};
+  for (const Entry* e = a; e != a + n; ++e) {
+    any |= e->head;
+    all &= e->head;
+  }
+  const uint64_t varying = any ^ all;
+  int shifts[8];
+  int passes = 0;
+  for (int d = 0; d < bytes; ++d)
+    if ((varying >> (8 * d)) & 0xFF) shifts[passes++] = 8 * d;
+  uint32_t counts[8][256];
+  for (int p = 0; p < passes; ++p) std::memset(counts[p], 0, sizeof counts[p]);
+  for (const Entry* e = a; e != a + n; ++e)
+    for (int p = 0; p < passes; ++p) ++counts[p][(e->head >> shifts[p]) & 0xFF];
+  Entry* from = a;
+  Entry* to = b;
+  for (int p = 0; p < passes; ++p) {
+    uint32_t* count = counts[p];
+    const int shift = shifts[p];
+    uint32_t sum = 0;
+    for (int v = 0; v < 256; ++v) {
+      const uint32_t c = count[v];
+      count[v] = sum;
+      sum += c;
+    }
+    for (const Entry* e = from; e != from + n; ++e) to[count[(e->head >> shift) & 0xFF]++] = *e;
+    std::swap(from, to);
+  }
+  return from;
+}
+
+}  // namespace
+
+// Sorts the entries [first, last) by their heads: first into groups by the
+// head's top byte, then each group by the other seven bytes, a byte at a
+// time from the lowest. Groups are small enough to stay in the processor's
+// caches, and bytes that all heads of a group share (a common word at the
+// start of the keys) cost no pass.
 void TgsSort::RadixSortByHead(Entry* first, Entry* last) {
   const size_t n = static_cast<size_t>(last - first);
   if (radixCapacity_ < n) {
     radixScratch_.reset(new Entry[n]);
     radixCapacity_ = n;
   }
-  uint32_t counts[8][256] = {};
-  for (const Entry* e = first; e != last; ++e)
-    for (int d = 0; d < 8; ++d) ++counts[d][(e->head >> (8 * d)) & 0xFF];
-  Entry* from = first;
-  Entry* to = radixScratch_.get();
-  for (int d = 0; d < 8; ++d) {
-    uint32_t* count = counts[d];
-    if (count[(from->head >> (8 * d)) & 0xFF] == n) continue;
-    uint32_t sum = 0;
-    for (int b = 0; b < 256; ++b) {
-      const uint32_t c = count[b];
-      count[b] = sum;
-      sum += c;
-    }
-    for (const Entry* e = from; e != from + n; ++e) to[count[(e->head >> (8 * d)) & 0xFF]++] = *e;
-    std::swap(from, to);
+  Entry* const scratch = radixScratch_.get();
+  uint32_t groupEnd[256] = {};
+  for (const Entry* e = first; e != last; ++e) ++groupEnd[e->head >> 56];
+  if (groupEnd[first->head >> 56] == n) {
+    if (SortLowBytes(first, scratch, n, 7) != first) std::copy(scratch, scratch + n, first);
+    return;
   }
-  if (from != first) std::copy(from, from + n, first);
+  uint32_t next[256];
+  uint32_t sum = 0;
+  for (int v = 0; v < 256; ++v) {
+    next[v] = sum;
+    sum += groupEnd[v];
+    groupEnd[v] = sum;
+  }
+  for (const Entry* e = first; e != last; ++e) scratch[next[e->head >> 56]++] = *e;
+  uint32_t begin = 0;
+  for (int v = 0; v < 256; ++v) {
+    const uint32_t end = groupEnd[v];
+    const size_t m = end - begin;
+    Entry* const from = scratch + begin;
+    Entry* const to = first + begin;
+    if (m <= 64) {
+      std::copy(from, from + m, to);
+      std::sort(to, to + m, [](const Entry& x, const Entry& y) { return x.head < y.head; });
+    } else if (SortLowBytes(from, to, m, 7) != to) {
+      std::copy(from, from + m, to);
+    }
+    begin = end;
+  }
 }
 
 // Sorts the keys of the area, writes them as one run and empties the area.
@@ -349,25 +404,46 @@ void TgsSort::DumpRun() {
 // ---------------------------------------------------------------------------
 // Retrieval: merge of the runs
 
-bool TgsSort::Before(uint32_t a, uint32_t b) const {
-  const TgsPageCollection& x = *runs_[a];
-  const TgsPageCollection& y = *runs_[b];
-  if (!y.HasCurrent()) return x.HasCurrent();
-  if (!x.HasCurrent()) return false;
-  if (x.Head() != y.Head()) return (x.Head() < y.Head()) == ascending_;
-  if (x.NextHead() != y.NextHead()) return (x.NextHead() < y.NextHead()) == ascending_;
-  const int common = std::min(x.Length(), y.Length()) - 16;
-  int c = common > 0 ? std::memcmp(x.Key() + 16, y.Key() + 16, static_cast<size_t>(common)) : 0;
-  if (c == 0) c = x.Length() - y.Length();
+void TgsSort::LoadCursor(MergeCursor& cursor) const {
+  const TgsPageCollection& run = *cursor.run;
+  if (!run.HasCurrent()) {
+    cursor.head = cursor.nextHead = ~uint64_t{0};
+  } else if (ascending_) {
+    cursor.head = run.Head();
+    cursor.nextHead = run.NextHead();
+  } else {
+    cursor.head = ~run.Head();
+    cursor.nextHead = ~run.NextHead();
+  }
+}
+
+inline bool TgsSort::Before(uint32_t a, uint32_t b) const {
+  const MergeCursor& x = cursors_[a];
+  const MergeCursor& y = cursors_[b];
+  if (x.head != y.head) return x.head < y.head;
+  if (x.nextHead != y.nextHead) return x.nextHead < y.nextHead;
+  return BeforeByBytes(x, y);
+}
+
+// Two keys whose first sixteen bytes are alike (or an exhausted run).
+bool TgsSort::BeforeByBytes(const MergeCursor& x, const MergeCursor& y) const {
+  const TgsPageCollection& u = *x.run;
+  const TgsPageCollection& v = *y.run;
+  if (!v.HasCurrent()) return u.HasCurrent();
+  if (!u.HasCurrent()) return false;
+  const int common = std::min(u.Length(), v.Length()) - 16;
+  int c = common > 0 ? std::memcmp(u.Key() + 16, v.Key() + 16, static_cast<size_t>(common)) : 0;
+  if (c == 0) c = u.Length() - v.Length();
   return ascending_ ? c < 0 : c > 0;
 }
 
 void TgsSort::Replay(uint32_t winner) {
   const size_t k = runs_.size();
+  uint32_t* const tree = tree_.data();
   for (size_t node = (winner + k) / 2; node > 0; node /= 2) {
-    if (Before(tree_[node], winner)) std::swap(tree_[node], winner);
+    if (Before(tree[node], winner)) std::swap(tree[node], winner);
   }
-  tree_[0] = winner;
+  tree[0] = winner;
 }
 
 void TgsSort::BeginRetrieval() {
@@ -382,6 +458,11 @@ void TgsSort::BeginRetrieval() {
   const size_t k = runs_.size();
   tree_.assign(std::max<size_t>(k, 1), 0);
   if (k == 0) return;
+  cursors_.resize(k);
+  for (size_t i = 0; i < k; ++i) {
+    cursors_[i].run = runs_[i].get();
+    LoadCursor(cursors_[i]);
+  }
   std::vector<uint32_t> winners(2 * k);
   for (size_t i = 0; i < k; ++i) winners[k + i] = static_cast<uint32_t>(i);
   for (size_t node = k - 1; node > 0; --node) {
@@ -425,6 +506,7 @@ bool TgsSort::NextKey(TgsSortType& type, std::string_view& bytes, TRecNo& recNo)
     for (int k = escaped + 1; k < length; ++k) r = (r << 8) | p[k];
     const TRecNo rec = static_cast<TRecNo>(r);
     run.Advance();
+    LoadCursor(cursors_[winner]);
     Replay(winner);
 
     // Skip what equals the previous key: any record of it for a unique

@@ -158,9 +158,19 @@ class TgsSort {
   void RadixSortByHead(Entry* first, Entry* last);
   void DumpRun();
   void BeginRetrieval();
+  // A run in the merge with the first sixteen bytes of its current key as
+  // two integers, inverted for a descending sorter so that the smaller
+  // always goes out first; all ones for an exhausted run.
+  struct MergeCursor {
+    uint64_t head;
+    uint64_t nextHead;
+    TgsPageCollection* run;
+  };
+  void LoadCursor(MergeCursor& cursor) const;
   // True when the current key of run `a` goes out before that of run `b`;
   // an exhausted run goes out last.
   bool Before(uint32_t a, uint32_t b) const;
+  bool BeforeByBytes(const MergeCursor& x, const MergeCursor& y) const;
   // Run `winner` has a new current key: plays it up the tree.
   void Replay(uint32_t winner);
 
@@ -183,6 +193,7 @@ class TgsSort {
   // The tournament tree: tree_[0] the run whose key goes out next, tree_[i]
   // (1 <= i < runs) the loser of the match at node i.
   std::vector<uint32_t> tree_;
+  std::vector<MergeCursor> cursors_;  // one per run
 
   std::string convertBuffer_;   // key bytes of the value being added
 
