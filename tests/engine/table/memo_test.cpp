@@ -40,6 +40,15 @@ struct MemoFixture {
                                   bool shared = false) {
     return GSobjMemo::Make(nullptr, version, shared, true, password, table);
   }
+  // Saves a memo file of `layout` holding `texts` from block 1 (FoxPro: the
+  // first block after the header) and opens it for the layout's version.
+  std::unique_ptr<GSobjMemo> Make(MemoLayout layout, const std::vector<std::string>& texts = {},
+                                  int32_t blockSize = 512) {
+    MemoFileBuilder builder(layout, blockSize);
+    for (const std::string& text : texts) builder.Add(text);
+    builder.Save(MemoPath(layout));
+    return Open(layout == MemoLayout::Db3 ? 0x83 : layout == MemoLayout::Db4 ? 0x8B : 0xF5);
+  }
 };
 
 // Expects `call` to raise an engine error whose text is `message`.
@@ -87,13 +96,7 @@ TEST(MemoFile, ClassAndFileFollowTheTableVersion) {
   EXPECT_EQ(f.Open(0x04), nullptr);
 }
 
-TEST(MemoFile, MissingFileIsNotFound) {
-  MemoFixture f;
-  ExpectEngineError([&] { f.Open(0x83); },
-                    FormatMessage(Msg::FileNotFound, {f.MemoPath(MemoLayout::Db3)}));
-}
-
-TEST(MemoFile, ExtensionInOtherLetterCaseIsFound) {
+TEST(MemoFile, ExtensionInOtherLetterCaseIsFoundAndAMissingFileIsNotFound) {
   TempDir dir;
   MemoFileBuilder(MemoLayout::Fox, 64).Save(dir.File("a.FPT"));
   MemoFileBuilder(MemoLayout::Db3).Save(dir.File("B.dbt"));
@@ -103,6 +106,8 @@ TEST(MemoFile, ExtensionInOtherLetterCaseIsFound) {
   EXPECT_EQ(GSobjMemo::MemoFileNameFor(dir.File("c.DBF"), 0x8B), dir.File("c.DBT"));
   EXPECT_EQ(GSobjMemo::MemoFileNameFor(dir.File("c.dbf"), 0x30), dir.File("c.fpt"));
   EXPECT_EQ(GSobjMemo::MemoFileNameFor(dir.File("c"), 0x83), dir.File("c.dbt"));
+  MemoFixture f;
+  ExpectEngineError([&] { f.Open(0x83); }, FormatMessage(Msg::FileNotFound, {f.MemoPath(MemoLayout::Db3)}));
 }
 
 // ---------------------------------------------------------------------------
@@ -110,8 +115,7 @@ TEST(MemoFile, ExtensionInOtherLetterCaseIsFound) {
 
 TEST(Db3Memo, TextOf510BytesTakesOneBlockAnd511TakeTwo) {
   MemoFixture f;
-  MemoFileBuilder(MemoLayout::Db3).Save(f.MemoPath(MemoLayout::Db3));
-  auto memo = f.Open(0x83);
+  auto memo = f.Make(MemoLayout::Db3);
   std::string t510 = CyrillicText(510, 1), t511 = CyrillicText(511, 2);
   EXPECT_EQ(memo->WriteMemo(t510, 0), 1);
   EXPECT_EQ(memo->CurrentCount(), 1);
@@ -137,11 +141,7 @@ TEST(Db3Memo, TextOf510BytesTakesOneBlockAnd511TakeTwo) {
 
 TEST(Db3Memo, RewriteStaysInPlaceWhenItFitsAndMovesWhenItGrows) {
   MemoFixture f;
-  MemoFileBuilder builder(MemoLayout::Db3);
-  builder.Add(CyrillicText(1000, 1));  // block 1, two blocks
-  builder.Add("next");                 // block 3
-  builder.Save(f.MemoPath(MemoLayout::Db3));
-  auto memo = f.Open(0x83);
+  auto memo = f.Make(MemoLayout::Db3, {CyrillicText(1000, 1), "next"});  // blocks 1-2, 3
 
   EXPECT_EQ(memo->WriteMemo(CyrillicText(1022, 2), 1), 1);  // 1022 + 2 = two blocks
   EXPECT_EQ(memo->WriteMemo("short", 1), 1);
@@ -190,10 +190,7 @@ TEST(Db3Memo, TextWithoutEndMarkIsCutAtLimitOrAtEndOfFile) {
 
 TEST(Db3Memo, ReadStopsAtRequestedLengthAndBlockZeroIsEmpty) {
   MemoFixture f;
-  MemoFileBuilder builder(MemoLayout::Db3);
-  builder.Add("abcdefgh");
-  builder.Save(f.MemoPath(MemoLayout::Db3));
-  auto memo = f.Open(0x83);
+  auto memo = f.Make(MemoLayout::Db3, {"abcdefgh"});
   char buffer[16] = "unchanged";
   int32_t length = 3;
   memo->ReadMemo(1, buffer, length);
@@ -232,11 +229,8 @@ TEST(Db3Memo, EncipheredMemoCarriesLengthPrefixAndEncipheredText) {
 
 TEST(Db3Memo, PasswordChangeReadsWithTheOldAndWritesWithTheNew) {
   MemoFixture f;
-  MemoFileBuilder builder(MemoLayout::Db3);
-  builder.Add("plain text");            // block 1
-  builder.Add(CyrillicText(509, 1));    // block 2: 511 bytes with the marks
-  builder.Save(f.MemoPath(MemoLayout::Db3));
-  auto memo = f.Open(0x83);
+  // Block 1, and block 2 with 511 bytes with the marks.
+  auto memo = f.Make(MemoLayout::Db3, {"plain text", CyrillicText(509, 1)});
 
   memo->SetPasswords("", "key");
   EXPECT_EQ(memo->WriteMemo(memo->ReadMemo(1), 1), 1);  // 4 + 10 + 2 still fit
@@ -257,10 +251,7 @@ TEST(Db3Memo, PasswordChangeReadsWithTheOldAndWritesWithTheNew) {
 
 TEST(Db3Memo, DamagedReferencesAndHeadersAreBadMemoRecords) {
   MemoFixture f;
-  MemoFileBuilder builder(MemoLayout::Db3);
-  builder.Add("text");
-  builder.Save(f.MemoPath(MemoLayout::Db3));
-  auto memo = f.Open(0x83);
+  auto memo = f.Make(MemoLayout::Db3, {"text"});
   ExpectEngineError([&] { memo->MemoLength(2); }, BadMemo(*memo));   // past the end
   ExpectEngineError([&] { memo->ReadMemo(-1); }, BadMemo(*memo));
   ExpectEngineError([&] { memo->ReadMemo(0x7FFFFFFF); }, BadMemo(*memo));
@@ -289,8 +280,7 @@ TEST(Db3Memo, DamagedReferencesAndHeadersAreBadMemoRecords) {
 
 TEST(Db4Memo, BlockCountsFollowTheHeaderBlockSize) {
   MemoFixture f;
-  MemoFileBuilder(MemoLayout::Db4, 512).Save(f.MemoPath(MemoLayout::Db4));
-  auto memo = f.Open(0x8B);
+  auto memo = f.Make(MemoLayout::Db4);
   EXPECT_EQ(memo->WriteMemo(std::string(504, 'a'), 0), 1);  // 504 + 8 = one block
   EXPECT_EQ(memo->WriteMemo(std::string(505, 'b'), 0), 2);  // two blocks
   EXPECT_EQ(memo->WriteMemo("c", 0), 4);
@@ -308,11 +298,7 @@ TEST(Db4Memo, BlockCountsFollowTheHeaderBlockSize) {
 
 TEST(Db4Memo, ShorterTextKeepsItsStartBlockAndFreesTheRest) {
   MemoFixture f;
-  MemoFileBuilder builder(MemoLayout::Db4, 512);
-  builder.Add(std::string(1500, 'a'));  // block 1, three blocks
-  builder.Add("tail");                  // block 4
-  builder.Save(f.MemoPath(MemoLayout::Db4));
-  auto memo = f.Open(0x8B);
+  auto memo = f.Make(MemoLayout::Db4, {std::string(1500, 'a'), "tail"});  // blocks 1-3, 4
   EXPECT_EQ(memo->WriteMemo(std::string(1400, 'b'), 1), 1);  // same three blocks
   EXPECT_EQ(memo->WriteMemo("short", 1), 1);
   memo->Close();
@@ -331,12 +317,7 @@ TEST(Db4Memo, ShorterTextKeepsItsStartBlockAndFreesTheRest) {
 
 TEST(Db4Memo, LongerTextMovesToFirstFittingRunOrToEndOfFile) {
   MemoFixture f;
-  MemoFileBuilder builder(MemoLayout::Db4, 512);
-  builder.Add("one");                   // block 1
-  builder.Add(std::string(1500, 'b'));  // blocks 2-4
-  builder.Add("three");                 // block 5
-  builder.Save(f.MemoPath(MemoLayout::Db4));
-  auto memo = f.Open(0x8B);
+  auto memo = f.Make(MemoLayout::Db4, {"one", std::string(1500, 'b'), "three"});  // blocks 1, 2-4, 5
   EXPECT_EQ(memo->WriteMemo("", 2), 0);  // frees blocks 2-4
   // Block 1 freed makes a one-block run ahead of the three-block one; the
   // two-block text skips it and splits the larger run.
@@ -375,13 +356,9 @@ TEST(Db4Memo, FreshHeaderWithoutFreeListAllocatesAfterIt) {
 
 TEST(Db4Memo, DamagedBlocksAndFreeListsAreBadMemoRecords) {
   MemoFixture f;
-  MemoFileBuilder builder(MemoLayout::Db4, 512);
-  builder.Add("one");
-  builder.Add("two");
-  builder.Add("three");
-  std::string path = builder.Save(f.MemoPath(MemoLayout::Db4));
+  const std::string path = f.MemoPath(MemoLayout::Db4);
   {
-    auto memo = f.Open(0x8B);
+    auto memo = f.Make(MemoLayout::Db4, {"one", "two", "three"});
     PatchFile(path, 512, {0x12, 0x34});  // block 1 without its 0xFF 0xFF
     ExpectEngineError([&] { memo->ReadMemo(1); }, BadMemo(*memo));
     PatchFile(path, 1024 + 4, LE32(5000));  // length beyond the end of the file
@@ -419,8 +396,7 @@ TEST(Db4Memo, DamagedBlocksAndFreeListsAreBadMemoRecords) {
 
 TEST(FoxMemo, BlockSize64FromHeaderAndHundredByteTextTakesTwoBlocks) {
   MemoFixture f;
-  MemoFileBuilder(MemoLayout::Fox, 64).Save(f.MemoPath(MemoLayout::Fox));
-  auto memo = f.Open(0xF5);
+  auto memo = f.Make(MemoLayout::Fox, {}, 64);
   EXPECT_EQ(memo->BlockSize(), 64);
   std::string text = CyrillicText(100, 3);
   EXPECT_EQ(memo->WriteMemo(text, 0), 8);  // after the 512-byte header
@@ -450,11 +426,8 @@ TEST(FoxMemo, PictureBlockOfTypeZeroReadsLikeTextAndOtherTypesAreBad) {
 
 TEST(FoxMemo, RewriteStaysInPlaceWhenItFitsAndMovesOtherwise) {
   MemoFixture f;
-  MemoFileBuilder builder(MemoLayout::Fox, 64);
-  int32_t first = builder.Add(std::string(100, 'a'));  // blocks 8-9
-  int32_t second = builder.Add("b");                   // block 10
-  builder.Save(f.MemoPath(MemoLayout::Fox));
-  auto memo = f.Open(0xF5);
+  auto memo = f.Make(MemoLayout::Fox, {std::string(100, 'a'), "b"}, 64);
+  const int32_t first = 8, second = 10;  // blocks 8-9 and 10, after the header
   EXPECT_EQ(memo->WriteMemo(std::string(120, 'c'), first), first);  // 128 bytes: still two
   EXPECT_EQ(memo->WriteMemo(std::string(121, 'd'), first), 11);     // three blocks: moves
   EXPECT_EQ(memo->ReadMemo(11), std::string(121, 'd'));
@@ -464,11 +437,9 @@ TEST(FoxMemo, RewriteStaysInPlaceWhenItFitsAndMovesOtherwise) {
 
 TEST(FoxMemo, DamagedHeaderOrLengthIsBadMemoRecord) {
   MemoFixture f;
-  MemoFileBuilder builder(MemoLayout::Fox, 64);
-  builder.Add("abc");
-  std::string path = builder.Save(f.MemoPath(MemoLayout::Fox));
+  const std::string path = f.MemoPath(MemoLayout::Fox);
   {
-    auto memo = f.Open(0xF5);
+    auto memo = f.Make(MemoLayout::Fox, {"abc"}, 64);
     PatchFile(path, 512 + 4, BE32(0xFFFFFFF0));  // length far beyond the file
     ExpectEngineError([&] { memo->ReadMemo(8); }, BadMemo(*memo));
     ExpectEngineError([&] { memo->ReadMemo(3); }, BadMemo(*memo));  // inside the header
@@ -487,10 +458,7 @@ TEST(FoxMemo, DamagedHeaderOrLengthIsBadMemoRecord) {
 
 TEST(MemoFile, EmptyTextStoresNothingAndReturnsTheBlocks) {
   MemoFixture f;
-  MemoFileBuilder builder(MemoLayout::Db4, 512);
-  builder.Add(std::string(600, 'a'));  // blocks 1-2
-  builder.Save(f.MemoPath(MemoLayout::Db4));
-  auto memo = f.Open(0x8B);
+  auto memo = f.Make(MemoLayout::Db4, {std::string(600, 'a')});  // blocks 1-2
   EXPECT_EQ(memo->WriteMemo("", 0), 0);
   EXPECT_EQ(memo->SizeOfFile(), 3 * 512);
   EXPECT_EQ(memo->WriteMemo("", 1), 0);
@@ -499,8 +467,7 @@ TEST(MemoFile, EmptyTextStoresNothingAndReturnsTheBlocks) {
 
 TEST(MemoFile, RenameFollowsTheTableAndRecordsItsNameInDbtHeaders) {
   MemoFixture f;
-  MemoFileBuilder(MemoLayout::Db4, 512).Save(f.MemoPath(MemoLayout::Db4));
-  auto memo = f.Open(0x8B);
+  auto memo = f.Make(MemoLayout::Db4);
   int32_t block = memo->WriteMemo("kept", 0);
   memo->RenameMemo(f.dir.File("customers2026.dbf"));
   EXPECT_EQ(memo->FileName(), f.dir.File("customers2026.dbt"));
