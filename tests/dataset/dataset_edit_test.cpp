@@ -110,47 +110,40 @@ TEST(DataSetEdit, AppendedAndInsertedRecordsGoToTheEnd) {
   EXPECT_EQ(Id(table), 5);
 }
 
-TEST(DataSetEdit, DeletingHidesTheRecordAndMovesOn) {
+TEST(DataSetEdit, DeletingHidesTheRecordAndMovesOnAndRecallRestoresIt) {
   TempDir dir;
-  Numbered(dir, 4);
+  Numbered(dir, 4, {2});
   TDeridarDataSet table;
+  table.SetUseDeleted(true);
   OpenOn(table, dir);
-  table.MoveBy(1);
+  auto ids = [&] {
+    std::vector<int> out;
+    for (table.First(); !table.Eof(); table.Next()) out.push_back(Id(table));
+    return out;
+  };
+  table.MoveBy(1);  // the deleted record 2, shown
+  ASSERT_EQ(Id(table), 2);
+  table.RecallRecord();
+  EXPECT_EQ(Id(table), 2);
+  table.SetUseDeleted(false);
+  EXPECT_EQ(ids(), (std::vector<int>{1, 2, 3, 4}));
+
+  // With deleted records hidden the row moves on, or back from the last.
+  table.First();
+  table.Next();
   table.Delete();
   EXPECT_EQ(Id(table), 3);
   table.Last();
   table.Delete();
-  EXPECT_EQ(Id(table), 3);  // the last one went: the row before it shows
-  table.First();
-  std::vector<int> ids;
-  for (; !table.Eof(); table.Next()) ids.push_back(Id(table));
-  EXPECT_EQ(ids, (std::vector<int>{1, 3}));
-}
-
-TEST(DataSetEdit, RecallRestoresADeletedRecordShownWithUseDeleted) {
-  TempDir dir;
-  Numbered(dir, 3, {2});
-  TDeridarDataSet table;
-  table.SetUseDeleted(true);
-  OpenOn(table, dir);
-  table.MoveBy(1);
-  EXPECT_TRUE(table.Table()->IsDeleted() || Id(table) == 2);
-  table.RecallRecord();
-  EXPECT_EQ(Id(table), 2);
-  table.SetUseDeleted(false);
-  table.First();
-  table.Next();
-  EXPECT_EQ(Id(table), 2);
-
-  table.Delete();  // with deleted records hidden the row moves on
   EXPECT_EQ(Id(table), 3);
+  EXPECT_EQ(ids(), (std::vector<int>{1, 3}));
+
+  // A deleted record shown with UseDeleted is recalled.
   table.SetUseDeleted(true);
   table.GotoRecordNumber(2);
   table.RecallRecord();
   table.SetUseDeleted(false);
-  table.First();
-  table.Next();
-  EXPECT_EQ(Id(table), 2);
+  EXPECT_EQ(ids(), (std::vector<int>{1, 2, 3}));
 }
 
 TEST(DataSetLocks, ARecordLockedByAnotherProcessCannotBeEdited) {
