@@ -1,4 +1,5 @@
-// Bottom-up CDX build into an in-memory file, checked by walking the tree.
+// Bottom-up CDX build into an in-memory file, checked by walking the tree;
+// builds over a table file checked against the table.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,7 +10,11 @@
 #include <tuple>
 #include <vector>
 
+#include "engine/index/gs6_cdx.h"
 #include "engine/index/gs6_cdx_build.h"
+#include "engine/table/gs6_dbsy.h"
+#include "support/dbf_writer.h"
+#include "support/temp_dir.h"
 
 using namespace cdx;
 
@@ -196,4 +201,36 @@ TEST(CdxWalk, ReportsCyclesAndBrokenLinks) {
   PutLE32(t.Bytes().data() + firstChild + 8, 0xFFFFFFFF);
   r = t.Walk();
   ASSERT_FALSE(r.problems.empty());
+}
+
+// The table handler's field variables read the record in place, so a build
+// decides a FOR condition comparing a number field with a number on the
+// field's bytes and takes a character field key straight from the record.
+// Whatever the texts hold (blanks, signs, points, text that is no plain
+// number), each tag must hold exactly the entries the general evaluation
+// gives, which is what the check compares against.
+TEST(CdxTableBuild, RecordShortcutsAgreeWithGeneralEvaluation) {
+  TempDir dir;
+  DbfLayout l;
+  l.fields = {{"NAME", 'C', 12}, {"CODE", 'N', 5, 1}};
+  const char* codes[] = {"1",     "1.0",   "1    ", "  -1 ", "     ", "1.5  ",
+                         "+1   ", "0001.", "-0.0 ", "2",     "10"};
+  const char* names[] = {"", "A", "A  B", "ZZZ", "a", "ZZZ  Z", "A B", "  lead"};
+  std::mt19937 rng(17);
+  for (int i = 0; i < 700; ++i)
+    l.rows.push_back({{names[rng() % std::size(names)], codes[rng() % std::size(codes)]}});
+  WriteDbf(dir.File("T.DBF"), l);
+  GSO_dBHandler table(dir.File("T.DBF"), "", false, true);
+  table.OpenTable();
+  const char* conditions[] = {"CODE=1", "CODE>0", "CODE#1", "CODE<=1.5", "code >= -1", "CODE<1"};
+  for (const char* key : {"NAME", "CODE"}) {
+    for (const char* condition : conditions) {
+      GSobjCDXFile f(&table, dir.File("T.CDX"), true, true, true, false);
+      ASSERT_TRUE(f.AddTag("T", key, false, true, condition)) << key << " FOR " << condition;
+      TreeReport r;
+      f.CheckTag(*static_cast<GSobjCDXTag*>(f.FindTag("T")), r, true);
+      EXPECT_TRUE(r.problems.empty()) << key << " FOR " << condition << ": " << r.problems.front();
+      EXPECT_FALSE(r.entries.empty()) << key << " FOR " << condition;
+    }
+  }
 }

@@ -288,6 +288,39 @@ TEST(TgsSort, LongestKeysOfLowBytesSurviveRunDumps) {
   }
 }
 
+TEST(TgsSort, LongSharedPrefixesAndTypeChangesSurviveRunDumps) {
+  // Neighbouring keys share 200 bytes and text and binary keys alternate:
+  // run records with long shared counts and a type change at nearly every
+  // record, over several runs.
+  std::mt19937 rng(9);
+  TgsSort sort(251, true, false);
+  std::vector<std::tuple<std::string, TRecNo, TgsSortType>> ref;
+  for (int i = 1; i <= 12000; ++i) {
+    std::string key = std::string(200, 'K') + RandomText(rng, 51);
+    if (i % 2) {
+      sort.AddText(key, i);
+      ref.emplace_back(TrimRight(key), i, TgsSortType::Text);
+    } else {
+      sort.AddBinary(key, i);
+      ref.emplace_back(key, i, TgsSortType::Binary);
+    }
+  }
+  std::sort(ref.begin(), ref.end());
+  TgsSortType type;
+  std::string_view key;
+  TRecNo rec;
+  size_t i = 0;
+  while (sort.NextKey(type, key, rec)) {
+    ASSERT_LT(i, ref.size());
+    ASSERT_EQ(std::string(key), std::get<0>(ref[i])) << i;
+    ASSERT_EQ(rec, std::get<1>(ref[i])) << i;
+    ASSERT_EQ(type, std::get<2>(ref[i])) << i;
+    ++i;
+  }
+  EXPECT_EQ(i, ref.size());
+  EXPECT_GT(sort.RunCount(), 2);
+}
+
 // Randomised comparison with std::sort over many keys and several runs.
 struct RandomCase {
   bool ascending;
