@@ -2,6 +2,7 @@
 #include "engine/index/gs6_cdx.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <tuple>
 #include <vector>
@@ -40,11 +41,22 @@ int32_t PlaceInRecord(TgsUserDefFieldVar* variable, const char* record, int32_t 
   return static_cast<int32_t>(text.data() - record);
 }
 
-// `text` without trailing blanks, eight at a time while it can.
+// `text` without trailing blanks, looked at eight bytes at a time.
 std::string_view TrimBlanks(std::string_view text) {
   size_t n = text.size();
-  static constexpr char kBlanks[8] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
-  while (n >= 8 && std::memcmp(text.data() + n - 8, kBlanks, 8) == 0) n -= 8;
+  constexpr uint64_t kBlanks = 0x2020202020202020ull;
+  while (n >= 8) {
+    uint64_t word;
+    std::memcpy(&word, text.data() + n - 8, 8);
+    const uint64_t other = word ^ kBlanks;  // non-zero bytes: not blanks
+    if (other != 0) {
+      // The blanks after the last other byte of the word.
+      const int blanks = std::endian::native == std::endian::little ? std::countl_zero(other) / 8
+                                                                     : std::countr_zero(other) / 8;
+      return text.substr(0, n - static_cast<size_t>(blanks));
+    }
+    n -= 8;
+  }
   while (n > 0 && text[n - 1] == ' ') --n;
   return text.substr(0, n);
 }

@@ -250,6 +250,7 @@ void TgsSort::AddEncoded(TgsSortType type, const uint8_t* key, size_t length, TR
   for (; i < length; ++i) {
     const uint8_t b = key[i];
     if (b <= 1) {
+      escapes_ = true;
       *out++ = 1;
       *out++ = static_cast<uint8_t>(b + 1);
     } else {
@@ -491,7 +492,7 @@ bool TgsSort::NextKey(TgsSortType& type, std::string_view& bytes, TRecNo& recNo)
     const int escaped = std::max(length - 5, 0);
     char* const current = keyBuffers_[previousSlot_ ^ 1];
     size_t currentLength = 0;
-    if (std::memchr(p, 1, static_cast<size_t>(escaped)) == nullptr) {
+    if (!escapes_ || std::memchr(p, 1, static_cast<size_t>(escaped)) == nullptr) {
       currentLength = static_cast<size_t>(escaped);
       std::memcpy(current, p, currentLength);
     } else {

@@ -178,6 +178,7 @@ class TgsSort {
   bool unique_;
   bool ascending_;
   bool accepting_ = true;
+  bool escapes_ = false;  // some key added had bytes 0x00 or 0x01
   int32_t count_ = 0;
 
   // Keys waiting for the next run: their stored bytes (areaUsed_ of them)
