@@ -138,6 +138,7 @@ TEST_F(DataSetValues, OldValuesComeFromTheSnapshotWhileEditingAndAClearedDateIsB
   EXPECT_TRUE(F("BORN")->IsNull());
   table_.Post();
   EXPECT_EQ(StoredText(path_, 1, 2), "        ");
+  EXPECT_EQ(StoredText(path_, 1, 1), "ALPHA     ");  // the cancelled change is gone
 }
 
 TEST(DataSetTranslation, TextIsShownInAnsiAndStoredInOem) {

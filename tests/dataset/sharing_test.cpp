@@ -168,6 +168,7 @@ TEST_P(SharingTest, WriterAndRangeReaderKeepTableAndTagsInStep) {
   dataset.OpenIndexes("T.CDX", "BYCODE");
   dataset.First();
   EXPECT_EQ(DatabaseErrorOf([&] { dataset.Edit(); }), "Record is locked by another user");
+  EXPECT_EQ(dataset.State(), platform::dsBrowse);
   dataset.Next();
   dataset.Edit();  // record 2 is free
   dataset.Cancel();
