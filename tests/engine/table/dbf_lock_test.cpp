@@ -10,7 +10,6 @@
 #include "engine/support/gs6_glbl.h"
 #include "engine/table/gs6_dbf.h"
 #include "error_text.h"
-#include "platform/system.h"
 #include "support/dbf_writer.h"
 #include "support/temp_dir.h"
 
@@ -200,26 +199,6 @@ TEST(DbfShared, AppendIsVisibleToASecondHandle) {
   EXPECT_TRUE(reader->ExternalChange());
   EXPECT_EQ(reader->RecNumber(), 4);
   EXPECT_EQ(std::string(reader->CurrentRecord(), image.size()), image);
-  reader->RefreshHeader();
-  EXPECT_FALSE(reader->ExternalChange());
-}
-
-TEST(DbfShared, OtherWritersStampIsNoticed) {
-  TempDir dir;
-  DbfLayout layout = SmallLayout(3);
-  layout.updateStamp = 1;
-  std::string path = WriteDbf(dir.File("T.DBF"), layout);
-  auto writer = OpenShared(path);
-  auto reader = OpenShared(path, false);
-  EXPECT_EQ(reader->UpdateStamp(), 1u);
-  platform::SetClockForTests([] { return platform::LocalDateTime{2026, 1, 2, 3, 4, 5, 6}; });
-  writer->ReadRecord(2);
-  writer->WriteRecord(2);  // same count, new stamp
-  platform::SetClockForTests(nullptr);
-  reader->RefreshHeader();
-  EXPECT_TRUE(reader->ExternalChange());
-  EXPECT_EQ(reader->UpdateStamp(), ((3u * 64 + 4) * 64 + 5) * 1024 + 6);
-  EXPECT_EQ(reader->RecordCount(), 3);
   reader->RefreshHeader();
   EXPECT_FALSE(reader->ExternalChange());
 }
