@@ -57,9 +57,10 @@ TEST(DbfRecords, EachRecordIsReadFromItsOffset) {
   }
 }
 
-TEST(DbfRecords, MotionCodesWalkBothEnds) {
+TEST(DbfRecords, MotionCodesWalkBothEndsAndTargetsBeyondTheEnd) {
   TempDir dir;
-  auto table = Open(WriteDbf(dir.File("T.DBF"), NumberedLayout(5)));
+  std::string path = WriteDbf(dir.File("T.DBF"), NumberedLayout(5));
+  auto table = Open(path);
   table->ReadRecord(GotoNext);  // from no record: the first
   EXPECT_EQ(CurrentId(*table), 1);
   table->ReadRecord(GotoLast);
@@ -81,12 +82,8 @@ TEST(DbfRecords, MotionCodesWalkBothEnds) {
   EXPECT_EQ(CurrentId(*table), 1);
   table->ReadRecord(0);  // does nothing
   EXPECT_EQ(table->RecNumber(), 1);
-}
 
-TEST(DbfRecords, TargetsBeyondTheEnd) {
-  TempDir dir;
-  std::string path = WriteDbf(dir.File("T.DBF"), NumberedLayout(5));
-  auto table = Open(path);
+  // Targets beyond the end: one past it is end of file, others are refused.
   table->ReadRecord(3);
   table->ReadRecord(6);
   EXPECT_TRUE(table->Eof());
@@ -133,7 +130,7 @@ TEST(DbfRecords, WriteReplacesInPlaceAndBeyondCountAppends) {
   EXPECT_EQ(bytes[4], 4);  // header count
 }
 
-TEST(DbfRecords, AppendClearsTheDeletionFlagAndWritesTheEndMark) {
+TEST(DbfRecords, AppendClearsTheDeletionFlagWritesTheEndMarkAndTakesACallersBuffer) {
   TempDir dir;
   DbfLayout layout = NumberedLayout(2);
   layout.endMark = false;
@@ -149,18 +146,13 @@ TEST(DbfRecords, AppendClearsTheDeletionFlagAndWritesTheEndMark) {
   EXPECT_EQ(bytes.size(), HeaderLengthOf(layout) + 3 * 20 + 1u);
   EXPECT_EQ(bytes[HeaderLengthOf(layout) + 40], ' ');
   EXPECT_EQ(bytes.back(), 0x1A);
-}
 
-TEST(DbfRecords, AppendWorksFromACallersBuffer) {
-  TempDir dir;
-  DbfLayout layout = NumberedLayout(1);
-  std::string path = WriteDbf(dir.File("T.DBF"), layout);
-  auto table = Open(path);
-  std::string own = RecordImage(layout, {{"2", "MINE"}});  // exactly record length, no spare byte
+  // An append from a caller's buffer of exactly the record length.
+  std::string own = RecordImage(layout, {{"4", "MINE"}});
   table->SetCurrentRecord(own.data());
   table->AppendRecord();
   table->RestoreCurrentRecord();
-  table->ReadRecord(2);
+  table->ReadRecord(4);
   EXPECT_EQ(std::string(table->CurrentRecord(), 20), own);
 }
 

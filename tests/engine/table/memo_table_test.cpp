@@ -142,20 +142,19 @@ TEST(MemoTable, LockProtocolOfTheTableReachesItsMemo) {
 }
 
 // Sample tables made by other programs (see the samples' PROVENANCE.txt).
-TEST(MemoTable, SampleDbase3TableReadsItsMemos) {
-  GSO_dBaseDBF table(std::string(DERIDAR_SAMPLES_DIR) + "/dbd-xbase/test.dbf", "", true, false);
-  table.OpenTable();
-  ASSERT_EQ(table.RecordCount(), 3);
-  EXPECT_EQ(MemoTexts(table, 3), (std::vector<std::string>{"This is a memo for record no one",
-                                                           "This is a memo for record 2",
-                                                           "This is a memo for record 3"}));
-}
-
-TEST(MemoTable, SampleVisualFoxTableReadsMemosFromUpperCaseFpt) {
-  GSO_dBaseDBF table(std::string(DERIDAR_SAMPLES_DIR) + "/dbd-xbase/afox5.dbf", "", true, false);
-  table.OpenTable();
-  ASSERT_EQ(table.RecordCount(), 2);
-  EXPECT_EQ(table.OpenMemoFile()->BlockSize(), 64);
-  EXPECT_EQ(MemoTexts(table, 4), (std::vector<std::string>{"first desc.", "second desc."}));
-  EXPECT_EQ(MemoTexts(table, 5), (std::vector<std::string>{"first mess.", "second mess."}));
+TEST(MemoTable, SampleTablesReadTheirMemos) {
+  const std::string samples = std::string(DERIDAR_SAMPLES_DIR) + "/dbd-xbase/";
+  GSO_dBaseDBF db3(samples + "test.dbf", "", true, false);
+  db3.OpenTable();
+  ASSERT_EQ(db3.RecordCount(), 3);
+  EXPECT_EQ(MemoTexts(db3, 3), (std::vector<std::string>{"This is a memo for record no one",
+                                                         "This is a memo for record 2",
+                                                         "This is a memo for record 3"}));
+  // A Visual FoxPro table whose memo file has an upper-case extension.
+  GSO_dBaseDBF fox(samples + "afox5.dbf", "", true, false);
+  fox.OpenTable();
+  ASSERT_EQ(fox.RecordCount(), 2);
+  EXPECT_EQ(fox.OpenMemoFile()->BlockSize(), 64);
+  EXPECT_EQ(MemoTexts(fox, 4), (std::vector<std::string>{"first desc.", "second desc."}));
+  EXPECT_EQ(MemoTexts(fox, 5), (std::vector<std::string>{"first mess.", "second mess."}));
 }
