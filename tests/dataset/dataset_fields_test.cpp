@@ -61,7 +61,7 @@ class DataSetValues : public ::testing::Test {
   TDeridarDataSet table_;
 };
 
-TEST_F(DataSetValues, EveryTypeReadsItsStoredValue) {
+TEST_F(DataSetValues, EveryTypeReadsItsStoredValueAndOnlyTextsAndDatesCanBeNull) {
   table_.Open();
   EXPECT_EQ(F("NAME")->AsString(), "ALPHA");
   EXPECT_EQ(F("BORN")->AsDateTime(), Serial(1999, 12, 31));
@@ -71,10 +71,8 @@ TEST_F(DataSetValues, EveryTypeReadsItsStoredValue) {
   EXPECT_EQ(F("BIG")->AsLargeInt(), 98765432101);
   EXPECT_DOUBLE_EQ(F("PRICE")->AsFloat(), 12.5);
   EXPECT_TRUE(F("OK")->AsBoolean());
-}
 
-TEST_F(DataSetValues, EmptyTextAndEmptyOrBadDatesHaveNoValueButNumbersAlwaysDo) {
-  table_.Open();
+  // Empty text and empty or bad dates have no value, but numbers always do.
   table_.Next();
   EXPECT_TRUE(F("NAME")->IsNull());
   EXPECT_TRUE(F("BORN")->IsNull());
