@@ -38,6 +38,16 @@ uint64_t MaskedHead(const uint8_t* p, int length) {
   return length >= 8 ? v : v & (~uint64_t{0} << (8 * (8 - length)));
 }
 
+// Room past the bytes in use that buffers keep so that copies can move
+// whole pieces of sixteen bytes.
+constexpr size_t kCopySlack = 16;
+
+// Copies `n` bytes sixteen at a time: both sides must have room for `n`
+// rounded up to a multiple of sixteen. Short keys then take no library call.
+inline void CopyPieces(uint8_t* to, const uint8_t* from, size_t n) {
+  for (size_t i = 0; i < n; i += 16) std::memcpy(to + i, from + i, 16);
+}
+
 // True when some byte of the eight in `v` is 0x00 or 0x01.
 bool HasLowByte(uint64_t v) {
   constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
@@ -72,7 +82,7 @@ void TgsPageCollection::Append(uint8_t type, const uint8_t* key, int length, int
   const bool newType = pages_.empty() || type != writeType_;
   if (pages_.empty() || pages_.back().used + kMaxRecordHeader + fresh > kPageSize) {
     // Not zero-filled: readers stop at `used`.
-    pages_.push_back(Page{std::unique_ptr<uint8_t[]>(new uint8_t[kPageSize]), 0});
+    pages_.push_back(Page{std::unique_ptr<uint8_t[]>(new uint8_t[kPageSize + kCopySlack]), 0});
   }
   Page& page = pages_.back();
   uint8_t* p = page.bytes.get() + page.used;
@@ -94,7 +104,7 @@ void TgsPageCollection::Append(uint8_t type, const uint8_t* key, int length, int
     *p++ = static_cast<uint8_t>(fresh);
     *p++ = static_cast<uint8_t>(fresh >> 8);
   }
-  std::memcpy(p, key + shared, static_cast<size_t>(fresh));
+  CopyPieces(p, key + shared, static_cast<size_t>(fresh));
   page.used += static_cast<int>(p - start) + fresh;
   writeType_ = type;
 }
@@ -126,7 +136,7 @@ bool TgsPageCollection::Advance() {
         fresh = p[0] | (p[1] << 8);
         p += 2;
       }
-      std::memcpy(key_ + shared, p, static_cast<size_t>(fresh));
+      CopyPieces(key_ + shared, p, static_cast<size_t>(fresh));
       length_ = shared + fresh;
       // Bytes past the key may hold those of a longer earlier key: the heads
       // keep only the key's own.
@@ -233,7 +243,7 @@ void TgsSort::AddEncoded(TgsSortType type, const uint8_t* key, size_t length, TR
   if (!area_) {
     // Not zero-filled: only the bytes written are read. Untouched pages of
     // the two arrays cost no memory.
-    area_.reset(new uint8_t[kAreaSize]);
+    area_.reset(new uint8_t[kAreaSize + kCopySlack]);
     entries_.reset(new Entry[kAreaSize / (sizeof(Entry) + 5)]);
   }
   uint8_t* const start = area_.get() + areaUsed_;
@@ -494,7 +504,7 @@ bool TgsSort::NextKey(TgsSortType& type, std::string_view& bytes, TRecNo& recNo)
     size_t currentLength = 0;
     if (!escapes_ || std::memchr(p, 1, static_cast<size_t>(escaped)) == nullptr) {
       currentLength = static_cast<size_t>(escaped);
-      std::memcpy(current, p, currentLength);
+      CopyPieces(reinterpret_cast<uint8_t*>(current), p, currentLength);
     } else {
       for (int i = 0; i < escaped; ++i) {
         if (p[i] == 1 && i + 1 < escaped)

@@ -99,7 +99,8 @@ class TgsPageCollection {
   int length_ = 0;
   uint64_t head_ = 0;
   uint64_t nextHead_ = 0;
-  uint8_t key_[520];  // the longest stored key (507 bytes) and room to read 8 at a time
+  // The longest stored key (507 bytes), with room to read and copy past it.
+  uint8_t key_[544];
 };
 
 class TgsSort {
@@ -199,7 +200,7 @@ class TgsSort {
   std::string convertBuffer_;   // key bytes of the value being added
 
   // The last key handed out by NextKey and the one being decoded, in turns.
-  char keyBuffers_[2][kMaxKeyLength + 1];
+  char keyBuffers_[2][kMaxKeyLength + 1 + 16];  // room to copy in pieces of 16
   int previousSlot_ = 0;
   size_t previousLength_ = 0;
   uint8_t previousType_ = 0;
