@@ -118,6 +118,7 @@ TEST(DataSetCounts, HeaderCountOrVisibleRecordsAndRecordNumbers) {
   EXPECT_EQ(DatabaseErrorOf([&] { table.RecordCount(); }), closed);
   EXPECT_EQ(DatabaseErrorOf([&] { table.ActiveRecordNumber(); }), closed);
   OpenOn(table, dir);
+  EXPECT_EQ(table.ActiveRecordNumber(), 1);
   table.MoveBy(3);
   EXPECT_EQ(table.RecordCount(), 10);
   table.SetExactCount(true);
