@@ -377,10 +377,10 @@ void TgsExpHandler::Compile(std::string_view text) {
   storedComparisonVariable_ = nullptr;
   if (text.empty()) return;
   root_ = CompileNested(text);
-  if (root_ && root_->Kind() == TgsExpNodeKind::BoundOperator) {
-    const auto& comparison = static_cast<const TgsExpOperator&>(*root_);
-    if (TgsUserDefFieldVar* variable = comparison.StoredNumberOperand()) {
-      storedComparison_ = &comparison;
+  // A negation is a bound operator node too: only an operator qualifies.
+  if (const auto* comparison = dynamic_cast<const TgsExpOperator*>(root_.get())) {
+    if (TgsUserDefFieldVar* variable = comparison->StoredNumberOperand()) {
+      storedComparison_ = comparison;
       storedComparisonVariable_ = variable;
     }
   }
@@ -586,8 +586,9 @@ bool TgsExpHandler::EvaluateCondition() {
 }
 
 TgsUserDefFieldVar* TgsExpHandler::StoredTextVariable() const {
-  if (!root_ || root_->Kind() != TgsExpNodeKind::Variable) return nullptr;
-  TgsUserDefFieldVar* variable = static_cast<const TgsExpFieldvar&>(*root_).Variable();
+  const auto* reference = dynamic_cast<const TgsExpFieldvar*>(root_.get());
+  if (!reference) return nullptr;
+  TgsUserDefFieldVar* variable = reference->Variable();
   return variable->StoredForm() == 'C' ? variable : nullptr;
 }
 

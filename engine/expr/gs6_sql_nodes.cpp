@@ -370,8 +370,9 @@ bool TgsExpOperator::CompareWithNumber(TgsExpValue& value) {
 }
 
 TgsUserDefFieldVar* TgsExpOperator::StoredNumberOperand() const {
-  if (!numberOnRight_ || left_->Kind() != TgsExpNodeKind::Variable) return nullptr;
-  TgsUserDefFieldVar* variable = static_cast<const TgsExpFieldvar&>(*left_).Variable();
+  const auto* reference = numberOnRight_ ? dynamic_cast<const TgsExpFieldvar*>(left_.get()) : nullptr;
+  if (!reference) return nullptr;
+  TgsUserDefFieldVar* variable = reference->Variable();
   return variable->StoredForm() == 'N' ? variable : nullptr;
 }
 

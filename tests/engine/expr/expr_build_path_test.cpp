@@ -69,5 +69,6 @@ TEST(ExprBuildPath, StoredNumberConditionsMatchTheGeneralWay) {
   EXPECT_EQ(TgsExpHandler(&link, false, "CODE + 1 = 2").StoredComparisonVariable(), nullptr);
   EXPECT_EQ(TgsExpHandler(&link, false, "1 = CODE").StoredComparisonVariable(), nullptr);
   EXPECT_EQ(TgsExpHandler(&link, false, "CODE = 1 .AND. CODE < 3").StoredComparisonVariable(), nullptr);
+  EXPECT_EQ(TgsExpHandler(&link, false, "-CODE").StoredComparisonVariable(), nullptr);
   EXPECT_EQ(TgsExpHandler(&link, false, "CODE").StoredTextVariable(), nullptr);
 }
