@@ -8,22 +8,13 @@
 #include "dataset/Razuz6oz.h"
 #include "open_on.h"
 #include "engine/support/gs6_glbl.h"
+#include "engine/table/error_text.h"
 #include "support/dbf_writer.h"
 #include "support/temp_dir.h"
 
 using namespace platform;
 
 namespace {
-
-template <class F>
-std::string ErrorOf(F body) {
-  try {
-    body();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
 
 class DataSetOrders : public ::testing::Test {
  protected:
@@ -101,7 +92,7 @@ TEST_F(DataSetOrders, RangesNarrowTheRowsAndRepeatedBoundsDoNotMove) {
   BuildTelephoneTags();
   table_.OpenIndexes("ALL.CDX", "BYNUM");
   // An unknown tag is refused and the order stays.
-  EXPECT_EQ(ErrorOf([&] { table_.SetIndexName("NOSUCH"); }), "Cannot find index tag NOSUCH");
+  EXPECT_EQ(ErrorOf<std::exception>([&] { table_.SetIndexName("NOSUCH"); }), "Cannot find index tag NOSUCH");
   EXPECT_EQ(Nums().front(), "1999999");
   table_.SetRange("2300000", "2399999");
   EXPECT_EQ(Nums(), (std::vector<std::string>{"2300001", "2300500", "2301234", "2399999"}));
@@ -142,7 +133,7 @@ TEST_F(DataSetOrders, IndexListsSplitAtSeparatorsOutsideQuotes) {
   table_.OpenIndexes("", "");
   EXPECT_EQ(table_.Table()->OpenIndexCount(), 0);
   EXPECT_TRUE(table_.IsSequenced());
-  EXPECT_EQ(ErrorOf([&] { table_.OpenIndexes("missing.cdx", ""); }),
+  EXPECT_EQ(ErrorOf<std::exception>([&] { table_.OpenIndexes("missing.cdx", ""); }),
             "Cannot find file " + dir_.File("missing.cdx"));
 }
 
@@ -177,7 +168,7 @@ TEST_F(DataSetOrders, FilterTextsSelectRecords) {
   EXPECT_EQ(Nums(), (std::vector<std::string>{"2405678", "2400000"}));
   table_.SetFilter("TIP = 3");
   EXPECT_EQ(Nums(), std::vector<std::string>{"2509999"});
-  EXPECT_EQ(ErrorOf([&] { table_.SetFilter("TIP + 1"); }),
+  EXPECT_EQ(ErrorOf<std::exception>([&] { table_.SetFilter("TIP + 1"); }),
             "Filter expression must return boolean result");
   table_.SetFiltered(false);
   EXPECT_EQ(Nums().size(), 8u);
@@ -217,7 +208,7 @@ TEST(DataSetMasterDetail, TheDetailFollowsTheMastersRecord) {
   EXPECT_TRUE(nums().empty());
 
   TDataSource detailSource(&detail);
-  EXPECT_EQ(ErrorOf([&] { master.SetMasterSource(&detailSource); }),
+  EXPECT_EQ(ErrorOf<std::exception>([&] { master.SetMasterSource(&detailSource); }),
             "Circular datalinks are not allowed");
   source.SetEnabled(false);  // the link goes off: the whole table shows
   EXPECT_EQ(nums().size(), 4u);

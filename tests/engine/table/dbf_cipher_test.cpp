@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "engine/support/gs6_glbl.h"
+#include "error_text.h"
 #include "engine/table/gs6_dbf.h"
 #include "support/dbf_writer.h"
 #include "support/temp_dir.h"
@@ -32,15 +33,9 @@ std::string WriteEnciphered(const std::string& path, DbfLayout layout, const std
   return path;
 }
 
-template <class E>
+// The encryption error of opening `path` with `password`.
 std::string OpenError(const std::string& path, const std::string& password) {
-  try {
-    GSO_dBaseDBF table(path, password, false, false);
-    table.OpenTable();
-  } catch (const E& e) {
-    return e.what();
-  }
-  return "(no error)";
+  return ErrorOf<EDeridarEncryption>([&] { GSO_dBaseDBF(path, password, false, false).OpenTable(); });
 }
 
 }  // namespace
@@ -69,11 +64,11 @@ TEST(DbfCipher, PasswordChecksAtOpen) {
   TempDir dir;
   std::string secret = WriteEnciphered(dir.File("S.DBF"), Layout(), "open sesame");
   std::string plain = WriteDbf(dir.File("P.DBF"), Layout());
-  EXPECT_EQ(OpenError<EDeridarEncryption>(secret, ""), FormatMessage(Msg::NoPassword, {secret}));
-  EXPECT_EQ(OpenError<EDeridarEncryption>(secret, "wrong"), FormatMessage(Msg::InvalidPassword, {secret}));
-  EXPECT_EQ(OpenError<EDeridarEncryption>(plain, "any"),
+  EXPECT_EQ(OpenError(secret, ""), FormatMessage(Msg::NoPassword, {secret}));
+  EXPECT_EQ(OpenError(secret, "wrong"), FormatMessage(Msg::InvalidPassword, {secret}));
+  EXPECT_EQ(OpenError(plain, "any"),
             FormatMessage(Msg::PasswordForUnencrypted, {plain}));
-  EXPECT_EQ(OpenError<EDeridarEncryption>(secret, "open sesame"), "(no error)");
+  EXPECT_EQ(OpenError(secret, "open sesame"), "(no error)");
 }
 
 TEST(DbfCipher, RecordsAreDecipheredOnReadAndEncipheredOnWrite) {

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "engine/support/gs6_glbl.h"
+#include "error_text.h"
 #include "engine/table/gs6_dbf.h"
 #include "support/dbf_writer.h"
 #include "support/temp_dir.h"
@@ -27,14 +28,8 @@ std::unique_ptr<GSO_dBaseDBF> OpenTable(const std::string& path, bool shared = t
   return table;
 }
 
-template <class E = EDeridarError>
-std::string OpenError(const std::string& path, const std::string& password = "") {
-  try {
-    OpenTable(path, true, false, password);
-  } catch (const E& e) {
-    return e.what();
-  }
-  return "(no error)";
+std::string OpenError(const std::string& path) {
+  return ErrorOf([&] { OpenTable(path); });
 }
 
 std::string Record(const GSO_dBaseDBF& table) {

@@ -167,7 +167,8 @@ TEST_F(DiskFileTest, RenameMovesAndReopensAndCreateNewEmpties) {
   EXPECT_FALSE(file.IsClosed());
   EXPECT_EQ(file.SizeOfFile(), 0);
   GSO_DiskFile bad(dir_.File("nofolder/x.dat"), true, true);
-  EXPECT_EQ(ErrorOf([&] { bad.CreateNew(); }), FormatMessage(Msg::CreateError, {dir_.File("nofolder/x.dat")}));
+  EXPECT_EQ(ErrorOf([&] { bad.CreateNew(); }),
+            FormatMessage(Msg::CreateError, {dir_.File("nofolder/x.dat")}));
 }
 
 TEST(DiskFile, NamesAreExpandedUnlessNetworkOrDevice) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "engine/support/gs6_glbl.h"
+#include "error_text.h"
 #include "engine/table/gs6_dbf.h"
 #include "engine/table/gs6_memo.h"
 #include "platform/file.h"
@@ -50,17 +51,6 @@ struct MemoFixture {
     return Open(layout == MemoLayout::Db3 ? 0x83 : layout == MemoLayout::Db4 ? 0x8B : 0xF5);
   }
 };
-
-// Expects `call` to raise an engine error whose text is `message`.
-template <class F>
-void ExpectEngineError(F call, const std::string& message) {
-  try {
-    call();
-    ADD_FAILURE() << "no error raised, expected: " << message;
-  } catch (const EDeridarError& e) {
-    EXPECT_EQ(e.what(), message);
-  }
-}
 
 std::string BadMemo(const GSobjMemo& memo) {
   return FormatMessage(Msg::MemoRecordBad, {memo.FileName()});
@@ -107,7 +97,7 @@ TEST(MemoFile, ExtensionInOtherLetterCaseIsFoundAndAMissingFileIsNotFound) {
   EXPECT_EQ(GSobjMemo::MemoFileNameFor(dir.File("c.dbf"), 0x30), dir.File("c.fpt"));
   EXPECT_EQ(GSobjMemo::MemoFileNameFor(dir.File("c"), 0x83), dir.File("c.dbt"));
   MemoFixture f;
-  ExpectEngineError([&] { f.Open(0x83); }, FormatMessage(Msg::FileNotFound, {f.MemoPath(MemoLayout::Db3)}));
+  EXPECT_EQ(ErrorOf([&] { f.Open(0x83); }), FormatMessage(Msg::FileNotFound, {f.MemoPath(MemoLayout::Db3)}));
 }
 
 // ---------------------------------------------------------------------------
@@ -252,27 +242,27 @@ TEST(Db3Memo, PasswordChangeReadsWithTheOldAndWritesWithTheNew) {
 TEST(Db3Memo, DamagedReferencesAndHeadersAreBadMemoRecords) {
   MemoFixture f;
   auto memo = f.Make(MemoLayout::Db3, {"text"});
-  ExpectEngineError([&] { memo->MemoLength(2); }, BadMemo(*memo));   // past the end
-  ExpectEngineError([&] { memo->ReadMemo(-1); }, BadMemo(*memo));
-  ExpectEngineError([&] { memo->ReadMemo(0x7FFFFFFF); }, BadMemo(*memo));
+  EXPECT_EQ(ErrorOf([&] { memo->MemoLength(2); }), BadMemo(*memo));  // past the end
+  EXPECT_EQ(ErrorOf([&] { memo->ReadMemo(-1); }), BadMemo(*memo));
+  EXPECT_EQ(ErrorOf([&] { memo->ReadMemo(0x7FFFFFFF); }), BadMemo(*memo));
   memo.reset();
 
   // A next-free block far beyond the file would grow it without bound.
   // Opened shared, so the failed write must also have let go of the memo lock.
   PatchFile(f.MemoPath(MemoLayout::Db3), 0, LE32(0x7FFFFFF0));
   memo = f.Open(0x83, "", /*shared=*/true);
-  ExpectEngineError([&] { memo->WriteMemo("new", 0); }, BadMemo(*memo));
+  EXPECT_EQ(ErrorOf([&] { memo->WriteMemo("new", 0); }), BadMemo(*memo));
   EXPECT_EQ(memo->LockCount(), 0);
   memo.reset();
   PatchFile(f.MemoPath(MemoLayout::Db3), 0, LE32(0));  // would overwrite the header
   memo = f.Open(0x83);
-  ExpectEngineError([&] { memo->WriteMemo("new", 0); }, BadMemo(*memo));
+  EXPECT_EQ(ErrorOf([&] { memo->WriteMemo("new", 0); }), BadMemo(*memo));
 
   // An enciphered memo whose length prefix runs past the end of the file.
   memo.reset();
   PatchFile(f.MemoPath(MemoLayout::Db3), 512, LE32(100000));
   memo = f.Open(0x83, "secret");
-  ExpectEngineError([&] { memo->ReadMemo(1); }, BadMemo(*memo));
+  EXPECT_EQ(ErrorOf([&] { memo->ReadMemo(1); }), BadMemo(*memo));
 }
 
 // ---------------------------------------------------------------------------
@@ -360,11 +350,11 @@ TEST(Db4Memo, DamagedBlocksAndFreeListsAreBadMemoRecords) {
   {
     auto memo = f.Make(MemoLayout::Db4, {"one", "two", "three"});
     PatchFile(path, 512, {0x12, 0x34});  // block 1 without its 0xFF 0xFF
-    ExpectEngineError([&] { memo->ReadMemo(1); }, BadMemo(*memo));
+    EXPECT_EQ(ErrorOf([&] { memo->ReadMemo(1); }), BadMemo(*memo));
     PatchFile(path, 1024 + 4, LE32(5000));  // length beyond the end of the file
-    ExpectEngineError([&] { memo->ReadMemo(2); }, BadMemo(*memo));
+    EXPECT_EQ(ErrorOf([&] { memo->ReadMemo(2); }), BadMemo(*memo));
     PatchFile(path, 1024 + 4, LE32(3));  // shorter than its own header
-    ExpectEngineError([&] { memo->ReadMemo(2); }, BadMemo(*memo));
+    EXPECT_EQ(ErrorOf([&] { memo->ReadMemo(2); }), BadMemo(*memo));
   }
   {
     // Blocks 1 and 2 as free runs pointing at each other; a three-block
@@ -375,7 +365,7 @@ TEST(Db4Memo, DamagedBlocksAndFreeListsAreBadMemoRecords) {
     PatchFile(path, 1024, LE32(1));
     PatchFile(path, 1024 + 4, LE32(1));
     auto memo = f.Open(0x8B, "", /*shared=*/true);
-    ExpectEngineError([&] { memo->WriteMemo(std::string(1200, 'x'), 0); }, BadMemo(*memo));
+    EXPECT_EQ(ErrorOf([&] { memo->WriteMemo(std::string(1200, 'x'), 0); }), BadMemo(*memo));
     EXPECT_EQ(memo->LockCount(), 0);
   }
   {
@@ -383,11 +373,11 @@ TEST(Db4Memo, DamagedBlocksAndFreeListsAreBadMemoRecords) {
     PatchFile(path, 512, LE32(4));
     PatchFile(path, 512 + 4, LE32(1000));
     auto memo = f.Open(0x8B);
-    ExpectEngineError([&] { memo->WriteMemo("x", 0); }, BadMemo(*memo));
+    EXPECT_EQ(ErrorOf([&] { memo->WriteMemo("x", 0); }), BadMemo(*memo));
   }
   {
     PatchFile(path, 20, LE32(7));  // block size too small to be real
-    ExpectEngineError([&] { f.Open(0x8B); }, FormatMessage(Msg::MemoRecordBad, {path}));
+    EXPECT_EQ(ErrorOf([&] { f.Open(0x8B); }), FormatMessage(Msg::MemoRecordBad, {path}));
   }
 }
 
@@ -421,7 +411,7 @@ TEST(FoxMemo, PictureBlockOfTypeZeroReadsLikeTextAndOtherTypesAreBad) {
   builder.Save(f.MemoPath(MemoLayout::Fox));
   auto memo = f.Open(0x30);
   EXPECT_EQ(memo->ReadMemo(picture), "picture bytes");
-  ExpectEngineError([&] { memo->ReadMemo(object); }, BadMemo(*memo));
+  EXPECT_EQ(ErrorOf([&] { memo->ReadMemo(object); }), BadMemo(*memo));
 }
 
 TEST(FoxMemo, RewriteStaysInPlaceWhenItFitsAndMovesOtherwise) {
@@ -441,16 +431,16 @@ TEST(FoxMemo, DamagedHeaderOrLengthIsBadMemoRecord) {
   {
     auto memo = f.Make(MemoLayout::Fox, {"abc"}, 64);
     PatchFile(path, 512 + 4, BE32(0xFFFFFFF0));  // length far beyond the file
-    ExpectEngineError([&] { memo->ReadMemo(8); }, BadMemo(*memo));
-    ExpectEngineError([&] { memo->ReadMemo(3); }, BadMemo(*memo));  // inside the header
-    ExpectEngineError([&] { memo->WriteMemo("x", 7); }, BadMemo(*memo));
+    EXPECT_EQ(ErrorOf([&] { memo->ReadMemo(8); }), BadMemo(*memo));
+    EXPECT_EQ(ErrorOf([&] { memo->ReadMemo(3); }), BadMemo(*memo));  // inside the header
+    EXPECT_EQ(ErrorOf([&] { memo->WriteMemo("x", 7); }), BadMemo(*memo));
     PatchFile(path, 0, BE32(3));  // next free inside the header
-    ExpectEngineError([&] { memo->WriteMemo("x", 0); }, BadMemo(*memo));
+    EXPECT_EQ(ErrorOf([&] { memo->WriteMemo("x", 0); }), BadMemo(*memo));
   }
   PatchFile(path, 4, {0, 0, 0, 0});  // block size 0
-  ExpectEngineError([&] { f.Open(0xF5); }, FormatMessage(Msg::MemoRecordBad, {path}));
+  EXPECT_EQ(ErrorOf([&] { f.Open(0xF5); }), FormatMessage(Msg::MemoRecordBad, {path}));
   WriteBytes(path, {0, 0, 0});  // shorter than a header
-  ExpectEngineError([&] { f.Open(0xF5); }, FormatMessage(Msg::MemoRecordBad, {path}));
+  EXPECT_EQ(ErrorOf([&] { f.Open(0xF5); }), FormatMessage(Msg::MemoRecordBad, {path}));
 }
 
 // ---------------------------------------------------------------------------
@@ -500,8 +490,8 @@ TEST(MemoFile, AllocationWaitsForTheMemoLockAndGivesUpWithAnError) {
   TgsLockArea area = MemoLockArea(TgsLokProtocol::DB4Lock);
   ASSERT_TRUE(other.LockRegion(area.offset, area.length));
   auto started = std::chrono::steady_clock::now();
-  ExpectEngineError([&] { memo->WriteMemo("blocked", 0); },
-                    FormatMessage(Msg::CannotLockFile, {memo->FileName()}));
+  EXPECT_EQ(ErrorOf([&] { memo->WriteMemo("blocked", 0); }),
+            FormatMessage(Msg::CannotLockFile, {memo->FileName()}));
   auto waited = std::chrono::steady_clock::now() - started;
   EXPECT_GE(waited, std::chrono::milliseconds(4000));
   EXPECT_EQ(memo->ReadMemo(1), "free to go");
