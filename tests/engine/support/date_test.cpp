@@ -23,7 +23,7 @@ TEST(DBFDate, OffsetMakesTheSerialOriginItsJulianDay) {
   EXPECT_EQ(y, 0);  // no calendar date before the year 1
 }
 
-TEST(DBFDate, EightDigitTextsAroundLeapDaysAndYearEnds) {
+TEST(DBFDate, EightDigitTextsAroundLeapDaysAndYearEndsAndBlanksForNoDate) {
   const TgsDBFDate& date = DBFDate();
   int32_t leap = date.TextToDay("20240229");
   EXPECT_EQ(date.DayToStorageText(leap), "20240229");
@@ -37,14 +37,10 @@ TEST(DBFDate, EightDigitTextsAroundLeapDaysAndYearEnds) {
   EXPECT_EQ(date.TextToDay("        "), 0);
   EXPECT_EQ(date.TextToDay("00000000"), 0);
   EXPECT_EQ(date.TextToDay(""), 0);
-}
-
-TEST(DBFDate, NoDateWritesAsBlanks) {
-  const TgsDBFDate& date = DBFDate();
+  // No date writes as blanks, and neither does one beyond 9999-12-31.
   EXPECT_EQ(date.DayToStorageText(0), "        ");
   EXPECT_EQ(date.DayToStorageText(-5), "        ");
   EXPECT_EQ(date.DayToDisplayText(0), "          ");
-  // Beyond 9999-12-31 there is no text form.
   EXPECT_EQ(date.DayToStorageText(date.TextToDay("99991231") + 1), "        ");
   EXPECT_EQ(date.DayToStorageText(date.TextToDay("00010101")), "00010101");
 }

@@ -27,15 +27,13 @@ TEST(WildcardPos, StarsAndQuestionMarks) {
   EXPECT_EQ(WildcardPos("*NOVX", "IVANOV"), 0u);
 }
 
-TEST(FileNames, BaseNameDropsDirectoryAndExtension) {
+TEST(FileNames, BaseNameDropsDirectoryAndExtensionAndDefaultOnlyAddsOne) {
   EXPECT_EQ(BaseName("/home/user/data/PHONE.DBF"), "PHONE");
   EXPECT_EQ(BaseName("PHONE.DBF"), "PHONE");
   EXPECT_EQ(BaseName("dir.d/PHONE"), "PHONE");
   EXPECT_EQ(BaseName("archive.tar.gz"), "archive.tar");
   EXPECT_EQ(BaseName("/data/"), "");
-}
-
-TEST(FileNames, DefaultExtensionOnlyWhenThereIsNone) {
+  // A default extension only when there is none.
   EXPECT_EQ(DefaultExtension("PHONE", ".DBF"), "PHONE.DBF");
   EXPECT_EQ(DefaultExtension("PHONE", "DBF"), "PHONE.DBF");
   EXPECT_EQ(DefaultExtension("PHONE.dat", ".DBF"), "PHONE.dat");
