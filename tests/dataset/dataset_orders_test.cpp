@@ -8,7 +8,7 @@
 #include "dataset/Razuz6oz.h"
 #include "open_on.h"
 #include "engine/support/gs6_glbl.h"
-#include "engine/table/error_text.h"
+#include "support/error_text.h"
 #include "support/dbf_writer.h"
 #include "support/temp_dir.h"
 

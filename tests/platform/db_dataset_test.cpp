@@ -2,11 +2,11 @@
 // filters, calculated fields and editing, through the in-memory record set.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "support/error_text.h"
 #include "support/memory_dataset.h"
 #include "platform/db.h"
 
@@ -28,15 +28,6 @@ std::vector<int> Walk(TDataSet& ds) {
   std::vector<int> out;
   for (; !ds.Eof(); ds.Next()) out.push_back(N(ds));
   return out;
-}
-
-std::string ErrorText(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const EDatabaseError& e) {
-    return e.what();
-  }
-  return "(no error)";
 }
 
 // A data link that counts the notifications about the record set.
@@ -92,7 +83,8 @@ TEST(DataSetNavigation, WalksBothWaysAndStopsAtTheEnds) {
 
 TEST(DataSetNavigation, EmptyAndClosedSets) {
   auto ds = NumberedSet(0);
-  EXPECT_EQ(ErrorText([&] { ds->First(); }), "Cannot perform this operation on a closed dataset");
+  EXPECT_EQ(DatabaseErrorOf([&] { ds->First(); }),
+            "Cannot perform this operation on a closed dataset");
   ds->Open();
   EXPECT_TRUE(ds->IsEmpty());
   EXPECT_TRUE(ds->Bof());
@@ -103,7 +95,8 @@ TEST(DataSetNavigation, EmptyAndClosedSets) {
   ds->Close();
   EXPECT_FALSE(ds->Active());
   EXPECT_EQ(ds->FieldCount(), 0);  // default fields go with the storage
-  EXPECT_EQ(ErrorText([&] { ds->Next(); }), "Cannot perform this operation on a closed dataset");
+  EXPECT_EQ(DatabaseErrorOf([&] { ds->Next(); }),
+            "Cannot perform this operation on a closed dataset");
 }
 
 TEST(DataSetBookmarks, GotoCompareAndValidity) {
@@ -147,7 +140,8 @@ TEST(DataSetScan, ScanningAndSkippingReadAheadWithoutMovingTheActiveRecord) {
   EXPECT_EQ(seen, (std::vector<int>{1, 2, 3, 4, 5}));
   // Continuing after the last bookmark; the tail is short.
   seen.clear();
-  EXPECT_EQ(ds->ScanRecords(marks.back(), 100, [&](const TBookmark&) { seen.push_back(N(*ds)); }), 15);
+  EXPECT_EQ(ds->ScanRecords(marks.back(), 100, [&](const TBookmark&) { seen.push_back(N(*ds)); }),
+            15);
   EXPECT_EQ(seen.front(), 6);
   EXPECT_EQ(seen.back(), 20);
 
@@ -187,10 +181,13 @@ TEST(DataSetScan, FailingVisitorAndNestedScansLeaveTheDataSetUsable) {
   ds->Next();
   EXPECT_EQ(N(*ds), 3);
   // A nested scan or skip is refused instead of clobbering the spare buffer.
-  EXPECT_THROW(ds->ScanRecords({}, 2, [&](const TBookmark&) { ds->ScanRecords({}, 1, [](const TBookmark&) {}); }),
-               EDatabaseError);
+  EXPECT_THROW(
+      ds->ScanRecords({}, 2,
+                      [&](const TBookmark&) { ds->ScanRecords({}, 1, [](const TBookmark&) {}); }),
+      EDatabaseError);
   TBookmark none;
-  EXPECT_THROW(ds->ScanRecords({}, 1, [&](const TBookmark&) { ds->SkipRecords({}, 1, none); }), EDatabaseError);
+  EXPECT_THROW(ds->ScanRecords({}, 1, [&](const TBookmark&) { ds->SkipRecords({}, 1, none); }),
+               EDatabaseError);
   ds->Next();
   EXPECT_EQ(N(*ds), 4);
 }
@@ -325,7 +322,8 @@ TEST(DataSetEditing, DeleteMovesToTheNextRecordOrThePriorAtTheEnd) {
   EXPECT_EQ(N(*ds), 1);
   ds->Delete();
   EXPECT_TRUE(ds->IsEmpty());
-  EXPECT_EQ(ErrorText([&] { ds->Delete(); }), "Cannot perform this operation on an empty dataset");
+  EXPECT_EQ(DatabaseErrorOf([&] { ds->Delete(); }),
+            "Cannot perform this operation on an empty dataset");
 }
 
 TEST(DataSetEditing, PostOutsideEditModeAndReadOnlySetAreRefused) {
@@ -334,7 +332,7 @@ TEST(DataSetEditing, PostOutsideEditModeAndReadOnlySetAreRefused) {
   EXPECT_THROW(ds->Post(), EDatabaseError);
   EXPECT_THROW(ds->FieldByName("N")->SetAsInteger(3), EDatabaseError);
   ds->SetReadOnly(true);
-  EXPECT_EQ(ErrorText([&] { ds->Edit(); }), "Cannot modify a read-only dataset");
+  EXPECT_EQ(DatabaseErrorOf([&] { ds->Edit(); }), "Cannot modify a read-only dataset");
   EXPECT_THROW(ds->Append(), EDatabaseError);
   EXPECT_EQ(ds->State(), dsBrowse);
 }

@@ -3,12 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <functional>
 #include <limits>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "support/error_text.h"
 #include "support/memory_dataset.h"
 #include "platform/db.h"
 #include "platform/locale.h"
@@ -31,15 +31,6 @@ std::unique_ptr<MemoryDataSet> EditedRow() {
   return ds;
 }
 
-std::string ErrorText(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const EDatabaseError& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
-
 }  // namespace
 
 TEST(DbFields, DefaultFieldsFollowTheDefinitionsAndStartNull) {
@@ -56,7 +47,7 @@ TEST(DbFields, DefaultFieldsFollowTheDefinitionsAndStartNull) {
   EXPECT_EQ(ds->FieldByName("I")->Alignment(), taRightJustify);
   EXPECT_EQ(ds->FindField("s"), ds->FieldByName("S"));  // names ignore case
   EXPECT_EQ(ds->FindField("NOPE"), nullptr);
-  EXPECT_EQ(ErrorText([&] { ds->FieldByName("NOPE"); }), "Field 'NOPE' not found");
+  EXPECT_EQ(DatabaseErrorOf([&] { ds->FieldByName("NOPE"); }), "Field 'NOPE' not found");
   for (int32_t i = 0; i < ds->FieldCount(); ++i) {
     TField* f = ds->Fields(i);
     EXPECT_TRUE(f->IsNull()) << f->FieldName();
@@ -82,18 +73,18 @@ TEST(DbFields, StringsCutToTheirSizeAndIntegersCheckTheirRange) {
   s->SetAsInteger(42);
   EXPECT_EQ(s->AsInteger(), 42);
   s->SetAsString("x1");
-  EXPECT_EQ(ErrorText([&] { s->AsInteger(); }), "'x1' is not a valid integer value");
+  EXPECT_EQ(DatabaseErrorOf([&] { s->AsInteger(); }), "'x1' is not a valid integer value");
   TField* si = ds->FieldByName("SI");
   si->SetAsInteger(-32768);
   EXPECT_EQ(si->AsInteger(), -32768);
-  EXPECT_EQ(ErrorText([&] { si->SetAsInteger(40000); }),
+  EXPECT_EQ(DatabaseErrorOf([&] { si->SetAsInteger(40000); }),
             "40000 is not a valid value for field 'SI'. The allowed range is -32768 to 32767");
   EXPECT_EQ(si->AsInteger(), -32768);  // unchanged
   TField* i = ds->FieldByName("I");
   EXPECT_THROW(i->SetAsLargeInt(int64_t{1} << 40), EDatabaseError);
   i->SetAsString(" -17 ");
   EXPECT_EQ(i->AsInteger(), -17);
-  EXPECT_EQ(ErrorText([&] { i->SetAsString("12a"); }), "'12a' is not a valid integer value");
+  EXPECT_EQ(DatabaseErrorOf([&] { i->SetAsString("12a"); }), "'12a' is not a valid integer value");
   EXPECT_THROW(i->SetAsString("99999999999999999999"), EDatabaseError);
   i->SetAsFloat(2.6);
   EXPECT_EQ(i->AsInteger(), 3);
@@ -112,7 +103,8 @@ TEST(DbFields, FloatAndDateTextsFollowTheLocaleAndDatesAreSerials) {
   f->SetAsString("2,5");
   EXPECT_DOUBLE_EQ(f->AsFloat(), 2.5);
   EXPECT_EQ(f->AsString(), "2,5");
-  EXPECT_EQ(ErrorText([&] { f->SetAsString("2.5x"); }), "'2.5x' is not a valid floating point value");
+  EXPECT_EQ(DatabaseErrorOf([&] { f->SetAsString("2.5x"); }),
+            "'2.5x' is not a valid floating point value");
   EXPECT_THROW(f->SetAsFloat(std::numeric_limits<double>::quiet_NaN()), EDatabaseError);
   TField* c = ds->FieldByName("C");
   c->SetAsFloat(3.14159);
@@ -123,7 +115,8 @@ TEST(DbFields, FloatAndDateTextsFollowTheLocaleAndDatesAreSerials) {
   EXPECT_EQ(d->AsString(), "31.12.1999");
   d->SetAsDateTime(36526.75);  // the time of day is dropped
   EXPECT_EQ(d->AsString(), "01.01.2000");
-  EXPECT_EQ(ErrorText([&] { d->SetAsString("31.02.1999"); }), "'31.02.1999' is not a valid date");
+  EXPECT_EQ(DatabaseErrorOf([&] { d->SetAsString("31.02.1999"); }),
+            "'31.02.1999' is not a valid date");
   EXPECT_THROW(d->SetAsDateTime(1e12), EDatabaseError);
 
   TField* t = ds->FieldByName("T");
@@ -143,7 +136,7 @@ TEST(DbFields, BooleanFieldTexts) {
   EXPECT_EQ(b->AsString(), "True");
   b->SetAsString("N");
   EXPECT_EQ(b->AsString(), "False");
-  EXPECT_EQ(ErrorText([&] { b->SetAsString("maybe"); }),
+  EXPECT_EQ(DatabaseErrorOf([&] { b->SetAsString("maybe"); }),
             "'maybe' is not a valid boolean value for field 'B'");
   EXPECT_THROW(b->AsDateTime(), EDatabaseError);
 }
@@ -197,16 +190,16 @@ TEST(DbFields, PersistentFieldsBindByNameAndType) {
 
   auto wrong = std::make_unique<MemoryDataSet>(std::vector<Column>{{"TIP", ftSmallint}});
   wrong->CreateField<TStringField>("TIP", 5);
-  EXPECT_EQ(ErrorText([&] { wrong->Open(); }), "Type mismatch for field 'TIP'");
+  EXPECT_EQ(DatabaseErrorOf([&] { wrong->Open(); }), "Type mismatch for field 'TIP'");
   EXPECT_FALSE(wrong->Active());
   auto missing = std::make_unique<MemoryDataSet>(std::vector<Column>{{"TIP", ftSmallint}});
   missing->CreateField<TSmallintField>("KIND");
-  EXPECT_EQ(ErrorText([&] { missing->Open(); }), "Field 'KIND' not found");
+  EXPECT_EQ(DatabaseErrorOf([&] { missing->Open(); }), "Field 'KIND' not found");
 }
 
 TEST(DbFields, AddingFieldsToAnOpenDataSetIsRefused) {
   auto ds = EditedRow();
-  EXPECT_EQ(ErrorText([&] { ds->CreateField<TIntegerField>("X"); }),
+  EXPECT_EQ(DatabaseErrorOf([&] { ds->CreateField<TIntegerField>("X"); }),
             "Cannot perform this operation on an open dataset");
 }
 
@@ -219,14 +212,15 @@ TEST(DbFields, ValidateSeesTheValueBeforeItIsStored) {
     if (v < 0) throw EDatabaseError("negative " + f.FieldName());
   };
   i->SetAsInteger(5);
-  EXPECT_EQ(ErrorText([&] { i->SetAsInteger(-1); }), "negative I");
+  EXPECT_EQ(DatabaseErrorOf([&] { i->SetAsInteger(-1); }), "negative I");
   EXPECT_EQ(i->AsInteger(), 5);
 }
 
 TEST(DbFields, ReadingAFieldOfAClosedDataSetIsAnError) {
   auto ds = std::make_unique<MemoryDataSet>(std::vector<Column>{{"N", ftInteger}});
   auto* n = ds->CreateField<TIntegerField>("N");
-  EXPECT_EQ(ErrorText([&] { n->AsInteger(); }), "Cannot perform this operation on a closed dataset");
+  EXPECT_EQ(DatabaseErrorOf([&] { n->AsInteger(); }),
+            "Cannot perform this operation on a closed dataset");
 }
 
 TEST(DbMessages, PlaceholdersAreFilledInOrder) {

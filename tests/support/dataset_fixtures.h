@@ -1,5 +1,5 @@
-// Small fixtures shared by the dataset tests: a numbered table and the text
-// of the database error a body raises.
+// Small fixtures shared by the dataset tests: a numbered table, and the
+// error texts of support/error_text.h.
 #pragma once
 
 #include <set>
@@ -7,17 +7,8 @@
 
 #include "platform/db.h"
 #include "support/dbf_writer.h"
+#include "support/error_text.h"
 #include "support/temp_dir.h"
-
-template <class F>
-std::string DatabaseErrorOf(F body) {
-  try {
-    body();
-  } catch (const platform::EDatabaseError& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
 
 // T.DBF with fields ID N(5) and NAME C(8): rows 1..`rows` hold i and "Ni";
 // the rows in `deleted` are marked deleted.

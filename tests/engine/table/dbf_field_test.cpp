@@ -9,7 +9,7 @@
 
 #include "engine/support/gs6_date.h"
 #include "engine/support/gs6_glbl.h"
-#include "error_text.h"
+#include "support/error_text.h"
 #include "platform/locale.h"
 #include "support/dbf_writer.h"
 #include "support/memo_files.h"

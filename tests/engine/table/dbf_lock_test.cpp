@@ -9,7 +9,7 @@
 
 #include "engine/support/gs6_glbl.h"
 #include "engine/table/gs6_dbf.h"
-#include "error_text.h"
+#include "support/error_text.h"
 #include "support/dbf_writer.h"
 #include "support/temp_dir.h"
 

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "engine/support/gs6_glbl.h"
-#include "error_text.h"
+#include "support/error_text.h"
 #include "engine/table/gs6_dbf.h"
 #include "support/dbf_writer.h"
 #include "support/temp_dir.h"

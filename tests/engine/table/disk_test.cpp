@@ -8,7 +8,7 @@
 #include <fstream>
 
 #include "engine/support/gs6_glbl.h"
-#include "error_text.h"
+#include "support/error_text.h"
 #include "support/temp_dir.h"
 
 namespace {

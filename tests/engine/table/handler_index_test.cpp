@@ -8,7 +8,7 @@
 
 #include "engine/index/gs6_indx.h"
 #include "engine/support/gs6_glbl.h"
-#include "error_text.h"
+#include "support/error_text.h"
 #include "engine/table/gs6_dbsy.h"
 #include "support/dbf_writer.h"
 #include "support/temp_dir.h"

@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "engine/support/gs6_glbl.h"
-#include "error_text.h"
+#include "support/error_text.h"
 #include "engine/table/gs6_dbsy.h"
 #include "support/dbf_writer.h"
 #include "support/memo_files.h"

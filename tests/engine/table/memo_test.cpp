@@ -8,7 +8,7 @@
 #include <string>
 
 #include "engine/support/gs6_glbl.h"
-#include "error_text.h"
+#include "support/error_text.h"
 #include "engine/table/gs6_dbf.h"
 #include "engine/table/gs6_memo.h"
 #include "platform/file.h"
