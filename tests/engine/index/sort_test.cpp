@@ -14,6 +14,7 @@
 #include "engine/index/gs6_sort.h"
 #include "engine/support/gs6_glbl.h"
 #include "engine/support/gs6_tool.h"
+#include "support/error_text.h"
 
 namespace {
 
@@ -43,16 +44,6 @@ std::vector<Out> Drain(TgsSort& sort) {
 std::string TrimRight(std::string s) {
   while (!s.empty() && s.back() == ' ') s.pop_back();
   return s;
-}
-
-template <class F>
-std::string MessageOf(F&& f) {
-  try {
-    f();
-  } catch (const EDeridarError& e) {
-    return e.what();
-  }
-  return "(no error)";
 }
 
 // Random text keys over a small alphabet with shared prefixes, blanks and
@@ -243,24 +234,24 @@ TEST(TgsSort, EmptySorterHasNothing) {
 }
 
 TEST(TgsSort, RaisesItsMessages) {
-  EXPECT_EQ(MessageOf([] { TgsSort s(252, true, false); }),
+  EXPECT_EQ(ErrorOf([] { TgsSort s(252, true, false); }),
             "Sort key length must be 1-251 bytes, is 252");
-  EXPECT_EQ(MessageOf([] { TgsSort s(0, true, false); }),
+  EXPECT_EQ(ErrorOf([] { TgsSort s(0, true, false); }),
             "Sort key length must be 1-251 bytes, is 0");
   TgsSort sort(4, true, false);
-  EXPECT_EQ(MessageOf([&] { sort.AddText("ABCDE", 1); }),
+  EXPECT_EQ(ErrorOf([&] { sort.AddText("ABCDE", 1); }),
             "Sort key length must be 1-4 bytes, is 5");
-  EXPECT_EQ(MessageOf([&] { sort.AddFloat(1.0, 1); }), "Sort key length must be 1-4 bytes, is 8");
+  EXPECT_EQ(ErrorOf([&] { sort.AddFloat(1.0, 1); }), "Sort key length must be 1-4 bytes, is 8");
   TgsVariant flag;
   flag.SetBoolean(true);
-  EXPECT_EQ(MessageOf([&] { sort.Add(flag, 1); }), "Variant type cannot be sorted");
+  EXPECT_EQ(ErrorOf([&] { sort.Add(flag, 1); }), "Variant type cannot be sorted");
   TgsVariant none;
-  EXPECT_EQ(MessageOf([&] { sort.Add(none, 1); }), "Variant type cannot be sorted");
+  EXPECT_EQ(ErrorOf([&] { sort.Add(none, 1); }), "Variant type cannot be sorted");
   sort.AddText("AB", 1);
   TgsVariant key;
   TRecNo rec;
   ASSERT_TRUE(sort.Next(key, rec));
-  EXPECT_EQ(MessageOf([&] { sort.AddText("C", 2); }),
+  EXPECT_EQ(ErrorOf([&] { sort.AddText("C", 2); }),
             "Cannot add sort keys after beginning retrieval");
 }
 
