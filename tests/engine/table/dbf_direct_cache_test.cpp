@@ -11,28 +11,18 @@
 #include "platform/system.h"
 #include "support/dbf_writer.h"
 #include "support/temp_dir.h"
+#include "table_fixtures.h"
 
 namespace {
 
 // Records of 100 bytes: a window holds 327 of them.
 constexpr int kPerWindow = 327;
 
-DbfLayout HundredByteRows(int rows) {
-  DbfLayout layout;
-  layout.fields = {{"ID", 'N', 6}, {"NAME", 'C', 93}};
-  for (int i = 1; i <= rows; ++i) layout.rows.push_back({{std::to_string(i), "ROW" + std::to_string(i)}});
-  return layout;
-}
-
-std::unique_ptr<GSO_dBaseDBF> Open(const std::string& path, bool shared = false, bool readWrite = true) {
-  auto table = std::make_unique<GSO_dBaseDBF>(path, "", shared, readWrite);
-  table->OpenTable();
-  return table;
-}
+DbfLayout HundredByteRows(int rows) { return NumberedLayout(rows, 0x03, 93); }
 
 std::unique_ptr<GSO_dBaseDBF> OpenDirect(const std::string& path, bool shared = false,
                                          bool readWrite = true) {
-  auto table = Open(path, shared, readWrite);
+  auto table = OpenDbf(path, shared, readWrite);
   table->SetCache(true);
   table->SetDirectCache(true);
   return table;
@@ -138,7 +128,7 @@ TEST(DbfDirectCache, ChangesReachTheWindowOnlyByWriting) {
   EXPECT_EQ(CurrentId(*table), 900004);
   table->ReadRecord(5);
   EXPECT_EQ(CurrentId(*table), 5);
-  auto other = Open(path, true, false);
+  auto other = OpenDbf(path, true, false);
   other->ReadRecord(4);
   EXPECT_EQ(CurrentId(*other), 900004);
 
@@ -160,7 +150,7 @@ TEST(DbfDirectCache, AnotherWritersChangeIsSeenOnceTheHeaderRefreshNoticesIt) {
   layout.updateStamp = 1;
   std::string path = WriteDbf(dir.File("T.DBF"), layout);
   auto reader = OpenDirect(path, true, false);
-  auto writer = Open(path, true, true);
+  auto writer = OpenDbf(path, true, true);
   reader->ReadRecord(GotoFirst);
   reader->ReadRecord(GotoNext);
   ASSERT_EQ(CurrentId(*reader), 2);

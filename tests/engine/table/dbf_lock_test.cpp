@@ -12,20 +12,12 @@
 #include "support/error_text.h"
 #include "support/dbf_writer.h"
 #include "support/temp_dir.h"
+#include "table_fixtures.h"
 
 namespace {
 
-DbfLayout SmallLayout(int rows) {
-  DbfLayout layout;
-  layout.fields = {{"ID", 'N', 6}, {"NAME", 'C', 13}};
-  for (int i = 1; i <= rows; ++i) layout.rows.push_back({{std::to_string(i), "ROW" + std::to_string(i)}});
-  return layout;
-}
-
 std::unique_ptr<GSO_dBaseDBF> OpenShared(const std::string& path, bool readWrite = true) {
-  auto table = std::make_unique<GSO_dBaseDBF>(path, "", true, readWrite);
-  table->OpenTable();
-  return table;
+  return OpenDbf(path, true, readWrite);
 }
 
 // A second handle on the same file that probes regions directly.
@@ -54,7 +46,7 @@ class DbfProtocolLocks : public ::testing::TestWithParam<TgsLokProtocol> {};
 
 TEST_P(DbfProtocolLocks, EachLockHoldsItsRegionAgainstOtherHandles) {
   TempDir dir;
-  std::string path = WriteDbf(dir.File("T.DBF"), SmallLayout(10));
+  std::string path = WriteDbf(dir.File("T.DBF"), NumberedLayout(10));
   TgsLokProtocol protocol = GetParam();
   auto table = OpenShared(path);
   table->SetLockProtocol(protocol);
@@ -95,7 +87,7 @@ TEST_P(DbfProtocolLocks, EachLockHoldsItsRegionAgainstOtherHandles) {
 
 TEST_P(DbfProtocolLocks, HeldRegionRefusesTheSameLockOfAnotherTableHandle) {
   TempDir dir;
-  std::string path = WriteDbf(dir.File("T.DBF"), SmallLayout(10));
+  std::string path = WriteDbf(dir.File("T.DBF"), NumberedLayout(10));
   auto first = OpenShared(path);
   auto second = OpenShared(path, false);
   first->SetLockProtocol(GetParam());
@@ -116,7 +108,7 @@ INSTANTIATE_TEST_SUITE_P(AllProtocols, DbfProtocolLocks,
 
 TEST(DbfLocks, RecordLockUnderTableLockIsANestedLevel) {
   TempDir dir;
-  std::string path = WriteDbf(dir.File("T.DBF"), SmallLayout(10));
+  std::string path = WriteDbf(dir.File("T.DBF"), NumberedLayout(10));
   auto table = OpenShared(path);
   Probe probe(path);
   ASSERT_TRUE(table->LockTable());
@@ -138,7 +130,7 @@ TEST(DbfLocks, RecordLockUnderTableLockIsANestedLevel) {
 
 TEST(DbfLocks, ExclusiveTableCountsLocksWithoutPlatformLocks) {
   TempDir dir;
-  std::string path = WriteDbf(dir.File("T.DBF"), SmallLayout(10));
+  std::string path = WriteDbf(dir.File("T.DBF"), NumberedLayout(10));
   GSO_dBaseDBF table(path, "", false, true);
   table.OpenTable();
   EXPECT_TRUE(table.LockRecord(1));
@@ -148,7 +140,7 @@ TEST(DbfLocks, ExclusiveTableCountsLocksWithoutPlatformLocks) {
 
 TEST(DbfLocks, HeaderWriteWaitsForTheLastTableUnlock) {
   TempDir dir;
-  DbfLayout layout = SmallLayout(3);
+  DbfLayout layout = NumberedLayout(3);
   std::string path = WriteDbf(dir.File("T.DBF"), layout);
   auto table = OpenShared(path);
   ASSERT_TRUE(table->LockTable());
@@ -167,7 +159,7 @@ TEST(DbfLocks, HeaderWriteWaitsForTheLastTableUnlock) {
 
 TEST(DbfLocks, AppendRefusesWhileHoldingAnotherRegionAndKeepsIt) {
   TempDir dir;
-  DbfLayout layout = SmallLayout(3);
+  DbfLayout layout = NumberedLayout(3);
   std::string path = WriteDbf(dir.File("T.DBF"), layout);
   auto table = OpenShared(path);
   Probe probe(path);
@@ -181,7 +173,7 @@ TEST(DbfLocks, AppendRefusesWhileHoldingAnotherRegionAndKeepsIt) {
 
 TEST(DbfShared, AppendIsVisibleToASecondHandle) {
   TempDir dir;
-  DbfLayout layout = SmallLayout(3);
+  DbfLayout layout = NumberedLayout(3);
   std::string path = WriteDbf(dir.File("T.DBF"), layout);
   auto writer = OpenShared(path);
   auto reader = OpenShared(path, false);
@@ -205,7 +197,7 @@ TEST(DbfShared, AppendIsVisibleToASecondHandle) {
 
 TEST(DbfShared, ExclusiveOpenIsRefusedWhileSharedAndTheOtherWayRound) {
   TempDir dir;
-  std::string path = WriteDbf(dir.File("T.DBF"), SmallLayout(1));
+  std::string path = WriteDbf(dir.File("T.DBF"), NumberedLayout(1));
   auto shared = OpenShared(path, false);
   GSO_dBaseDBF exclusive(path, "", false, true);
   EXPECT_EQ(ErrorOf([&] { exclusive.OpenTable(); }), FormatMessage(Msg::AccessDenied, {path}));
@@ -217,7 +209,7 @@ TEST(DbfShared, ExclusiveOpenIsRefusedWhileSharedAndTheOtherWayRound) {
 
 TEST(DbfShared, RecordLockExcludesAnotherProcess) {
   TempDir dir;
-  std::string path = WriteDbf(dir.File("T.DBF"), SmallLayout(10));
+  std::string path = WriteDbf(dir.File("T.DBF"), NumberedLayout(10));
   auto table = OpenShared(path);
   table->SetLockProtocol(TgsLokProtocol::DB4Lock);
   ASSERT_TRUE(table->LockRecord(5));
@@ -242,7 +234,7 @@ TEST(DbfShared, RecordLockExcludesAnotherProcess) {
 
 TEST(DbfShared, AppendsFromTwoProcessesNeverOverwriteEachOther) {
   TempDir dir;
-  DbfLayout layout = SmallLayout(0);
+  DbfLayout layout = NumberedLayout(0);
   std::string path = WriteDbf(dir.File("T.DBF"), layout);
   auto appendMany = [&](int base) {
     try {

@@ -10,22 +10,9 @@
 #include "platform/system.h"
 #include "support/dbf_writer.h"
 #include "support/temp_dir.h"
+#include "table_fixtures.h"
 
 namespace {
-
-DbfLayout NumberedLayout(int rows, uint8_t version = 0x03) {
-  DbfLayout layout;
-  layout.version = version;
-  layout.fields = {{"ID", 'N', 6}, {"NAME", 'C', 13}};
-  for (int i = 1; i <= rows; ++i) layout.rows.push_back({{std::to_string(i), "ROW" + std::to_string(i)}});
-  return layout;
-}
-
-std::unique_ptr<GSO_dBaseDBF> Open(const std::string& path, bool shared = false, bool readWrite = true) {
-  auto table = std::make_unique<GSO_dBaseDBF>(path, "", shared, readWrite);
-  table->OpenTable();
-  return table;
-}
 
 // The ID field of the current record image.
 int CurrentId(const GSO_dBaseDBF& table) { return std::stoi(std::string(table.CurrentRecord() + 1, 6)); }
@@ -48,7 +35,7 @@ class FixedClock {
 TEST(DbfRecords, EachRecordIsReadFromItsOffset) {
   TempDir dir;
   DbfLayout layout = NumberedLayout(20);
-  auto table = Open(WriteDbf(dir.File("T.DBF"), layout));
+  auto table = OpenDbf(WriteDbf(dir.File("T.DBF"), layout));
   for (int n : {1, 7, 20, 3}) {
     table->ReadRecord(n);
     EXPECT_EQ(table->RecNumber(), n);
@@ -60,7 +47,7 @@ TEST(DbfRecords, EachRecordIsReadFromItsOffset) {
 TEST(DbfRecords, MotionCodesWalkBothEndsAndTargetsBeyondTheEnd) {
   TempDir dir;
   std::string path = WriteDbf(dir.File("T.DBF"), NumberedLayout(5));
-  auto table = Open(path);
+  auto table = OpenDbf(path);
   table->ReadRecord(GotoNext);  // from no record: the first
   EXPECT_EQ(CurrentId(*table), 1);
   table->ReadRecord(GotoLast);
@@ -95,7 +82,7 @@ TEST(DbfRecords, MotionCodesWalkBothEndsAndTargetsBeyondTheEnd) {
 
 TEST(DbfRecords, EmptyTableSetsBothEnds) {
   TempDir dir;
-  auto table = Open(WriteDbf(dir.File("T.DBF"), NumberedLayout(0)));
+  auto table = OpenDbf(WriteDbf(dir.File("T.DBF"), NumberedLayout(0)));
   EXPECT_EQ(table->RecordCount(), 0);
   for (int32_t target : {GotoFirst, GotoLast, GotoNext, GotoPrevious, GotoCurrent, 1, 5}) {
     table->ReadRecord(target);
@@ -109,7 +96,7 @@ TEST(DbfRecords, WriteReplacesInPlaceAndBeyondCountAppends) {
   DbfLayout layout = NumberedLayout(3);
   std::string path = WriteDbf(dir.File("T.DBF"), layout);
   {
-    auto table = Open(path);
+    auto table = OpenDbf(path);
     table->ReadRecord(2);
     DbfRow changed{{"22", "CHANGED"}};
     SetRecord(*table, layout, changed);
@@ -135,7 +122,7 @@ TEST(DbfRecords, AppendClearsTheDeletionFlagWritesTheEndMarkAndTakesACallersBuff
   DbfLayout layout = NumberedLayout(2);
   layout.endMark = false;
   std::string path = WriteDbf(dir.File("T.DBF"), layout);
-  auto table = Open(path);
+  auto table = OpenDbf(path);
   DbfRow row{{"3", "NEW"}, true};
   SetRecord(*table, layout, row);
   table->AppendRecord();
@@ -163,7 +150,7 @@ TEST(DbfRecords, HeaderWriteStoresDateStampCountAndFlags) {
   std::string path = WriteDbf(dir.File("T.DBF"), layout);
   FixedClock clock({2026, 12, 8, 17, 45, 30, 123});
   {
-    auto table = Open(path);
+    auto table = OpenDbf(path);
     table->SetUserID(0x01020304);
     table->ReadRecord(1);
     table->WriteRecord(1);
@@ -187,7 +174,7 @@ TEST(DbfRecords, ReadOnlyTableNeverWritesItsHeader) {
   std::string path = WriteDbf(dir.File("T.DBF"), NumberedLayout(2));
   std::vector<uint8_t> before = ReadBytes(path);
   {
-    auto table = Open(path, true, false);
+    auto table = OpenDbf(path, true, false);
     table->ReadRecord(GotoLast);
     table->MarkHeaderDirty();
     EXPECT_EQ(ErrorOf([&] { table->WriteRecord(1); }), FormatMessage(Msg::WriteError, {path}));
@@ -197,7 +184,7 @@ TEST(DbfRecords, ReadOnlyTableNeverWritesItsHeader) {
 
 TEST(DbfRecords, TableStateFollowsReadsAndWrites) {
   TempDir dir;
-  auto table = Open(WriteDbf(dir.File("T.DBF"), NumberedLayout(2)));
+  auto table = OpenDbf(WriteDbf(dir.File("T.DBF"), NumberedLayout(2)));
   table->SetTableState(4);
   table->ReadRecord(1);
   EXPECT_EQ(table->TableState(), 1);
@@ -211,7 +198,7 @@ TEST(DbfRecords, TableStateFollowsReadsAndWrites) {
 TEST(DbfCache, CachedReadsMatchDirectReadsAndSeeOwnWrites) {
   TempDir dir;
   DbfLayout layout = NumberedLayout(5000);
-  auto table = Open(WriteDbf(dir.File("T.DBF"), layout));
+  auto table = OpenDbf(WriteDbf(dir.File("T.DBF"), layout));
   table->SetCache(true);
   int seen = 0;
   for (table->ReadRecord(GotoFirst); !table->Eof(); table->ReadRecord(GotoNext)) {
@@ -233,7 +220,7 @@ TEST(DbfCache, CachedReadsMatchDirectReadsAndSeeOwnWrites) {
 TEST(DbfTable, TruncatedUnderneathGivesReadErrorNotGarbage) {
   TempDir dir;
   std::string path = WriteDbf(dir.File("T.DBF"), NumberedLayout(10));
-  auto table = Open(path, true, false);
+  auto table = OpenDbf(path, true, false);
   table->ReadRecord(5);
   std::vector<uint8_t> bytes = ReadBytes(path);
   bytes.resize(HeaderLengthOf(NumberedLayout(10)) + 6 * 20 + 5);
