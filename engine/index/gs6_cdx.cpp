@@ -61,6 +61,18 @@ std::string_view TrimBlanks(std::string_view text) {
   return text.substr(0, n);
 }
 
+// Keeps a leaf's format fields with its image, as read or as written.
+void KeepLeafParameters(GSobjIndexKey& image, const LeafParams& p, int32_t freeSpace) {
+  image.leaf.freeSpace = freeSpace;
+  image.leaf.recordMask = p.recordMask;
+  image.leaf.duplicateMask = p.duplicateMask;
+  image.leaf.trailingMask = p.trailingMask;
+  image.leaf.recordBits = p.recordBits;
+  image.leaf.duplicateBits = p.duplicateBits;
+  image.leaf.trailingBits = p.trailingBits;
+  image.leaf.bytesPerEntry = p.bytesPerEntry;
+}
+
 }  // namespace
 
 // --- GSobjCDXTag --------------------------------------------------------------
@@ -410,14 +422,7 @@ bool GSobjCDXTag::ReadPage(int32_t address, GSobjIndexKey& image) {
   if (h.IsLeaf()) {
     LeafParams p;
     if (!DecodeLeaf(node, fmt, entries, &p)) Corrupted();
-    image.leaf.freeSpace = GetLE16(node + 12);
-    image.leaf.recordMask = p.recordMask;
-    image.leaf.duplicateMask = p.duplicateMask;
-    image.leaf.trailingMask = p.trailingMask;
-    image.leaf.recordBits = p.recordBits;
-    image.leaf.duplicateBits = p.duplicateBits;
-    image.leaf.trailingBits = p.trailingBits;
-    image.leaf.bytesPerEntry = p.bytesPerEntry;
+    KeepLeafParameters(image, p, GetLE16(node + 12));
   } else if (!DecodeBranch(node, fmt, size, entries)) {
     Corrupted();
   }
@@ -523,14 +528,7 @@ void GSobjCDXTag::WriteLeaf(GSobjIndexKey& image) {
                               image.RightSibling()},
                    node);
   File()->WriteBlock(image.PageAddress(), node, kBlockSize);
-  image.leaf.freeSpace = writer.Free();
-  image.leaf.recordMask = params.recordMask;
-  image.leaf.duplicateMask = params.duplicateMask;
-  image.leaf.trailingMask = params.trailingMask;
-  image.leaf.recordBits = params.recordBits;
-  image.leaf.duplicateBits = params.duplicateBits;
-  image.leaf.trailingBits = params.trailingBits;
-  image.leaf.bytesPerEntry = params.bytesPerEntry;
+  KeepLeafParameters(image, params, writer.Free());
 }
 
 void GSobjCDXTag::WriteBranch(GSobjIndexKey& image) {

@@ -696,7 +696,10 @@ int32_t GSO_dBHandler::OpenIndexFile(std::string_view fileName) {
   if (freeSlot == indexFiles_.end()) return -1;
   std::unique_ptr<GSobjIndexFile> file = MakeIndexFile(path, false, IsReadWrite(), IsShared());
   if (!file || !file->Valid()) {
-    if (file && file->Corrupt()) RaiseError(Msg::IndexCorrupted, path);
+    // An existing file of a format that cannot be read here is reported as
+    // unreadable, not as missing.
+    if ((file && file->Corrupt()) || (!file && platform::FileExists(path)))
+      RaiseError(Msg::IndexCorrupted, path);
     RaiseError(Msg::FileNotFound, path);
   }
   file->SetLockProtocol(LockProtocol());
@@ -918,10 +921,10 @@ int32_t GSO_dBHandler::IndexOn(std::string_view fileName, std::string_view tagNa
       const bool exists = platform::FileExists(path);
       file = MakeIndexFile(path, true, exists ? IsReadWrite() : true, exists ? IsShared() : false);
     }
-    if (!file || !file->Valid()) {
-      if (file && file->Corrupt()) RaiseError(Msg::IndexCorrupted, path);
-      RaiseError(Msg::FileNotFound, path);
-    }
+    // No file of another format can be built here: that is reported as an
+    // unusable index file rather than as a missing one.
+    if (!file || file->Corrupt()) RaiseError(Msg::IndexCorrupted, path);
+    if (!file->Valid()) RaiseError(Msg::FileNotFound, path);
     const bool general = sortOrder == 7 || sortOrder == 8;
     const bool ascending = general ? sortOrder == 7 : sortOrder == 0;
     if (auto* cdx = dynamic_cast<GSobjCDXFile*>(file.get()); cdx && general)

@@ -196,7 +196,7 @@ TEST_F(DeridarTool, EveryBuiltInFunctionIsUsable) {
 }
 
 TEST_F(DeridarTool, FailuresPrintTheEngineMessageAndWrongUsageExitsWithTwo) {
-  const std::string missing = dir_.File("NONE.DBF"), bad = dir_.File("BAD.DBF");
+  const std::string missing = dir_.File("NONE.DBF"), bad = dir_.File("BAD.DBF"), ntx = dir_.File("T.NTX");
   std::vector<uint8_t> bytes = BuildDbf(SampleLayout());
   bytes[0] = 0x07;
   WriteBytes(bad, bytes);
@@ -211,6 +211,9 @@ TEST_F(DeridarTool, FailuresPrintTheEngineMessageAndWrongUsageExitsWithTwo) {
       {{"eval", path_, "NAME +"}, 1, "~NAME +"}, {{"eval", path_, "\"Жук\" +"}, 1, "~\"Жук\" +"},
       {{"eval", path_, "NOSUCHFIELD"}, 1, "~"}, {{"eval", path_, "NAME", "--where", "QTY"}, 1, "~"},
       {{"dump", path_, "--filter", "QTY >"}, 1, "~"},
+      // The engine opens only files named .CDX as compound indexes.
+      {{"index", "build", path_, ntx, "--tag", "N", "--key", "NAME"}, 1,
+       FormatMessage(Msg::IndexCorrupted, {ntx}) + "\n"},
       // Wrong usage; with no verb at all the usage of every verb is shown.
       {{}, 2, "~deridar eval TABLE EXPR"}, {{}, 2, "~deridar seek TABLE FILE.CDX --tag NAME"},
       {{}, 2, "~[--filter EXPR]"}, {{"frobnicate"}, 2, "~"}, {{"info"}, 2, "~"}, {{"dump"}, 2, "~"},
@@ -230,6 +233,7 @@ TEST_F(DeridarTool, FailuresPrintTheEngineMessageAndWrongUsageExitsWithTwo) {
       EXPECT_EQ(run.err, c.err);
     }
   }
+  EXPECT_FALSE(std::filesystem::exists(ntx));
 }
 
 namespace {
