@@ -1,9 +1,8 @@
-// The splash: its look, the index check, the timer, and its place in
+// The splash: what it shows, the index check, the timer, and its place in
 // showing the main window.
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFontInfo>
 #include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -21,8 +20,6 @@
 #include "recording_dm.h"
 #include "ui/coollabel.h"
 #include "ui/coolpagecontrol.h"
-#include "ui/coolpanel.h"
-#include "ui/coolstyle.h"
 
 namespace {
 
@@ -48,53 +45,17 @@ class SplashTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(SplashTest, HasTheStoredSizeLabelsAndProgressBar) {
+// What the splash shows and the parts its index check drives; its painting
+// is the screenshots' business.
+TEST_F(SplashTest, HasItsLabelsAProgressBarOfSevenStepsAndAStoppedTimer) {
   TfrmLogo splash;
   EXPECT_EQ(splash.size(), QSize(251, 147));
   EXPECT_TRUE(splash.windowFlags() & Qt::FramelessWindowHint);
   EXPECT_TRUE(splash.isModal());
-  EXPECT_EQ(splash.CoolPanel1->geometry(), QRect(0, 0, 251, 147));
-  EXPECT_EQ(splash.CoolPanel1->Color(), ColorFromBgr(10732158));
-  EXPECT_EQ(splash.CoolPanel1->BevelInner(), TBevelCut::Lowered);
-  EXPECT_EQ(splash.CoolPanel1->BevelWidth(), 2);
-
-  struct Label {
-    TCoolLabel* label;
-    const char16_t* caption;
-    QRect geometry;
-    const char* family;
-    int pixels;
-  };
-  const Label labels[] = {
-      {splash.CoolLabel3, u"Телефонный", QRect(16, 8, 221, 42), "Liberation Mono", 37},
-      {splash.CoolLabel4, u"справочник", QRect(16, 64, 221, 42), "Liberation Mono", 37},
-      {splash.CoolLabel1, u"2002", QRect(4, 40, 241, 41), "DejaVu Sans", 29},
-  };
-  for (const Label& l : labels) {
-    const std::string name = l.label->objectName().toStdString();
-    EXPECT_EQ(l.label->parentWidget(), splash.CoolPanel1) << name;
-    EXPECT_EQ(l.label->Caption(), QString::fromUtf16(l.caption)) << name;
-    EXPECT_EQ(l.label->geometry(), l.geometry) << name;
-    EXPECT_EQ(QFontInfo(l.label->font()).family(), QLatin1String(l.family)) << name;
-    EXPECT_EQ(QFontInfo(l.label->font()).pixelSize(), l.pixels) << name;
-    EXPECT_TRUE(l.label->font().bold()) << name;
-    EXPECT_GT(l.label->ShadowOffset(), 0) << name;
-  }
-  EXPECT_EQ(splash.CoolLabel3->FontColor(), QColor(0, 0, 255));
-  EXPECT_EQ(splash.CoolLabel3->ShadowColor(), QColor(255, 255, 0));
-  EXPECT_TRUE(splash.CoolLabel3->Transparent());
-  EXPECT_EQ(splash.CoolLabel4->FontColor(), QColor(0, 0, 255));
-  EXPECT_EQ(splash.CoolLabel4->ShadowColor(), ColorFromBgr(8454143));
-  EXPECT_EQ(splash.CoolLabel1->FontColor(), ColorFromBgr(10485760));
-  EXPECT_EQ(splash.CoolLabel1->ShadowColor(), ColorFromBgr(5368554));
-  EXPECT_EQ(splash.CoolLabel1->Alignment(), Qt::AlignHCenter);
-  EXPECT_TRUE(splash.CoolLabel1->Transparent());
+  EXPECT_EQ(splash.CoolLabel3->Caption(), QStringLiteral(u"Телефонный"));
+  EXPECT_EQ(splash.CoolLabel4->Caption(), QStringLiteral(u"справочник"));
+  EXPECT_EQ(splash.CoolLabel1->Caption(), QStringLiteral(u"2002"));
   EXPECT_EQ(splash.Label1->Caption(), QStringLiteral(u"Запуск..."));
-  EXPECT_EQ(splash.Label1->geometry().topLeft(), QPoint(104, 104));
-  EXPECT_GE(splash.Label1->width(), 45);
-  EXPECT_EQ(splash.Label1->FontColor(), QColor(0, 0, 128));
-  EXPECT_EQ(QFontInfo(splash.Label1->font()).pixelSize(), 11);
-  EXPECT_EQ(splash.ProgressBar1->geometry(), QRect(12, 120, 229, 16));
   EXPECT_EQ(splash.ProgressBar1->minimum(), 0);
   EXPECT_EQ(splash.ProgressBar1->maximum(), 7);
   EXPECT_EQ(splash.Timer1->interval(), 1000);
