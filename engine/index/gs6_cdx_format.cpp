@@ -250,6 +250,14 @@ void EncodeLeafParams(const LeafParams& p, uint8_t* node) {
   node[23] = p.bytesPerEntry;
 }
 
+namespace {
+
+// `value` shifted right by `bits`; a count field of no bits in an
+// eight-byte entry sits at bit 64, where a plain shift is undefined.
+uint64_t ShiftedDown(uint64_t value, int bits) { return bits >= 64 ? 0 : value >> bits; }
+
+}  // namespace
+
 bool DecodeLeaf(const uint8_t* node, const KeyFormat& fmt, std::vector<NodeEntry>& out,
                 LeafParams* paramsOut) {
   out.clear();
@@ -285,8 +293,8 @@ bool DecodeLeaf(const uint8_t* node, const KeyFormat& fmt, std::vector<NodeEntry
   for (int i = 0; i < count; ++i) {
     const uint64_t info = GetLEn(area + i * bpe, bpe);
     const uint32_t record = static_cast<uint32_t>(info & p.recordMask);
-    const int dup = static_cast<int>((info >> dupShift) & p.duplicateMask);
-    const int trail = static_cast<int>((info >> trailShift) & p.trailingMask);
+    const int dup = static_cast<int>(ShiftedDown(info, dupShift) & p.duplicateMask);
+    const int trail = static_cast<int>(ShiftedDown(info, trailShift) & p.trailingMask);
     if (dup + trail > keyLength) return false;
     const int stored = keyLength - dup - trail;
     pool -= stored;
