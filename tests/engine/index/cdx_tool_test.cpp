@@ -71,20 +71,3 @@ TEST(CdxTool, BuildListDumpAndCheck) {
   EXPECT_EQ(RunTool("index dump " + table + " " + cdx + " --tag NOSUCH", out), 1);
   EXPECT_NE(out.find("Cannot find index tag NOSUCH"), std::string::npos) << out;
 }
-
-TEST(CdxTool, CheckComparesEveryTagOfTheForeignSample) {
-  // Three tags of this file have FOR conditions written with "==".
-  if (!std::filesystem::exists(Tool())) GTEST_SKIP() << "deridar tool not built";
-  TempDir dir;
-  const std::string samples = std::string(DERIDAR_SAMPLES_DIR) + "/dbd-xbase/";
-  std::filesystem::copy_file(samples + "rooms.dbf", dir.File("rooms.dbf"));
-  std::filesystem::copy_file(samples + "rooms.cdx", dir.File("rooms.cdx"));
-  std::string out;
-  ASSERT_EQ(RunTool("index check " + dir.File("rooms.dbf") + " " + dir.File("rooms.cdx"), out), 0) << out;
-  EXPECT_EQ(out,
-            "AUDIO: 13 entries, 1 levels, 1 nodes, ok\n"
-            "FACILITY: 42 entries, 1 levels, 1 nodes, ok\n"
-            "FILM: 6 entries, 1 levels, 1 nodes, ok\n"
-            "MAIN: 21 entries, 1 levels, 1 nodes, ok\n"
-            "ROOMNAME: 42 entries, 1 levels, 1 nodes, ok\n");
-}
