@@ -46,7 +46,10 @@ class IndexFileTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(IndexFileTest, NameGetsExtensionAndTheTablesFolder) {
+TEST_F(IndexFileTest, NameGetsExtensionAndTheTablesFolderAlsoOnRename) {
+  MemoryIndexFile missing(owner_.get(), 4, true);
+  EXPECT_EQ(missing.OpenDiskFile("missing.idx", false, false, true, false, ".idx"), nullptr);
+  EXPECT_EQ(missing.DiskFile(), nullptr);
   MemoryIndexFile file(owner_.get(), 4, true);
   ASSERT_NE(file.OpenDiskFile("  names  ", false, true, true, false, ".idx"), nullptr);
   EXPECT_EQ(file.FileName(), "names.idx");
@@ -54,12 +57,9 @@ TEST_F(IndexFileTest, NameGetsExtensionAndTheTablesFolder) {
   EXPECT_TRUE(file.IsFileName("NAMES.IDX"));
   EXPECT_TRUE(file.IsFileName("/elsewhere/Names.Idx"));
   EXPECT_FALSE(file.IsFileName("names.cdx"));
-}
-
-TEST_F(IndexFileTest, OpenOfAMissingFileGivesNone) {
-  MemoryIndexFile file(owner_.get(), 4, true);
-  EXPECT_EQ(file.OpenDiskFile("missing.idx", false, false, true, false, ".idx"), nullptr);
-  EXPECT_EQ(file.DiskFile(), nullptr);
+  EXPECT_TRUE(file.RenameFile("fresh.txt"));
+  EXPECT_EQ(file.FileName(), "fresh.idx");
+  EXPECT_EQ(file.DiskFile()->FileName(), dir_.File("fresh.idx"));
 }
 
 TEST_F(IndexFileTest, CreateKeepsAnExistingFileUnlessOverwriting) {
@@ -140,38 +140,24 @@ TEST_F(IndexFileTest, LockPositionsFollowTheProtocol) {
   EXPECT_EQ(file.LockProtocol(), TgsLokProtocol::FoxLock);
 }
 
-TEST_F(IndexFileTest, LockIndexTakesTheProtocolsRegion) {
-  MemoryIndexFile file(owner_.get(), 4, true);
-  ASSERT_NE(file.OpenDiskFile("l.idx", true, true, true, true, ".idx"), nullptr);
-  file.SetLockProtocol(TgsLokProtocol::DB4Lock);
-  EXPECT_TRUE(file.LockIndex());
-  EXPECT_EQ(file.DiskFile()->LockedArea(), (TgsLockArea{0xEFFFFFFE, 2}));
-  EXPECT_TRUE(file.UnlockIndex());
-  EXPECT_EQ(file.DiskFile()->LockCount(), 0);
-}
-
-TEST_F(IndexFileTest, LockIndexHeldElsewhereRaisesAfterRetrying) {
+TEST_F(IndexFileTest, LockIndexTakesTheProtocolsRegionAndRaisesWhenHeldElsewhere) {
   MemoryIndexFile holder(owner_.get(), 4, true);
   ASSERT_NE(holder.OpenDiskFile("busy.idx", true, true, true, true, ".idx"), nullptr);
+  holder.SetLockProtocol(TgsLokProtocol::DB4Lock);
   ASSERT_TRUE(holder.LockIndex());
+  EXPECT_EQ(holder.DiskFile()->LockedArea(), (TgsLockArea{0xEFFFFFFE, 2}));
   MemoryIndexFile other(owner_.get(), 4, true);
   ASSERT_NE(other.OpenDiskFile("busy.idx", false, false, true, true, ".idx"), nullptr);
+  other.SetLockProtocol(TgsLokProtocol::DB4Lock);
   try {
     other.LockIndex();
     FAIL() << "no error";
   } catch (const EDeridarError& e) {
     EXPECT_EQ(std::string(e.what()), "Can not Lock file " + dir_.File("busy.idx"));
   }
-  holder.UnlockIndex();
+  EXPECT_TRUE(holder.UnlockIndex());
+  EXPECT_EQ(holder.DiskFile()->LockCount(), 0);
   EXPECT_TRUE(other.LockIndex());
-}
-
-TEST_F(IndexFileTest, RenameKeepsTheExtension) {
-  MemoryIndexFile file(owner_.get(), 4, true);
-  ASSERT_NE(file.OpenDiskFile("old.idx", true, true, true, false, ".idx"), nullptr);
-  EXPECT_TRUE(file.RenameFile("fresh.txt"));
-  EXPECT_EQ(file.FileName(), "fresh.idx");
-  EXPECT_EQ(file.DiskFile()->FileName(), dir_.File("fresh.idx"));
 }
 
 TEST_F(IndexFileTest, TagsAreFoundByNameWithoutRegardToCase) {

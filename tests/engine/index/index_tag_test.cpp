@@ -114,6 +114,13 @@ TEST_F(IndexTagTest, SeekFindsFirstRecordOfKeyOrTheRecordAsked) {
   EXPECT_FALSE(tag_->AtEnd());
   // Trailing blanks of the probe do not count.
   EXPECT_EQ(tag_->SeekKey(Probe("X   ")), 4);
+  // Off either end: past the last key, or stopped on the very first.
+  EXPECT_EQ(tag_->SeekKey(Probe("Z")), 0);
+  EXPECT_TRUE(tag_->AtEnd());
+  EXPECT_EQ(tag_->MoveTo(GotoPrevious), 4);
+  EXPECT_EQ(tag_->SeekKey(Probe("0")), 0);
+  EXPECT_TRUE(tag_->AtTop());
+  EXPECT_EQ(tag_->CurrentRecord(), 6);
 }
 
 TEST_F(IndexTagTest, SeekOfLeadingPartFollowsExactSetting) {
@@ -125,53 +132,26 @@ TEST_F(IndexTagTest, SeekOfLeadingPartFollowsExactSetting) {
   EXPECT_EQ(tag_->CurrentKey().AsText(), "ABC");
 }
 
-TEST_F(IndexTagTest, SeekOffEitherEndSetsFlags) {
-  Insert({"B", "C", "D"});
-  owner_.exact = true;
-  EXPECT_EQ(tag_->SeekKey(Probe("Z")), 0);
-  EXPECT_TRUE(tag_->AtEnd());
-  EXPECT_EQ(tag_->MoveTo(GotoPrevious), 3);
-  // Stopping on the very first entry reports the top.
-  EXPECT_EQ(tag_->SeekKey(Probe("A")), 0);
-  EXPECT_TRUE(tag_->AtTop());
-  EXPECT_EQ(tag_->CurrentKey().AsText(), "B");
-}
-
 TEST_F(IndexTagTest, RangeOfOneKeyKeepsLongerKeysOut) {
   Insert({"AB", "ABC", "ABC   ", "ABCD", "ABD", "AA", "ABC"});
   TgsVariant bound = Text("ABC");
   EXPECT_TRUE(tag_->SetRange(&bound, true, &bound, true, false));
   EXPECT_EQ(tag_->CurrentRecord(), 2);
-  const Entries inside = WalkForward(*tag_);
-  EXPECT_EQ(inside, (Entries{{"ABC", 2}, {"ABC", 3}, {"ABC", 7}}));
+  EXPECT_EQ(WalkForward(*tag_), (Entries{{"ABC", 2}, {"ABC", 3}, {"ABC", 7}}));
   EXPECT_EQ(WalkBackward(*tag_).size(), 3u);
-
+  // Positioned freely while maintaining, keys are then classified against
+  // the range: 2 below it, 0 inside, -1 above.
   owner_.exact = true;
-  tag_->SeekKey(Probe("ABCD"));
-  tag_->SetUpdating(true);  // no range while maintaining
-  EXPECT_EQ(tag_->RangeTest(), 0);
-  tag_->SetUpdating(false);
+  const std::pair<const char*, int> classes[] = {{"AB", 2}, {"ABC", 0}, {"ABCD", -1}};
+  for (const auto& [key, expected] : classes) {
+    tag_->SetUpdating(true);
+    tag_->SeekKey(Probe(key));
+    EXPECT_EQ(tag_->RangeTest(), 0) << "no range while maintaining";
+    tag_->SetUpdating(false);
+    EXPECT_EQ(tag_->RangeTest(), expected) << key;
+  }
   tag_->MoveTo(GotoCurrent);
-  EXPECT_EQ(tag_->CurrentRecord(), 0);  // beyond the high bound
-}
-
-TEST_F(IndexTagTest, RangeTestClassifiesKeys) {
-  Insert({"AB", "ABC", "ABCD"});
-  TgsVariant bound = Text("ABC");
-  tag_->SetRange(&bound, true, &bound, true, false);
-  owner_.exact = true;
-  tag_->SetUpdating(true);
-  tag_->SeekKey(Probe("ABCD"));
-  tag_->SetUpdating(false);
-  EXPECT_EQ(tag_->RangeTest(), -1);
-  tag_->SetUpdating(true);
-  tag_->SeekKey(Probe("AB"));
-  tag_->SetUpdating(false);
-  EXPECT_EQ(tag_->RangeTest(), 2);
-  tag_->SetUpdating(true);
-  tag_->SeekKey(Probe("ABC"));
-  tag_->SetUpdating(false);
-  EXPECT_EQ(tag_->RangeTest(), 0);
+  EXPECT_EQ(tag_->CurrentRecord(), 0) << "beyond the high bound";
 }
 
 TEST_F(IndexTagTest, RangeOverNumberTexts) {
@@ -205,23 +185,19 @@ TEST_F(IndexTagTest, SetRangeReportsOnlyRealChanges) {
   EXPECT_EQ(WalkForward(*tag_).size(), 5u);
 }
 
-TEST_F(IndexTagTest, EmptyRangeLeavesBothFlagsSet) {
-  Insert({"A", "B", "E"});
-  TgsVariant low = Text("C"), high = Text("D");
-  tag_->SetRange(&low, true, &high, true, false);
+TEST_F(IndexTagTest, ExclusiveLowBoundAndEmptyRange) {
+  Insert({"A", "B", "B", "C", "D", "F"});
+  TgsVariant low = Text("B"), high = Text("E");
+  tag_->SetRange(&low, false, &high, true, false);
+  EXPECT_EQ(WalkForward(*tag_), (Entries{{"C", 4}, {"D", 5}}));
+  EXPECT_EQ(WalkBackward(*tag_), (Entries{{"D", 5}, {"C", 4}}));
+  low = Text("D");
+  tag_->SetRange(&low, false, &high, true, false);
   for (int32_t code : {GotoFirst, GotoLast}) {
     EXPECT_EQ(tag_->MoveTo(code), 0);
     EXPECT_TRUE(tag_->AtTop());
     EXPECT_TRUE(tag_->AtEnd());
   }
-}
-
-TEST_F(IndexTagTest, ExclusiveLowBoundLeavesEqualKeysOut) {
-  Insert({"A", "B", "B", "C", "D"});
-  TgsVariant low = Text("B"), high = Text("D");
-  tag_->SetRange(&low, false, &high, true, false);
-  EXPECT_EQ(WalkForward(*tag_), (Entries{{"C", 4}, {"D", 5}}));
-  EXPECT_EQ(WalkBackward(*tag_), (Entries{{"D", 5}, {"C", 4}}));
 }
 
 TEST_F(IndexTagTest, ReversedTagRunsFromThePhysicalEnd) {
