@@ -45,9 +45,7 @@ TEST_F(FctnDate, DayOfWeekAndToday) {
   EXPECT_EQ(today.type, TgsExpValueType::Date);
   EXPECT_EQ(today.Number(), DBFDate().Today());
   EXPECT_EQ(ExpressionError("DTOS('20240229')"), "Date needed for Argument 1 of DTOS");
-}
-
-TEST_F(FctnDate, HugeDayNumbersHaveNoText) {
+  // Day numbers outside the calendar have no text and no weekday.
   EXPECT_EQ(EvaluateExpression("DTOS(99999999999)").Text(), "        ");
   EXPECT_EQ(EvaluateExpression("DOW(-5)").Number(), 0);
 }
