@@ -46,9 +46,6 @@ TEST(DbfFieldVars, FieldsEvaluateByType) {
   EXPECT_TRUE(v.AsBoolean());
   EXPECT_EQ(t.Eval("SEEN", v), TgsExpValueType::Date);
   EXPECT_EQ(v.AsDouble(), t.table->GetDate(3));
-  t.table->ReadRecord(2);
-  EXPECT_EQ(t.Eval("NUM", v), TgsExpValueType::Text);
-  EXPECT_EQ(v.AsText(), "3000000");
 }
 
 TEST(DbfFieldVars, TableFunctions) {
@@ -59,36 +56,14 @@ TEST(DbfFieldVars, TableFunctions) {
   EXPECT_EQ(v.AsDouble(), 2);
   EXPECT_EQ(t.Eval("DELETED()", v), TgsExpValueType::Boolean);
   EXPECT_TRUE(v.AsBoolean());
-  t.Eval("EOF()", v);
-  EXPECT_FALSE(v.AsBoolean());
   t.table->ReadRecord(GotoNext);
   t.Eval("EOF()", v);
   EXPECT_TRUE(v.AsBoolean());
   EXPECT_EQ(t.Eval("TYPE(\"tip\")", v), TgsExpValueType::Text);
   EXPECT_EQ(v.AsText(), "N");
-  // LEN is registered for the table, but the built-in LEN (text length) is
-  // found first by the expression engine.
-  TgsUserDefFunction* len = t.table->ExpressionLink()->FindFunction("LEN");
-  ASSERT_NE(len, nullptr);
-  EXPECT_EQ(len->FunctionName(), "LEN");
   t.Eval("FIELDNO(\"seen\")", v);
   EXPECT_EQ(v.AsDouble(), 3);
   t.Eval("FIELDNO(\"NONE\")", v);
   EXPECT_EQ(v.AsDouble(), 0);
   EXPECT_THROW(t.Eval("TYPE(\"NONE\")", v), EDeridarError);
-}
-
-TEST(DbfFieldVars, FieldListAndTranslationSwitch) {
-  PhoneTable t;
-  ASSERT_EQ(t.table->Fields().size(), 5u);
-  TgsDBFFields* tip = t.table->FieldObject("tip ");
-  ASSERT_NE(tip, nullptr);
-  EXPECT_EQ(tip->Number(), 2);
-  EXPECT_EQ(tip->Offset(), 8);
-  EXPECT_EQ(tip->Type(), 'N');
-  EXPECT_EQ(tip->Variable()->VariableKind(), 17);
-  EXPECT_EQ(t.table->FieldObject("NONE"), nullptr);
-  EXPECT_TRUE(t.table->ExpressionLink()->TranslateOem());
-  t.table->SetTranslateASCII(false);
-  EXPECT_FALSE(t.table->ExpressionLink()->TranslateOem());
 }
