@@ -1,9 +1,8 @@
-// Table locks per protocol as other handles and other processes see them,
-// their nesting under a table lock, deferred header writes, and appends
-// made by one handle becoming visible to another.
+// Table locks per protocol as other handles see them, their nesting under a
+// table lock, deferred header writes, and appends made by one handle becoming
+// visible to another. Locks and appends across processes are driven through
+// the dataset's sharing tests.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstring>
 
@@ -30,15 +29,6 @@ struct Probe {
   }
   GSO_DiskFile file;
 };
-
-template <class F>
-int InChild(F body) {
-  pid_t pid = fork();
-  if (pid == 0) _exit(body());
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 }  // namespace
 
@@ -165,66 +155,4 @@ TEST(DbfShared, AppendIsVisibleToASecondHandle) {
   EXPECT_FALSE(reader->Eof());
   EXPECT_TRUE(reader->ExternalChange());
   EXPECT_EQ(std::string(reader->CurrentRecord(), image.size()), image);
-}
-
-TEST(DbfShared, RecordLockExcludesAnotherProcess) {
-  TempDir dir;
-  std::string path = WriteDbf(dir.File("T.DBF"), NumberedLayout(10));
-  auto table = OpenShared(path);
-  table->SetLockProtocol(TgsLokProtocol::DB4Lock);
-  ASSERT_TRUE(table->LockRecord(5));
-  // A child process's lock of record n: 0 taken, 1 refused, 2 failed.
-  auto lockInChild = [&](TRecNo n) {
-    return InChild([&] {
-      try {
-        GSO_dBaseDBF other(path, "", true, true);
-        other.OpenTable();
-        other.SetLockProtocol(TgsLokProtocol::DB4Lock);
-        return other.LockRecord(n) ? 0 : 1;
-      } catch (...) {
-        return 2;
-      }
-    });
-  };
-  EXPECT_EQ(lockInChild(5), 1);
-  EXPECT_EQ(lockInChild(6), 0);
-  table->UnlockTable();
-  EXPECT_EQ(lockInChild(5), 0);
-}
-
-TEST(DbfShared, AppendsFromTwoProcessesNeverOverwriteEachOther) {
-  TempDir dir;
-  DbfLayout layout = NumberedLayout(0);
-  std::string path = WriteDbf(dir.File("T.DBF"), layout);
-  auto appendMany = [&](int base) {
-    try {
-      GSO_dBaseDBF table(path, "", true, true);
-      table.OpenTable();
-      for (int i = 0; i < 200; ++i) {
-        std::string image = RecordImage(layout, {{std::to_string(base + i), "P"}});
-        std::memcpy(table.CurrentRecord(), image.data(), image.size());
-        table.AppendRecord();
-      }
-      return 0;
-    } catch (...) {
-      return 1;
-    }
-  };
-  pid_t pid = fork();
-  if (pid == 0) _exit(appendMany(100000));
-  EXPECT_EQ(appendMany(200000), 0);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-
-  auto table = OpenShared(path, false);
-  ASSERT_EQ(table->RecordCount(), 400);
-  int fromChild = 0, fromParent = 0;
-  for (table->ReadRecord(GotoFirst); !table->Eof(); table->ReadRecord(GotoNext)) {
-    int id = std::stoi(std::string(table->CurrentRecord() + 1, 6));
-    (id >= 200000 ? fromParent : fromChild)++;
-  }
-  EXPECT_EQ(fromChild, 200);
-  EXPECT_EQ(fromParent, 200);
 }
