@@ -2,9 +2,7 @@
 // tag headers and the refusal of damaged nodes and headers.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -38,21 +36,6 @@ size_t FillLeaf(uint8_t* node, const KeyFormat& fmt, const LeafParams& p,
   size_t n = 0;
   while (n < entries.size() && w.Add(entries[n].key, entries[n].rec)) ++n;
   return n;
-}
-
-std::vector<Entry> SortedRandomKeys(size_t count, size_t maxLen, const std::string& alphabet,
-                                    uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::vector<Entry> v;
-  for (size_t i = 0; i < count; ++i) {
-    size_t len = 1 + rng() % maxLen;
-    std::string k;
-    for (size_t j = 0; j < len; ++j) k += alphabet[rng() % alphabet.size()];
-    while (!k.empty() && k.back() == ' ') k.pop_back();
-    v.push_back({k, static_cast<uint32_t>(1 + rng() % 5000)});
-  }
-  std::sort(v.begin(), v.end(), [](const Entry& a, const Entry& b) { return a.key < b.key; });
-  return v;
 }
 
 }  // namespace
@@ -115,26 +98,6 @@ TEST(CdxBranch, DamagedBranchIsRefused) {
   PutBranchEntry(node, fmt, 0, "A", 1, 1024);
   PutLE16(node + 2, 34);
   EXPECT_FALSE(DecodeBranch(node, fmt, 1 << 20, out)) << "count above capacity";
-}
-
-TEST(CdxLeaf, CharacterKeysRoundTripWithCompression) {
-  KeyFormat fmt{35, true, false};
-  LeafParams p = ComputeLeafParams(35, 5000);
-  auto keys = SortedRandomKeys(400, 35, "ABCD ", 7);
-  uint8_t node[kBlockSize];
-  size_t n = FillLeaf(node, fmt, p, keys);
-  ASSERT_GT(n, 20u) << "shared prefixes and blanks are not stored";
-  std::vector<NodeEntry> out;
-  LeafParams read;
-  ASSERT_TRUE(DecodeLeaf(node, fmt, out, &read));
-  EXPECT_EQ(read.bytesPerEntry, 4);
-  ASSERT_EQ(out.size(), n);
-  for (size_t i = 0; i < n; ++i) {
-    EXPECT_EQ(out[i].key, keys[i].key) << i;
-    EXPECT_EQ(out[i].recordNumber, keys[i].rec) << i;
-  }
-  EXPECT_GE(GetLE16(node + 12), 0);
-  EXPECT_LT(GetLE16(node + 12), 4 + 35);
 }
 
 TEST(CdxLeaf, FreeCountMatchesStoredBytes) {
