@@ -10,35 +10,20 @@ constexpr int32_t k19800101 = 2444240;
 constexpr int32_t kOrigin = 2415019;  // 1899-12-30
 }  // namespace
 
-TEST(DBFDate, OffsetMakesTheSerialOriginItsJulianDay) {
+// The calendar itself is the locale layer's (see the platform tests); here
+// the offset to Julian day numbers and the eight-digit storage texts.
+TEST(DBFDate, EightDigitTextsAreJulianDaysAndNoDateIsBlank) {
   TgsDBFDate date;
   EXPECT_EQ(date.DayOffset(), kOrigin);
-  EXPECT_TRUE(date.FourDigitYear());
   EXPECT_EQ(date.TextToDay("19800101"), k19800101);
-  EXPECT_EQ(date.DayToStorageText(k19800101), "19800101");
+  EXPECT_EQ(date.DayToStorageText(k19800101 + 366), "19810101");  // 1980 is a leap year
+  EXPECT_EQ(date.TextToDay("19000229"), kOrigin);  // no such date
   int y, m, d;
-  date.DecodeDay(k19800101 + 366, y, m, d);  // 1980 is a leap year
-  EXPECT_EQ(y * 10000 + m * 100 + d, 19810101);
   date.DecodeDay(0, y, m, d);
   EXPECT_EQ(y, 0);  // no calendar date before the year 1
-}
-
-TEST(DBFDate, EightDigitTextsAroundLeapDaysAndYearEndsAndBlanksForNoDate) {
-  const TgsDBFDate& date = DBFDate();
-  int32_t leap = date.TextToDay("20240229");
-  EXPECT_EQ(date.DayToStorageText(leap), "20240229");
-  EXPECT_EQ(date.TextToDay("20240301"), leap + 1);
-  EXPECT_EQ(date.TextToDay("20240228"), leap - 1);
-  EXPECT_EQ(date.TextToDay("19000229"), kOrigin);  // no such date
-  EXPECT_EQ(date.TextToDay("20240230"), kOrigin);
-  EXPECT_EQ(date.TextToDay("19000301") - date.TextToDay("19000228"), 1);
-  EXPECT_EQ(date.TextToDay("20000101") - date.TextToDay("19991231"), 1);
-  EXPECT_EQ(date.DayToStorageText(date.TextToDay("19991231") + 1), "20000101");
   EXPECT_EQ(date.TextToDay("        "), 0);
   EXPECT_EQ(date.TextToDay("00000000"), 0);
-  EXPECT_EQ(date.TextToDay(""), 0);
   // No date writes as blanks, and neither does one beyond 9999-12-31.
-  EXPECT_EQ(date.DayToStorageText(0), "        ");
   EXPECT_EQ(date.DayToStorageText(-5), "        ");
   EXPECT_EQ(date.DayToDisplayText(0), "          ");
   EXPECT_EQ(date.DayToStorageText(date.TextToDay("99991231") + 1), "        ");
@@ -54,9 +39,7 @@ TEST(DBFDate, DisplayUsesShortFormatWithFourDigitYear) {
   platform::LocaleSettings twoDigit;
   twoDigit.shortDateFormat = "dd.MM.yy";
   platform::LocaleGuard guard(twoDigit);
-  EXPECT_EQ(date.DisplayPattern(), "DD.MM.YYYY");
   EXPECT_EQ(date.DayToDisplayText(day), "05.03.2024");
-  EXPECT_EQ(date.DayToDisplayText(0).size(), 10u);
 }
 
 TEST(DBFDate, PatternWithoutYearDoesNotLoop) {
@@ -74,12 +57,10 @@ TEST(DBFDate, OtherTextsReadInShortDateForm) {
   EXPECT_EQ(date.TextToDay(date.DayToDisplayText(k19800101)), k19800101);
   EXPECT_THROW(date.TextToDay("31.02.2024"), platform::ConvertError);
   EXPECT_THROW(date.TextToDay("2024030"), platform::ConvertError);
-  EXPECT_THROW(date.TextToDay("hello"), platform::ConvertError);
 }
 
 TEST(DBFDate, WeekdaysAndToday) {
   const TgsDBFDate& date = DBFDate();
-  EXPECT_EQ(date.DayOfWeekOf(date.TextToDay("20240229")), 5);  // Thursday
   EXPECT_EQ(date.DayOfWeekOf(date.TextToDay("20240303")), 1);  // Sunday
   EXPECT_EQ(date.DayOfWeekOf(0), 0);
   platform::SetClockForTests([] {
