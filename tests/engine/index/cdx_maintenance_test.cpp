@@ -115,13 +115,9 @@ TEST(CdxMaintenance, RandomAppendsAndEditsKeepDeepTreesInStep) {
     for (int op = 0; op < 60; ++op) {
       const int kind = static_cast<int>(rng() % 4);
       if (kind == 0) {
-        DbfRow r = row();
+        const DbfRow r = row();
         t.Blank();
-        t.SetField("NUM", r.values[0]);
-        t.SetField("FIO", r.values[1]);
-        t.SetField("ADR", r.values[2]);
-        t.SetField("TIP", r.values[3]);
-        t.SetField("AMT", r.values[4]);
+        for (size_t i = 0; i < r.values.size(); ++i) t.SetField(l.fields[i].name, r.values[i]);
         t.Append(files);
       } else {
         const TRecNo n = 1 + static_cast<TRecNo>(rng() % static_cast<unsigned>(t.Table().RecordCount()));
