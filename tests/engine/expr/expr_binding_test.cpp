@@ -31,6 +31,10 @@ TEST_F(ExprBinding, EqualPrioritiesBindLeftToRight) {
   EXPECT_EQ(Shape("2^3^2"), "((2 ^ 3) ^ 2)");
   EXPECT_EQ(Shape("A=B#C"), "((A = B) # C)");
   EXPECT_DOUBLE_EQ(EvaluateExpression("2^3^2").Number(), 64);
+  // However long the chain, it binds fully to the left: 1+2-1+2-1... is 101.
+  std::string chain = "1";
+  for (int i = 0; i < 200; ++i) chain += (i % 2 == 0) ? "+2" : "-1";
+  EXPECT_DOUBLE_EQ(EvaluateExpression(chain).Number(), 101);
 }
 
 TEST_F(ExprBinding, GroupsOverridePriority) {
