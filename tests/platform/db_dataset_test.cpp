@@ -1,5 +1,6 @@
-// Record-set framework: navigation, the buffer window, bookmarks, scans,
-// filters, calculated fields and editing, through the in-memory record set.
+// Record-set framework: navigation, scans, calculated fields and editing,
+// through the in-memory record set. Bookmarks and the record filter event
+// are driven through the table dataset's tests.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -88,25 +89,6 @@ TEST(DataSetNavigation, EmptyAndClosedSets) {
   EXPECT_EQ(ds->FieldCount(), 0);  // default fields go with the storage
 }
 
-TEST(DataSetBookmarks, GotoCompareAndValidity) {
-  auto ds = NumberedSet(50);
-  ds->Open();
-  const TBookmark first = ds->GetBookmark();
-  ds->MoveBy(30);
-  const TBookmark mark = ds->GetBookmark();
-  ASSERT_FALSE(mark.empty());
-  ds->First();
-  ds->GotoBookmark(mark);
-  EXPECT_EQ(N(*ds), 31);
-  ds->Prior();
-  EXPECT_EQ(N(*ds), 30);
-
-  EXPECT_LT(ds->BookmarkCompare(first, mark), 0);
-  EXPECT_EQ(ds->BookmarkCompare(mark, mark), 0);
-  EXPECT_TRUE(ds->BookmarkIsValid(first));
-  EXPECT_FALSE(ds->BookmarkIsValid("junk"));
-}
-
 TEST(DataSetScan, ScanningAndSkippingReadAheadWithoutMovingTheActiveRecord) {
   auto ds = NumberedSet(20);
   TDataSource source(ds.get());
@@ -168,21 +150,6 @@ TEST(DataSetScan, FailingVisitorAndNestedScansLeaveTheDataSetUsable) {
                EDatabaseError);
   ds->Next();
   EXPECT_EQ(N(*ds), 3);
-}
-
-TEST(DataSetFilter, FilterHookRunsInFilterStateAndHidesRecords) {
-  auto ds = NumberedSet(10);
-  std::vector<TDataSetState> states;
-  ds->OnFilterRecord = [&](TDataSet& d, bool& accept) {
-    states.push_back(d.State());
-    accept = N(d) % 2 == 0;
-  };
-  ds->SetFiltered(true);
-  ds->Open();
-  EXPECT_EQ(Walk(*ds), (std::vector<int>{2, 4, 6, 8, 10}));
-  ASSERT_FALSE(states.empty());
-  for (TDataSetState s : states) EXPECT_EQ(s, dsFilter);
-  EXPECT_EQ(ds->State(), dsBrowse);
 }
 
 TEST(DataSetCalcFields, ComputedForEveryFetchedRecord) {
