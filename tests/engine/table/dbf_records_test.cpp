@@ -32,18 +32,6 @@ class FixedClock {
 
 }  // namespace
 
-TEST(DbfRecords, EachRecordIsReadFromItsOffset) {
-  TempDir dir;
-  DbfLayout layout = NumberedLayout(20);
-  auto table = OpenDbf(WriteDbf(dir.File("T.DBF"), layout));
-  for (int n : {1, 7, 20, 3}) {
-    table->ReadRecord(n);
-    EXPECT_EQ(table->RecNumber(), n);
-    EXPECT_EQ(std::string(table->CurrentRecord(), 20), RecordImage(layout, layout.rows[n - 1]));
-    EXPECT_EQ(std::memcmp(table->SnapshotBuffer(), table->CurrentRecord(), 20), 0);
-  }
-}
-
 TEST(DbfRecords, MotionCodesWalkBothEndsAndTargetsBeyondTheEnd) {
   TempDir dir;
   std::string path = WriteDbf(dir.File("T.DBF"), NumberedLayout(5));

@@ -1,6 +1,7 @@
-// Table handler in record order: moves and skips at both ends with deleted
-// records hidden and shown, the record-acceptance hook, records beyond the
-// table and the read-ahead window.
+// Table handler in record order: skips at both ends with deleted records
+// hidden and shown, the record-acceptance hook, records beyond the table and
+// the read-ahead window's size. Walks with deleted records hidden and shown
+// are driven through the dataset's navigation tests.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -41,33 +42,6 @@ class OddOnly : public GSO_dBHandler {
 };
 
 }  // namespace
-
-TEST(HandlerMoves, StepsOverDeletedRecordsAndStopsAtBothEnds) {
-  TempDir dir;
-  auto table = Open(WriteDbf(dir.File("T.DBF"), Numbered(8, {1, 4, 5, 8})));
-  table->ReadRecord(GotoFirst);
-  EXPECT_EQ(table->RecNumber(), 2);
-  table->ReadRecord(GotoLast);
-  EXPECT_EQ(table->RecNumber(), 7);
-  table->ReadRecord(GotoPrevious);
-  EXPECT_EQ(table->RecNumber(), 6);
-  table->ReadRecord(GotoPrevious);
-  EXPECT_EQ(table->RecNumber(), 3);
-  table->ReadRecord(GotoPrevious);
-  table->ReadRecord(GotoPrevious);
-  EXPECT_TRUE(table->Bof());
-  EXPECT_FALSE(table->Positioned());
-
-  table->ReadRecord(7);
-  table->ReadRecord(GotoNext);
-  EXPECT_TRUE(table->Eof());
-  EXPECT_FALSE(table->Bof());
-
-  table->SetUseDeleted(true);
-  table->ReadRecord(GotoFirst);
-  EXPECT_EQ(table->RecNumber(), 1);
-  EXPECT_TRUE(table->IsDeleted());
-}
 
 TEST(HandlerMoves, RecordNumbersAreReadAsGivenButARereadLeavesADeletedRecord) {
   TempDir dir;
@@ -141,23 +115,6 @@ TEST(HandlerCache, WindowHoldsWholeRecordsOfAtMost32768Bytes) {
   big->ReadRecord(GotoFirst);
   big->ReadRecord(GotoNext);
   EXPECT_EQ(big->GetFieldText(1).substr(0, 1), "B");
-}
-
-TEST(HandlerCache, RecordsAroundWindowBoundariesReadTheirOwnBytes) {
-  TempDir dir;
-  auto table = Open(WriteDbf(dir.File("T.DBF"), Numbered(1000, {}, 93)));  // 327 per window
-  table->SetCacheSwitch(true);
-  for (int n : {327, 328, 654, 655, 1000, 1, 326}) {
-    table->ReadRecord(n);
-    EXPECT_EQ(Id(*table), n);
-    EXPECT_EQ(table->GetDisplayText(2), "ROW" + std::to_string(n));
-  }
-  int expected = 1000;
-  for (table->ReadRecord(GotoLast); !table->Bof(); table->ReadRecord(GotoPrevious)) {
-    ASSERT_EQ(Id(*table), expected);
-    --expected;
-  }
-  EXPECT_EQ(expected, 0);
 }
 
 TEST(HandlerIndexes, WithNoIndexFilesSearchesFindNothing) {

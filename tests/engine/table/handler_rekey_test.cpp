@@ -1,5 +1,5 @@
 // Table handler: re-keying an enciphered table (records, descriptors and
-// memo texts), the refusal on shared tables, and renaming.
+// memo texts) and the refusal on shared tables.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -78,27 +78,6 @@ TEST(HandlerRekey, EncipheringAndDecipheringKeepEveryRecord) {
   EXPECT_EQ(back[15], 0);
 }
 
-TEST(HandlerRekey, TheSameKeyOrNoKeyOnAPlainTableChangesNothing) {
-  TempDir dir;
-  std::string path = WriteDbf(dir.File("T.DBF"), People());
-  const std::vector<uint8_t> before = ReadBytes(path);
-  {
-    auto table = Open(path);
-    table->SetPassword("");
-  }
-  EXPECT_EQ(ReadBytes(path), before);
-  {
-    auto table = Open(path);
-    table->SetPassword("k");
-  }
-  const std::vector<uint8_t> keyed = ReadBytes(path);
-  {
-    auto table = Open(path, "k");
-    table->SetPassword("k");
-  }
-  EXPECT_EQ(ReadBytes(path), keyed);
-}
-
 TEST(HandlerRekey, MemoTextsFollowTheNewKey) {
   TempDir dir;
   MemoFileBuilder memo(MemoLayout::Db4);
@@ -119,17 +98,6 @@ TEST(HandlerRekey, MemoTextsFollowTheNewKey) {
   EXPECT_EQ(table->ReadMemo(2), "first memo text");
   table->ReadRecord(3);
   EXPECT_EQ(table->ReadMemo(2), std::string(700, 'x'));
-}
-
-TEST(HandlerRename, TheTableTakesItsNewName) {
-  TempDir dir;
-  std::string path = WriteDbf(dir.File("OLD.DBF"), People());
-  auto table = Open(path);
-  table->RenameTable(dir.File("NEW"));
-  EXPECT_TRUE(std::filesystem::exists(dir.File("NEW.DBF")));
-  EXPECT_FALSE(std::filesystem::exists(path));
-  table->ReadRecord(5);
-  EXPECT_EQ(table->GetDisplayText(2), "PERSON5");
 }
 
 namespace {
