@@ -167,6 +167,25 @@ TEST(CdxLeaf, DamagedLeafIsRefused) {
   EXPECT_FALSE(DecodeLeaf(node, tooLong, out));
 }
 
+// Eight-byte entries whose duplicate and trailing counts have no bits: the
+// counts read as 0 and every key is stored whole. Reading the counts once
+// shifted a 64-bit value by 64 bits (found by fuzzing).
+TEST(CdxLeaf, CountFieldsOfNoBitsReadAsZero) {
+  uint8_t node[kBlockSize] = {};
+  PutLE16(node + 0, 3);  // a root leaf
+  PutLE16(node + 2, 1);
+  PutLE32(node + 14, 0xFFFFFFFF);  // record mask; both count masks and bit widths 0
+  node[20] = 32;
+  node[23] = 8;
+  PutLE32(node + 24, 77);
+  std::memcpy(node + kBlockSize - 7, "ABCDEFG", 7);
+  std::vector<NodeEntry> out;
+  ASSERT_TRUE(DecodeLeaf(node, KeyFormat{7, true, false}, out));
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].key, "ABCDEFG");
+  EXPECT_EQ(out[0].recordNumber, 77u);
+}
+
 TEST(CdxNodeHeader, SiblingsMustBeNodeAddresses) {
   uint8_t node[kBlockSize] = {};
   NodeHeader h{3, 0, -1, -1};
