@@ -1,5 +1,6 @@
-// The POSIX file layer: sharing modes, positioned I/O, byte-range locks
-// (per handle, and against other processes), names and the clock.
+// The POSIX file layer: positioned I/O, byte-range locks (per handle, and
+// against other processes), names and the clock. Sharing modes are checked
+// with their messages through the engine's disk-file tests.
 #include "platform/file.h"
 
 #include <gtest/gtest.h>
@@ -30,19 +31,6 @@ int InChild(F body) {
 }
 
 }  // namespace
-
-TEST(PlatformFile, ExclusiveAndSharedOpensExcludeEachOther) {
-  TempDir dir;
-  std::string path = MakeFile(dir, "a.dat", "hello");
-  platform::File shared1, shared2, exclusive;
-  ASSERT_TRUE(shared1.Open(path, false, true));
-  EXPECT_TRUE(shared2.Open(path, true, true));
-  EXPECT_FALSE(exclusive.Open(path, true, false));
-  shared1.Close();
-  shared2.Close();
-  ASSERT_TRUE(exclusive.Open(path, true, false));
-  EXPECT_FALSE(shared1.Open(path, false, true));
-}
 
 TEST(PlatformFile, MissingFileOrFolderIsNotOpened) {
   TempDir dir;
