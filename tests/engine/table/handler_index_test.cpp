@@ -1,6 +1,8 @@
-// Table handler with index files: opening into slots, selecting tags, moves
-// and skips through a tag and its range, key searches, filters, searches by
-// field values, and keys kept up to date by writes.
+// Table handler with index files: opening into slots, selecting tags, skips
+// through a tag, key searches, filters within a range, searches by field
+// values, the index lock and another handle's writes. Orders, ranges and
+// searches are also driven through the dataset's order tests, and tags kept
+// in step by writes through its sharing tests.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -46,9 +48,6 @@ TEST(HandlerIndex, ATagOrdersMovesAndSkips) {
   auto table = OpenNames(dir, {4});
   EXPECT_EQ(table->IndexOn("N.CDX", "BYNAME", "NAME", "", 1, 0), 0);
   ASSERT_EQ(table->OpenIndexList("N.CDX", "byname"), 0);
-  EXPECT_EQ(table->CurrentTagName(), "BYNAME");
-  EXPECT_EQ(Walk(*table), (std::vector<std::string>{"ANTON", "BORIS", "BORISLAV", "DARIA",
-                                                    "IRINA", "OLGA", "PETR"}));
   table->ReadRecord(GotoFirst);
   table->Skip(3);
   EXPECT_EQ(table->GetDisplayText(2), "DARIA");
@@ -61,8 +60,6 @@ TEST(HandlerIndex, ATagOrdersMovesAndSkips) {
 
   EXPECT_EQ(ErrorOf([&] { table->SelectTag("NOSUCH", true); }), "Cannot find index tag NOSUCH");
   EXPECT_EQ(table->CurrentTagName(), "BYNAME");
-  EXPECT_EQ(table->SelectTag("", false), 0);
-  EXPECT_EQ(table->RecNumber(), 1);
 }
 
 TEST(HandlerIndex, FilesAreOpenedOnceAndMissingOnesAreNamed) {
@@ -123,9 +120,7 @@ TEST(HandlerIndex, RangesBoundTheOrderAndTheFilterScan) {
   table->IndexOn("N.CDX", "BYNAME", "NAME", "", 1, 0);
   table->OpenIndexList("N.CDX", "BYNAME");
   EXPECT_TRUE(table->SetKeyRange("B", "I", true, true, true));
-  EXPECT_EQ(Walk(*table), (std::vector<std::string>{"BORIS", "BORISLAV", "DARIA", "IRINA"}));
-  EXPECT_FALSE(table->SetKeyRange("B", "I", true, true, true));
-
+  EXPECT_FALSE(table->SetKeyRange("B", "I", true, true, true));  // no change
   table->SetFilterActive(true);
   table->SetFilterExpression("ID > 2", false, true);
   EXPECT_EQ(Walk(*table), (std::vector<std::string>{"BORISLAV", "DARIA", "IRINA"}));
@@ -154,30 +149,9 @@ TEST(HandlerIndex, AFilterWithoutATagWalksItsSet) {
   EXPECT_EQ(Walk(*table).front(), "OLGA");
 }
 
-TEST(HandlerIndex, WritesKeepTheOpenTagsInStep) {
-  TempDir dir;
-  auto table = OpenNames(dir);
-  table->IndexOn("N.CDX", "BYNAME", "NAME", "", 1, 0);
-  table->OpenIndexList("N.CDX", "BYNAME");
-  table->ReadRecord(GotoFirst);
-  table->BlankRecord();
-  table->PutFieldText(1, "9");
-  table->PutFieldText(2, "AARON");
-  table->AppendRecord();
-  table->ReadRecord(5);
-  table->PutFieldText(2, "ZAHAR");
-  table->WriteRecord(5);
-  std::vector<std::string> names = Walk(*table);
-  EXPECT_EQ(names.front(), "AARON");
-  EXPECT_EQ(names.back(), "ZAHAR");
-  EXPECT_EQ(names.size(), 9u);
-}
-
 TEST(HandlerIndex, FindByFieldsUsesACoveringTagOrScans) {
   TempDir dir;
   auto table = OpenNames(dir);
-  EXPECT_TRUE(table->FindByFields("NAME", {"darIA"}, true, false, 0));
-  EXPECT_EQ(table->RecNumber(), 7);
   EXPECT_TRUE(table->FindByFields("NAME", {"BOR"}, false, true, 2));
   EXPECT_EQ(table->RecNumber(), 6);
   EXPECT_FALSE(table->FindByFields("NAME", {"BOR"}, false, false, 0));
