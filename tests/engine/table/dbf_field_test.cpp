@@ -85,31 +85,33 @@ TEST(DbfFields, LongCharacterFieldLengthUsesSixteenBitsAndHasNoDecimals) {
   EXPECT_EQ(table->GetFieldText(1), std::string(300, 'z'));
 }
 
-TEST(DbfFields, NumbersAreFormattedToWidthAndDecimals) {
-  TextTable t({"A", "1.5"});
+TEST(DbfFields, NumbersAreFormattedToWidthAndDecimalsAndReadBack) {
+  TextTable t({"A", "12a", "", "", "  12.500"});
   GSO_dBaseFld& f = *t.table;
-  EXPECT_DOUBLE_EQ(f.GetNumber(2), 1.5);
+  EXPECT_EQ(ErrorOf([&] { f.GetNumber(2); }), FormatMessage(Msg::InvalidNumeric, {"PEOPLE->AMOUNT (12a)"}));
+  f.PutFieldText(2, "  -.5");
+  EXPECT_DOUBLE_EQ(f.GetNumber(2), -0.5);
+  f.PutFieldText(2, "1 2");
+  EXPECT_THROW(f.GetNumber(2), EDeridarError);
   f.PutNumber(2, 3.14159);
   EXPECT_EQ(Field(f, 2), " 3.14");
   EXPECT_EQ(ErrorOf([&] { f.PutNumber(2, 123.456); }),
             FormatMessage(Msg::NumericTooBig, {"AMOUNT - 123.46"}));
-  f.PutNumber(2, 99.99);
-  EXPECT_EQ(ErrorOf([&] { f.PutNumber(2, 1000); }), FormatMessage(Msg::NumericTooBig, {"AMOUNT - 1000.00"}));
-  EXPECT_EQ(Field(f, 2), "99.99");  // a failed put leaves the field unchanged
+  EXPECT_EQ(Field(f, 2), " 3.14");  // a failed put leaves the field unchanged
   EXPECT_EQ(ErrorOf([&] { f.PutNumber(3, 1); }), FormatMessage(Msg::FieldIncorrectType, {"BORN"}));
+  EXPECT_EQ(f.GetDisplayText(5), "12.500");
+
+  platform::LocaleGuard russian(platform::LocaleSettings{});
+  f.PutValueFromText(2, "3,5");
+  EXPECT_EQ(Field(f, 2), " 3.50");
+  EXPECT_EQ(f.GetDisplayText(2), "3.50");
+  EXPECT_EQ(ErrorOf([&] { f.PutValueFromText(2, "abc"); }),
+            FormatMessage(Msg::InvalidFieldValue, {"Number", "AMOUNT"}));
+  EXPECT_TRUE(f.PutValueByName("name", "Jones"));
+  EXPECT_EQ(Field(f, 1), "Jones     ");
 }
 
-TEST(DbfFields, UnreadableNumberNamesTableFieldAndText) {
-  TextTable t({"A", "12a"});
-  EXPECT_EQ(ErrorOf([&] { t.table->GetNumber(2); }),
-            FormatMessage(Msg::InvalidNumeric, {"PEOPLE->AMOUNT (12a)"}));
-  t.table->PutFieldText(2, "  -.5");
-  EXPECT_DOUBLE_EQ(t.table->GetNumber(2), -0.5);
-  t.table->PutFieldText(2, "1 2");
-  EXPECT_THROW(t.table->GetNumber(2), EDeridarError);
-}
-
-TEST(DbfFields, BlankRecordZeroesNumericFields) {
+TEST(DbfFields, BlankRecordZeroesNumericFieldsAndChangesAreMarkedPerField) {
   TextTable t({"A", "1.5", "20260101", "T", "2", "7"});
   GSO_dBaseFld& f = *t.table;
   f.BlankRecord();
@@ -118,9 +120,13 @@ TEST(DbfFields, BlankRecordZeroesNumericFields) {
   EXPECT_EQ(Field(f, 5), "   0.000");
   EXPECT_EQ(f.CurrentRecord()[0], ' ');
   for (uint8_t changed : f.ChangedFieldMap()) EXPECT_EQ(changed, 1);
-  EXPECT_TRUE(f.RecordChanged());
   f.ReadRecord(1);
   for (uint8_t changed : f.ChangedFieldMap()) EXPECT_EQ(changed, 0);
+  // A field text is aligned by type and marks only its field.
+  f.PutFieldText(2, "7");
+  EXPECT_EQ(Field(f, 2), "    7");
+  EXPECT_EQ(f.ChangedFieldMap()[2], 1);
+  EXPECT_EQ(f.ChangedFieldMap()[3], 0);
 }
 
 TEST(DbfFields, LogicalLettersAndEntryTexts) {
@@ -162,29 +168,6 @@ TEST(DbfFields, DatesReadWriteAndDisplay) {
   EXPECT_FALSE(f.PutDate(1, day));
   f.PutFieldText(3, "xx.yy");
   EXPECT_EQ(ErrorOf([&] { f.GetDate(3); }), FormatMessage(Msg::InvalidDate, {"PEOPLE->BORN (xx.yy)"}));
-}
-
-TEST(DbfFields, DisplayAndEntryOfNumbers) {
-  TextTable t({"A", "", "", "", "  12.500"});
-  GSO_dBaseFld& f = *t.table;
-  EXPECT_EQ(f.GetDisplayText(2), "0.00");
-  EXPECT_EQ(f.GetDisplayText(5), "12.500");
-  platform::LocaleGuard russian(platform::LocaleSettings{});
-  f.PutValueFromText(2, "3,5");
-  EXPECT_EQ(Field(f, 2), " 3.50");
-  EXPECT_EQ(ErrorOf([&] { f.PutValueFromText(2, "abc"); }),
-            FormatMessage(Msg::InvalidFieldValue, {"Number", "AMOUNT"}));
-  EXPECT_TRUE(f.PutValueByName("name", "Jones"));
-  EXPECT_EQ(Field(f, 1), "Jones     ");
-}
-
-TEST(DbfFields, PutFieldTextAlignsByTypeAndMarksTheField) {
-  TextTable t({"A"});
-  GSO_dBaseFld& f = *t.table;
-  f.PutFieldText(2, "7");
-  EXPECT_EQ(Field(f, 2), "    7");
-  EXPECT_EQ(f.ChangedFieldMap()[2], 1);
-  EXPECT_EQ(f.ChangedFieldMap()[3], 0);
 }
 
 TEST(DbfFields, BinaryFieldDisplayWithoutMemo) {

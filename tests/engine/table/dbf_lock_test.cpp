@@ -68,22 +68,6 @@ TEST_P(DbfProtocolLocks, EachLockHoldsItsRegionAgainstOtherHandles) {
   table->UnlockTable();
 }
 
-TEST_P(DbfProtocolLocks, HeldRegionRefusesTheSameLockOfAnotherTableHandle) {
-  TempDir dir;
-  std::string path = WriteDbf(dir.File("T.DBF"), NumberedLayout(10));
-  auto first = OpenShared(path);
-  auto second = OpenShared(path, false);
-  first->SetLockProtocol(GetParam());
-  second->SetLockProtocol(GetParam());
-  ASSERT_TRUE(first->LockTable());
-  EXPECT_FALSE(second->LockTable());
-  EXPECT_FALSE(second->TableLocked());
-  first->UnlockTable();
-  EXPECT_TRUE(second->LockRecord(3));
-  EXPECT_FALSE(first->LockRecord(3));
-  EXPECT_TRUE(first->LockRecord(4));
-}
-
 INSTANTIATE_TEST_SUITE_P(AllProtocols, DbfProtocolLocks,
                          ::testing::Values(TgsLokProtocol::Default, TgsLokProtocol::DB4Lock,
                                            TgsLokProtocol::ClipLock, TgsLokProtocol::FoxLock));
