@@ -78,7 +78,8 @@ TEST(Variant, CopyIsPrivate) {
   TgsVariant c(a);
   TgsVariant moved(std::move(c));
   EXPECT_EQ(moved.AsText(), "xyz");
-  EXPECT_TRUE(c.IsEmpty());  // NOLINT(bugprone-use-after-move)
+  EXPECT_EQ(c.Tag(), TgsVariant::kNone);  // NOLINT(bugprone-use-after-move)
+  EXPECT_EQ(c.Size(), 0u);
 }
 
 TEST(Variant, AppendingItsOwnBytesSurvivesTheGrowth) {

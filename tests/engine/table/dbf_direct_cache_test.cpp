@@ -88,8 +88,8 @@ TEST(DbfDirectCache, ALentBufferIsFilledAndTheOwnBufferKeepsTheRecord) {
   table->RestoreCurrentRecord();
   table->ReadRecord(7);
   ASSERT_TRUE(table->RecordInWindow());
-  // Leaving the window - by restoring, by lending, by switching the direct
-  // mode off - keeps the record read as the current record.
+  // Leaving the window - by restoring, by lending, by switching the cache
+  // or the direct mode off - keeps the record read as the current record.
   table->RestoreCurrentRecord();
   EXPECT_FALSE(table->RecordInWindow());
   EXPECT_EQ(CurrentId(*table), 7);
@@ -97,6 +97,10 @@ TEST(DbfDirectCache, ALentBufferIsFilledAndTheOwnBufferKeepsTheRecord) {
   table->SetCurrentRecord(mine.data());
   table->RestoreCurrentRecord();
   EXPECT_EQ(CurrentId(*table), 8);
+  table->ReadRecord(9);
+  table->SetCache(false);
+  EXPECT_EQ(CurrentId(*table), 9);
+  table->SetCache(true);
   table->ReadRecord(10);
   table->SetDirectCache(false);
   EXPECT_FALSE(table->RecordInWindow());

@@ -139,4 +139,7 @@ TEST(DbfShared, AppendIsVisibleToASecondHandle) {
   EXPECT_FALSE(reader->Eof());
   EXPECT_TRUE(reader->ExternalChange());
   EXPECT_EQ(std::string(reader->CurrentRecord(), image.size()), image);
+  // Once the header is read again with nothing moved, the change is cleared.
+  reader->RefreshHeader();
+  EXPECT_FALSE(reader->ExternalChange());
 }

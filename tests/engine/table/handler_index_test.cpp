@@ -147,6 +147,10 @@ TEST(HandlerIndex, AFilterWithoutATagWalksItsSet) {
   table->PutNumber(1, 6);
   table->WriteRecord(1);
   EXPECT_EQ(Walk(*table).front(), "OLGA");
+  table->ReadRecord(8);
+  table->PutNumber(1, 9);
+  table->WriteRecord(8);
+  EXPECT_EQ(Walk(*table).back(), "BORISLAV");
 }
 
 TEST(HandlerIndex, FindByFieldsUsesACoveringTagOrScans) {
@@ -187,6 +191,7 @@ TEST(HandlerIndex, AWriteWaitsForTheIndexLockAndFailsWithoutIt) {
   EXPECT_EQ(writer.GetDisplayText(2), "BORIS");  // the failed write changed nothing
   writer.PutFieldText(2, "CHANGED");
   writer.WriteRecord(2);
+  EXPECT_EQ(Walk(writer).front(), "ANNA");
   EXPECT_TRUE(writer.KeySearch("CHANGED"));
 }
 

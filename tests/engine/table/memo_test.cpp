@@ -1,9 +1,8 @@
 // Memo files of the three layouts: block counts at boundaries, rewriting in
-// place or moving, free-list reuse, FoxPro block sizes, the enciphered dBase
-// III layout, the allocation lock, renaming, and damaged files (each guard
-// once; random damage is the memo fuzz target's work). Texts over 64 KB are
-// exchanged with the interop peers; password changes on memos are driven
-// through the table handler's re-keying tests.
+// place or moving, free-list reuse, FoxPro block sizes, enciphered dBase III
+// memos and password changes, the allocation lock, renaming, and damaged
+// files (each guard once; random damage is the memo fuzz target's work).
+// Texts over 64 KB are exchanged with the interop peers.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -155,6 +154,28 @@ TEST(Db3Memo, EncipheredMemoCarriesLengthPrefixAndEncipheredText) {
   EXPECT_NE(std::string(bytes.begin() + 516, bytes.begin() + 1022), text);
   EXPECT_EQ(bytes[1022], 0x1A);
   EXPECT_EQ(bytes[1023], 0x1A);
+}
+
+TEST(Db3Memo, PasswordChangeReadsWithTheOldAndWritesWithTheNew) {
+  MemoFixture f;
+  // Block 1, and block 2 with 511 bytes with the marks.
+  auto memo = f.Make(MemoLayout::Db3, {"plain text", CyrillicText(509, 1)});
+
+  memo->SetPasswords("", "key");
+  EXPECT_EQ(memo->WriteMemo(memo->ReadMemo(1), 1), 1);  // 4 + 10 + 2 still fit
+  EXPECT_EQ(memo->WriteMemo(memo->ReadMemo(2), 2), 3);  // 4 + 509 + 2 do not
+  memo->SetPasswords("key", "key");
+  EXPECT_EQ(memo->MemoLength(1), 10);
+  EXPECT_EQ(memo->ReadMemo(1), "plain text");
+  EXPECT_EQ(memo->ReadMemo(3), CyrillicText(509, 1));
+
+  memo->SetPasswords("key", "");
+  EXPECT_EQ(memo->WriteMemo(memo->ReadMemo(1), 1), 1);
+  memo->SetPasswords("", "");
+  EXPECT_EQ(memo->ReadMemo(1), "plain text");
+  memo->Close();
+  std::vector<uint8_t> bytes = ReadBytes(f.MemoPath(MemoLayout::Db3));
+  EXPECT_EQ(std::string(bytes.begin() + 512, bytes.begin() + 524), "plain text\x1A\x1A");
 }
 
 TEST(Db3Memo, DamagedReferencesAndHeadersAreBadMemoRecords) {
@@ -343,6 +364,7 @@ TEST(FoxMemo, DamagedHeaderOrLengthIsBadMemoRecord) {
     PatchFile(path, 512 + 4, BE32(0xFFFFFFF0));  // length far beyond the file
     EXPECT_EQ(ErrorOf([&] { memo->ReadMemo(8); }), BadMemo(*memo));
     EXPECT_EQ(ErrorOf([&] { memo->ReadMemo(3); }), BadMemo(*memo));  // inside the header
+    EXPECT_EQ(ErrorOf([&] { memo->WriteMemo("x", 7); }), BadMemo(*memo));
     PatchFile(path, 0, BE32(3));  // next free inside the header
     EXPECT_EQ(ErrorOf([&] { memo->WriteMemo("x", 0); }), BadMemo(*memo));
   }
