@@ -85,6 +85,9 @@ TEST_F(DataSetOrders, RangesNarrowTheRowsAndRepeatedBoundsDoNotMove) {
   table_.SetRange("", "");
   BuildTelephoneTags();
   table_.OpenIndexes("ALL.CDX", "BYNUM");
+  // An unknown tag is refused and the order stays.
+  EXPECT_EQ(ErrorOf<std::exception>([&] { table_.SetIndexName("NOSUCH"); }), "Cannot find index tag NOSUCH");
+  EXPECT_EQ(Nums().front(), "1999999");
   table_.SetRange("2300000", "2399999");
   EXPECT_EQ(Nums(), (std::vector<std::string>{"2300001", "2300500", "2301234", "2399999"}));
   table_.SetExactCount(true);

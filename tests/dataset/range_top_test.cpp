@@ -37,6 +37,7 @@ class DataSetRangeTop : public ::testing::Test {
 TEST_F(DataSetRangeTop, TheRowAfterARangeChangeIsItsFirstVisibleRecord) {
   table_.Last();
   table_.SetRange("2300000", "2399999");
+  EXPECT_FALSE(table_.Bof() && table_.Eof());
   EXPECT_EQ(Num(), "2300500");  // the deleted 2300001 is passed over
   EXPECT_EQ(table_.ActiveRecordNumber(), 6);
   table_.Next();
@@ -58,7 +59,9 @@ TEST_F(DataSetRangeTop, TheRowAfterARangeChangeIsItsFirstVisibleRecord) {
 TEST_F(DataSetRangeTop, AnEmptyRangeLeavesNoRow) {
   table_.SetRange("2500000", "2599999");
   EXPECT_TRUE(table_.IsEmpty());
+  EXPECT_TRUE(table_.Eof());
   table_.SetRange("", "");
+  EXPECT_FALSE(table_.IsEmpty());
   EXPECT_EQ(Num(), "1999999");
   // A range ending below every key is empty as well.
   table_.SetRangeEx("1000000", "1000001", true, true, false);

@@ -111,7 +111,9 @@ TEST(DataSetScan, ScanningAndSkippingReadAheadWithoutMovingTheActiveRecord) {
   EXPECT_EQ(seen.front(), 6);
   EXPECT_EQ(seen.back(), 20);
 
-  TBookmark last;
+  TBookmark last = "unchanged";
+  EXPECT_EQ(ds->SkipRecords({}, 0, last), 0);
+  EXPECT_EQ(last, "unchanged");
   EXPECT_EQ(ds->SkipRecords({}, 8, last), 8);
   seen.clear();
   EXPECT_EQ(ds->ScanRecords(last, 2, [&](const TBookmark&) { seen.push_back(N(*ds)); }), 2);
