@@ -4,6 +4,7 @@
 #include <set>
 
 #include "engine/support/gs6_glbl.h"
+#include "support/error_text.h"
 
 TEST(Messages, EveryTextIsDistinctAndPlaceholdersAreFilledInOrder) {
   std::set<std::string> texts;
@@ -15,12 +16,8 @@ TEST(Messages, EveryTextIsDistinctAndPlaceholdersAreFilledInOrder) {
 }
 
 TEST(Messages, RaiseThrowsTheRequestedClass) {
-  try {
-    RaiseError(Msg::FileNotFound, std::string("/x/A.DBF"));
-    FAIL();
-  } catch (const EDeridarError& e) {
-    EXPECT_STREQ(e.what(), "File /x/A.DBF could not be found");
-  }
+  EXPECT_EQ(ErrorOf([] { RaiseError(Msg::FileNotFound, std::string("/x/A.DBF")); }),
+            "File /x/A.DBF could not be found");
   EXPECT_THROW(Raise<EDeridarExpression>(Msg::MissingClosingParen), EDeridarExpression);
   EXPECT_THROW(Raise<EDeridarEncryption>(Msg::NoPassword, "f"), EDeridarBase);
 }
