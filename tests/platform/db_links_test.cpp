@@ -146,6 +146,7 @@ TEST_F(DataLink, ActiveEditingAndFieldChangesAreReported) {
   EXPECT_EQ(link_.editingChanges, 2);
   ds_->Close();
   EXPECT_EQ(link_.activeChanges, 2);
+  source_.OnDataChange = nullptr;  // the list goes before the source
 }
 
 TEST_F(DataLink, StepsScrollJumpsChangeAndDisabledControlsDeferToOneChange) {
@@ -184,6 +185,9 @@ TEST_F(DataLink, DisabledSourceMakesLinksInactive) {
   source_.SetEnabled(true);
   EXPECT_TRUE(link_.Active());
   EXPECT_EQ(stateChanges, 2);
+  // The source outlives this body and reports its last state change when
+  // the fixture goes: the counter must not be reached then.
+  source_.OnStateChange = nullptr;
 }
 
 TEST_F(DataLink, SetsSourcesAndLinksMayGoInAnyOrder) {
