@@ -134,9 +134,11 @@ std::vector<double> DataSetSteps(TDeridarDataSet& table, const TagStep& tag, con
     table.SetRange(q.low, q.high);
     table.MoveFirst();
     if (rows) rows->emplace_back();
-    for (int row = 0; row < kRows && !table.Eof(); ++row) {
+    // 25 rows and no more: no move past the last one, as LIMIT does not.
+    for (int row = 0; !table.Eof();) {
       for (platform::TField* field : fields) checksum += field->AsString().size();
       if (rows) rows->back().push_back(table.ActiveRecordNumber());
+      if (++row == kRows) break;
       table.Next();
     }
     times.push_back(ThreadMicros() - start);
