@@ -23,7 +23,6 @@
 // descending, collation), builds all of them anew from the table into a
 // scratch file beside the index file and then puts it in the file's place,
 // so that a failure on the way leaves the old file as it was.
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -36,6 +35,7 @@
 #include "engine/index/gs6_cdx.h"
 #include "engine/support/gs6_glbl.h"
 #include "engine/table/gs6_dbsy.h"
+#include "platform/ansi.h"
 #include "platform/codepage.h"
 #include "tools/deridar/verbs.h"
 
@@ -193,9 +193,8 @@ int VerbIndex(const VerbArgs& args) {
     if (o.tag.empty() || o.key.empty()) throw UsageError("build needs --tag and --key");
     // The engine reads a file as CDX by its extension alone: a compound
     // index built under any other name could not be opened with its table.
-    std::string extension = std::filesystem::path(o.file).extension().string();
-    for (char& c : extension) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    if (extension != ".CDX") RaiseError(Msg::IndexCorrupted, o.file);
+    if (platform::UpperCase(std::filesystem::path(o.file).extension().string()) != ".CDX")
+      RaiseError(Msg::IndexCorrupted, o.file);
     auto table = OpenTable(o.table, true);
     auto file = OpenIndex(*table, o.file, true);
     if (o.general) file->SetDefaultCollation(cdx::Collation::General);
