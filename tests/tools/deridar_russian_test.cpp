@@ -97,6 +97,15 @@ TEST_F(DeridarRussian, ComparisonsFollowTheRussianAlphabet) {
             std::vector<std::string>{"ИВАНОВА МАРИЯ"});
   EXPECT_EQ(Split(Deridar({"dump", table_, "--filter", "FIO >= 'Е' .AND. FIO < 'Ж'"}), "\r\n").size(), 2u)
       << "the header and ЁЛКИН";
+
+  // A table of 1251 text compares it as it stands.
+  DbfLayout ansi;
+  ansi.fields = {{"FIO", 'C', 20}};
+  for (const char* fio : {"ВОЛКОВ", "АНДРЕЕВ", "ёлкин"})
+    ansi.rows.push_back({{platform::FromUtf8(fio, platform::CodePage::Cp1251)}});
+  const std::string ansiTable = WriteDbf(dir_.File("A.DBF"), ansi);
+  EXPECT_EQ(Deridar({"dump", ansiTable, "--encoding", "1251", "--filter", "FIO < 'Ж' .AND. UPPER(FIO) > 'Б'"}),
+            "FIO\r\nВОЛКОВ\r\nёлкин\r\n");
 }
 
 TEST_F(DeridarRussian, ComparisonsOnAGeneratedDirectoryMatchTheAlphabet) {
