@@ -47,7 +47,7 @@ namespace {
 // The table, opened through the table handler, which publishes its fields
 // to the expression context the index keys compile against.
 std::unique_ptr<GSO_dBHandler> OpenTable(const std::string& name, bool readWrite) {
-  auto table = std::make_unique<GSO_dBHandler>(name, "", !readWrite, readWrite);
+  auto table = std::make_unique<GSO_dBHandler>(name, TablePassword(), !readWrite, readWrite);
   table->OpenTable();
   return table;
 }

@@ -55,7 +55,7 @@ int VerbSeek(const VerbArgs& args) {
   if (tag.empty()) tag = platform::UpperCase(std::filesystem::path(positional[1]).stem().string());
   if (hasKey == hasRange) throw UsageError("expects either --key TEXT or --range LOW HIGH");
 
-  GSO_dBHandler table(positional[0], "", true, false);
+  GSO_dBHandler table(positional[0], TablePassword(), true, false);
   table.OpenTable();
   table.SetUseDeleted(withDeleted);
   if (table.OpenIndexFile(positional[1]) < 0)
