@@ -165,13 +165,13 @@ void GSobjCDXTag::NormalizeKey(TgsVariant& value, bool trim) {
       if (value.Tag() != TgsVariant::kText) value.SetText(value.AsText());
       if (trim) value.TrimText();
       if (value.Length() > 0 && collation_ == Collation::General && !IsDirectory()) {
-        std::string key = GeneralKey(
-            std::string_view(reinterpret_cast<const char*>(value.Data()), value.Length()));
-        if (key.size() > static_cast<size_t>(keyLength_)) key.resize(static_cast<size_t>(keyLength_));
-        // The weight 0x20 (of "/" and 0xA0) is the blank that fills a node's
-        // key, so a node cannot keep it at the end of a key: no key in
-        // memory keeps it there either, or seeks and deletions would miss.
-        while (!key.empty() && key.back() == ' ') key.pop_back();
+        // The key is held as a node gives it back: cut to the key length
+        // and without trailing blanks, for the weight 0x20 (of "/" and 0xA0)
+        // is the blank that fills a node's key. Otherwise seeks and
+        // deletions of keys ending in it would miss their entries.
+        const std::string key = StoredKeyForm(
+            GeneralKey(std::string_view(reinterpret_cast<const char*>(value.Data()), value.Length())),
+            KeyFormat{keyLength_, true, true});
         value.SetText(key);
       }
       return;
