@@ -89,11 +89,9 @@ void ExpectEntries(const TreeReport& r, std::vector<Key> expected) {
 // Entry counts of the leaves from left to right, found by going down the
 // first children and then along the right links.
 std::vector<int> LeafCounts(MemoryTarget& t) {
+  const int keyLength = t.BuildKeyFormat().keyLength;
   const uint8_t* node = t.Bytes().data() + t.Root();
-  while ((GetLE16(node) & kAttrLeaf) == 0) {
-    const int keyLength = t.BuildKeyFormat().keyLength;
-    node = t.Bytes().data() + GetBE32(node + 12 + keyLength + 4);
-  }
+  while ((GetLE16(node) & kAttrLeaf) == 0) node = t.Bytes().data() + GetBE32(node + 12 + keyLength + 4);
   std::vector<int> counts;
   for (;;) {
     counts.push_back(GetLE16(node + 2));
