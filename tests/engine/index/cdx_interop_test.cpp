@@ -1,6 +1,6 @@
 // CDX files we build, read by an independent peer: the XBase module of the
 // Debian package libdbd-xbase-perl walks each tag, and its record order must
-// be ours. Skipped when perl or the module is missing.
+// be ours. A missing peer fails the tests with the package to install.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -27,6 +27,9 @@ my $idx = XBase::Index->new($cdx, 'tag' => $tag, 'type' => $type) or die XBase::
 $idx->prepare_select or die XBase::Index->errstr;
 while (my ($key, $rec) = $idx->fetch) { print "$rec\n"; }
 )";
+
+constexpr const char* kMissingPeer =
+    "perl XBase module not available -- scripts/bootstrap.sh installs libdbd-xbase-perl";
 
 // Runs the peer; false when it is not available.
 bool PeerWalk(const TempDir& dir, const std::string& cdx, const std::string& tag, char type,
@@ -97,7 +100,7 @@ TEST(CdxPeer, PerlXBaseWalksOurTagsInOurOrder) {
   } tags[] = {{"TELN", 'C'}, {"FIO", 'C'}, {"AMT", 'N'}, {"LNG", 'C'}};
   for (auto& tg : tags) {
     std::vector<TRecNo> peer;
-    if (!PeerWalk(dir, cdx, tg.tag, tg.type, peer)) GTEST_SKIP() << "perl XBase module not available";
+    ASSERT_TRUE(PeerWalk(dir, cdx, tg.tag, tg.type, peer)) << kMissingPeer;
     EXPECT_EQ(peer, OurWalk(*f.FindTag(tg.tag))) << tg.tag;
   }
 }
@@ -135,7 +138,7 @@ TEST(CdxPeer, PerlXBaseFindsTagsInFilesAbove16MiB) {
   ASSERT_TRUE(f.Valid());
   for (const char* tag : {"LOW", "HIGH"}) {
     std::vector<TRecNo> peer;
-    if (!PeerWalk(dir, cdx, tag, 'C', peer)) GTEST_SKIP() << "perl XBase module not available";
+    ASSERT_TRUE(PeerWalk(dir, cdx, tag, 'C', peer)) << kMissingPeer;
     EXPECT_EQ(peer, OurWalk(*f.FindTag(tag))) << tag;
     EXPECT_FALSE(peer.empty()) << tag;
   }
