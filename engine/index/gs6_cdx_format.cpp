@@ -360,7 +360,7 @@ void PutBranchEntry(uint8_t* node, const KeyFormat& fmt, int index, std::string_
   uint8_t* e = node + kNodeHeaderSize + index * (fmt.keyLength + 8);
   const size_t len = std::min(key.size(), static_cast<size_t>(fmt.keyLength));
   std::memset(e, fmt.character ? ' ' : 0, static_cast<size_t>(fmt.keyLength));
-  std::memcpy(e, key.data(), len);
+  if (len > 0) std::memcpy(e, key.data(), len);
   if (fmt.character && fmt.general) ReduceGeneralTail(e, len);
   PutBE32(e + fmt.keyLength, recordNumber);
   PutBE32(e + fmt.keyLength + 4, child);
@@ -418,7 +418,8 @@ bool LeafWriter::Add(std::string_view key, uint32_t recordNumber) {
   uint8_t* area = node_ + kLeafInfoOffset;
   PutLEn(area + count_ * bpe, bpe, info);
   pool_ -= stored;
-  std::memcpy(area + pool_, key.data() + dup, static_cast<size_t>(stored));
+  // An empty key (a blank one) may come without any bytes to copy from.
+  if (stored > 0) std::memcpy(area + pool_, key.data() + dup, static_cast<size_t>(stored));
   if (fmt_.character && fmt_.general) ReduceGeneralTail(area + pool_, static_cast<size_t>(stored));
   free_ -= bpe + stored;
   ++count_;
