@@ -195,7 +195,7 @@ TEST_F(DeridarTool, FailuresPrintTheEngineMessageAndWrongUsageExitsWithTwo) {
       {{"index", "build", path_, ntx, "--tag", "N", "--key", "NAME"}, 1,
        FormatMessage(Msg::IndexCorrupted, {ntx}) + "\n"},
       // Wrong usage; with no verb at all the usage of every verb is shown.
-      {{}, 2, "~deridar eval TABLE EXPR"}, {{}, 2, "~deridar seek TABLE FILE.CDX --tag NAME"},
+      {{}, 2, "~deridar eval TABLE EXPR"}, {{}, 2, "~deridar seek TABLE INDEXFILE [--tag NAME]"},
       {{"frobnicate"}, 2, "~"}, {{"info"}, 2, "~"}, {{"dump", "a.dbf", "b.dbf"}, 2, "~deridar dump TABLE"},
       {{"eval", path_, "NAME", "--where"}, 2, "~"}, {{"eval", path_, "NAME", "--bogus"}, 2, "~"},
   };
@@ -312,7 +312,7 @@ TEST_F(DeridarSeek, MissingTagAndFileAndBadUsage) {
   EXPECT_EQ(file.exitCode, 1);
   EXPECT_EQ(file.err, FormatMessage(Msg::FileNotFound, {missing}) + "\n");
   for (const std::vector<std::string>& options :
-       {std::vector<std::string>{"--key", "A"}, {"--tag", "TELF", "--key", "A", "--range", "A", "B"}}) {
+       {std::vector<std::string>{"--key"}, {"--tag", "TELF", "--key", "A", "--range", "A", "B"}}) {
     std::vector<std::string> args = {"seek", table_, index_};
     args.insert(args.end(), options.begin(), options.end());
     EXPECT_EQ(RunTool("deridar", args).exitCode, 2) << testing::PrintToString(options);
