@@ -8,9 +8,9 @@
 // adds a leading "_deleted" column (1 or 0). Numbers stored as bytes (the
 // binary types of version 0x30 tables) are written as their display text.
 // --filter keeps the records for which the table handler's filter passes;
-// the filter is typed in UTF-8 and converted to the table's code page (866
-// unless --encoding 1251 says the table holds 1251 text, which its
-// comparisons and case functions then take as it stands).
+// the filter is typed in UTF-8 and converted to the table's code page; a
+// table of 1251 text (by --encoding or its language byte) is compared and
+// case-folded as it stands, any other as 866 text.
 #include <string>
 
 #include "engine/table/gs6_dbsy.h"
