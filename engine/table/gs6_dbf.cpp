@@ -279,8 +279,11 @@ void GSO_dBaseDBF::WriteTableHeader() {
   if (!IsReadWrite() || !headerDirty_ || tableLocked_) return;
   uint32_t stamp = MakeUpdateStamp();
   platform::LocalDateTime today = platform::Now();
-  // Years count from 1900, as other programs read them (2026 is 126).
-  header_[1] = static_cast<uint8_t>(std::clamp(today.year - 1900, 0, 255));
+  // dBase tables count the year from 1900 (2026 is 126); FoxPro tables
+  // (0x30, 0xF5) keep the year of the century (26), as FoxPro programs read
+  // it. Readers that know both forms accept either.
+  const bool fox = Version() == 0x30 || Version() == 0xF5;
+  header_[1] = static_cast<uint8_t>(fox ? today.year % 100 : std::clamp(today.year - 1900, 0, 255));
   header_[2] = static_cast<uint8_t>(today.month);
   header_[3] = static_cast<uint8_t>(today.day);
   PutLe32(header_ + 4, static_cast<uint32_t>(recordCount_));

@@ -15,8 +15,9 @@
 //
 // Header:
 //   0  1  version: 0x03, 0x04, 0x30, 0x83, 0x8B or 0xF5
-//   1  3  date of last update: year - 1900, month, day (read: below 80
-//         means 2000 + value, as some programs store the year mod 100)
+//   1  3  date of last update: year - 1900 (FoxPro versions 0x30 and 0xF5:
+//         year mod 100), month, day; read either way: below 80 is 2000 +
+//         value, from 80 on 1900 + value
 //   4  4  record count (written; on open the count comes from the file size)
 //   8  2  header length (offset of record 1)
 //   10 2  record length, deletion flag included
