@@ -595,7 +595,7 @@ GSobjCDXFile::GSobjCDXFile(GSobjIndexOwner* owner, std::string_view fileName, bo
   } else {
     corrupt_ = true;  // a stub, or empty and read-only: refuse, never overwrite
   }
-  if (!corrupt_) SetProductionFlag();
+  if (!corrupt_) SetProductionFlag(size == 0);
   opening_ = false;
   valid_ = !corrupt_;
 }
@@ -653,19 +653,23 @@ void GSobjCDXFile::CreateDirectory() {
   directory_->ResetPages(GSobjIndexTag::kResetPlain);
 }
 
-void GSobjCDXFile::SetProductionFlag() {
+void GSobjCDXFile::SetProductionFlag(bool created) {
   if (!owner_) return;
   GSO_dBaseDBF* table = owner_->IndexTable();
   if (!table || !table->IsReadWrite() || (table->FlagBits() & 0x01) != 0) return;
-  // The production index is the one named like the table.
+  // The production index is the one named like the table (file names in
+  // any letter case: the two may have been copied from another system).
   const std::string tablePath = table->FileName();
   const std::string indexPath = FullPath();
   const size_t tableDot = tablePath.find_last_of('.');
   const size_t indexDot = indexPath.find_last_of('.');
   if (tableDot == std::string::npos || indexDot == std::string::npos) return;
-  if (indexPath.substr(0, indexDot) != tablePath.substr(0, tableDot)) return;
-  table->SetFlagBits(static_cast<uint8_t>(table->FlagBits() | 0x01));
-  table->WriteTableHeader();
+  if (!SameNameNoCase(indexPath.substr(0, indexDot), tablePath.substr(0, tableDot))) return;
+  if (created) {
+    table->MarkStructuralIndex();  // other programs find the new index by the flag on disk
+  } else {
+    table->SetFlagBits(static_cast<uint8_t>(table->FlagBits() | 0x01));
+  }
 }
 
 bool GSobjCDXFile::ReadBlock(int32_t address, void* buffer, int32_t length) {

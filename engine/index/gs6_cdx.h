@@ -132,7 +132,9 @@ class GSobjCDXFile : public GSobjIndexFile {
  private:
   void ReadDirectory();
   void CreateDirectory();
-  void SetProductionFlag();
+  // Marks the table as owning this file when it is its structural index
+  // (named like the table): on disk at once when the file was just created.
+  void SetProductionFlag(bool created);
   // Removes the directory entry of `tag`; true when one was found.
   bool RemoveDirectoryEntry(GSobjCDXTag* tag);
   void AddDirectoryEntry(GSobjCDXTag* tag);

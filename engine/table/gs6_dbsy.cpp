@@ -526,10 +526,13 @@ void GSO_dBHandler::SetPassword(const std::string& newKey) {
 }
 
 void GSO_dBHandler::RekeyRecords(const std::string& oldKey, const std::string& newKey) {
-  GSobjMemo* memo = HasMemo() ? OpenMemoFile() : nullptr;
+  // The memo file is opened at the first memo to re-key, so a table whose
+  // memos are all blank needs none.
+  GSobjMemo* memo = nullptr;
   std::vector<int32_t> memoFields;
-  for (int32_t n = 1; n <= FieldCount(); ++n)
-    if (MemoOf(n)) memoFields.push_back(n);
+  if (HasMemo())
+    for (int32_t n = 1; n <= FieldCount(); ++n)
+      if (IsMemoField(n)) memoFields.push_back(n);
 
   const int32_t length = RecordLength();
   std::vector<char> image(static_cast<size_t>(length) + 1, ' ');
@@ -540,17 +543,16 @@ void GSO_dBHandler::RekeyRecords(const std::string& oldKey, const std::string& n
       if (GSO_DiskFile::ReadAt(RecordOffset(n), image.data(), length) < length)
         RaiseError(Msg::ReadError, FileName());
       TableCipher(oldKey, image.data(), image.data(), static_cast<size_t>(length));
-      if (memo) {
-        for (int32_t field : memoFields) {
-          const int32_t block = static_cast<int32_t>(std::trunc(GetNumber(field)));
-          if (block <= 0) continue;
-          // Read with the old key, write with the new: WriteMemo measures the
-          // old memo as it is stored, and an enciphered dBase III memo carries
-          // a length prefix that a plain one lacks.
-          memo->SetPasswords(oldKey, newKey);
-          std::string text = memo->ReadMemo(block);
-          PutNumber(field, memo->WriteMemo(text, block));
-        }
+      for (int32_t field : memoFields) {
+        const int32_t block = MemoBlock(field);
+        if (block == 0) continue;
+        if (!memo) memo = OpenMemoFile();
+        // Read with the old key, write with the new: WriteMemo measures the
+        // old memo as it is stored, and an enciphered dBase III memo carries
+        // a length prefix that a plain one lacks.
+        memo->SetPasswords(oldKey, newKey);
+        std::string text = memo->ReadMemo(block);
+        PutNumber(field, memo->WriteMemo(text, block));
       }
       TableCipher(newKey, image.data(), image.data(), static_cast<size_t>(length));
       GSO_dBaseFld::WriteAt(RecordOffset(n), image.data(), length);
@@ -559,6 +561,7 @@ void GSO_dBHandler::RekeyRecords(const std::string& oldKey, const std::string& n
     SetCurrentRecord(own);
     throw;
   }
+  if (!memo) memo = OpenExistingMemoFile();  // one opened before keeps the old key otherwise
   if (memo) memo->SetPasswords(newKey, newKey);
   SetCurrentRecord(own);
 }
