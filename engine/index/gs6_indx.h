@@ -38,6 +38,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <map>
 #include <memory>
@@ -283,8 +284,25 @@ class GSobjIndexTag {
 
   // --- maintenance ---
   // Brings the tag in step with record n after it was appended or edited;
-  // true when the tag's entries changed.
+  // true when the tag's entries changed. In a unique tag, when record n held
+  // the entry of its old key, the first other record with that key takes
+  // the entry over.
   bool UpdateRecordKey(TRecNo n, bool appended);
+
+  // --- reading the table ---
+  // Calls `visit` with each record number from `first` to `last` (clamped
+  // to the table) while that record's stored image, deciphered, stands as
+  // the table's current record; stops when `visit` returns false. The
+  // records are read from the file in chunks, past the read-ahead window.
+  void VisitStoredRecords(TRecNo first, TRecNo last, const std::function<bool(TRecNo)>& visit);
+  // Learns what the key expression gives: its type ('C' text and logical,
+  // 'N' number, 'D' date) and, for text, the longest value. It is evaluated
+  // on the table's first record, on a blank record and on a record whose
+  // text fields are full, so that a key that faults on blanks (a division
+  // by a trimmed length) or shrinks on them (TRIM) is still learned. A fault
+  // on some of them is passed over; when every one faults the result is
+  // false, or the first fault is raised when `raiseFault` is set.
+  bool ProbeKeyType(char& type, int& textLength, bool raiseFault);
 
   // The key comparison of the tag: -1, 0, 1 (negated for a descending
   // compare); `matched` gets the count of leading bytes that matched.
@@ -384,6 +402,18 @@ class GSobjIndexTag {
 
  private:
   TRecNo SeekKeyWith(const GSobjIndexKeyData& probe);
+  // MoveTo without rereading.
+  TRecNo MoveOnce(int32_t code);
+  // Runs `step` (given the attempt, from 0) again when it failed on a node
+  // that may be half written by another process (see the .cpp).
+  template <class F>
+  TRecNo Reread(F&& step);
+  bool MayMeetWriter() const;
+  // Drops the chain and the kept images without writing anything.
+  void DiscardChain();
+  // The unique entry of `key` left with record `former`: another record with
+  // that key that passes the FOR condition gets it.
+  void HandOverUniqueKey(const GSobjIndexKeyData& key, TRecNo former);
   std::vector<char> snapshotScratch_;
 
   // Kept images by address, with their place in the release order (oldest

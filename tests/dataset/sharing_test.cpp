@@ -225,6 +225,70 @@ TEST_P(SharingTest, WriterAndRangeReaderKeepTableAndTagsInStep) {
   dataset.Cancel();
 }
 
+// The writer's edits for the reader test: names that move records across
+// the whole BYNAME tag, splitting and emptying its leaves.
+int RunKeyChurn(const std::string& path, TgsLokProtocol protocol, int rounds) {
+  try {
+    auto table = OpenShared(path, protocol, true);
+    uint32_t seed = 12345;
+    for (int k = 0; k < rounds; ++k) {
+      seed = seed * 1103515245u + 12345u;
+      const TRecNo n = static_cast<TRecNo>((seed >> 8) % kInitialRows + 1);
+      if (!table->LockRecord(n)) continue;
+      table->ReadRecord(n);
+      std::string name = Code(static_cast<int>((seed >> 4) % 999983));
+      table->PutFieldTextByName("NAME", name);
+      table->PutFieldTextByName("TWIN", name);
+      table->WriteRecord(n);
+      table->UnlockTable();
+    }
+    return 0;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "writer: %s\n", e.what());
+    return 20;
+  }
+}
+
+// A reader that does not lock the index meets nodes the writer is
+// rewriting; it reads them again instead of calling the file damaged.
+TEST_P(SharingTest, UnlockedReaderNeverTakesANodeBeingRewrittenForDamage) {
+  const TgsLokProtocol protocol = GetParam();
+  if (protocol == TgsLokProtocol::ClipLock) GTEST_SKIP() << "readers lock the index under this protocol";
+  TempDir dir;
+  const std::string path = MakeTable(dir);
+  const pid_t writer = fork();
+  ASSERT_GE(writer, 0);
+  if (writer == 0) _exit(RunKeyChurn(path, protocol, 1500));
+
+  auto reader = OpenShared(path, protocol, false);
+  reader->SelectTag("BYNAME", false);
+  int steps = 0, status = 0;
+  std::string fault;
+  uint32_t seed = 777;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  bool reaped = false;
+  while (fault.empty() && std::chrono::steady_clock::now() < deadline &&
+         !(reaped = waitpid(writer, &status, WNOHANG) == writer)) {
+    try {
+      seed = seed * 1103515245u + 12345u;
+      reader->KeySearch(Code(static_cast<int>((seed >> 4) % 999983)));
+      for (int i = 0; i < 20 && !reader->Eof(); ++i, ++steps) reader->ReadRecord(GotoNext);
+      reader->ReadRecord(GotoLast);
+      for (int i = 0; i < 20 && !reader->Bof(); ++i, ++steps) reader->ReadRecord(GotoPrevious);
+    } catch (const EDeridarError& e) {
+      fault = e.what();
+    }
+  }
+  if (!reaped) {
+    kill(writer, SIGKILL);
+    waitpid(writer, &status, 0);
+  }
+  EXPECT_EQ(fault, "") << "after " << steps << " steps";
+  EXPECT_GT(steps, 1000);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "writer status " << status;
+  ExpectTagsMatchTable(*OpenShared(path, protocol, false));
+}
+
 constexpr int kMemoAppends = 80;
 
 // The memo text writer `who` gives its k-th record: long enough for a
