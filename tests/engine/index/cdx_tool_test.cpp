@@ -99,7 +99,7 @@ TEST(CdxTool, AFailedBuildLeavesTheFileAsItWas) {
   };
   for (const char* args : failing) {
     EXPECT_NE(RunTool(build + args, out), 0) << args;
-    EXPECT_EQ(ReadBytes(cdx), before) << args << ": " << out;
+    EXPECT_TRUE(ReadBytes(cdx) == before) << args << ": " << out;
   }
   ASSERT_EQ(RunTool("index check " + table + " " + cdx, out), 0) << out;
   EXPECT_NE(out.find("BYNAME: 300 entries"), std::string::npos) << out;
