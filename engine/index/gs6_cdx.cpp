@@ -832,31 +832,17 @@ void GSobjCDXFile::CheckTag(GSobjCDXTag& tag, TreeReport& report, bool withTable
 
   // What the tag should hold, in the same order as the tree.
   std::vector<NodeEntry> expected;
-  const TRecNo count = table->RecordCount();
-  const int32_t recordLength = table->RecordLength();
-  std::vector<char> record(static_cast<size_t>(recordLength) + 1);
-  char* saved = table->CurrentRecord();
   GSobjIndexKeyData key;
-  try {
-    for (TRecNo n = 1; n <= count; ++n) {
-      const int64_t offset = int64_t{table->HeaderLength()} + int64_t{n - 1} * recordLength;
-      if (table->ReadAt(offset, record.data(), recordLength) < recordLength)
-        RaiseError(Msg::ReadError, table->FileName());
-      if (table->Encrypted()) TableCipher(table->Password(), record.data(), record.data(), recordLength);
-      table->SetCurrentRecord(record.data());
-      if (tag.HasFor() && !tag.EvaluateFor()) continue;
-      if (!tag.EvaluateKey(key)) continue;
-      tag.NormalizeKey(key, true);
-      NodeEntry e;
-      e.key = StoredKeyForm(std::string_view(reinterpret_cast<const char*>(key.Data()), key.Length()), fmt);
-      e.recordNumber = static_cast<uint32_t>(n);
-      expected.push_back(std::move(e));
-    }
-  } catch (...) {
-    table->SetCurrentRecord(saved);
-    throw;
-  }
-  table->SetCurrentRecord(saved);
+  tag.VisitStoredRecords(1, table->RecordCount(), [&](TRecNo n) {
+    if (tag.HasFor() && !tag.EvaluateFor()) return true;
+    if (!tag.EvaluateKey(key)) return true;
+    tag.NormalizeKey(key, true);
+    NodeEntry e;
+    e.key = StoredKeyForm(std::string_view(reinterpret_cast<const char*>(key.Data()), key.Length()), fmt);
+    e.recordNumber = static_cast<uint32_t>(n);
+    expected.push_back(std::move(e));
+    return true;
+  });
   std::stable_sort(expected.begin(), expected.end(),
                    [](const NodeEntry& a, const NodeEntry& b) { return a.key < b.key; });
   auto problem = [&report](std::string text) {

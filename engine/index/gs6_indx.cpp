@@ -577,16 +577,23 @@ TRecNo GSobjIndexTag::Reread(F&& step) {
 }
 
 TRecNo GSobjIndexTag::MoveTo(int32_t code) {
-  const GSobjIndexKeyData before = currentKey_;
+  const uint32_t link = currentKey_.Link();
   const bool step = code == GotoNext || code == GotoPrevious || code == GotoCurrent;
+  GSobjIndexKeyData origin;
   return Reread([&](int attempt) {
     int32_t move = code;
-    if (attempt > 0 && step && before.Link() != 0) {
+    if (attempt > 0 && step && link != 0) {
+      // A failed step drops only the current key's record, never its value
+      // (a new entry is copied in only when the step succeeds).
+      if (attempt == 1) {
+        origin.CopyEntry(currentKey_);
+        origin.SetLink(link);
+      }
       // Stand where the current entry was in the chain read afresh and step
       // from there. When it is gone the chain stands on the entry after it,
       // which is itself the next one going forward.
       ResetPages(kResetRootOnly);
-      const int r = RootImage()->SeekInPage(static_cast<int32_t>(before.Link()), before, -1);
+      const int r = RootImage()->SeekInPage(static_cast<int32_t>(link), origin, -1);
       if (r == -1 && code != GotoCurrent && (code == GotoNext) != reversed_) move = GotoCurrent;
     }
     return MoveOnce(move);
