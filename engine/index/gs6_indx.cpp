@@ -1197,6 +1197,7 @@ GSO_DiskFile* GSobjIndexFile::OpenDiskFile(std::string_view fileName, bool overw
   fileName_ = std::string(WithoutFolder(name));
   diskFile_ = std::make_unique<GSO_DiskFile>(name, shared, readWrite);
   if (create && (overwrite || !diskFile_->Exists())) {
+    createdNew_ = !diskFile_->Exists();
     diskFile_->CreateNew();
     return diskFile_.get();
   }

@@ -467,6 +467,8 @@ class GSobjIndexFile {
   // when it could not be opened.
   GSO_DiskFile* OpenDiskFile(std::string_view fileName, bool overwrite, bool create,
                              bool readWrite, bool shared, std::string_view defaultExtension);
+  // True when OpenDiskFile made the file, which was not there before.
+  bool CreatedNew() const { return createdNew_; }
   // Locks the index per the lock protocol, waiting; raises "Can not Lock
   // file %s" when every try failed.
   bool LockIndex();
@@ -530,6 +532,7 @@ class GSobjIndexFile {
   TgsLokProtocol lockProtocol_ = TgsLokProtocol::Default;
   int64_t lockPositionA_ = 0x7FFFFFFE;
   int64_t lockPositionB_ = 0x40000000;
+  bool createdNew_ = false;
 
  private:
   std::vector<uint8_t> cipherScratch_;

@@ -949,7 +949,10 @@ int32_t GSO_dBHandler::IndexOn(std::string_view fileName, std::string_view tagNa
     file.reset();
     SetTableState(kStateNormal);
   } catch (...) {
+    // A file this call made is not left behind without its tag.
+    const bool made = file && file->CreatedNew();
     file.reset();
+    if (made) platform::RemoveFile(path);
     SetTableState(kStateNormal);
     SetCache(cacheWas);
     throw;

@@ -3,11 +3,13 @@
 // changes. Afterwards every tag agrees with the table as `index check` sees it.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "dataset/Razuz6oz.h"
 #include "engine/index/gs6_cdx.h"
+#include "engine/support/gs6_glbl.h"
 #include "engine/table/gs6_dbsy.h"
 #include "open_on.h"
 #include "support/dataset_fixtures.h"
@@ -120,6 +122,10 @@ TEST(DataSetIndexUpkeep, KeysThatFaultOrShrinkOnBlankRecordsIndexAndOpen) {
     OpenOn(table, dir);
     table.IndexOn("T.CDX", "BYFIO", "TRIM(FIO)", "", 1, 0);
     table.IndexOn("T.CDX", "SHARE", "STR(100/LEN(TRIM(NAME)),10,2)", "", 1, 0);
+    // A key that faults on a record of the table is refused, and leaves no
+    // file of its own.
+    EXPECT_THROW(table.IndexOn("NEW.CDX", "BAD", "STR(100/(ID-3),10,2)", "", 1, 0), EDeridarExpression);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("NEW.CDX")));
   }
   TDeridarDataSet table;
   OpenOn(table, dir);

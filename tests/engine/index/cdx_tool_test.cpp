@@ -101,6 +101,10 @@ TEST(CdxTool, AFailedBuildLeavesTheFileAsItWas) {
     EXPECT_NE(RunTool(build + args, out), 0) << args;
     EXPECT_TRUE(ReadBytes(cdx) == before) << args << ": " << out;
   }
+  // Nor is a new file left behind.
+  const std::string fresh = dir.File("NEW.CDX");
+  EXPECT_NE(RunTool("index build " + table + " " + fresh + " --tag X --key \"STR(1000/ID,10)\"", out), 0);
+  EXPECT_FALSE(std::filesystem::exists(fresh)) << out;
   ASSERT_EQ(RunTool("index check " + table + " " + cdx, out), 0) << out;
   EXPECT_NE(out.find("BYNAME: 300 entries"), std::string::npos) << out;
   EXPECT_NE(out.find("BYID: 293 entries"), std::string::npos) << out;
