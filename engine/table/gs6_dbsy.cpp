@@ -331,7 +331,8 @@ void GSO_dBHandler::WriteRecord(TRecNo recNo) {
     // The index entries of the record are those of its stored image: with
     // the index files locked, that image (not whatever record was read last)
     // is the old one the key upkeep removes.
-    if (HasOpenIndex() && recNo >= 1 && recNo <= RecordCount()) ReadStoredImage(recNo, EditableSnapshot());
+    if (HasOpenIndex() && recNo >= 1 && recNo <= RecordCount())
+      ReadStoredImage(recNo, EditableSnapshot());
     GSO_dBaseFld::WriteRecord(recNo);
   } catch (...) {
     UnlockIndexes();
@@ -344,7 +345,8 @@ void GSO_dBHandler::ReadStoredImage(TRecNo recNo, char* image) {
   const int32_t length = RecordLength();
   // Past the read-ahead window: another process may have written the record
   // since the window was filled.
-  if (GSO_DiskFile::ReadAt(RecordOffset(recNo), image, length) < length) RaiseError(Msg::ReadError, FileName());
+  if (GSO_DiskFile::ReadAt(RecordOffset(recNo), image, length) < length)
+    RaiseError(Msg::ReadError, FileName());
   if (Encrypted()) TableCipher(Password(), image, image, static_cast<size_t>(length));
 }
 

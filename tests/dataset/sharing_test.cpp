@@ -246,7 +246,8 @@ int RunNodeRewriter(const std::string& cdx, const std::vector<uint8_t>& from,
     // The last round writes the second version.
     const std::vector<uint8_t>& image = (rounds - k) % 2 == 1 ? to : from;
     for (size_t at : nodes) {
-      if (pwrite(fd, image.data() + at, kHead, static_cast<off_t>(at)) != static_cast<ssize_t>(kHead)) return 31;
+      if (pwrite(fd, image.data() + at, kHead, static_cast<off_t>(at)) != static_cast<ssize_t>(kHead))
+        return 31;
       ++counter;
       if (pwrite(fd, &counter, 4, 8) != 4) return 32;
       usleep(200);
