@@ -79,9 +79,6 @@ class GSobjCDXTag : public GSobjIndexTag, public CdxBuildTarget {
   // becomes `link`.
   void RelinkSibling(int32_t address, int offset, int32_t link);
   void WriteEmptyRootLeaf();
-  // The key type from one evaluation of the key expression; false when it
-  // cannot be evaluated.
-  bool LearnKeyType(int* textLength);
   // Writes the nodes a build has gathered (see WriteNode).
   void FlushNodeWrites();
 

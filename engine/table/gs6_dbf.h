@@ -199,6 +199,8 @@ class GSO_dBaseDBF : public GSO_DiskFile {
   }
   char* RecordBuffer() { return recordBuffer_.data(); }
   const char* SnapshotBuffer() const { return snapshotBuffer_.data(); }
+  // The snapshot for a caller that sets the old image itself.
+  char* EditableSnapshot() { return snapshotBuffer_.data(); }
   std::vector<uint8_t>& ChangedFieldMap() { return changedFieldMap_; }
 
   const std::string& Password() const { return passwordDecipher_; }

@@ -369,12 +369,26 @@ void GSO_dBHandler::AppendRecord() {
 void GSO_dBHandler::WriteRecord(TRecNo recNo) {
   LockIndexes();
   try {
+    // The index entries of the record are those of its stored image: with
+    // the index files locked, that image (not whatever record was read last)
+    // is the old one the key upkeep removes.
+    if (HasOpenIndex() && recNo >= 1 && recNo <= RecordCount())
+      ReadStoredImage(recNo, EditableSnapshot());
     GSO_dBaseFld::WriteRecord(recNo);
   } catch (...) {
     UnlockIndexes();
     throw;
   }
   UnlockIndexes();
+}
+
+void GSO_dBHandler::ReadStoredImage(TRecNo recNo, char* image) {
+  const int32_t length = RecordLength();
+  // Past the read-ahead window: another process may have written the record
+  // since the window was filled.
+  if (GSO_DiskFile::ReadAt(RecordOffset(recNo), image, length) < length)
+    RaiseError(Msg::ReadError, FileName());
+  if (Encrypted()) TableCipher(Password(), image, image, static_cast<size_t>(length));
 }
 
 bool GSO_dBHandler::NotifyStatus(int32_t code, int32_t value) {
@@ -1044,7 +1058,10 @@ int32_t GSO_dBHandler::IndexOn(std::string_view fileName, std::string_view tagNa
     file.reset();
     SetTableState(kStateNormal);
   } catch (...) {
+    // A file this call made is not left behind without its tag.
+    const bool made = file && file->CreatedNew();
     file.reset();
+    if (made) platform::RemoveFile(path);
     SetTableState(kStateNormal);
     SetCache(cacheWas);
     throw;
