@@ -314,6 +314,8 @@ void TDeridarDataSet::CloseDataset() {
   table_.reset();
   recordLength_ = 0;
   keyBuffer_.clear();
+  deletedMarks_.clear();
+  deletedMarksCount_ = -1;
   editInProgress_ = false;
   beforeFirst_ = afterLast_ = false;
 }
@@ -852,6 +854,69 @@ int32_t TDeridarDataSet::RecordCount() {
     table_->Skip(1);
   }
   if (remembered > 0) table_->ReadRecord(remembered);
+  return count;
+}
+
+template <class Visit>
+void TDeridarDataSet::WalkCurrentTag(Visit&& visit) {
+  GSobjIndexTag* tag = table_->CurrentTag();
+  table_->RestoreCurrentRecord();
+  const TRecNo where = table_->RecNumber();
+  const bool positioned = table_->Positioned();
+  // The tag is put back on the table's record, as a move would leave it.
+  const auto restore = [&] {
+    if (positioned && where >= 1 && where <= table_->RecordCount()) tag->SyncToRecord(where);
+  };
+  try {
+    for (TRecNo n = tag->MoveTo(GotoFirst); n > 0; n = tag->MoveTo(GotoNext)) visit(n);
+  } catch (...) {
+    restore();
+    DataSetError(Msg::RecordBeyondRange);
+  }
+  restore();
+}
+
+const std::vector<uint8_t>* TDeridarDataSet::DeletedMarks() {
+  if (table_->Encrypted()) return nullptr;
+  const TRecNo count = table_->RecordCount();
+  if (deletedMarksCount_ == count && deletedMarksStamp_ == table_->UpdateStamp()) return &deletedMarks_;
+  deletedMarks_.assign(static_cast<size_t>(count) + 1, 0);
+  // Whole blocks of records, the first byte of each being its flag.
+  const int32_t length = table_->RecordLength();
+  const int32_t perBlock = std::max<int32_t>(1, (1 << 16) / std::max(length, 1));
+  std::vector<char> block(static_cast<size_t>(perBlock) * static_cast<size_t>(length));
+  for (TRecNo first = 1; first <= count; first += perBlock) {
+    const int32_t records = std::min<int32_t>(perBlock, count - first + 1);
+    const int64_t at = table_->HeaderLength() + static_cast<int64_t>(first - 1) * length;
+    const int32_t got = table_->ReadAt(at, block.data(), records * length);
+    for (int32_t i = 0; i < records && (i + 1) * length <= got; ++i)
+      deletedMarks_[static_cast<size_t>(first + i)] = block[static_cast<size_t>(i) * length] == '*';
+  }
+  deletedMarksCount_ = count;
+  deletedMarksStamp_ = table_->UpdateStamp();
+  return &deletedMarks_;
+}
+
+int32_t TDeridarDataSet::CountRecords(int32_t step, std::vector<TBookmark>& ends) {
+  ends.clear();
+  if (!Active() || !table_ || step <= 0 || State() != dsBrowse) return -1;
+  // A filter decides per record, which needs the record read.
+  if (!table_->CurrentTag() || table_->FilterActive() || (Filtered() && OnFilterRecord)) return -1;
+  const std::vector<uint8_t>* deleted = nullptr;
+  if (!useDeleted_ && !(deleted = DeletedMarks())) return -1;
+  int32_t count = 0;
+  WalkCurrentTag([&](TRecNo n) {
+    if (deleted && static_cast<size_t>(n) < deleted->size() && (*deleted)[static_cast<size_t>(n)]) return;
+    if (++count % step == 0) ends.push_back(BookmarkText(n));
+  });
+  return count;
+}
+
+int32_t TDeridarDataSet::IndexKeyCount() {
+  CheckActive();
+  if (!table_->CurrentTag()) return -1;
+  int32_t count = 0;
+  WalkCurrentTag([&](TRecNo) { ++count; });
   return count;
 }
 

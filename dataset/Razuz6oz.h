@@ -178,6 +178,13 @@ class TDeridarDataSet : public platform::TDataSet, public DBFObjectOwner {
   void TranslateTextInPlace(std::string& text, bool toOem) override;
 
   int32_t RecordCount() override;
+  // With an index order and no record filter: the rows of the order and
+  // range, counted from the tag's keys (records marked deleted left out
+  // unless UseDeleted), without reading the records.
+  int32_t CountRecords(int32_t step, std::vector<platform::TBookmark>& ends) override;
+  // The keys of the current tag within its range, deleted records
+  // included; -1 without a current tag. The position does not move.
+  int32_t IndexKeyCount();
   int32_t ActiveRecordNumber() override;
   void GotoRecordNumber(int32_t recordNumber) override;
   bool IsSequenced() override;
@@ -270,6 +277,15 @@ class TDeridarDataSet : public platform::TDataSet, public DBFObjectOwner {
   void ReturnToActiveRow();
   // First() after the handler has changed the key range (see rangeTopRecord_).
   void FirstOfNewRange();
+  // Visits the record number of every key of the current tag within its
+  // range, in order, then puts the tag back on the table's record.
+  template <class Visit>
+  void WalkCurrentTag(Visit&& visit);
+  // One byte per record (index = record number) that is 1 for a record
+  // marked deleted, read in one pass over the table and read again when
+  // the record count or the header's update stamp changes; null for an
+  // enciphered table, whose flags the window holds enciphered.
+  const std::vector<uint8_t>* DeletedMarks();
 
   std::unique_ptr<DBFObject> table_;
   int32_t recordLength_ = 0;
@@ -304,6 +320,9 @@ class TDeridarDataSet : public platform::TDataSet, public DBFObjectOwner {
   bool editInProgress_ = false;
   bool buildingIndexDefs_ = false;
   std::vector<char> keyBuffer_;
+  std::vector<uint8_t> deletedMarks_;
+  TRecNo deletedMarksCount_ = -1;
+  uint32_t deletedMarksStamp_ = 0;
   // A buffer field values are read from instead of the state's (lookups).
   char* lookupBuffer_ = nullptr;
 };
