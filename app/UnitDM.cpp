@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <limits>
+#include <map>
 #include <string_view>
 #include <vector>
 
@@ -124,12 +125,18 @@ int32_t TDM::IndexRowCount(const std::string& file, const std::string& tag) {
 }
 
 std::array<int32_t, 4> TDM::CategoryRowCounts() {
-  tblVemaron->OpenIndexes({}, {});
   std::array<int32_t, 4> counts{};
-  tblVemaron->ScanRecords({}, std::numeric_limits<int32_t>::max(), [&](const platform::TBookmark&) {
-    const int32_t tip = tblVemaronTIP->AsInteger();
-    if (tip >= 0 && tip < static_cast<int32_t>(counts.size())) ++counts[static_cast<size_t>(tip)];
-  });
+  const std::map<std::string, int32_t> values = tblVemaron->CountFieldValues("TIP");
+  if (values.empty() && tblVemaron->Table()->RecordCount() > 0) {
+    counts.fill(-1);  // not countable that way
+    return counts;
+  }
+  for (const auto& [text, rows] : values) {
+    // A number is stored right-aligned.
+    std::string_view digits = text;
+    while (!digits.empty() && digits.front() == ' ') digits.remove_prefix(1);
+    if (digits.size() == 1 && digits[0] >= '0' && digits[0] <= '3') counts[static_cast<size_t>(digits[0] - '0')] += rows;
+  }
   return counts;
 }
 

@@ -57,8 +57,9 @@ class TDM : public QObject {
   // with the engine's error when the file or its tag cannot be read. No
   // index is left open.
   virtual int32_t IndexRowCount(const std::string& file, const std::string& tag);
-  // The rows of the table in record order per category (TIP 0 to 3; other
-  // values are not counted). No index is left open.
+  // The rows of the table per category (TIP 0 to 3; other values are not
+  // counted; records marked deleted left out); -1 each when they cannot be
+  // counted without reading every record through the dataset.
   virtual std::array<int32_t, 4> CategoryRowCounts();
   // Builds one tag into an index file (created when missing).
   virtual void IndexOn(const std::string& file, const std::string& tag, const std::string& key,

@@ -181,7 +181,8 @@ QString TfrmLogo::RebuildReason(const TIndexStep& step) {
   if (!categoryRows_) categoryRows_ = dataModule_->CategoryRowCounts();
   const int category = step.forExpression[std::char_traits<char>::length(step.forExpression) - 1] - '0';
   if (category < 0 || category >= static_cast<int>(categoryRows_->size())) return {};
-  if (rows != (*categoryRows_)[static_cast<size_t>(category)]) return QStringLiteral("holds another number of rows");
+  const int32_t expected = (*categoryRows_)[static_cast<size_t>(category)];
+  if (expected >= 0 && rows != expected) return QStringLiteral("holds another number of rows");
   return {};
 }
 

@@ -868,10 +868,30 @@ void TDeridarDataSet::WalkCurrentTag(Visit&& visit) {
     if (positioned && where >= 1 && where <= table_->RecordCount()) tag->SyncToRecord(where);
   };
   try {
-    for (TRecNo n = tag->MoveTo(GotoFirst); n > 0; n = tag->MoveTo(GotoNext)) visit(n);
+    for (TRecNo n = tag->MoveTo(GotoFirst); n > 0; n = tag->MoveTo(GotoNext)) {
+      visit(n);
+      // The rest of the leaf at once when its last key is still inside the
+      // range: the keys between lie inside as well. The move after it then
+      // goes on to the next leaf.
+      GSobjIndexKey* leaf = tag->LeafImage();
+      if (tag->Reversed() || leaf == nullptr || !leaf->IsLeaf()) continue;
+      const int32_t last = leaf->EntryCount() - 1;
+      if (leaf->Position() < 0 || leaf->Position() >= last) continue;
+      if (tag->RangeHigh().Length() > 0 &&
+          tag->CompareKeys(tag->RangeHigh(), *leaf->Entry(static_cast<size_t>(last)), tag->RangePartial()) == -1)
+        continue;
+      for (int32_t i = leaf->Position() + 1; i <= last; ++i)
+        visit(static_cast<TRecNo>(leaf->Entry(static_cast<size_t>(i))->Link()));
+      leaf->SetPosition(last);
+    }
   } catch (...) {
-    restore();
-    DataSetError(Msg::RecordBeyondRange);
+    // The walk's own failure (a damaged node names its file) is the one
+    // worth reporting.
+    try {
+      restore();
+    } catch (...) {
+    }
+    throw;
   }
   restore();
 }
@@ -897,6 +917,37 @@ const std::vector<uint8_t>* TDeridarDataSet::DeletedMarks() {
   return &deletedMarks_;
 }
 
+std::map<std::string, int32_t> TDeridarDataSet::CountFieldValues(const std::string& fieldName) {
+  CheckActive();
+  std::map<std::string, int32_t> counts;
+  if (table_->Encrypted()) return counts;
+  const int32_t field = table_->FieldNumber(fieldName);
+  if (field < 1) DatabaseError(DbMsg::FieldNotFound, {fieldName});
+  // The field's place in the record: after the deletion flag and the
+  // fields before it.
+  int32_t offset = 1;
+  for (int32_t n = 1; n < field; ++n) offset += table_->FieldLength(n);
+  const int32_t width = table_->FieldLength(field);
+  const int32_t length = table_->RecordLength();
+  if (width <= 0 || offset + width > length) return counts;
+  const TRecNo count = table_->RecordCount();
+  const int32_t perBlock = std::max<int32_t>(1, (1 << 16) / length);
+  std::vector<char> block(static_cast<size_t>(perBlock) * static_cast<size_t>(length));
+  for (TRecNo first = 1; first <= count; first += perBlock) {
+    const int32_t records = std::min<int32_t>(perBlock, count - first + 1);
+    const int64_t at = table_->HeaderLength() + static_cast<int64_t>(first - 1) * length;
+    const int32_t got = table_->ReadAt(at, block.data(), records * length);
+    for (int32_t i = 0; i < records && (i + 1) * length <= got; ++i) {
+      const char* record = block.data() + static_cast<size_t>(i) * length;
+      if (!useDeleted_ && record[0] == '*') continue;
+      std::string_view value(record + offset, static_cast<size_t>(width));
+      while (!value.empty() && value.back() == ' ') value.remove_suffix(1);
+      ++counts[std::string(value)];
+    }
+  }
+  return counts;
+}
+
 int32_t TDeridarDataSet::CountRecords(int32_t step, std::vector<TBookmark>& ends) {
   ends.clear();
   if (!Active() || !table_ || step <= 0 || State() != dsBrowse) return -1;
@@ -909,14 +960,6 @@ int32_t TDeridarDataSet::CountRecords(int32_t step, std::vector<TBookmark>& ends
     if (deleted && static_cast<size_t>(n) < deleted->size() && (*deleted)[static_cast<size_t>(n)]) return;
     if (++count % step == 0) ends.push_back(BookmarkText(n));
   });
-  return count;
-}
-
-int32_t TDeridarDataSet::IndexKeyCount() {
-  CheckActive();
-  if (!table_->CurrentTag()) return -1;
-  int32_t count = 0;
-  WalkCurrentTag([&](TRecNo) { ++count; });
   return count;
 }
 

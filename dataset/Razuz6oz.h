@@ -34,6 +34,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -182,9 +183,11 @@ class TDeridarDataSet : public platform::TDataSet, public DBFObjectOwner {
   // range, counted from the tag's keys (records marked deleted left out
   // unless UseDeleted), without reading the records.
   int32_t CountRecords(int32_t step, std::vector<platform::TBookmark>& ends) override;
-  // The keys of the current tag within its range, deleted records
-  // included; -1 without a current tag. The position does not move.
-  int32_t IndexKeyCount();
+  // The records of the table per value of one field (its stored text,
+  // trailing blanks dropped), counted in record order straight from the
+  // file's blocks; records marked deleted are left out unless UseDeleted.
+  // Empty for an enciphered table. Raises for an unknown field.
+  std::map<std::string, int32_t> CountFieldValues(const std::string& fieldName);
   int32_t ActiveRecordNumber() override;
   void GotoRecordNumber(int32_t recordNumber) override;
   bool IsSequenced() override;
