@@ -316,6 +316,7 @@ void TDeridarDataSet::CloseDataset() {
   keyBuffer_.clear();
   deletedMarks_.clear();
   deletedMarksCount_ = -1;
+  orderRows_.clear();
   editInProgress_ = false;
   beforeFirst_ = afterLast_ = false;
 }
@@ -858,7 +859,7 @@ int32_t TDeridarDataSet::RecordCount() {
 }
 
 template <class Visit>
-void TDeridarDataSet::WalkCurrentTag(Visit&& visit) {
+bool TDeridarDataSet::WalkCurrentTag(Visit&& visit) {
   GSobjIndexTag* tag = table_->CurrentTag();
   table_->RestoreCurrentRecord();
   const TRecNo where = table_->RecNumber();
@@ -867,9 +868,10 @@ void TDeridarDataSet::WalkCurrentTag(Visit&& visit) {
   const auto restore = [&] {
     if (positioned && where >= 1 && where <= table_->RecordCount()) tag->SyncToRecord(where);
   };
+  bool whole = true;
   try {
-    for (TRecNo n = tag->MoveTo(GotoFirst); n > 0; n = tag->MoveTo(GotoNext)) {
-      visit(n);
+    for (TRecNo n = tag->MoveTo(GotoFirst); n > 0 && whole; n = tag->MoveTo(GotoNext)) {
+      if (!(whole = visit(n))) break;
       // The rest of the leaf at once when its last key is still inside the
       // range: the keys between lie inside as well. The move after it then
       // goes on to the next leaf.
@@ -880,8 +882,8 @@ void TDeridarDataSet::WalkCurrentTag(Visit&& visit) {
       if (tag->RangeHigh().Length() > 0 &&
           tag->CompareKeys(tag->RangeHigh(), *leaf->Entry(static_cast<size_t>(last)), tag->RangePartial()) == -1)
         continue;
-      for (int32_t i = leaf->Position() + 1; i <= last; ++i)
-        visit(static_cast<TRecNo>(leaf->Entry(static_cast<size_t>(i))->Link()));
+      for (int32_t i = leaf->Position() + 1; i <= last && whole; ++i)
+        whole = visit(static_cast<TRecNo>(leaf->Entry(static_cast<size_t>(i))->Link()));
       leaf->SetPosition(last);
     }
   } catch (...) {
@@ -894,6 +896,7 @@ void TDeridarDataSet::WalkCurrentTag(Visit&& visit) {
     throw;
   }
   restore();
+  return whole;
 }
 
 const std::vector<uint8_t>* TDeridarDataSet::DeletedMarks() {
@@ -948,6 +951,33 @@ std::map<std::string, int32_t> TDeridarDataSet::CountFieldValues(const std::stri
   return counts;
 }
 
+const std::vector<TRecNo>* TDeridarDataSet::WholeOrderRows(const std::vector<uint8_t>* deleted) {
+  GSobjIndexTag* tag = table_->CurrentTag();
+  std::string order;
+  for (const std::string& file : indexFiles_) order += file + '\n';
+  order += table_->CurrentTagName();
+  int64_t indexStamp = 0;
+  if (!tag->OwnerFile() || !tag->OwnerFile()->NodeStamp(indexStamp)) return nullptr;
+  const auto same = [&](const TOrderRows& known) {
+    return known.order == order && known.indexStamp == indexStamp && known.root == tag->RootAddress() &&
+           known.records == table_->RecordCount() && known.tableStamp == table_->UpdateStamp() &&
+           known.useDeleted == useDeleted_;
+  };
+  for (const TOrderRows& known : orderRows_)
+    if (same(known)) return &known.rows;
+  TOrderRows counted{order, indexStamp, tag->RootAddress(), table_->RecordCount(), table_->UpdateStamp(),
+                     useDeleted_, {}};
+  WalkCurrentTag([&](TRecNo n) {
+    if (!deleted || static_cast<size_t>(n) >= deleted->size() || !(*deleted)[static_cast<size_t>(n)])
+      counted.rows.push_back(n);
+    return true;
+  });
+  counted.rows.shrink_to_fit();
+  if (orderRows_.size() >= kKnownOrders) orderRows_.erase(orderRows_.begin());
+  orderRows_.push_back(std::move(counted));
+  return &orderRows_.back().rows;
+}
+
 int32_t TDeridarDataSet::CountRecords(int32_t step, std::vector<TBookmark>& ends) {
   ends.clear();
   if (!Active() || !table_ || step <= 0 || State() != dsBrowse) return -1;
@@ -955,12 +985,27 @@ int32_t TDeridarDataSet::CountRecords(int32_t step, std::vector<TBookmark>& ends
   if (!table_->CurrentTag() || table_->FilterActive() || (Filtered() && OnFilterRecord)) return -1;
   const std::vector<uint8_t>* deleted = nullptr;
   if (!useDeleted_ && !(deleted = DeletedMarks())) return -1;
+  if (!table_->CurrentTag()->HasRange()) {
+    // A whole order is counted once and kept.
+    const std::vector<TRecNo>* rows = WholeOrderRows(deleted);
+    if (!rows) return -1;
+    for (size_t end = static_cast<size_t>(step); end <= rows->size(); end += static_cast<size_t>(step))
+      ends.push_back(BookmarkText((*rows)[end - 1]));
+    return static_cast<int32_t>(rows->size());
+  }
+  // A range is counted while it stays small; a large one is left to be
+  // read in steps, as a key press must not wait for a walk over the order.
   int32_t count = 0;
-  WalkCurrentTag([&](TRecNo n) {
-    if (deleted && static_cast<size_t>(n) < deleted->size() && (*deleted)[static_cast<size_t>(n)]) return;
+  int32_t keys = 0;
+  const bool whole = WalkCurrentTag([&](TRecNo n) {
+    if (++keys > kRangeCountLimit) return false;
+    if (deleted && static_cast<size_t>(n) < deleted->size() && (*deleted)[static_cast<size_t>(n)]) return true;
     if (++count % step == 0) ends.push_back(BookmarkText(n));
+    return true;
   });
-  return count;
+  if (whole) return count;
+  ends.clear();
+  return -1;
 }
 
 int32_t TDeridarDataSet::ActiveRecordNumber() {
@@ -1408,6 +1453,7 @@ void TDeridarDataSet::IndexOn(const std::string& fileName, const std::string& ta
   IndexDefs().SetUpdated(false);
   busy_ = 1;
   DisableControls();
+  orderRows_.clear();
   try {
     table_->RestoreCurrentRecord();
     table_->IndexOn(fileName, tagName, keyExpression, forExpression, uniqueness, sortOrder);
