@@ -631,5 +631,11 @@ void GSO_dBaseFld::WriteMemo(int32_t n, std::string_view text) {
   if (!memo) return;
   int32_t oldBlock = static_cast<int32_t>(std::trunc(GetNumber(n)));
   int32_t block = memo->WriteMemo(text, oldBlock);
-  PutNumber(n, text.empty() ? 0 : block);
+  // No memo is a blank reference, as other programs write and read it: a
+  // written 0 names block 0, the file header, to them. Binary references
+  // (version 0x30) hold 0.
+  if (text.empty() && !IsBinaryField(n))
+    PutFieldText(n, "");
+  else
+    PutNumber(n, text.empty() ? 0 : block);
 }

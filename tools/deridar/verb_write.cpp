@@ -78,6 +78,9 @@ int DeleteOrRecall(const VerbArgs& args, bool del) {
   for (size_t i = 1; i < o.positional.size(); ++i) records.push_back(RecordNumber(o.positional[i]));
   auto table = OpenTableForWriting(o.positional[0], o.indexFiles);
   table->SetUseDeleted(true);
+  // A wrong number anywhere in the list stops the verb before any write.
+  for (TRecNo recNo : records)
+    if (recNo > table->RecordCount()) RaiseError(Msg::RecordNotInTable, recNo, table->FileName());
   for (TRecNo recNo : records) {
     ChangeLocked(*table, recNo, [&] {
       if (del)
