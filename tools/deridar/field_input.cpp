@@ -196,3 +196,15 @@ void ProgressLine::Step(int64_t done) {
                static_cast<long long>(total_));
   std::fflush(stderr);
 }
+
+void ProgressReportingHandler::StatusReport(int32_t stat1, int32_t stat2, int32_t stat3) {
+  if (stat1 == -1) {
+    line_.reset();
+    line_ = std::make_unique<ProgressLine>(what_ + (stat2 == 1 ? ": reading records" : ": writing keys"), stat3,
+                                           RecordCount());
+  } else if (stat1 == 0) {
+    line_.reset();
+  } else if (line_) {
+    line_->Step(stat2);
+  }
+}

@@ -68,3 +68,19 @@ class ProgressLine {
   bool shown_;
   int lastPercent_ = -1;
 };
+
+// The table handler of the verbs that build index tags: its progress
+// reports (phase 1 reading records, phase 2 writing keys) drive a progress
+// line named `what`.
+class ProgressReportingHandler : public GSO_dBHandler {
+ public:
+  ProgressReportingHandler(const std::string& fileName, const std::string& password, bool shared,
+                           bool readWrite, std::string what = "index")
+      : GSO_dBHandler(fileName, password, shared, readWrite), what_(std::move(what)) {}
+
+  void StatusReport(int32_t stat1, int32_t stat2, int32_t stat3) override;
+
+ private:
+  std::string what_;
+  std::unique_ptr<ProgressLine> line_;
+};
