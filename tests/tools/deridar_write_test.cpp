@@ -171,6 +171,16 @@ TEST(DeridarWrite, IndexFilesOpenDuringTheWritesStayInStep) {
   EXPECT_NE(Deridar({"seek", table, telf, "--key", "ЯКОВЛЕВ А.А."}).find("Яковлев А.А."), std::string::npos);
 }
 
+TEST(DeridarWrite, NoProgressLineWhenStandardErrorIsNoTerminal) {
+  TempDir dir;
+  const std::string table = dir.File("PHONE.DBF");
+  ASSERT_TRUE(phonegen::WritePhoneDbf(table, 100001, 3));
+  // Deridar() checks that standard error stays empty.
+  Deridar({"index", "build", table, dir.File("TELN.CDX"), "--key", "NUM", "--for", "TIP=1"});
+  Deridar({"import", table, WriteText(dir, "a.csv", "NUM,TIP\n1234567,1\n"), "--index", dir.File("TELN.CDX")});
+  Deridar({"index", "rebuild", table, dir.File("TELN.CDX")});
+}
+
 class DeridarRefusal : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -3,7 +3,8 @@
 // when a field is of type M. Without --version the table is 0x03, or 0x83
 // when it has memo fields. The language byte names code page 866, or 1251
 // with --encoding 1251. An existing table or memo file is never overwritten.
-// The lengths of D (8), L (1) and M fields may be left out.
+// The lengths of D (8), L (1) and M fields may be left out. --password is
+// refused: new tables are plain.
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -62,6 +63,8 @@ int VerbCreate(const VerbArgs& args) {
       tableName = a;
   }
   if (tableName.empty()) throw UsageError("expects a table name");
+  // A new table is plain; one is enciphered afterwards by re-keying it.
+  if (!TablePassword().empty()) throw UsageError("create makes plain tables; --password does not apply");
   if (fields.empty()) throw UsageError("expects at least one --field");
 
   bool memo = false;
