@@ -40,6 +40,7 @@
 #include "engine/table/gs6_dbsy.h"
 #include "platform/ansi.h"
 #include "platform/codepage.h"
+#include "tools/deridar/field_input.h"
 #include "tools/deridar/verbs.h"
 
 namespace {
@@ -47,7 +48,8 @@ namespace {
 // The table, opened through the table handler, which publishes its fields
 // to the expression context the index keys compile against.
 std::unique_ptr<GSO_dBHandler> OpenTable(const std::string& name, bool readWrite) {
-  auto table = std::make_unique<GSO_dBHandler>(name, TablePassword(), !readWrite, readWrite);
+  std::unique_ptr<GSO_dBHandler> table =
+      std::make_unique<ProgressReportingHandler>(name, TablePassword(), !readWrite, readWrite);
   table->OpenTable();
   return table;
 }
