@@ -286,6 +286,25 @@ class GSobjIndexTag {
   // true when the tag's entries changed.
   bool UpdateRecordKey(TRecNo n, bool appended);
 
+  // --- builds (gs6_indx_scan.cpp) ---
+  // Where a build's table scan hands the keys of the passing records.
+  class BuildKeySink {
+   public:
+    virtual ~BuildKeySink();
+    // A key that is the stored text of one character field, without its
+    // trailing blanks (only when the scan was asked for field texts).
+    virtual void AddFieldText(std::string_view text, TRecNo recNo) = 0;
+    // An evaluated key after NormalizeKey with trimming.
+    virtual void AddKey(const GSobjIndexKeyData& key, TRecNo recNo) = 0;
+  };
+  // Reads every record of the table (deleted ones included) and hands the
+  // key of each one that passes the FOR condition to `sink`, reporting
+  // build phase 1. `fieldText`: a key that is one character field may be
+  // handed as the field's stored text.
+  void ScanTableKeys(BuildKeySink& sink, bool fieldText);
+  // A status report to the table handler, when the table is one.
+  void BuildStatus(int32_t stat1, int32_t stat2, int32_t stat3);
+
   // The key comparison of the tag: -1, 0, 1 (negated for a descending
   // compare); `matched` gets the count of leading bytes that matched.
   int CompareKeys(const TgsVariant& probe, const TgsVariant& stored, int partial,
