@@ -548,20 +548,7 @@ void GSobjCDXFile::CreateDirectory() {
   directory_->ResetPages(GSobjIndexTag::kResetPlain);
 }
 
-void GSobjCDXFile::SetProductionFlag() {
-  if (!owner_) return;
-  GSO_dBaseDBF* table = owner_->IndexTable();
-  if (!table || !table->IsReadWrite() || (table->FlagBits() & 0x01) != 0) return;
-  // The production index is the one named like the table.
-  const std::string tablePath = table->FileName();
-  const std::string indexPath = FullPath();
-  const size_t tableDot = tablePath.find_last_of('.');
-  const size_t indexDot = indexPath.find_last_of('.');
-  if (tableDot == std::string::npos || indexDot == std::string::npos) return;
-  if (indexPath.substr(0, indexDot) != tablePath.substr(0, tableDot)) return;
-  table->SetFlagBits(static_cast<uint8_t>(table->FlagBits() | 0x01));
-  table->WriteTableHeader();
-}
+void GSobjCDXFile::SetProductionFlag() { MarkProductionIndex(); }
 
 bool GSobjCDXFile::ReadBlock(int32_t address, void* buffer, int32_t length) {
   return GSobjIndexFile::ReadBlock(address, buffer, length);

@@ -469,6 +469,10 @@ class GSobjIndexFile {
   GSobjIndexTag* TagByPosition(int32_t index) const;
   // Releases every tag's node chain and writes changed headers.
   void ReleaseTags();
+  // When the file is named like its table (folder and name, any
+  // extension), sets the table header's production-index flag (bit 0 of
+  // byte 28) and writes the header (gs6_indx_table.cpp).
+  void MarkProductionIndex();
 
   // --- kept node images (see GSobjIndexTag) ---
   // A value that changes whenever another process changes the file's

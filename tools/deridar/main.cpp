@@ -19,8 +19,8 @@ constexpr Verb kVerbs[] = {
     {"info", "info TABLE", VerbInfo},
     {"dump", "dump TABLE [--encoding 866|1251|none] [--deleted] [--filter EXPR]", VerbDump},
     {"eval", "eval TABLE EXPR [--deleted] [--where EXPR]", VerbEval},
-    {"seek", "seek TABLE FILE.CDX --tag NAME (--key TEXT | --range LOW HIGH) [--limit N] [--deleted]", VerbSeek},
-    {"index", "index build|list|dump|check|rebuild TABLE FILE.CDX [--tag NAME --key EXPR [--for EXPR] [--unique] [--descending] [--general]]", VerbIndex},
+    {"seek", "seek TABLE FILE.CDX|FILE.MDX --tag NAME (--key TEXT | --range LOW HIGH) [--limit N] [--deleted]", VerbSeek},
+    {"index", "index build|list|dump|check|rebuild TABLE FILE.CDX|FILE.MDX [--tag NAME --key EXPR [--for EXPR] [--unique] [--descending] [--general]]", VerbIndex},
 };
 
 void PrintUsage(const Verb* only) {

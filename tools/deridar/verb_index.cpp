@@ -189,6 +189,8 @@ int Rebuild(const Options& o) {
 
 int VerbIndex(const VerbArgs& args) {
   const Options o = Parse(args);
+  if (platform::UpperCase(std::filesystem::path(o.file).extension().string()) == ".MDX")
+    return VerbIndexMdx({o.action, o.table, o.file, o.tag, o.key, o.forExpr, o.unique, o.descending});
   if (o.action == "build") {
     if (o.tag.empty() || o.key.empty()) throw UsageError("build needs --tag and --key");
     // The engine reads a file as CDX by its extension alone: a compound

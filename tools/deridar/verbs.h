@@ -19,5 +19,12 @@ struct UsageError : std::runtime_error {
 int VerbInfo(const VerbArgs& args);
 int VerbDump(const VerbArgs& args);
 int VerbIndex(const VerbArgs& args);
+// deridar index on an MDX file (verb_index_mdx.cpp), with the options as
+// VerbIndex parsed them.
+struct MdxIndexRequest {
+  std::string action, table, file, tag, key, forExpr;
+  bool unique = false, descending = false;
+};
+int VerbIndexMdx(const MdxIndexRequest& request);
 int VerbEval(const VerbArgs& args);
 int VerbSeek(const VerbArgs& args);

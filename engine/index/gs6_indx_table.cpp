@@ -1,7 +1,8 @@
-// The table scan of a tag build, shared by the formats: every record of the
-// table (deleted ones included) is read in chunks of whole records, its FOR
-// condition decided and its key handed to the format's sink, with progress
-// reported as build phase 1.
+// What the index layer does to its table, shared by the formats: the table
+// scan of a tag build (every record, deleted ones included, read in chunks
+// of whole records, its FOR condition decided and its key handed to the
+// format's sink, with progress reported as build phase 1), and the table
+// header's flag that says a production index file belongs to the table.
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include "engine/table/gs6_dbf.h"
 #include "engine/table/gs6_dbf_fieldvars.h"
 #include "engine/table/gs6_dbsy.h"
+#include "engine/table/gs6_disk.h"
 
 namespace {
 
@@ -134,4 +136,22 @@ void GSobjIndexTag::ScanTableKeys(BuildKeySink& sink, bool fieldText) {
   }
   updating_ = updatingWas;
   BuildStatus(0, 0, 0);
+}
+
+void GSobjIndexFile::MarkProductionIndex() {
+  if (!owner_ || !diskFile_) return;
+  GSO_dBaseDBF* table = owner_->IndexTable();
+  if (!table || !table->IsReadWrite() || (table->FlagBits() & 0x01) != 0) return;
+  // The production index is the one named like the table.
+  const std::string tablePath = table->FileName();
+  const std::string indexPath = diskFile_->FileName();
+  const size_t tableDot = tablePath.find_last_of('.');
+  const size_t indexDot = indexPath.find_last_of('.');
+  if (tableDot == std::string::npos || indexDot == std::string::npos) return;
+  if (indexPath.substr(0, indexDot) != tablePath.substr(0, tableDot)) return;
+  table->SetFlagBits(static_cast<uint8_t>(table->FlagBits() | 0x01));
+  // The flag must reach the file even when nothing else in the header
+  // changed.
+  table->MarkHeaderDirty();
+  table->WriteTableHeader();
 }
