@@ -195,7 +195,7 @@ TEST_F(DeridarTool, FailuresPrintTheEngineMessageAndWrongUsageExitsWithTwo) {
       {{"index", "build", path_, ntx, "--tag", "N", "--key", "NAME"}, 1,
        FormatMessage(Msg::IndexCorrupted, {ntx}) + "\n"},
       // Wrong usage; with no verb at all the usage of every verb is shown.
-      {{}, 2, "~deridar eval TABLE EXPR"}, {{}, 2, "~deridar seek TABLE FILE.CDX --tag NAME"},
+      {{}, 2, "~deridar eval TABLE EXPR"}, {{}, 2, "~deridar seek TABLE FILE.CDX"},
       {{"frobnicate"}, 2, "~"}, {{"info"}, 2, "~"}, {{"dump", "a.dbf", "b.dbf"}, 2, "~deridar dump TABLE"},
       {{"eval", path_, "NAME", "--where"}, 2, "~"}, {{"eval", path_, "NAME", "--bogus"}, 2, "~"},
   };
