@@ -410,14 +410,14 @@ bool GSobjMDXTag::InsertKey(const GSobjIndexKeyData& entry) {
 
 bool GSobjMDXTag::ReadPage(int32_t address, GSobjIndexKey& image) {
   GSobjMDXFile* file = File();
-  const int64_t size = file->FileSize();
-  if (address < file->HeaderSize() || address % kBlockSize != 0 || int64_t{address} + nodeSize_ > size)
-    Corrupted();
+  // A node beyond the file's end shows as a short read below.
+  if (address < file->HeaderSize() || address % kBlockSize != 0) Corrupted();
   // A node that repeats an address of the path above it would make a cycle.
   int depth = 0;
   for (GSobjIndexKey* up = image.Parent(); up; up = up->Parent())
     if (up->PageAddress() == address || ++depth >= kMaxLevels) Corrupted();
-  std::vector<uint8_t> node(static_cast<size_t>(nodeSize_));
+  std::vector<uint8_t>& node = readBuffer_;
+  node.resize(static_cast<size_t>(nodeSize_));
   if (!file->ReadBlock(address, node.data(), nodeSize_)) Corrupted();
   const uint32_t n = Get32(node.data());
   if (int64_t{n} * entrySize_ + 12 > nodeSize_) Corrupted();
@@ -433,7 +433,7 @@ bool GSobjMDXTag::ReadPage(int32_t address, GSobjIndexKey& image) {
     uint32_t link = Get32(at);
     if (branch) {
       const int64_t child = int64_t{link} * kBlockSize;
-      if (child < file->HeaderSize() || child + nodeSize_ > size) Corrupted();
+      if (child < file->HeaderSize() || child > INT32_MAX - nodeSize_) Corrupted();
       link = static_cast<uint32_t>(child);
     }
     item->SetLink(link);

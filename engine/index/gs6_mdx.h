@@ -171,6 +171,7 @@ class GSobjMDXTag : public GSobjIndexTag {
                  int32_t preceding);
 
   int32_t nodeSize_ = mdx::kNodeSize;
+  std::vector<uint8_t> readBuffer_;  // the node ReadPage reads
   int32_t firstLeaf_ = 0;  // byte offsets
   int32_t lastLeaf_ = 0;
   bool headerAccepted_ = false;

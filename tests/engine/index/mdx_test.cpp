@@ -456,3 +456,38 @@ TEST(MdxTool, BuildListDumpCheckSeekAndRebuild) {
   ASSERT_EQ(RunTool("index rebuild " + table + " " + mdx, out), 0) << out;
   EXPECT_EQ(RunTool("index check " + table + " " + mdx, out), 0) << out;
 }
+
+// Tags deleted and the file rebuilt in place keep the tag table in name
+// order; renaming the table renames its production file and the table name
+// in its header.
+TEST(MdxProduction, DeleteTagReindexAndRenameWithTheTable) {
+  TempDir dir;
+  DbfLayout l = TableLayout();
+  Rows rows;
+  for (int i = 0; i < 300; ++i) l.rows.push_back(rows.Make());
+  const std::string path = WriteDbf(dir.File("R.DBF"), l);
+  GSO_dBHandler table(path, "", false, true);
+  table.OpenTable();
+  for (const char* name : {"C", "A", "B"}) table.IndexOn("R.MDX", name, "NAME", "", 1, 0);
+  auto* file = dynamic_cast<GSobjMDXFile*>(table.IndexFile(1));
+  ASSERT_NE(file, nullptr);
+  ASSERT_TRUE(file->DeleteTag("a"));
+  EXPECT_FALSE(file->DeleteTag("A"));
+  file->Reindex();
+  ASSERT_EQ(file->TagCount(), 2);
+  EXPECT_EQ(file->TagByPosition(0)->TagName(), "B");
+  ExpectSound(*file, "after the rebuild");
+  std::vector<uint8_t> b = ReadBytes(dir.File("R.MDX"));
+  EXPECT_EQ(Le16(b, 28), 2);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&b[512 + 36])), "B");
+  EXPECT_EQ(b[512 + 32 + 17], 2);
+  EXPECT_EQ(b[512 + 64 + 17], 0);
+
+  table.RenameTable(dir.File("renamed.dbf"));
+  EXPECT_TRUE(std::filesystem::exists(dir.File("renamed.mdx")));
+  b = ReadBytes(dir.File("renamed.mdx"));
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&b[4])), "RENAMED");
+  table.SelectTag("C", false);
+  table.ReadRecord(GotoFirst);
+  EXPECT_FALSE(table.Eof());
+}
