@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       Try([&] { Seek(*tag, probe); });
       Try([&] { (void)tag->SyncToRecord(3); });
       Try([&] {
-        mdx::CheckReport report;
+        IndexCheckReport report;
         file.CheckTag(*tag, report, true);
       });
     }

@@ -632,10 +632,6 @@ GSobjMDXFile::~GSobjMDXFile() {
   tags_.ClearAndFree();
 }
 
-std::string GSobjMDXFile::FullPath() const { return diskFile_ ? diskFile_->FileName() : fileName_; }
-
-int64_t GSobjMDXFile::FileSize() const { return diskFile_ ? diskFile_->SizeOfFile() : 0; }
-
 void GSobjMDXFile::ReadFileHeader() {
   uint8_t block[kBlockSize];
   if (!ReadBlock(0, block, kBlockSize)) {
@@ -848,8 +844,8 @@ bool GSobjMDXFile::NodeStamp(int64_t& stamp) {
 
 // --- checking ---
 
-void GSobjMDXFile::CheckTag(GSobjMDXTag& tag, CheckReport& report, bool withTable) {
-  tag.ReleasePages();
+void GSobjMDXFile::WalkTag(GSobjIndexTag& indexTag, IndexCheckReport& report) {
+  auto& tag = static_cast<GSobjMDXTag&>(indexTag);
   auto problem = [&report](std::string text) {
     if (report.problems.size() < 20) report.problems.push_back(std::move(text));
   };
@@ -886,7 +882,7 @@ void GSobjMDXFile::CheckTag(GSobjMDXTag& tag, CheckReport& report, bool withTabl
           problem("keys out of order in node at " + std::to_string(address));
         previous = current;
         hasPrevious = true;
-        report.entries.push_back({std::string(reinterpret_cast<const char*>(at + 4), keyLength), Get32(at)});
+        report.entries.push_back({std::string(reinterpret_cast<const char*>(at + 4), keyLength), Get32(at), 0});
       }
       if (n > 0) last.assign(reinterpret_cast<const char*>(at - entrySize + 4), keyLength);
       return;
@@ -901,51 +897,10 @@ void GSobjMDXFile::CheckTag(GSobjMDXTag& tag, CheckReport& report, bool withTabl
   };
   std::string last;
   walk(walk, tag.ReadRootAddress(), 0, last);
-  GSO_dBaseDBF* table = owner_ ? owner_->IndexTable() : nullptr;
-  if (!withTable || !table || !tag.KeyEvaluator()) return;
+}
 
-  // What the tag should hold.
-  using Entry = CheckReport::Entry;
-  struct Sink : GSobjIndexTag::BuildKeySink {
-    GSobjMDXTag& tag;
-    std::vector<Entry> expected;
-    std::string bytes;
-    explicit Sink(GSobjMDXTag& t) : tag(t), bytes(static_cast<size_t>(t.KeyLength()), ' ') {}
-    void AddFieldText(std::string_view, TRecNo) override {}
-    void AddKey(const GSobjIndexKeyData& key, TRecNo recNo) override {
-      tag.StoreKey(key, reinterpret_cast<uint8_t*>(bytes.data()));
-      expected.push_back({bytes, static_cast<uint32_t>(recNo)});
-    }
-  } sink(tag);
-  tag.ScanTableKeys(sink, false);
-  auto byKey = [](const Entry& a, const Entry& b) {
-    return a.key != b.key ? a.key < b.key : a.recordNumber < b.recordNumber;
-  };
-  std::vector<Entry> have = report.entries;
-  std::sort(have.begin(), have.end(), byKey);
-  std::vector<Entry>& expected = sink.expected;
-  std::sort(expected.begin(), expected.end(), byKey);
-  size_t i = 0, j = 0;
-  while (i < have.size() || j < expected.size()) {
-    // The group of expected entries with the key of expected[j].
-    size_t groupEnd = j;
-    while (groupEnd < expected.size() && expected[groupEnd].key == expected[j].key) ++groupEnd;
-    if (j == expected.size() || (i < have.size() && byKey(have[i], expected[j]) &&
-                                 (!tag.Unique() || have[i].key != expected[j].key))) {
-      problem("record " + std::to_string(have[i].recordNumber) + " has an entry it should not have");
-      ++i;
-    } else if (i == have.size() || (tag.Unique() ? expected[j].key < have[i].key : byKey(expected[j], have[i]))) {
-      problem("record " + std::to_string(expected[j].recordNumber) + " has no entry with its key");
-      j = tag.Unique() ? groupEnd : j + 1;
-    } else if (tag.Unique()) {
-      bool member = false;
-      for (size_t k = j; k < groupEnd; ++k) member = member || expected[k].recordNumber == have[i].recordNumber;
-      if (!member) problem("record " + std::to_string(have[i].recordNumber) + " has an entry it should not have");
-      ++i;
-      j = groupEnd;
-    } else {
-      ++i;
-      ++j;
-    }
-  }
+std::string GSobjMDXFile::CheckedKeyForm(GSobjIndexTag& tag, const GSobjIndexKeyData& key) {
+  std::string bytes(static_cast<size_t>(tag.KeyLength()), ' ');
+  static_cast<GSobjMDXTag&>(tag).StoreKey(key, reinterpret_cast<uint8_t*>(bytes.data()));
+  return bytes;
 }

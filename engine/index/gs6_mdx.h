@@ -103,18 +103,6 @@ double RoundPacked(double value);
 int32_t EntrySizeFor(int32_t keyLength);
 int32_t MaxKeysFor(int32_t keyLength, int32_t nodeSize = kNodeSize);
 
-// What a check of a tag found (see GSobjMDXFile::CheckTag).
-struct CheckReport {
-  struct Entry {
-    std::string key;  // the stored key bytes
-    uint32_t recordNumber = 0;
-  };
-  std::vector<Entry> entries;         // leaf entries in tree order
-  std::vector<std::string> problems;  // empty when the tag is sound
-  int levels = 0;
-  int nodes = 0;
-};
-
 // The table's production MDX file: the table path with the extension
 // ".mdx" (or ".MDX" when only that one exists).
 std::string ProductionPath(std::string_view tablePath);
@@ -135,6 +123,7 @@ class GSobjMDXTag : public GSobjIndexTag {
   bool DefineTag(std::string_view name, std::string_view keyExpression, bool unique,
                  bool ascending, std::string_view forExpression) override;
   bool InsertKey(const GSobjIndexKeyData& entry) override;
+  double KeyNumber(const GSobjIndexKeyData& key) const override { return key.AsFloat(); }
   int32_t ReadRootAddress() override;
   bool ReadPage(int32_t address, GSobjIndexKey& image) override;
   bool WritePage(GSobjIndexKey& image) override;
@@ -199,21 +188,17 @@ class GSobjMDXFile : public GSobjIndexFile {
   bool UpdateKeys(TRecNo n, bool appended) override;
   bool NodeStamp(int64_t& stamp) override;
 
-  // Checks a tag against the file and the table: every node read once, at
-  // most 32 levels, all leaves on one level, every branch key equal to its
-  // child's last key, keys in the tag's order; and every record that passes
-  // the FOR condition has exactly one entry with its key (in a unique tag:
-  // one entry per key value, for one of the records with that key), with
-  // no other entries. Without `withTable` only the tree is checked.
-  void CheckTag(GSobjMDXTag& tag, mdx::CheckReport& report, bool withTable = true);
-
   int32_t NodeSize() const { return nodeSize_; }
   int32_t BlocksPerNode() const { return blocksPerNode_; }
   int32_t HeaderSize() const { return headerSize_; }
   bool Opening() const { return opening_; }
-  // Full path of the disk file, for messages.
-  std::string FullPath() const;
-  int64_t FileSize() const;
+
+ protected:
+  // The tree walk of a check: every node read once, at most 32 levels, all
+  // leaves on one level, every branch key equal to its child's last key,
+  // keys in the tag's order. Keys are reported in their stored bytes.
+  void WalkTag(GSobjIndexTag& tag, IndexCheckReport& report) override;
+  std::string CheckedKeyForm(GSobjIndexTag& tag, const GSobjIndexKeyData& key) override;
 
  private:
   void ReadFileHeader();

@@ -690,6 +690,16 @@ int32_t GSO_dBHandler::IndexFileByName(std::string_view name) const {
   return found;
 }
 
+std::unique_ptr<GSobjIndexFile> GSO_dBHandler::ReleaseIndexFile(int32_t slot) {
+  if (slot < 1 || slot > kIndexSlotCount || !indexFiles_[slot - 1]) return nullptr;
+  std::unique_ptr<GSobjIndexFile> file = std::move(indexFiles_[slot - 1]);
+  if (currentTag_ && currentTag_->OwnerFile() == file.get()) {
+    currentTag_ = nullptr;
+    currentTagName_.clear();
+  }
+  return file;
+}
+
 void GSO_dBHandler::OpenTable() {
   GSO_dBaseFld::OpenTable();
   OpenProductionIndex();
@@ -935,7 +945,7 @@ int32_t GSO_dBHandler::IndexOn(std::string_view fileName, std::string_view tagNa
   const std::string path = ResolveIndexName(fileName, ".ndx");
   const std::string extension = UpperAscii(ExtensionOf(path));
   // The production MDX file gets its tag through a handle of its own.
-  if (const int32_t open = IndexFileByName(path); open > 0) indexFiles_[open - 1].reset();
+  if (const int32_t open = IndexFileByName(path); open > 0) ReleaseIndexFile(open);
   std::unique_ptr<GSobjIndexFile> file;
   try {
     if (extension == ".CDX" || extension == ".MDX") {

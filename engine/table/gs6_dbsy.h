@@ -127,6 +127,14 @@ class GSO_dBHandler : public GSO_dBaseFld, public GSobjIndexOwner {
   int32_t IndexOn(std::string_view fileName, std::string_view tagName,
                   std::string_view keyExpression, std::string_view forExpression,
                   int32_t uniqueness, int32_t sortOrder);
+  // An index file object of the format the extension of `path` names
+  // (compared ignoring case), opened or with `create` created for this
+  // table; none for an unknown extension. Check `Valid()` and `Corrupt()`.
+  std::unique_ptr<GSobjIndexFile> MakeIndexFile(const std::string& path, bool create,
+                                                bool readWrite, bool shared);
+  // Takes the file out of slot 1..63 (none for an empty slot); the current
+  // tag goes with it when it is one of the file's.
+  std::unique_ptr<GSobjIndexFile> ReleaseIndexFile(int32_t slot);
   // The n-th tag over all open files in slot order (from 1), none else.
   GSobjIndexTag* TagByNumber(int32_t n) const;
   int32_t TagCount() const;
@@ -187,10 +195,6 @@ class GSO_dBHandler : public GSO_dBaseFld, public GSobjIndexOwner {
   // and it is not open yet.
   void OpenProductionIndex();
   bool IsProductionIndex(std::string_view path) const;
-  // An index file object of the format the extension names, none for an
-  // unknown one.
-  std::unique_ptr<GSobjIndexFile> MakeIndexFile(const std::string& path, bool create,
-                                                bool readWrite, bool shared);
   // Under the Clipper protocol key searches and moves lock the index files.
   bool ClipperLocking() const;
   // Sets the filter bit of every record of the current order (or of the

@@ -15,12 +15,10 @@
 #include <cstdio>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "dataset/Razuz6oz.h"
 #include "open_on.h"
 #include "engine/index/gs6_cdx.h"
-#include "engine/index/gs6_mdx.h"
 #include "engine/support/gs6_glbl.h"
 #include "engine/table/gs6_dbsy.h"
 #include "support/dataset_fixtures.h"
@@ -147,17 +145,9 @@ void ExpectTagsMatchTable(GSO_dBHandler& table) {
   for (int32_t slot = 1; slot <= table.OpenIndexCount(); ++slot) {
     GSobjIndexFile* file = table.IndexFile(slot);
     for (int32_t i = 0; i < file->TagCount(); ++i) {
-      std::vector<std::string> problems;
-      if (auto* cdx = dynamic_cast<GSobjCDXFile*>(file)) {
-        cdx::TreeReport report;
-        cdx->CheckTag(*static_cast<GSobjCDXTag*>(file->TagByPosition(i)), report);
-        problems = report.problems;
-      } else if (auto* mdx = dynamic_cast<GSobjMDXFile*>(file)) {
-        mdx::CheckReport report;
-        mdx->CheckTag(*static_cast<GSobjMDXTag*>(file->TagByPosition(i)), report);
-        problems = report.problems;
-      }
-      EXPECT_TRUE(problems.empty()) << file->TagByPosition(i)->TagName() << ": " << problems.front();
+      IndexCheckReport report;
+      file->CheckTag(*file->TagByPosition(i), report);
+      EXPECT_TRUE(report.problems.empty()) << file->TagByPosition(i)->TagName() << ": " << report.problems.front();
     }
   }
 }

@@ -16,15 +16,13 @@ struct UsageError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The password of an enciphered table, given with --password before or
+// after the verb's own arguments (empty for a plain table). Every verb that
+// opens a table opens it with this password.
+const std::string& TablePassword();
+
 int VerbInfo(const VerbArgs& args);
 int VerbDump(const VerbArgs& args);
 int VerbIndex(const VerbArgs& args);
-// deridar index on an MDX file (verb_index_mdx.cpp), with the options as
-// VerbIndex parsed them.
-struct MdxIndexRequest {
-  std::string action, table, file, tag, key, forExpr;
-  bool unique = false, descending = false;
-};
-int VerbIndexMdx(const MdxIndexRequest& request);
 int VerbEval(const VerbArgs& args);
 int VerbSeek(const VerbArgs& args);

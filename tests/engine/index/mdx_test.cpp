@@ -101,7 +101,7 @@ Walk OurWalk(GSobjMDXTag& tag) {
 void ExpectSound(GSobjMDXFile& file, const std::string& when, bool edited = false) {
   for (int32_t i = 0; i < file.TagCount(); ++i) {
     auto& tag = *static_cast<GSobjMDXTag*>(file.TagByPosition(i));
-    mdx::CheckReport report;
+    IndexCheckReport report;
     file.CheckTag(tag, report, !(edited && tag.Unique()));
     EXPECT_TRUE(report.problems.empty()) << when << ", tag " << tag.TagName() << ": " << report.problems.front();
   }
