@@ -134,6 +134,8 @@ GSobjIndexTag& TagNamed(GSobjIndexFile& file, const std::string& name) {
 // The index file, of the format its extension names, opened (or with
 // `create` created) for the table.
 std::unique_ptr<GSobjIndexFile> OpenIndex(GSO_dBHandler& table, const std::string& name, bool create) {
+  // The table's production MDX file, opened with the table, is used as it is.
+  if (const int32_t slot = table.IndexFileByName(name); slot > 0) return table.ReleaseIndexFile(slot);
   auto file = table.MakeIndexFile(name, create, create, false);
   // A name whose extension names no format the engine reads cannot hold
   // an index the engine would open with its table.
