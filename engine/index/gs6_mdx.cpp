@@ -643,11 +643,13 @@ void GSobjMDXFile::ReadFileHeader() {
   slots_ = block[25];
   const int32_t entryLength = block[26];
   const int32_t count = Get16(block + 28);
-  headerSize_ = blocksPerNode_ * nodeSize_;
-  // Nodes of whole blocks, slots of 32 bytes that the header holds.
-  if (blocksPerNode_ < 1 || blocksPerNode_ > 32 || nodeSize_ != blocksPerNode_ * kBlockSize ||
-      entryLength != kSlotSize || slots_ < count || kTagTable + (count + 1) * kSlotSize > headerSize_ ||
-      headerSize_ > FileSize()) {
+  // Nodes of whole blocks, slots of 32 bytes that the header holds. The
+  // header's size is taken only from figures already found sound.
+  const bool nodesSound =
+      blocksPerNode_ >= 1 && blocksPerNode_ <= 32 && nodeSize_ == blocksPerNode_ * kBlockSize;
+  headerSize_ = nodesSound ? blocksPerNode_ * nodeSize_ : 0;
+  if (!nodesSound || entryLength != kSlotSize || slots_ < count ||
+      kTagTable + (count + 1) * kSlotSize > headerSize_ || headerSize_ > FileSize()) {
     corrupt_ = true;
     return;
   }
