@@ -229,4 +229,12 @@ struct TreeReport {
 void WalkTree(const NodeReader& read, int64_t fileSize, int32_t root, const KeyFormat& fmt,
               TreeReport& report);
 
+// Compares the entries a tag holds (`have`, in any order) with those the
+// table says it should hold (`expected`): each record that should have an
+// entry has exactly one with its key (in a unique tag: one entry per key
+// value, for one of the records with that key), and there are no others.
+// Adds a line per problem to `problems`, at most 20 in all.
+void CompareEntries(std::vector<NodeEntry> have, std::vector<NodeEntry> expected, bool unique,
+                    std::vector<std::string>& problems);
+
 }  // namespace cdx

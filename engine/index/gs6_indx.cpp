@@ -3,11 +3,15 @@
 #include "engine/index/gs6_indx.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 #include <utility>
 
 #include "engine/expr/gs6_sql.h"
 #include "engine/support/gs6_glbl.h"
 #include "engine/table/gs6_dbf.h"
+#include "engine/table/gs6_dbf_fieldvars.h"
+#include "engine/table/gs6_dbsy.h"
 #include "engine/table/gs6_disk.h"
 
 namespace {
@@ -27,6 +31,39 @@ class UpdatingScope {
   GSobjIndexTag& tag_;
   bool was_;
 };
+
+// Bytes of whole records a build reads from the table at a time.
+constexpr int32_t kBuildChunkBytes = 1 << 18;
+
+// Where the stored text of a table field's variable lies in `record`, the
+// table's current record: its offset, or -1 when the variable is not a
+// field of that table (its text is then read through the variable).
+int32_t PlaceInRecord(TgsUserDefFieldVar* variable, const char* record, int32_t recordLength) {
+  if (!dynamic_cast<TgslDBFFieldVars*>(variable)) return -1;
+  const std::string_view text = variable->StoredText();
+  if (text.data() < record || text.data() + text.size() > record + recordLength) return -1;
+  return static_cast<int32_t>(text.data() - record);
+}
+
+// `text` without trailing blanks, looked at eight bytes at a time.
+std::string_view TrimBlanks(std::string_view text) {
+  size_t n = text.size();
+  constexpr uint64_t kBlanks = 0x2020202020202020ull;
+  while (n >= 8) {
+    uint64_t word;
+    std::memcpy(&word, text.data() + n - 8, 8);
+    const uint64_t other = word ^ kBlanks;  // non-zero bytes: not blanks
+    if (other != 0) {
+      // The blanks after the last other byte of the word.
+      const int blanks = std::endian::native == std::endian::little ? std::countl_zero(other) / 8
+                                                                     : std::countr_zero(other) / 8;
+      return text.substr(0, n - static_cast<size_t>(blanks));
+    }
+    n -= 8;
+  }
+  while (n > 0 && text[n - 1] == ' ') --n;
+  return text.substr(0, n);
+}
 
 }  // namespace
 
@@ -117,7 +154,11 @@ int GSobjIndexKey::CurrentEntry(GSobjIndexKeyData& out) {
 bool GSobjIndexKey::GoFirst() {
   position_ = 0;
   if (EntryCount() == 0) return false;
-  if (!IsLeaf()) return LoadChild(Entry(0)->Link())->GoFirst();
+  if (!IsLeaf()) {
+    // An empty child (formats may keep one) passes the step on to the next.
+    if (LoadChild(Entry(0)->Link())->GoFirst()) return true;
+    return GoNext();
+  }
   owner_->SetCurrent(*Entry(0));
   return true;
 }
@@ -125,8 +166,22 @@ bool GSobjIndexKey::GoFirst() {
 bool GSobjIndexKey::GoLast() {
   position_ = EntryCount() - 1;
   if (position_ < 0) return false;
-  if (!IsLeaf()) return LoadChild(Entry(position_)->Link())->GoLast();
+  if (!IsLeaf()) {
+    // An empty last child (kept by some formats) passes the step back.
+    if (LoadChild(Entry(position_)->Link())->GoLast()) return true;
+    return GoPrior();
+  }
   owner_->SetCurrent(*Entry(position_));
+  return true;
+}
+
+bool GSobjIndexKey::OnRightmostPath() const {
+  for (const GSobjIndexKey* node = this; node->parent_; node = node->parent_) {
+    const GSobjIndexKey* parent = node->parent_;
+    if (parent->EntryCount() == 0 ||
+        parent->Entry(parent->EntryCount() - 1)->Link() != static_cast<uint32_t>(node->pageAddress_))
+      return false;
+  }
   return true;
 }
 
@@ -255,6 +310,7 @@ void GSobjIndexKey::DeleteHere() {
   }
   if (!wasLast || !parent_) return;
   if (EntryCount() == 0) {
+    if (owner_->KeepsEmptyRightmostNodes() && OnRightmostPath()) return;
     RemoveFromParent();
   } else {
     GSobjIndexKeyData high(*Entry(EntryCount() - 1));
@@ -786,6 +842,89 @@ bool GSobjIndexTag::EvaluateFor() {
   if (!forEvaluator_) return false;
   TgsExpValue value;
   return forEvaluator_->Evaluate(value) == TgsExpValueType::Boolean && value.AsBoolean();
+}
+
+// ---------------------------------------------------------------------------
+// GSobjIndexTag: reading the table for a build
+
+void GSobjIndexTag::ScanTableKeys(bool fieldText,
+                                  const std::function<void(std::string_view key, TRecNo n)>& sink) {
+  GSO_dBaseDBF* table = Table();
+  if (!table || !keyEvaluator_) return;
+  const TRecNo count = table->RecordCount();
+  const int32_t recordLength = table->RecordLength();
+  // Progress goes to the table handler's status report, when there is one.
+  GSO_dBHandler* handler = dynamic_cast<GSO_dBHandler*>(table);
+  auto status = [handler](int32_t a, int32_t b, int32_t c) {
+    if (handler) handler->StatusReport(a, b, c);
+  };
+  status(-1, 1, count);
+  GSobjIndexKeyData key;
+  TgsUserDefFieldVar* keyField = fieldText ? keyEvaluator_->StoredTextVariable() : nullptr;
+  // A FOR condition comparing a stored-number field with a number is
+  // decided on the field's bytes in the record.
+  TgsExpHandler* forEvaluator = hasFor_ ? forEvaluator_.get() : nullptr;
+  TgsUserDefFieldVar* forField = forEvaluator ? forEvaluator->StoredComparisonVariable() : nullptr;
+  int32_t keyAt = -1, forAt = -1;
+  bool placed = false;
+  const int32_t perChunk = std::max<int32_t>(1, kBuildChunkBytes / std::max(recordLength, 1));
+  std::vector<char> chunk(static_cast<size_t>(perChunk) * recordLength + 1);
+  std::vector<int32_t> passingRecords(static_cast<size_t>(perChunk));
+  char* saved = table->CurrentRecord();
+  UpdatingScope scope(*this);
+  try {
+    for (TRecNo first = 1; first <= count; first += perChunk) {
+      const int32_t n = std::min<int32_t>(perChunk, count - first + 1);
+      const int64_t offset = int64_t{table->HeaderLength()} + int64_t{first - 1} * recordLength;
+      const int32_t bytes = n * recordLength;
+      if (table->ReadAt(offset, chunk.data(), bytes) < bytes) RaiseError(Msg::ReadError, table->FileName());
+      if (!placed) {
+        table->SetCurrentRecord(chunk.data());
+        if (keyField) keyAt = PlaceInRecord(keyField, chunk.data(), recordLength);
+        if (forField) forAt = PlaceInRecord(forField, chunk.data(), recordLength);
+        placed = true;
+      }
+      const size_t keyLength = keyField ? static_cast<size_t>(keyField->Length()) : 0;
+      const size_t forLength = forField ? static_cast<size_t>(forField->Length()) : 0;
+      const bool encrypted = table->Encrypted();
+      // First the records of the chunk that pass the FOR condition, then
+      // their keys: the list is kept without a branch per record.
+      int32_t passing = 0;
+      for (int32_t i = 0; i < n; ++i) {
+        char* record = chunk.data() + static_cast<size_t>(i) * recordLength;
+        if (encrypted) TableCipher(table->Password(), record, record, recordLength);
+        table->SetCurrentRecord(record);
+        status(1, first + i, 0);
+        int pass = 1;
+        if (hasFor_) {
+          pass = forAt >= 0 ? forEvaluator->DecideStoredComparison(std::string_view(record + forAt, forLength))
+                            : -1;
+          if (pass < 0) pass = forEvaluator && forEvaluator->EvaluateCondition();
+        }
+        passingRecords[passing] = i;
+        passing += pass;
+      }
+      for (int32_t p = 0; p < passing; ++p) {
+        const int32_t i = passingRecords[p];
+        char* record = chunk.data() + static_cast<size_t>(i) * recordLength;
+        table->SetCurrentRecord(record);
+        if (keyField) {
+          const std::string_view text =
+              keyAt >= 0 ? std::string_view(record + keyAt, keyLength) : keyField->StoredText();
+          sink(TrimBlanks(text), first + i);
+          continue;
+        }
+        if (!EvaluateKey(key)) continue;
+        NormalizeKey(key, true);
+        sink(std::string_view(reinterpret_cast<const char*>(key.Data()), key.Length()), first + i);
+      }
+    }
+  } catch (...) {
+    table->SetCurrentRecord(saved);
+    throw;
+  }
+  table->SetCurrentRecord(saved);
+  status(0, 0, 0);
 }
 
 // ---------------------------------------------------------------------------

@@ -38,6 +38,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <map>
 #include <memory>
@@ -141,6 +142,9 @@ class GSobjIndexKey : public TgsCollection<GSobjIndexKeyData> {
   GSobjIndexKeyData* AddEntry(const GSobjIndexKeyData& entry);
   int32_t EntryCount() const { return static_cast<int32_t>(Count()); }
   bool IsLeaf() const { return nodeKind_ == kLeaf; }
+  // True when this node is the last child of its parent, the parent the
+  // last child of its own, and so on up to the root (true for the root).
+  bool OnRightmostPath() const;
 
   // --- fields ---
   int32_t PageAddress() const { return pageAddress_; }
@@ -281,6 +285,15 @@ class GSobjIndexTag {
   void DropKeptImages();
   size_t KeptImageCount() const { return kept_.size(); }
 
+  // --- building ---
+  // Reads the table in record order, in chunks of whole records, and hands
+  // every record (deleted ones included) that passes the FOR condition to
+  // `sink` with its key in the stored form (NormalizeKey with trimming).
+  // With `fieldText`, a key that is one character field is taken from the
+  // record's bytes without trailing blanks, as NormalizeKey would leave it.
+  // Reports phase 1 of the build to the table's status hook.
+  void ScanTableKeys(bool fieldText, const std::function<void(std::string_view key, TRecNo n)>& sink);
+
   // --- maintenance ---
   // Brings the tag in step with record n after it was appended or edited;
   // true when the tag's entries changed.
@@ -323,6 +336,10 @@ class GSobjIndexTag {
   bool DescendingCompare() const { return descendingCompare_; }
   bool Reversed() const { return reversed_; }
   bool Updating() const { return updating_; }
+  // An emptied node on the rightmost path stays in the tree (empty) instead
+  // of leaving its parent: formats whose pages store the rightmost path
+  // differently from the others set this.
+  bool KeepsEmptyRightmostNodes() const { return keepsEmptyRightmostNodes_; }
   void SetUpdating(bool on) { updating_ = on; }
   TgsExpHandler* KeyEvaluator() const { return keyEvaluator_.get(); }
   TgsExpHandler* ForEvaluator() const { return forEvaluator_.get(); }
@@ -379,6 +396,7 @@ class GSobjIndexTag {
   bool descendingCompare_ = false;
   bool reversed_ = false;
   bool updating_ = false;
+  bool keepsEmptyRightmostNodes_ = false;
   std::unique_ptr<TgsExpHandler> keyEvaluator_;
   std::unique_ptr<TgsExpHandler> forEvaluator_;
 
