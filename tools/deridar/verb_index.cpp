@@ -1,5 +1,5 @@
 // deridar index: builds, lists, dumps, checks and rebuilds the tags of a CDX
-// file.
+// file (an NTX file's one order: verb_index_ntx.cpp).
 //
 //   deridar index build   TABLE FILE.CDX --tag NAME --key EXPR [--for EXPR]
 //                         [--unique] [--descending] [--general]
@@ -37,6 +37,7 @@
 #include "engine/table/gs6_dbsy.h"
 #include "platform/ansi.h"
 #include "platform/codepage.h"
+#include "tools/deridar/verb_index.h"
 #include "tools/deridar/verbs.h"
 
 namespace {
@@ -49,10 +50,7 @@ std::unique_ptr<GSO_dBHandler> OpenTable(const std::string& name, bool readWrite
   return table;
 }
 
-struct Options {
-  std::string action, table, file, tag, key, forExpr;
-  bool unique = false, descending = false, general = false;
-};
+using Options = IndexOptions;
 
 Options Parse(const VerbArgs& args) {
   Options o;
@@ -189,6 +187,7 @@ int Rebuild(const Options& o) {
 
 int VerbIndex(const VerbArgs& args) {
   const Options o = Parse(args);
+  if (platform::UpperCase(std::filesystem::path(o.file).extension().string()) == ".NTX") return VerbIndexNtx(o);
   if (o.action == "build") {
     if (o.tag.empty() || o.key.empty()) throw UsageError("build needs --tag and --key");
     // The engine reads a file as CDX by its extension alone: a compound

@@ -1,5 +1,6 @@
 // deridar seek TABLE FILE.CDX --tag NAME (--key TEXT | --range LOW HIGH)
 //              [--limit N] [--deleted]
+// (for an NTX file --tag may be left out: its one order is named after it)
 // prints the records of a key search or a key range in the tag's order as
 // CSV, like dump. Keys are given in UTF-8 and converted to code page 866.
 // --range is a plain range: the low bound inclusive, keys equal to the high
@@ -8,9 +9,11 @@
 // the handler's key search matches a key. --limit stops after N records.
 // Deleted records are left out unless --deleted is given.
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "engine/table/gs6_dbsy.h"
+#include "platform/ansi.h"
 #include "platform/codepage.h"
 #include "tools/deridar/record_csv.h"
 #include "tools/deridar/verbs.h"
@@ -49,6 +52,9 @@ int VerbSeek(const VerbArgs& args) {
     }
   }
   if (positional.size() != 2) throw UsageError("expects a table and an index file");
+  // An NTX file holds one order, named after the file.
+  const std::filesystem::path indexPath(positional.size() == 2 ? positional[1] : std::string());
+  if (tag.empty() && platform::UpperCase(indexPath.extension().string()) == ".NTX") tag = indexPath.stem().string();
   if (tag.empty()) throw UsageError("expects --tag NAME");
   if (hasKey == hasRange) throw UsageError("expects either --key TEXT or --range LOW HIGH");
 
