@@ -1,9 +1,9 @@
-// Two processes sharing one table and its compound index file under each
-// lock protocol: one appends and edits records with the index open while the
+// Two processes sharing one table, its compound index file and an NTX file
+// beside it under each lock protocol: one appends and edits records with the index open while the
 // other walks a tag within a key range; a record lock held by one is refused
 // to the other's dataset. Two writers append records with memo texts side by
-// side. Afterwards every tag agrees with the table and no record or memo is
-// lost, torn or shared.
+// side. Afterwards every tag of both files agrees with the table (also for
+// "deridar index check") and no record or memo is lost, torn or shared.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -12,17 +12,20 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 
 #include "dataset/Razuz6oz.h"
 #include "open_on.h"
 #include "engine/index/gs6_cdx.h"
+#include "engine/index/gs6_ntx.h"
 #include "engine/support/gs6_glbl.h"
 #include "engine/table/gs6_dbsy.h"
 #include "support/dataset_fixtures.h"
 #include "support/dbf_writer.h"
 #include "support/memo_files.h"
+#include "support/run_tool.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -53,6 +56,7 @@ std::string MakeTable(const TempDir& dir) {
   table.IndexOn("T.CDX", "BYNAME", "NAME", "", 1, 1);
   table.IndexOn("T.CDX", "LATE", "NAME+CODE", "ID > 250", 1, 0);
   table.IndexOn("T.CDX", "INITIAL", "LEFT(NAME,1)", "", 0, 7);
+  table.IndexOn("T.NTX", "", "NAME", "", 1, 0);
   return path;
 }
 
@@ -62,6 +66,7 @@ std::unique_ptr<GSO_dBHandler> OpenShared(const std::string& path, TgsLokProtoco
   table->OpenTable();
   table->SetLockProtocol(protocol);
   if (table->OpenIndexFile("T.CDX") != 0) throw std::runtime_error("T.CDX not opened");
+  if (table->OpenIndexFile("T.NTX") != 0) throw std::runtime_error("T.NTX not opened");
   return table;
 }
 
@@ -134,7 +139,7 @@ std::string WalkRange(GSO_dBHandler& table, int* seen) {
   return "";
 }
 
-// Every tag of the open index file agrees with the table.
+// Every tag of the open index files agrees with the table.
 void ExpectTagsMatchTable(GSO_dBHandler& table) {
   auto* file = static_cast<GSobjCDXFile*>(table.IndexFile(1));
   ASSERT_NE(file, nullptr);
@@ -143,6 +148,22 @@ void ExpectTagsMatchTable(GSO_dBHandler& table) {
     cdx::TreeReport report;
     file->CheckTag(tag, report);
     EXPECT_TRUE(report.problems.empty()) << tag.TagName() << ": " << report.problems.front();
+  }
+  auto* ntx = dynamic_cast<GSobjNTXFile*>(table.IndexFile(2));
+  ASSERT_NE(ntx, nullptr);
+  cdx::TreeReport report;
+  ntx->CheckTag(report);
+  EXPECT_TRUE(report.problems.empty()) << "T.NTX: " << report.problems.front();
+  EXPECT_EQ(report.entries.size(), static_cast<size_t>(table.RecordCount()));
+}
+
+// The command-line check passes on both index files.
+void ExpectToolCheckPasses(const std::string& path) {
+  if (!std::filesystem::exists(ToolPath("deridar"))) return;  // tool not built
+  const std::string folder = std::filesystem::path(path).parent_path().string();
+  for (const char* index : {"T.CDX", "T.NTX"}) {
+    const ToolResult r = RunTool("deridar", {"index", "check", path, folder + "/" + index});
+    EXPECT_EQ(r.exitCode, 0) << index << ": " << r.out << r.err;
   }
 }
 
@@ -165,7 +186,7 @@ TEST_P(SharingTest, WriterAndRangeReaderKeepTableAndTagsInStep) {
   TDeridarDataSet dataset;
   dataset.SetLockProtocol(protocol);
   OpenOn(dataset, dir);
-  dataset.OpenIndexes("T.CDX", "BYCODE");
+  dataset.OpenIndexes("T.CDX, T.NTX", "BYCODE");
   dataset.First();
   EXPECT_EQ(DatabaseErrorOf([&] { dataset.Edit(); }), "Record is locked by another user");
   EXPECT_EQ(dataset.State(), platform::dsBrowse);
@@ -223,6 +244,12 @@ TEST_P(SharingTest, WriterAndRangeReaderKeepTableAndTagsInStep) {
   dataset.First();
   dataset.Edit();
   dataset.Cancel();
+
+  // The tool opens the files for itself alone once nobody else has them.
+  dataset.Close();
+  reader.reset();
+  table.reset();
+  ExpectToolCheckPasses(path);
 }
 
 constexpr int kMemoAppends = 80;
@@ -266,6 +293,7 @@ TEST_P(SharingTest, TwoWritersAppendRecordsWithMemosSideBySide) {
     table.OpenTable();
     table.IndexOn("T.CDX", "BYWHO", "WHO+STR(ID,6)", "", 1, 0);
     table.IndexOn("T.CDX", "BYID", "ID", "", 1, 1);
+    table.IndexOn("T.NTX", "", "WHO+STR(ID,6)", "", 1, 1);
   }
 
   pid_t writers[2];
@@ -294,6 +322,8 @@ TEST_P(SharingTest, TwoWritersAppendRecordsWithMemosSideBySide) {
     ASSERT_EQ(table->ReadMemo(3), MemoText(who, k)) << who << k;
   }
   EXPECT_EQ(seen, 2 * kMemoAppends);
+  table.reset();
+  ExpectToolCheckPasses(path);
 }
 
 std::string ProtocolName(const ::testing::TestParamInfo<TgsLokProtocol>& info) {
