@@ -2,8 +2,10 @@
 // a generated PHONE.DBF, against a floor that reads the table once per tag
 // and std::sorts that tag's keys, and (when SQLite is present) against
 // SQLite building the seven matching partial indexes over the same rows,
-// loaded beforehand into an in-memory database. Prints the best times of
-// three runs and their ratios.
+// loaded beforehand into an in-memory database. The same seven keys are
+// also built as seven NTX files, and a search step (a key range set on the
+// surname order and 25 rows read) is timed through the NTX file against
+// the CDX tag. Prints the best times of three runs and their ratios.
 //
 //   bench_cdx [records]       (default 1000000)
 #include <algorithm>
@@ -23,6 +25,7 @@
 #endif
 
 #include "engine/index/gs6_cdx.h"
+#include "engine/index/gs6_ntx.h"
 #include "engine/table/gs6_dbsy.h"
 
 namespace {
@@ -148,6 +151,44 @@ double Engine(const std::filesystem::path& dir) {
   return CpuSeconds() - start;
 }
 
+// The seven keys as seven NTX files, one order each.
+double EngineNtx(const std::filesystem::path& dir) {
+  GSO_dBHandler table((dir / "PHONE.DBF").string(), "", false, true);
+  table.OpenTable();
+  const double start = CpuSeconds();
+  for (const Step& s : kSteps) {
+    GSobjNTXFile file(&table, (dir / (std::string(s.tag) + ".NTX")).string(), true, true, true, false);
+    std::string forText = std::string("tip=") + s.tip;
+    if (!file.AddTag(s.tag, s.key, false, true, forText)) {
+      std::fprintf(stderr, "building %s.NTX failed\n", s.tag);
+      std::exit(1);
+    }
+  }
+  return CpuSeconds() - start;
+}
+
+// Search steps on the surname order in file `index` (TELF.CDX or TELF.NTX):
+// a key range from a typed prefix, then the first 25 rows of it, as the
+// viewer's incremental search does.
+double SearchSteps(const std::filesystem::path& dir, const char* index, int steps) {
+  GSO_dBHandler table((dir / "PHONE.DBF").string(), "", true, false);
+  table.OpenTable();
+  table.OpenIndexFile((dir / index).string());
+  table.SelectTag("TELF", false);
+  const char* surnames[] = {"IVANOV", "PETROV", "SIDOROV", "KUZNETSOV", "SMIRNOV", "POPOV", "VASILYEV",
+                            "SOKOLOV", "MIKHAILOV", "NOVIKOV", "FEDOROV", "MOROZOV"};
+  const double start = CpuSeconds();
+  int32_t rows = 0;
+  for (int i = 0; i < steps; ++i) {
+    const std::string prefix = std::string(surnames[i % 12]) + " " + static_cast<char>('A' + (i * 7) % 26);
+    table.SetKeyRange(prefix, prefix, true, true, true);
+    table.ReadRecord(GotoFirst);
+    for (int k = 0; k < 25 && !table.Eof(); ++k, ++rows) table.ReadRecord(GotoNext);
+  }
+  if (rows == 0) std::fprintf(stderr, "the search steps found nothing\n");
+  return CpuSeconds() - start;
+}
+
 #ifdef DERIDAR_HAVE_SQLITE
 void Exec(sqlite3* db, const std::string& sql) {
   char* error = nullptr;
@@ -217,7 +258,8 @@ int main(int argc, char** argv) {
   // the machine may be shared, and the best of several runs is the least
   // disturbed one.
   size_t keys = 0;
-  double floor = 1e9, engine = 1e9;
+  double floor = 1e9, engine = 1e9, ntx = 1e9, searchCdx = 1e9, searchNtx = 1e9;
+  constexpr int kSearchSteps = 2000;
 #ifdef DERIDAR_HAVE_SQLITE
   double sqlite = 1e9;
   SqliteBuild sqliteBuild(path);
@@ -225,6 +267,9 @@ int main(int argc, char** argv) {
   for (int round = 0; round < 3; ++round) {
     floor = std::min(floor, Floor(path, keys));
     engine = std::min(engine, Engine(dir));
+    ntx = std::min(ntx, EngineNtx(dir));
+    searchCdx = std::min(searchCdx, SearchSteps(dir, "TELF.CDX", kSearchSteps));
+    searchNtx = std::min(searchNtx, SearchSteps(dir, "TELF.NTX", kSearchSteps));
 #ifdef DERIDAR_HAVE_SQLITE
     sqlite = std::min(sqlite, sqliteBuild.Time());
 #endif
@@ -233,6 +278,12 @@ int main(int argc, char** argv) {
   std::printf("floor  (read + std::sort per tag): %8.3f s cpu\n", floor);
   std::printf("engine (seven CDX tags built):     %8.3f s cpu\n", engine);
   std::printf("ratio engine / floor:              %8.2f\n", engine / floor);
+  std::printf("engine (seven NTX files built):    %8.3f s cpu\n", ntx);
+  std::printf("ratio NTX / CDX build:             %8.2f\n", ntx / engine);
+  std::printf("ratio NTX / floor:                 %8.2f\n", ntx / floor);
+  std::printf("search steps (%d), CDX order:    %8.3f s cpu\n", kSearchSteps, searchCdx);
+  std::printf("search steps (%d), NTX order:    %8.3f s cpu\n", kSearchSteps, searchNtx);
+  std::printf("ratio NTX / CDX search step:       %8.2f\n", searchNtx / searchCdx);
 #ifdef DERIDAR_HAVE_SQLITE
   std::printf("sqlite (seven partial indexes):    %8.3f s cpu\n", sqlite);
   std::printf("ratio sqlite / engine:             %8.2f\n", sqlite / engine);
