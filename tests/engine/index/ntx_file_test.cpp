@@ -346,3 +346,56 @@ TEST(NtxFile, DamagedHeadersAndPagesAreReportedAsCorrupted) {
     EXPECT_EQ(error, "Index file " + dir.File("H.NTX") + " is corrupted") << d.what;
   }
 }
+
+TEST(NtxFile, VersionCounterReindexAndHeaderRefresh) {
+  TempDir dir;
+  DbfLayout l;
+  l.fields = {{"KEY", 'C', 8}};
+  for (int i = 0; i < 300; ++i) l.rows.push_back({{"K" + std::to_string(100000 + (i * 37) % 300)}});
+  WriteDbf(dir.File("V.DBF"), l);
+  IndexTestTable t(dir.File("V.DBF"), true);
+  GSobjNTXFile f(&t, dir.File("V.NTX"), true, true, true, true);
+  ASSERT_TRUE(f.AddTag("", "KEY", false, true, ""));
+  auto stored = [&] { return cdx::GetLE16(ReadBytes(dir.File("V.NTX")).data() + 2); };
+  EXPECT_EQ(stored(), 1);
+  t.Read(5);
+  t.SetField("KEY", "A");
+  t.Write(5, {&f});
+  EXPECT_EQ(stored(), 2) << "every key update moves the counter";
+  EXPECT_FALSE(f.ChangedByOthers());
+  {
+    // Another writer of the shared file moves it on from the file's value.
+    GSobjNTXFile other(&t, dir.File("V.NTX"), false, false, true, true);
+    ASSERT_TRUE(other.Valid());
+    f.SetVersion(0x7FFF);  // our counter is behind the file's, and about to wrap
+    t.Read(6);
+    t.SetField("KEY", "B");
+    t.Write(6, {&other});
+    EXPECT_EQ(stored(), 3);
+    EXPECT_TRUE(f.ChangedByOthers());
+    t.Read(7);
+    t.SetField("KEY", "C");
+    t.Write(7, {&f});
+    EXPECT_EQ(stored(), 4) << "the counter follows the file's, not our own";
+  }
+  ExpectSound(f, "after two writers");
+
+  // A change behind the file's back: the check finds it, Reindex repairs.
+  l.rows[0].values[0] = "ZZZ";
+  WriteDbf(dir.File("V.DBF"), l);
+  IndexTestTable changed(dir.File("V.DBF"), true);
+  GSobjNTXFile g(&changed, dir.File("V.NTX"), false, false, true, true);
+  cdx::TreeReport r;
+  g.CheckTag(r);
+  EXPECT_FALSE(r.problems.empty());
+  g.Reindex();
+  ExpectSound(g, "after Reindex");
+  EXPECT_EQ(OurWalk(*g.Tag()).back(), (std::pair<TRecNo, std::string>{1, "ZZZ"}));
+
+  g.RefreshHeader();
+  EXPECT_EQ(ReadBytes(dir.File("V.NTX")).size(), 2048u);
+  EXPECT_TRUE(OurWalk(*g.Tag()).empty());
+  changed.Read(2);
+  changed.Write(2, {&g});
+  EXPECT_EQ(OurWalk(*g.Tag()).size(), 1u) << "an emptied order takes new keys";
+}
