@@ -68,8 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Seek(tag, probe);
     Try([&] { (void)tag.SyncToRecord(3); });
     Try([&] {
-      cdx::TreeReport report;
-      file.CheckTag(report, true);
+      IndexCheckReport report;
+      file.CheckTag(tag, report, true);
     });
     // Maintenance on whatever tree the file holds; the file grows with
     // every write, so the walk's bound follows it.

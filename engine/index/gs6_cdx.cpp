@@ -501,10 +501,6 @@ GSobjCDXFile::~GSobjCDXFile() {
   directory_.reset();
 }
 
-std::string GSobjCDXFile::FullPath() const { return diskFile_ ? diskFile_->FileName() : fileName_; }
-
-int64_t GSobjCDXFile::FileSize() const { return diskFile_ ? diskFile_->SizeOfFile() : 0; }
-
 void GSobjCDXFile::ReadDirectory() {
   directory_ = std::make_unique<GSobjCDXTag>(this, BaseName(FullPath()), 0);
   if (!directory_->HeaderAccepted()) {
@@ -717,41 +713,18 @@ bool GSobjCDXFile::ChangedByOthers() {
   return GetLE32(head + 8) != directory_->Version();
 }
 
-void GSobjCDXFile::CheckTag(GSobjCDXTag& tag, TreeReport& report, bool withTable) {
-  tag.ReleasePages();
-  const int32_t root = tag.ReadRootAddress();
-  const KeyFormat fmt = tag.KeyFormatOf();
-  WalkTree([this](int32_t address, uint8_t* node) { return ReadBlock(address, node, kBlockSize); },
-           FileSize(), root, fmt, report);
-  GSO_dBaseDBF* table = owner_ ? owner_->IndexTable() : nullptr;
-  if (!withTable || !table || !tag.KeyEvaluator()) return;
+double GSobjCDXTag::KeyNumber(const GSobjIndexKeyData& key) const {
+  return NumericKeyValue(std::string_view(reinterpret_cast<const char*>(key.Data()), key.Length()));
+}
 
-  // What the tag should hold, in the same order as the tree.
-  std::vector<NodeEntry> expected;
-  const TRecNo count = table->RecordCount();
-  const int32_t recordLength = table->RecordLength();
-  std::vector<char> record(static_cast<size_t>(recordLength) + 1);
-  char* saved = table->CurrentRecord();
-  GSobjIndexKeyData key;
-  try {
-    for (TRecNo n = 1; n <= count; ++n) {
-      const int64_t offset = int64_t{table->HeaderLength()} + int64_t{n - 1} * recordLength;
-      if (table->ReadAt(offset, record.data(), recordLength) < recordLength)
-        RaiseError(Msg::ReadError, table->FileName());
-      if (table->Encrypted()) TableCipher(table->Password(), record.data(), record.data(), recordLength);
-      table->SetCurrentRecord(record.data());
-      if (tag.HasFor() && !tag.EvaluateFor()) continue;
-      if (!tag.EvaluateKey(key)) continue;
-      tag.NormalizeKey(key, true);
-      NodeEntry e;
-      e.key = StoredKeyForm(std::string_view(reinterpret_cast<const char*>(key.Data()), key.Length()), fmt);
-      e.recordNumber = static_cast<uint32_t>(n);
-      expected.push_back(std::move(e));
-    }
-  } catch (...) {
-    table->SetCurrentRecord(saved);
-    throw;
-  }
-  table->SetCurrentRecord(saved);
-  CompareEntries(report.entries, std::move(expected), tag.Unique(), report.problems);
+void GSobjCDXFile::WalkTag(GSobjIndexTag& tag, IndexCheckReport& report) {
+  auto& cdxTag = static_cast<GSobjCDXTag&>(tag);
+  const int32_t root = cdxTag.ReadRootAddress();
+  WalkTree([this](int32_t address, uint8_t* node) { return ReadBlock(address, node, kBlockSize); },
+           FileSize(), root, cdxTag.KeyFormatOf(), report);
+}
+
+std::string GSobjCDXFile::CheckedKeyForm(GSobjIndexTag& tag, const GSobjIndexKeyData& key) {
+  return StoredKeyForm(std::string_view(reinterpret_cast<const char*>(key.Data()), key.Length()),
+                       static_cast<GSobjCDXTag&>(tag).KeyFormatOf());
 }

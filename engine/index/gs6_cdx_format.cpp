@@ -5,7 +5,6 @@
 #include <bit>
 #include <cstring>
 #include <set>
-#include <tuple>
 
 namespace cdx {
 
@@ -623,60 +622,6 @@ void WalkTree(const NodeReader& read, int64_t fileSize, int32_t root, const KeyF
               TreeReport& report) {
   report = TreeReport{};
   TreeWalker(read, fileSize, fmt, report).Run(root);
-}
-
-void CompareEntries(std::vector<NodeEntry> have, std::vector<NodeEntry> expected, bool unique,
-                    std::vector<std::string>& problems) {
-  auto byKeyAndRecord = [](const NodeEntry& a, const NodeEntry& b) {
-    return std::tie(a.key, a.recordNumber) < std::tie(b.key, b.recordNumber);
-  };
-  std::sort(have.begin(), have.end(), byKeyAndRecord);
-  std::sort(expected.begin(), expected.end(), byKeyAndRecord);
-  auto problem = [&problems](std::string text) {
-    if (problems.size() < 20) problems.push_back(std::move(text));
-  };
-  auto extra = [&](const NodeEntry& e) {
-    problem("record " + std::to_string(e.recordNumber) + " has an entry it should not have");
-  };
-  auto missing = [&](const NodeEntry& e) {
-    problem("record " + std::to_string(e.recordNumber) + " has no entry with its key");
-  };
-  if (unique) {
-    // One entry per key value, for any one of the records with that key:
-    // which one depends on the order records were written in.
-    size_t i = 0, j = 0;
-    while (i < have.size() || j < expected.size()) {
-      size_t groupEnd = j;
-      while (groupEnd < expected.size() && expected[groupEnd].key == expected[j].key) ++groupEnd;
-      if (j == expected.size() || (i < have.size() && have[i].key < expected[j].key)) {
-        extra(have[i]);
-        ++i;
-      } else if (i == have.size() || expected[j].key < have[i].key) {
-        missing(expected[j]);
-        j = groupEnd;
-      } else {
-        bool member = false;
-        for (size_t k = j; k < groupEnd; ++k) member = member || expected[k].recordNumber == have[i].recordNumber;
-        if (!member) extra(have[i]);
-        ++i;
-        j = groupEnd;
-      }
-    }
-    return;
-  }
-  size_t i = 0, j = 0;
-  while (i < have.size() || j < expected.size()) {
-    if (j == expected.size() || (i < have.size() && byKeyAndRecord(have[i], expected[j]))) {
-      extra(have[i]);
-      ++i;
-    } else if (i == have.size() || byKeyAndRecord(expected[j], have[i])) {
-      missing(expected[j]);
-      ++j;
-    } else {
-      ++i;
-      ++j;
-    }
-  }
 }
 
 }  // namespace cdx

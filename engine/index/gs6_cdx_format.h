@@ -46,6 +46,8 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/index/gs6_indx_check.h"
+
 namespace cdx {
 
 constexpr int32_t kBlockSize = 512;
@@ -141,11 +143,7 @@ void EncodeLeafParams(const LeafParams& p, uint8_t* node);
 // One decoded entry: the key in its in-memory form (character keys without
 // trailing blanks, binary keys without trailing zero bytes) and the record
 // number; a branch entry also has the child address.
-struct NodeEntry {
-  std::string key;
-  uint32_t recordNumber = 0;
-  uint32_t child = 0;
-};
+using NodeEntry = IndexEntryImage;
 
 // Decodes a leaf node. False when its parameters or counts are out of range,
 // or key bytes would overlap the info fields.
@@ -213,12 +211,7 @@ std::string GeneralKey(std::string_view text);
 using NodeReader = std::function<bool(int32_t address, uint8_t* node)>;
 
 // What a walk over a tag's tree found.
-struct TreeReport {
-  std::vector<NodeEntry> entries;     // leaf entries in tree order
-  std::vector<std::string> problems;  // empty when the tree is sound
-  int levels = 0;
-  int nodes = 0;
-};
+using TreeReport = IndexCheckReport;
 
 // Walks the tree below `root` in key order and checks it: every node read
 // once (no cycles or shared nodes), at most 32 levels, all leaves on one
@@ -228,13 +221,5 @@ struct TreeReport {
 // `report.problems` empty when the tree is sound.
 void WalkTree(const NodeReader& read, int64_t fileSize, int32_t root, const KeyFormat& fmt,
               TreeReport& report);
-
-// Compares the entries a tag holds (`have`, in any order) with those the
-// table says it should hold (`expected`): each record that should have an
-// entry has exactly one with its key (in a unique tag: one entry per key
-// value, for one of the records with that key), and there are no others.
-// Adds a line per problem to `problems`, at most 20 in all.
-void CompareEntries(std::vector<NodeEntry> have, std::vector<NodeEntry> expected, bool unique,
-                    std::vector<std::string>& problems);
 
 }  // namespace cdx

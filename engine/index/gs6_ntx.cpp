@@ -9,6 +9,7 @@
 #include <set>
 
 #include "engine/expr/gs6_sql.h"
+#include "engine/index/gs6_cdx_format.h"
 #include "engine/support/gs6_date.h"
 #include "engine/support/gs6_glbl.h"
 #include "engine/support/gs6_tool.h"
@@ -197,8 +198,8 @@ double NumericKeyValue(std::string_view key) {
 }
 
 void WalkTree(const PageReader& read, int64_t fileSize, int32_t root, int keyLength, int maxKeys,
-              bool descending, cdx::TreeReport& report) {
-  report = cdx::TreeReport{};
+              bool descending, IndexCheckReport& report) {
+  report = IndexCheckReport{};
   auto problem = [&report](std::string text) {
     if (report.problems.size() < 20) report.problems.push_back(std::move(text));
   };
@@ -212,7 +213,7 @@ void WalkTree(const PageReader& read, int64_t fileSize, int32_t root, int keyLen
       problem("the key of record " + std::to_string(item.record) + " is out of order");
     previous = key;
     havePrevious = true;
-    report.entries.push_back(cdx::NodeEntry{key, item.record, item.child});
+    report.entries.push_back(IndexEntryImage{key, item.record, item.child});
   };
   std::function<void(int32_t, int)> visit = [&](int32_t address, int depth) {
     const std::string where = "page " + std::to_string(address);
@@ -374,6 +375,17 @@ void GSobjNTXTag::NormalizeKey(TgsVariant& value, bool trim) {
       if (File()->FoldCase()) value.UpperCaseText();
       return;
   }
+}
+
+double GSobjNTXTag::KeyNumber(const GSobjIndexKeyData& key) const {
+  if (keyType_ == 'D') {
+    try {
+      return DBFDate().TextToDay(KeyOf(key));
+    } catch (const std::exception&) {
+      return 0;  // not a date: a damaged key
+    }
+  }
+  return NumericKeyValue(KeyOf(key));
 }
 
 // --- headers ---
@@ -681,10 +693,6 @@ GSobjNTXFile::~GSobjNTXFile() {
 
 GSobjNTXTag* GSobjNTXFile::Tag() const { return static_cast<GSobjNTXTag*>(TagByPosition(0)); }
 
-std::string GSobjNTXFile::FullPath() const { return diskFile_ ? diskFile_->FileName() : fileName_; }
-
-int64_t GSobjNTXFile::FileSize() const { return diskFile_ ? diskFile_->SizeOfFile() : 0; }
-
 bool GSobjNTXFile::ReadBlock(int32_t address, void* buffer, int32_t length) {
   return GSobjIndexFile::ReadBlock(address, buffer, length);
 }
@@ -808,25 +816,18 @@ bool GSobjNTXFile::NodeStamp(int64_t& stamp) {
   return true;
 }
 
-void GSobjNTXFile::CheckTag(cdx::TreeReport& report, bool withTable) {
-  GSobjNTXTag* tag = Tag();
-  if (!tag) return;
-  tag->ReleasePages();
-  const int32_t root = tag->ReadRootAddress();
+void GSobjNTXFile::WalkTag(GSobjIndexTag& tag, IndexCheckReport& report) {
+  auto& ntxTag = static_cast<GSobjNTXTag&>(tag);
   WalkTree([this](int32_t address, uint8_t* page) { return ReadBlock(address, page, kPageSize); }, FileSize(),
-           root, tag->KeyLength(), tag->MaxKeys(), !tag->Ascending(), report);
-  GSO_dBaseDBF* table = owner_ ? owner_->IndexTable() : nullptr;
-  if (!withTable || !table || !tag->KeyEvaluator()) return;
-  // What the tag should hold: the keys as a trip through a page leaves them.
-  std::vector<cdx::NodeEntry> expected;
-  const size_t keyLength = static_cast<size_t>(tag->KeyLength());
-  tag->ScanTableKeys(tag->KeyType() == 'C' && !foldCase_, [&](std::string_view key, TRecNo n) {
-    key = key.substr(0, std::min(key.size(), keyLength));
-    if (!key.empty() && key.front() == '\0') key = {};
-    while (!key.empty() && key.back() == ' ') key.remove_suffix(1);
-    expected.push_back(cdx::NodeEntry{std::string(key), static_cast<uint32_t>(n), 0});
-  });
-  cdx::CompareEntries(report.entries, std::move(expected), tag->Unique(), report.problems);
+           ntxTag.ReadRootAddress(), ntxTag.KeyLength(), ntxTag.MaxKeys(), !ntxTag.Ascending(), report);
+}
+
+std::string GSobjNTXFile::CheckedKeyForm(GSobjIndexTag& tag, const GSobjIndexKeyData& key) {
+  std::string_view text = KeyOf(key);
+  text = text.substr(0, std::min(text.size(), static_cast<size_t>(tag.KeyLength())));
+  if (!text.empty() && text.front() == '\0') text = {};
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  return std::string(text);
 }
 
 // --- GSobjSortNTX -------------------------------------------------------------

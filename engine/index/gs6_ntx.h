@@ -52,7 +52,6 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/index/gs6_cdx_format.h"
 #include "engine/index/gs6_indx.h"
 #include "engine/index/gs6_sort.h"
 
@@ -154,7 +153,7 @@ using PageReader = std::function<bool(int32_t address, uint8_t* page)>;
 // keys in any record order; descending for a descending tag). Entries go
 // to `report.entries` in tree order (keys without trailing blanks).
 void WalkTree(const PageReader& read, int64_t fileSize, int32_t root, int keyLength, int maxKeys,
-              bool descending, cdx::TreeReport& report);
+              bool descending, IndexCheckReport& report);
 
 }  // namespace ntx
 
@@ -177,6 +176,9 @@ class GSobjNTXTag : public GSobjIndexTag {
   bool WritePage(GSobjIndexKey& image) override;
   bool ReadHeader() override;
   bool WriteHeader() override;
+  // Numeric keys are text with mapped digits; date keys "yyyymmdd" (their
+  // number is the day number).
+  double KeyNumber(const GSobjIndexKeyData& key) const override;
 
   // Fills the tag from the table through the sorter.
   void BuildTag();
@@ -235,21 +237,19 @@ class GSobjNTXFile : public GSobjIndexFile {
   // page at 1024, version 1.
   void RefreshHeader();
 
-  // Checks the tag against the file and the table, as the CDX check does:
-  // the tree is sound (ntx::WalkTree) and, with `withTable`, every record
-  // that passes the FOR condition has exactly one entry with its key (one per
-  // key value in a unique tag) and there are no others.
-  void CheckTag(cdx::TreeReport& report, bool withTable = true);
-
   GSobjNTXTag* Tag() const;
   uint16_t Version() const { return version_; }
   void SetVersion(uint16_t version) { version_ = version; }
   // Character keys are upper-cased (not stored in the file).
   bool FoldCase() const { return foldCase_; }
   void SetFoldCase(bool on) { foldCase_ = on; }
-  std::string FullPath() const;
-  int64_t FileSize() const;
   void MarkCorrupt() { corrupt_ = true; }
+
+ protected:
+  // The tree walk of ntx::WalkTree; keys as a trip through a page leaves
+  // them (cut to the key length, without trailing blanks).
+  void WalkTag(GSobjIndexTag& tag, IndexCheckReport& report) override;
+  std::string CheckedKeyForm(GSobjIndexTag& tag, const GSobjIndexKeyData& key) override;
 
  private:
   uint16_t version_ = 1;

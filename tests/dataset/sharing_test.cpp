@@ -151,8 +151,8 @@ void ExpectTagsMatchTable(GSO_dBHandler& table) {
   }
   auto* ntx = dynamic_cast<GSobjNTXFile*>(table.IndexFile(2));
   ASSERT_NE(ntx, nullptr);
-  cdx::TreeReport report;
-  ntx->CheckTag(report);
+  IndexCheckReport report;
+  ntx->CheckTag(*ntx->Tag(), report);
   EXPECT_TRUE(report.problems.empty()) << "T.NTX: " << report.problems.front();
   EXPECT_EQ(report.entries.size(), static_cast<size_t>(table.RecordCount()));
 }

@@ -1,6 +1,5 @@
-// deridar seek TABLE FILE.CDX --tag NAME (--key TEXT | --range LOW HIGH)
+// deridar seek TABLE INDEXFILE [--tag NAME] (--key TEXT | --range LOW HIGH)
 //              [--limit N] [--deleted]
-// (for an NTX file --tag may be left out: its one order is named after it)
 // prints the records of a key search or a key range in the tag's order as
 // CSV, like dump. Keys are given in UTF-8 and converted to code page 866.
 // --range is a plain range: the low bound inclusive, keys equal to the high
@@ -52,13 +51,11 @@ int VerbSeek(const VerbArgs& args) {
     }
   }
   if (positional.size() != 2) throw UsageError("expects a table and an index file");
-  // An NTX file holds one order, named after the file.
-  const std::filesystem::path indexPath(positional.size() == 2 ? positional[1] : std::string());
-  if (tag.empty() && platform::UpperCase(indexPath.extension().string()) == ".NTX") tag = indexPath.stem().string();
-  if (tag.empty()) throw UsageError("expects --tag NAME");
+  // A file of one order names it: its name without folder and extension.
+  if (tag.empty()) tag = platform::UpperCase(std::filesystem::path(positional[1]).stem().string());
   if (hasKey == hasRange) throw UsageError("expects either --key TEXT or --range LOW HIGH");
 
-  GSO_dBHandler table(positional[0], "", true, false);
+  GSO_dBHandler table(positional[0], TablePassword(), true, false);
   table.OpenTable();
   table.SetUseDeleted(withDeleted);
   if (table.OpenIndexFile(positional[1]) < 0)

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/index/gs6_cdx_format.h"
 #include "engine/index/gs6_ntx.h"
 #include "engine/support/gs6_glbl.h"
 #include "engine/table/gs6_dbsy.h"
@@ -45,8 +46,8 @@ std::vector<TRecNo> Records(const Walked& w) {
 }
 
 void ExpectSound(GSobjNTXFile& f, const std::string& when) {
-  cdx::TreeReport r;
-  f.CheckTag(r);
+  IndexCheckReport r;
+  f.CheckTag(*f.Tag(), r);
   ASSERT_TRUE(r.problems.empty()) << when << ": " << r.problems.front();
 }
 
@@ -147,8 +148,8 @@ TEST(NtxFormat, SharedSampleReadsInItsListingOrder) {
   EXPECT_EQ(f.Tag()->TagName(), "ntx-char");
   EXPECT_EQ(OurWalk(*f.Tag()), expected);
   EXPECT_EQ(OurWalk(*f.Tag(), true), expected);
-  cdx::TreeReport r;
-  f.CheckTag(r);
+  IndexCheckReport r;
+  f.CheckTag(*f.Tag(), r);
   EXPECT_TRUE(r.problems.empty()) << r.problems.front();
 }
 
@@ -232,8 +233,8 @@ TEST(NtxBuild, EmptyTableAndEvenlyFilledPages) {
   IndexTestTable t(dir.File("F.DBF"));
   GSobjNTXFile f(&t, dir.File("F.NTX"), true, true, true, false);
   ASSERT_TRUE(f.AddTag("", "KEY", false, true, ""));
-  cdx::TreeReport r;
-  f.CheckTag(r);
+  IndexCheckReport r;
+  f.CheckTag(*f.Tag(), r);
   EXPECT_EQ(r.levels, 2);
   EXPECT_EQ(r.nodes, 4) << "120 keys of 10 bytes: three leaves of 40 under one root";
   EXPECT_EQ(r.entries.size(), 120u);
@@ -385,8 +386,8 @@ TEST(NtxFile, VersionCounterReindexAndHeaderRefresh) {
   WriteDbf(dir.File("V.DBF"), l);
   IndexTestTable changed(dir.File("V.DBF"), true);
   GSobjNTXFile g(&changed, dir.File("V.NTX"), false, false, true, true);
-  cdx::TreeReport r;
-  g.CheckTag(r);
+  IndexCheckReport r;
+  g.CheckTag(*g.Tag(), r);
   EXPECT_FALSE(r.problems.empty());
   g.Reindex();
   ExpectSound(g, "after Reindex");
