@@ -132,9 +132,13 @@ void GSobjCDXTag::NormalizeKey(TgsVariant& value, bool trim) {
       if (value.Tag() != TgsVariant::kText) value.SetText(value.AsText());
       if (trim) value.TrimText();
       if (value.Length() > 0 && collation_ == Collation::General && !IsDirectory()) {
-        std::string key = GeneralKey(
-            std::string_view(reinterpret_cast<const char*>(value.Data()), value.Length()));
-        if (key.size() > static_cast<size_t>(keyLength_)) key.resize(static_cast<size_t>(keyLength_));
+        // The key is held as a node gives it back: cut to the key length
+        // and without trailing blanks, for the weight 0x20 (of "/" and 0xA0)
+        // is the blank that fills a node's key. Otherwise seeks and
+        // deletions of keys ending in it would miss their entries.
+        const std::string key = StoredKeyForm(
+            GeneralKey(std::string_view(reinterpret_cast<const char*>(value.Data()), value.Length())),
+            KeyFormat{keyLength_, true, true});
         value.SetText(key);
       }
       return;
@@ -371,11 +375,12 @@ bool GSobjCDXTag::WritePage(GSobjIndexKey& image) {
 void GSobjCDXTag::WriteLeaf(GSobjIndexKey& image) {
   const KeyFormat fmt = KeyFormatOf();
   const size_t count = image.Count();
+  // Entries are as wide as the largest value they store needs: a tag's
+  // leaves hold any record of the table, the directory's its header
+  // addresses (not the file's size, which would widen them for nothing).
   uint32_t largest = 0;
-  if (IsDirectory()) {
-    largest = static_cast<uint32_t>(std::max<int64_t>(File()->FileSize(), 0));
-  } else if (GSO_dBaseDBF* table = Table()) {
-    largest = static_cast<uint32_t>(std::max(table->RecordCount(), 0));
+  if (!IsDirectory()) {
+    if (GSO_dBaseDBF* table = Table()) largest = static_cast<uint32_t>(std::max(table->RecordCount(), 0));
   }
   for (size_t i = 0; i < count; ++i) largest = std::max(largest, image.Entry(i)->Link());
   const LeafParams params = ComputeLeafParams(keyLength_, largest);

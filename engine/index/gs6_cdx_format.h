@@ -22,7 +22,8 @@
 //   512 512 expression pool: key expression, 0, FOR expression, 0
 //
 // Node header, 12 bytes:
-//   0  2  attributes: bit 0 root, bit 1 leaf
+//   0  2  attributes: bit 0 root, bit 1 leaf (other bits, set by other
+//         programs, are ignored)
 //   2  2  entry count
 //   4  4  left sibling (-1 none)     8  4  right sibling (-1 none)
 //
@@ -37,7 +38,10 @@
 //   24 488 info fields from the front, key bytes from the back (the first
 //          entry's bytes end at 512, later ones directly below)
 // An info field is a bpe-byte little-endian number: the record number in the
-// low bits, the duplicate count above it, the trailing count in the top bits.
+// low bits, the duplicate count right above it, the trailing count in the
+// top bits. Written so that record bits = 8 x bpe - duplicate bits -
+// trailing bits (the mask at 14 capped at 32 bits); read from the top, so
+// that leaves with unused bits below the counts read too.
 #pragma once
 
 #include <cstdint>
@@ -113,8 +117,9 @@ struct NodeHeader {
   bool IsLeaf() const { return (attributes & kAttrLeaf) != 0; }
 };
 
-// Reads the 12-byte header; false when the attributes are above 3 or a
-// sibling is neither -1 nor a node address inside the file.
+// Reads the 12-byte header; false when a sibling is neither -1 nor a node
+// address inside the file. Attribute bits other than root and leaf are
+// kept but mean nothing here.
 bool DecodeNodeHeader(const uint8_t* node, int64_t fileSize, NodeHeader& out);
 void EncodeNodeHeader(const NodeHeader& h, uint8_t* node);
 
@@ -136,7 +141,10 @@ struct LeafParams {
 };
 
 // Leaf parameters for keys of `keyLength` bytes and record numbers (or, in
-// the directory, header addresses) up to `largestValue`.
+// the directory, header addresses) up to `largestValue`: duplicate and
+// trailing counts of as many bits as the key length has, and the fewest
+// bytes per entry whose remaining bits (all of them, 32 and more alike)
+// hold the largest value as record number.
 LeafParams ComputeLeafParams(int keyLength, uint32_t largestValue);
 void EncodeLeafParams(const LeafParams& p, uint8_t* node);
 
