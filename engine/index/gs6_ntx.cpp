@@ -142,8 +142,9 @@ void PageWriter::Put(int slot, uint32_t child, uint32_t record, std::string_view
   uint8_t* item = page_ + SlotOffset(slot);
   PutLE32(item, child);
   PutLE32(item + 4, record);
+  // An empty key may come without any bytes at all.
   const size_t n = std::min(key.size(), static_cast<size_t>(keyLength_));
-  std::memcpy(item + 8, key.data(), n);
+  if (n > 0) std::memcpy(item + 8, key.data(), n);
   std::memset(item + 8 + n, ' ', static_cast<size_t>(keyLength_) - n);
 }
 
