@@ -2,10 +2,13 @@
 // a generated PHONE.DBF, against a floor that reads the table once per tag
 // and std::sorts that tag's keys, and (when SQLite is present) against
 // SQLite building the seven matching partial indexes over the same rows,
-// loaded beforehand into an in-memory database. The same seven keys are
-// also built as seven NTX files, and a search step (a key range set on the
-// surname order and 25 rows read) is timed through the NTX file against
-// the CDX tag. Prints the best times of three runs and their ratios.
+// loaded beforehand into an in-memory database. The same seven tags built
+// into one MDX file are measured against the CDX build, and a search step
+// (a key range of a number prefix, the first record and 24 more) through
+// the MDX tag against the same step through the CDX tag, both files opened
+// shared and read-only as the viewer opens them. The same seven keys are
+// also built as seven NTX files, with the same search step through the NTX
+// order. Prints the best times of three runs and their ratios.
 //
 //   bench_cdx [records]       (default 1000000)
 #include <algorithm>
@@ -25,6 +28,7 @@
 #endif
 
 #include "engine/index/gs6_cdx.h"
+#include "engine/index/gs6_mdx.h"
 #include "engine/index/gs6_ntx.h"
 #include "engine/table/gs6_dbsy.h"
 
@@ -152,7 +156,7 @@ double Engine(const std::filesystem::path& dir) {
 }
 
 // The seven keys as seven NTX files, one order each.
-double EngineNtx(const std::filesystem::path& dir) {
+double NtxEngine(const std::filesystem::path& dir) {
   GSO_dBHandler table((dir / "PHONE.DBF").string(), "", false, true);
   table.OpenTable();
   const double start = CpuSeconds();
@@ -167,25 +171,42 @@ double EngineNtx(const std::filesystem::path& dir) {
   return CpuSeconds() - start;
 }
 
-// Search steps on the surname order in file `index` (TELF.CDX or TELF.NTX):
-// a key range from a typed prefix, then the first 25 rows of it, as the
-// viewer's incremental search does.
-double SearchSteps(const std::filesystem::path& dir, const char* index, int steps) {
+// The seven tags in one MDX file (not named like the table: no production
+// file is made).
+double MdxEngine(const std::filesystem::path& dir) {
+  GSO_dBHandler table((dir / "PHONE.DBF").string(), "", false, true);
+  table.OpenTable();
+  const double start = CpuSeconds();
+  GSobjMDXFile file(&table, (dir / "TEL.MDX").string(), true, true, true, false);
+  for (const Step& s : kSteps) {
+    std::string forText = std::string("tip=") + s.tip;
+    if (!file.AddTag(s.tag, s.key, false, true, forText)) {
+      std::fprintf(stderr, "building %s in MDX failed\n", s.tag);
+      std::exit(1);
+    }
+  }
+  return CpuSeconds() - start;
+}
+
+// Search steps through tag TELN of `indexFile`: the range of a three-digit
+// number prefix, the first record and the next 24.
+double SearchSteps(const std::filesystem::path& dir, const char* indexFile, int steps, long& checksum) {
   GSO_dBHandler table((dir / "PHONE.DBF").string(), "", true, false);
   table.OpenTable();
-  table.OpenIndexFile((dir / index).string());
-  table.SelectTag("TELF", false);
-  const char* surnames[] = {"IVANOV", "PETROV", "SIDOROV", "KUZNETSOV", "SMIRNOV", "POPOV", "VASILYEV",
-                            "SOKOLOV", "MIKHAILOV", "NOVIKOV", "FEDOROV", "MOROZOV"};
+  table.OpenIndexFile((dir / indexFile).string());
+  table.SelectTag("TELN", false);
+  uint64_t state = 1234567;
   const double start = CpuSeconds();
-  int32_t rows = 0;
   for (int i = 0; i < steps; ++i) {
-    const std::string prefix = std::string(surnames[i % 12]) + " " + static_cast<char>('A' + (i * 7) % 26);
-    table.SetKeyRange(prefix, prefix, true, true, true);
+    state = state * 6364136223846793005ull + 1442695040888963407ull;
+    const std::string prefix = std::to_string(200 + (state >> 33) % 700);
+    table.SetKeyRange(prefix + "0000", prefix + "9999", true, true, false);
     table.ReadRecord(GotoFirst);
-    for (int k = 0; k < 25 && !table.Eof(); ++k, ++rows) table.ReadRecord(GotoNext);
+    for (int row = 0; row < 25 && !table.Eof(); ++row) {
+      checksum += table.RecNumber();
+      if (row < 24) table.ReadRecord(GotoNext);
+    }
   }
-  if (rows == 0) std::fprintf(stderr, "the search steps found nothing\n");
   return CpuSeconds() - start;
 }
 
@@ -258,8 +279,10 @@ int main(int argc, char** argv) {
   // the machine may be shared, and the best of several runs is the least
   // disturbed one.
   size_t keys = 0;
-  double floor = 1e9, engine = 1e9, ntx = 1e9, searchCdx = 1e9, searchNtx = 1e9;
-  constexpr int kSearchSteps = 2000;
+  double floor = 1e9, engine = 1e9, mdxEngine = 1e9, cdxSearch = 1e9, mdxSearch = 1e9;
+  long cdxSum = 0, mdxSum = 0, ntxSum = 0;
+  double ntxEngine = 1e9, ntxSearch = 1e9;
+  constexpr int kSearchSteps = 4000;
 #ifdef DERIDAR_HAVE_SQLITE
   double sqlite = 1e9;
   SqliteBuild sqliteBuild(path);
@@ -267,9 +290,11 @@ int main(int argc, char** argv) {
   for (int round = 0; round < 3; ++round) {
     floor = std::min(floor, Floor(path, keys));
     engine = std::min(engine, Engine(dir));
-    ntx = std::min(ntx, EngineNtx(dir));
-    searchCdx = std::min(searchCdx, SearchSteps(dir, "TELF.CDX", kSearchSteps));
-    searchNtx = std::min(searchNtx, SearchSteps(dir, "TELF.NTX", kSearchSteps));
+    mdxEngine = std::min(mdxEngine, MdxEngine(dir));
+    cdxSearch = std::min(cdxSearch, SearchSteps(dir, "TELN.CDX", kSearchSteps, cdxSum));
+    mdxSearch = std::min(mdxSearch, SearchSteps(dir, "TEL.MDX", kSearchSteps, mdxSum));
+    ntxEngine = std::min(ntxEngine, NtxEngine(dir));
+    ntxSearch = std::min(ntxSearch, SearchSteps(dir, "TELN.NTX", kSearchSteps, ntxSum));
 #ifdef DERIDAR_HAVE_SQLITE
     sqlite = std::min(sqlite, sqliteBuild.Time());
 #endif
@@ -278,12 +303,18 @@ int main(int argc, char** argv) {
   std::printf("floor  (read + std::sort per tag): %8.3f s cpu\n", floor);
   std::printf("engine (seven CDX tags built):     %8.3f s cpu\n", engine);
   std::printf("ratio engine / floor:              %8.2f\n", engine / floor);
-  std::printf("engine (seven NTX files built):    %8.3f s cpu\n", ntx);
-  std::printf("ratio NTX / CDX build:             %8.2f\n", ntx / engine);
-  std::printf("ratio NTX / floor:                 %8.2f\n", ntx / floor);
-  std::printf("search steps (%d), CDX order:    %8.3f s cpu\n", kSearchSteps, searchCdx);
-  std::printf("search steps (%d), NTX order:    %8.3f s cpu\n", kSearchSteps, searchNtx);
-  std::printf("ratio NTX / CDX search step:       %8.2f\n", searchNtx / searchCdx);
+  std::printf("engine (seven tags in one MDX):    %8.3f s cpu\n", mdxEngine);
+  std::printf("ratio MDX build / CDX build:       %8.2f\n", mdxEngine / engine);
+  std::printf("%d search steps, CDX tag:        %8.3f s cpu\n", kSearchSteps, cdxSearch);
+  std::printf("%d search steps, MDX tag:        %8.3f s cpu\n", kSearchSteps, mdxSearch);
+  std::printf("ratio MDX step / CDX step:         %8.2f%s\n", mdxSearch / cdxSearch,
+              cdxSum == mdxSum ? "" : "  (the tags gave different rows!)");
+  std::printf("engine (seven NTX files built):    %8.3f s cpu\n", ntxEngine);
+  std::printf("ratio NTX build / CDX build:       %8.2f\n", ntxEngine / engine);
+  std::printf("ratio NTX build / floor:           %8.2f\n", ntxEngine / floor);
+  std::printf("%d search steps, NTX order:      %8.3f s cpu\n", kSearchSteps, ntxSearch);
+  std::printf("ratio NTX step / CDX step:         %8.2f%s\n", ntxSearch / cdxSearch,
+              cdxSum == ntxSum ? "" : "  (the orders gave different rows!)");
 #ifdef DERIDAR_HAVE_SQLITE
   std::printf("sqlite (seven partial indexes):    %8.3f s cpu\n", sqlite);
   std::printf("ratio sqlite / engine:             %8.2f\n", sqlite / engine);

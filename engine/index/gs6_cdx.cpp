@@ -88,27 +88,6 @@ void GSobjCDXTag::SetKeyLength(int length) {
   entriesPerNode_ = static_cast<uint16_t>(BranchCapacity(length));
 }
 
-bool GSobjCDXTag::LearnKeyType(int* textLength) {
-  GSobjIndexKeyData probe;
-  if (!EvaluateKey(probe)) return false;
-  switch (probe.Tag()) {
-    case TgsVariant::kFloat:
-      keyType_ = 'N';
-      break;
-    case TgsVariant::kDate:
-      keyType_ = 'D';
-      break;
-    case TgsVariant::kText:
-    case TgsVariant::kBoolean:
-      keyType_ = 'C';
-      break;
-    default:
-      return false;
-  }
-  if (textLength) *textLength = probe.Tag() == TgsVariant::kBoolean ? 1 : static_cast<int>(probe.Length());
-  return true;
-}
-
 // --- key forms ---
 
 void GSobjCDXTag::NormalizeKey(TgsVariant& value, bool trim) {
@@ -170,7 +149,11 @@ bool GSobjCDXTag::ReadHeader() {
   forExpression_ = hasFor_ ? h.forExpression : std::string();
   CompileKeyExpression();
   if (hasFor_) CompileForExpression();
-  if (KeyEvaluator()) LearnKeyType(nullptr);
+  // The key length is the header's; the type is learned from the key,
+  // without failing the file when the key faults on the records tried.
+  char type = 'C';
+  int textLength = 0;
+  if (KeyEvaluator() && ProbeKeyType(type, textLength, false)) keyType_ = type;
   return true;
 }
 
@@ -209,7 +192,7 @@ bool GSobjCDXTag::DefineTag(std::string_view name, std::string_view keyExpressio
   reversed_ = !ascending;
   if (!keyExpression.empty()) {
     int textLength = 0;
-    if (!LearnKeyType(&textLength)) return false;
+    if (!ProbeKeyType(keyType_, textLength, true)) return false;
     int length = keyType_ == 'C' ? textLength : 8;
     if (keyType_ == 'C' && collation_ == Collation::General) length = std::min(2 * length, kMaxKeyLength);
     if (length < 1 || length > kMaxKeyLength) return false;
@@ -246,27 +229,28 @@ void GSobjCDXTag::BuildTag() {
     WriteEmptyRootLeaf();
   } else {
     const TRecNo count = table->RecordCount();
-    // Progress goes to the table handler's status report, when there is one.
-    GSO_dBHandler* handler = dynamic_cast<GSO_dBHandler*>(table);
-    auto status = [handler](int32_t a, int32_t b, int32_t c) {
-      if (handler) handler->StatusReport(a, b, c);
-    };
     GSobjSortCDX sorter(*this, unique_, count);
-    const bool binary = keyType_ != 'C';
-    // A key that is one character field is read from the record's bytes,
-    // except under GENERAL, whose keys are weight strings.
-    ScanTableKeys(keyType_ == 'C' && collation_ != Collation::General,
-                  [&sorter, binary](std::string_view key, TRecNo n) { sorter.AddKey(key, binary, n); });
-    status(-1, 2, count);
+    // The scanned keys go into the sorter in their stored form.
+    struct Sink : BuildKeySink {
+      GSobjSortCDX& sorter;
+      bool binary;
+      Sink(GSobjSortCDX& s, bool b) : sorter(s), binary(b) {}
+      void AddFieldText(std::string_view text, TRecNo recNo) override { sorter.AddKey(text, false, recNo); }
+      void AddKey(const GSobjIndexKeyData& key, TRecNo recNo) override {
+        sorter.AddKey(std::string_view(reinterpret_cast<const char*>(key.Data()), key.Length()), binary, recNo);
+      }
+    } sink(sorter, keyType_ != 'C');
+    ScanTableKeys(sink, collation_ != Collation::General);
+    BuildStatus(-1, 2, count);
     try {
-      sorter.Drain([&status](int32_t written) { status(2, written, 0); });
+      sorter.Drain([this](int32_t written) { BuildStatus(2, written, 0); });
       FlushNodeWrites();
     } catch (...) {
       pendingNodes_ = {};
       throw;
     }
     pendingNodes_ = {};
-    status(0, 0, 0);
+    BuildStatus(0, 0, 0);
   }
   headerChanged_ = true;
   WriteHeader();
@@ -490,7 +474,7 @@ GSobjCDXFile::GSobjCDXFile(GSobjIndexOwner* owner, std::string_view fileName, bo
   } else {
     corrupt_ = true;  // a stub, or empty and read-only: refuse, never overwrite
   }
-  if (!corrupt_) SetProductionFlag();
+  if (!corrupt_) SetProductionFlag(size == 0);
   opening_ = false;
   valid_ = !corrupt_;
 }
@@ -548,19 +532,23 @@ void GSobjCDXFile::CreateDirectory() {
   directory_->ResetPages(GSobjIndexTag::kResetPlain);
 }
 
-void GSobjCDXFile::SetProductionFlag() {
+void GSobjCDXFile::SetProductionFlag(bool created) {
   if (!owner_) return;
   GSO_dBaseDBF* table = owner_->IndexTable();
   if (!table || !table->IsReadWrite() || (table->FlagBits() & 0x01) != 0) return;
-  // The production index is the one named like the table.
+  // The production index is the one named like the table (file names in
+  // any letter case: the two may have been copied from another system).
   const std::string tablePath = table->FileName();
   const std::string indexPath = FullPath();
   const size_t tableDot = tablePath.find_last_of('.');
   const size_t indexDot = indexPath.find_last_of('.');
   if (tableDot == std::string::npos || indexDot == std::string::npos) return;
-  if (indexPath.substr(0, indexDot) != tablePath.substr(0, tableDot)) return;
-  table->SetFlagBits(static_cast<uint8_t>(table->FlagBits() | 0x01));
-  table->WriteTableHeader();
+  if (!SameNameNoCase(indexPath.substr(0, indexDot), tablePath.substr(0, tableDot))) return;
+  if (created) {
+    table->MarkStructuralIndex();  // other programs find the new index by the flag on disk
+  } else {
+    table->SetFlagBits(static_cast<uint8_t>(table->FlagBits() | 0x01));
+  }
 }
 
 bool GSobjCDXFile::ReadBlock(int32_t address, void* buffer, int32_t length) {
@@ -614,22 +602,38 @@ bool GSobjCDXFile::AddTag(std::string_view name, std::string_view keyExpression,
   while (!upper.empty() && upper.back() == ' ') upper.pop_back();
   if (upper.size() > 10) upper.resize(10);
   if (upper.empty()) RaiseError(Msg::IndexTagNotFound, std::string(name));
+  // The new tag is built at the end of the file while the file's tags and
+  // directory stay as they are; only a finished build replaces a tag of the
+  // same name. A key or FOR expression that fails leaves the file as it was.
+  const int64_t sizeBefore = FileSize();
+  if (nextFreePage_ < sizeBefore) ResetAllocator();
+  const int32_t freeBefore = nextFreePage_;
+  auto created = std::make_unique<GSobjCDXTag>(this, upper, -1);
+  created->SetCollation(defaultCollation_);
+  auto discard = [&] {
+    created.reset();
+    diskFile_->Truncate(sizeBefore);
+    DropKeptImages();
+    nextFreePage_ = freeBefore;
+  };
+  bool defined = false;
+  try {
+    defined = created->DefineTag(upper, keyExpression, unique, ascending, forExpression);
+    if (defined) created->ReleasePages();
+  } catch (...) {
+    discard();
+    throw;
+  }
+  if (!defined) {
+    discard();
+    return false;
+  }
   directory_->ResetPages(GSobjIndexTag::kResetPlain);
   if (auto* old = static_cast<GSobjCDXTag*>(FindTag(upper))) {
     RemoveDirectoryEntry(old);
     tags_.RemoveAndFree(old);
   }
-  auto created = std::make_unique<GSobjCDXTag>(this, upper, -1);
-  created->SetCollation(defaultCollation_);
-  GSobjCDXTag* tag = static_cast<GSobjCDXTag*>(tags_.Add(std::move(created)));
-  const bool result = tag->DefineTag(upper, keyExpression, unique, ascending, forExpression);
-  if (!result) {
-    // A tag without a tree must not be listed: the file would read as damaged.
-    tags_.RemoveAndFree(tag);
-    directory_->ReleasePages();
-    return false;
-  }
-  tag->ReleasePages();
+  auto* tag = static_cast<GSobjCDXTag*>(tags_.Add(std::move(created)));
   AddDirectoryEntry(tag);
   directory_->ReleasePages();
   return true;

@@ -286,19 +286,46 @@ class GSobjIndexTag {
   void DropKeptImages();
   size_t KeptImageCount() const { return kept_.size(); }
 
-  // --- building ---
-  // Reads the table in record order, in chunks of whole records, and hands
-  // every record (deleted ones included) that passes the FOR condition to
-  // `sink` with its key in the stored form (NormalizeKey with trimming).
-  // With `fieldText`, a key that is one character field is taken from the
-  // record's bytes without trailing blanks, as NormalizeKey would leave it.
-  // Reports phase 1 of the build to the table's status hook.
-  void ScanTableKeys(bool fieldText, const std::function<void(std::string_view key, TRecNo n)>& sink);
-
   // --- maintenance ---
   // Brings the tag in step with record n after it was appended or edited;
-  // true when the tag's entries changed.
+  // true when the tag's entries changed. In a unique tag, when record n held
+  // the entry of its old key, the first other record with that key takes
+  // the entry over.
   bool UpdateRecordKey(TRecNo n, bool appended);
+
+  // --- reading the table ---
+  // Calls `visit` with each record number from `first` to `last` (clamped
+  // to the table) while that record's stored image, deciphered, stands as
+  // the table's current record; stops when `visit` returns false. The
+  // records are read from the file in chunks, past the read-ahead window.
+  void VisitStoredRecords(TRecNo first, TRecNo last, const std::function<bool(TRecNo)>& visit);
+  // Learns what the key expression gives: its type ('C' text and logical,
+  // 'N' number, 'D' date) and, for text, the longest value. It is evaluated
+  // on the table's first record, on a blank record and on a record whose
+  // text fields are full, so that a key that faults on blanks (a division
+  // by a trimmed length) or shrinks on them (TRIM) is still learned. A fault
+  // on some of them is passed over; when every one faults the result is
+  // false, or the first fault is raised when `raiseFault` is set.
+  bool ProbeKeyType(char& type, int& textLength, bool raiseFault);
+
+  // --- builds (gs6_indx_table.cpp) ---
+  // Where a build's table scan hands the keys of the passing records.
+  class BuildKeySink {
+   public:
+    virtual ~BuildKeySink();
+    // A key that is the stored text of one character field, without its
+    // trailing blanks (only when the scan was asked for field texts).
+    virtual void AddFieldText(std::string_view text, TRecNo recNo) = 0;
+    // An evaluated key after NormalizeKey with trimming.
+    virtual void AddKey(const GSobjIndexKeyData& key, TRecNo recNo) = 0;
+  };
+  // Reads every record of the table (deleted ones included) and hands the
+  // key of each one that passes the FOR condition to `sink`, reporting
+  // build phase 1. `fieldText`: a key that is one character field may be
+  // handed as the field's stored text.
+  void ScanTableKeys(BuildKeySink& sink, bool fieldText);
+  // A status report to the table handler, when the table is one.
+  void BuildStatus(int32_t stat1, int32_t stat2, int32_t stat3);
 
   // --- showing keys ---
   // The number a numeric or date key stands for (a day number for a date).
@@ -409,6 +436,18 @@ class GSobjIndexTag {
 
  private:
   TRecNo SeekKeyWith(const GSobjIndexKeyData& probe);
+  // MoveTo without rereading.
+  TRecNo MoveOnce(int32_t code);
+  // Runs `step` (given the attempt, from 0) again when it failed on a node
+  // that may be half written by another process (see the .cpp).
+  template <class F>
+  TRecNo Reread(F&& step);
+  bool MayMeetWriter() const;
+  // Drops the chain and the kept images without writing anything.
+  void DiscardChain();
+  // The unique entry of `key` left with record `former`: another record with
+  // that key that passes the FOR condition gets it.
+  void HandOverUniqueKey(const GSobjIndexKeyData& key, TRecNo former);
   std::vector<char> snapshotScratch_;
 
   // Kept images by address, with their place in the release order (oldest
@@ -462,6 +501,8 @@ class GSobjIndexFile {
   // when it could not be opened.
   GSO_DiskFile* OpenDiskFile(std::string_view fileName, bool overwrite, bool create,
                              bool readWrite, bool shared, std::string_view defaultExtension);
+  // True when OpenDiskFile made the file, which was not there before.
+  bool CreatedNew() const { return createdNew_; }
   // Locks the index per the lock protocol, waiting; raises "Can not Lock
   // file %s" when every try failed.
   bool LockIndex();
@@ -475,6 +516,10 @@ class GSobjIndexFile {
   GSobjIndexTag* TagByPosition(int32_t index) const;
   // Releases every tag's node chain and writes changed headers.
   void ReleaseTags();
+  // When the file is named like its table (folder and name, any
+  // extension), sets the table header's production-index flag (bit 0 of
+  // byte 28) and writes the header (gs6_indx_table.cpp).
+  void MarkProductionIndex();
 
   // --- checking ---
   // Checks a tag against the file and the table: the tree is sound (the
@@ -552,6 +597,7 @@ class GSobjIndexFile {
   TgsLokProtocol lockProtocol_ = TgsLokProtocol::Default;
   int64_t lockPositionA_ = 0x7FFFFFFE;
   int64_t lockPositionB_ = 0x40000000;
+  bool createdNew_ = false;
 
  private:
   std::vector<uint8_t> cipherScratch_;

@@ -517,17 +517,21 @@ void GSobjNTXTag::BuildTag() {
     rootAddress_ = File()->AllocatePage();
     WriteEmptyRoot(rootAddress_);
   } else {
-    GSO_dBHandler* handler = dynamic_cast<GSO_dBHandler*>(table);
-    auto status = [handler](int32_t a, int32_t b, int32_t c) {
-      if (handler) handler->StatusReport(a, b, c);
-    };
     GSobjSortNTX sorter(*this, keyLength_, entriesPerNode_, ascending_, unique_);
-    const size_t keyLength = static_cast<size_t>(keyLength_);
+    // The scanned keys go into the sorter as text, cut to the key length.
+    struct Sink : BuildKeySink {
+      GSobjSortNTX& sorter;
+      size_t keyLength;
+      Sink(GSobjSortNTX& s, size_t k) : sorter(s), keyLength(k) {}
+      void AddFieldText(std::string_view text, TRecNo recNo) override {
+        sorter.AddText(text.substr(0, std::min(text.size(), keyLength)), recNo);
+      }
+      void AddKey(const GSobjIndexKeyData& key, TRecNo recNo) override { AddFieldText(KeyOf(key), recNo); }
+    } sink(sorter, static_cast<size_t>(keyLength_));
     // A key that is one character field is read from the record's bytes,
     // unless the file folds case.
-    ScanTableKeys(keyType_ == 'C' && !File()->FoldCase(), [&sorter, keyLength](std::string_view key, TRecNo n) {
-      sorter.AddText(key.substr(0, std::min(key.size(), keyLength)), n);
-    });
+    ScanTableKeys(sink, keyType_ == 'C' && !File()->FoldCase());
+    auto status = [this](int32_t a, int32_t b, int32_t c) { BuildStatus(a, b, c); };
     status(-1, 2, table->RecordCount());
     try {
       rootAddress_ = sorter.Drain([&status](int32_t written) { status(2, written, 0); });

@@ -10,6 +10,7 @@
 
 #include "engine/expr/gs6_sql.h"
 #include "engine/index/gs6_cdx.h"
+#include "engine/index/gs6_mdx.h"
 #include "engine/index/gs6_ntx.h"
 #include "engine/support/gs6_date.h"
 #include "engine/support/gs6_glbl.h"
@@ -370,12 +371,26 @@ void GSO_dBHandler::AppendRecord() {
 void GSO_dBHandler::WriteRecord(TRecNo recNo) {
   LockIndexes();
   try {
+    // The index entries of the record are those of its stored image: with
+    // the index files locked, that image (not whatever record was read last)
+    // is the old one the key upkeep removes.
+    if (HasOpenIndex() && recNo >= 1 && recNo <= RecordCount())
+      ReadStoredImage(recNo, EditableSnapshot());
     GSO_dBaseFld::WriteRecord(recNo);
   } catch (...) {
     UnlockIndexes();
     throw;
   }
   UnlockIndexes();
+}
+
+void GSO_dBHandler::ReadStoredImage(TRecNo recNo, char* image) {
+  const int32_t length = RecordLength();
+  // Past the read-ahead window: another process may have written the record
+  // since the window was filled.
+  if (GSO_DiskFile::ReadAt(RecordOffset(recNo), image, length) < length)
+    RaiseError(Msg::ReadError, FileName());
+  if (Encrypted()) TableCipher(Password(), image, image, static_cast<size_t>(length));
 }
 
 bool GSO_dBHandler::NotifyStatus(int32_t code, int32_t value) {
@@ -428,6 +443,7 @@ void GSO_dBHandler::CloseIndexFiles() {
   currentTagName_.clear();
   for (auto& file : indexFiles_) file.reset();
   notInOrder_ = false;
+  OpenProductionIndex();
 }
 
 void GSO_dBHandler::SetLockProtocol(TgsLokProtocol protocol) {
@@ -527,10 +543,13 @@ void GSO_dBHandler::SetPassword(const std::string& newKey) {
 }
 
 void GSO_dBHandler::RekeyRecords(const std::string& oldKey, const std::string& newKey) {
-  GSobjMemo* memo = HasMemo() ? OpenMemoFile() : nullptr;
+  // The memo file is opened at the first memo to re-key, so a table whose
+  // memos are all blank needs none.
+  GSobjMemo* memo = nullptr;
   std::vector<int32_t> memoFields;
-  for (int32_t n = 1; n <= FieldCount(); ++n)
-    if (MemoOf(n)) memoFields.push_back(n);
+  if (HasMemo())
+    for (int32_t n = 1; n <= FieldCount(); ++n)
+      if (IsMemoField(n)) memoFields.push_back(n);
 
   const int32_t length = RecordLength();
   std::vector<char> image(static_cast<size_t>(length) + 1, ' ');
@@ -541,17 +560,16 @@ void GSO_dBHandler::RekeyRecords(const std::string& oldKey, const std::string& n
       if (GSO_DiskFile::ReadAt(RecordOffset(n), image.data(), length) < length)
         RaiseError(Msg::ReadError, FileName());
       TableCipher(oldKey, image.data(), image.data(), static_cast<size_t>(length));
-      if (memo) {
-        for (int32_t field : memoFields) {
-          const int32_t block = static_cast<int32_t>(std::trunc(GetNumber(field)));
-          if (block <= 0) continue;
-          // Read with the old key, write with the new: WriteMemo measures the
-          // old memo as it is stored, and an enciphered dBase III memo carries
-          // a length prefix that a plain one lacks.
-          memo->SetPasswords(oldKey, newKey);
-          std::string text = memo->ReadMemo(block);
-          PutNumber(field, memo->WriteMemo(text, block));
-        }
+      for (int32_t field : memoFields) {
+        const int32_t block = MemoBlock(field);
+        if (block == 0) continue;
+        if (!memo) memo = OpenMemoFile();
+        // Read with the old key, write with the new: WriteMemo measures the
+        // old memo as it is stored, and an enciphered dBase III memo carries
+        // a length prefix that a plain one lacks.
+        memo->SetPasswords(oldKey, newKey);
+        std::string text = memo->ReadMemo(block);
+        PutNumber(field, memo->WriteMemo(text, block));
       }
       TableCipher(newKey, image.data(), image.data(), static_cast<size_t>(length));
       GSO_dBaseFld::WriteAt(RecordOffset(n), image.data(), length);
@@ -560,6 +578,7 @@ void GSO_dBHandler::RekeyRecords(const std::string& oldKey, const std::string& n
     SetCurrentRecord(own);
     throw;
   }
+  if (!memo) memo = OpenExistingMemoFile();  // one opened before keeps the old key otherwise
   if (memo) memo->SetPasswords(newKey, newKey);
   SetCurrentRecord(own);
 }
@@ -736,6 +755,7 @@ std::unique_ptr<GSobjIndexFile> GSO_dBHandler::MakeIndexFile(const std::string& 
   if (extension == ".CDX")
     return std::make_unique<GSobjCDXFile>(this, path, false, create, readWrite, shared);
   if (extension == ".NTX") return std::make_unique<GSobjNTXFile>(this, path, create, create, readWrite, shared);
+  if (extension == ".MDX") return std::make_unique<GSobjMDXFile>(this, path, false, create, readWrite, shared);
   return nullptr;  // no other format is available
 }
 
@@ -746,10 +766,39 @@ int32_t GSO_dBHandler::IndexFileByName(std::string_view name) const {
   return found;
 }
 
+std::unique_ptr<GSobjIndexFile> GSO_dBHandler::ReleaseIndexFile(int32_t slot) {
+  if (slot < 1 || slot > kIndexSlotCount || !indexFiles_[slot - 1]) return nullptr;
+  std::unique_ptr<GSobjIndexFile> file = std::move(indexFiles_[slot - 1]);
+  if (currentTag_ && currentTag_->OwnerFile() == file.get()) {
+    currentTag_ = nullptr;
+    currentTagName_.clear();
+  }
+  return file;
+}
+
+void GSO_dBHandler::OpenTable() {
+  GSO_dBaseFld::OpenTable();
+  OpenProductionIndex();
+}
+
+// The production MDX file is kept in step with every write, whatever other
+// index files are open: it opens with the table and stays open.
+void GSO_dBHandler::OpenProductionIndex() {
+  if ((FlagBits() & 0x01) == 0 || IsClosed()) return;
+  const std::string path = mdx::ProductionPath(FileName());
+  if (!platform::FileExists(path) || IndexFileByName(path) > 0) return;
+  OpenIndexFile(path);
+}
+
+bool GSO_dBHandler::IsProductionIndex(std::string_view path) const {
+  return (FlagBits() & 0x01) != 0 && UpperAscii(ResolveIndexName(path, ".ndx")) ==
+                                         UpperAscii(mdx::ProductionPath(FileName()));
+}
+
 int32_t GSO_dBHandler::OpenIndexFile(std::string_view fileName) {
   if (TrimBlanks(fileName).empty()) return -1;
   const std::string path = ResolveIndexName(fileName, ".ndx");
-  if (IndexFileByName(path) > 0) return -1;
+  if (IndexFileByName(path) > 0) return IsProductionIndex(path) ? 0 : -1;
   auto freeSlot = std::find(indexFiles_.begin(), indexFiles_.end(), nullptr);
   // A file beyond the last slot is not opened at all.
   if (freeSlot == indexFiles_.end()) return -1;
@@ -1018,6 +1067,8 @@ int32_t GSO_dBHandler::IndexOn(std::string_view fileName, std::string_view tagNa
   SetCacheSwitch(true);
   const std::string path = ResolveIndexName(fileName, ".ndx");
   const std::string extension = UpperAscii(ExtensionOf(path));
+  // The production MDX file gets its tag through a handle of its own.
+  if (const int32_t open = IndexFileByName(path); open > 0) ReleaseIndexFile(open);
   std::unique_ptr<GSobjIndexFile> file;
   try {
     if (extension == ".CDX" || extension == ".MDX") {
@@ -1044,11 +1095,20 @@ int32_t GSO_dBHandler::IndexOn(std::string_view fileName, std::string_view tagNa
     file.reset();
     SetTableState(kStateNormal);
   } catch (...) {
+    // A file this call made is not left behind without its tag.
+    const bool made = file && file->CreatedNew();
     file.reset();
+    if (made) platform::RemoveFile(path);
     SetTableState(kStateNormal);
     SetCache(cacheWas);
+    try {
+      OpenProductionIndex();
+    } catch (const EDeridarBase&) {
+      // The build's failure is the one to report.
+    }
     throw;
   }
   SetCache(cacheWas);
+  OpenProductionIndex();
   return 0;
 }
