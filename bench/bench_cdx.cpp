@@ -6,8 +6,9 @@
 // into one MDX file are measured against the CDX build, and a search step
 // (a key range of a number prefix, the first record and 24 more) through
 // the MDX tag against the same step through the CDX tag, both files opened
-// shared and read-only as the viewer opens them. Prints the best times of
-// three runs and their ratios.
+// shared and read-only as the viewer opens them. The same seven keys are
+// also built as seven NTX files, with the same search step through the NTX
+// order. Prints the best times of three runs and their ratios.
 //
 //   bench_cdx [records]       (default 1000000)
 #include <algorithm>
@@ -28,6 +29,7 @@
 
 #include "engine/index/gs6_cdx.h"
 #include "engine/index/gs6_mdx.h"
+#include "engine/index/gs6_ntx.h"
 #include "engine/table/gs6_dbsy.h"
 
 namespace {
@@ -153,6 +155,22 @@ double Engine(const std::filesystem::path& dir) {
   return CpuSeconds() - start;
 }
 
+// The seven keys as seven NTX files, one order each.
+double NtxEngine(const std::filesystem::path& dir) {
+  GSO_dBHandler table((dir / "PHONE.DBF").string(), "", false, true);
+  table.OpenTable();
+  const double start = CpuSeconds();
+  for (const Step& s : kSteps) {
+    GSobjNTXFile file(&table, (dir / (std::string(s.tag) + ".NTX")).string(), true, true, true, false);
+    std::string forText = std::string("tip=") + s.tip;
+    if (!file.AddTag(s.tag, s.key, false, true, forText)) {
+      std::fprintf(stderr, "building %s.NTX failed\n", s.tag);
+      std::exit(1);
+    }
+  }
+  return CpuSeconds() - start;
+}
+
 // The seven tags in one MDX file (not named like the table: no production
 // file is made).
 double MdxEngine(const std::filesystem::path& dir) {
@@ -262,7 +280,8 @@ int main(int argc, char** argv) {
   // disturbed one.
   size_t keys = 0;
   double floor = 1e9, engine = 1e9, mdxEngine = 1e9, cdxSearch = 1e9, mdxSearch = 1e9;
-  long cdxSum = 0, mdxSum = 0;
+  long cdxSum = 0, mdxSum = 0, ntxSum = 0;
+  double ntxEngine = 1e9, ntxSearch = 1e9;
   constexpr int kSearchSteps = 4000;
 #ifdef DERIDAR_HAVE_SQLITE
   double sqlite = 1e9;
@@ -274,6 +293,8 @@ int main(int argc, char** argv) {
     mdxEngine = std::min(mdxEngine, MdxEngine(dir));
     cdxSearch = std::min(cdxSearch, SearchSteps(dir, "TELN.CDX", kSearchSteps, cdxSum));
     mdxSearch = std::min(mdxSearch, SearchSteps(dir, "TEL.MDX", kSearchSteps, mdxSum));
+    ntxEngine = std::min(ntxEngine, NtxEngine(dir));
+    ntxSearch = std::min(ntxSearch, SearchSteps(dir, "TELN.NTX", kSearchSteps, ntxSum));
 #ifdef DERIDAR_HAVE_SQLITE
     sqlite = std::min(sqlite, sqliteBuild.Time());
 #endif
@@ -288,6 +309,12 @@ int main(int argc, char** argv) {
   std::printf("%d search steps, MDX tag:        %8.3f s cpu\n", kSearchSteps, mdxSearch);
   std::printf("ratio MDX step / CDX step:         %8.2f%s\n", mdxSearch / cdxSearch,
               cdxSum == mdxSum ? "" : "  (the tags gave different rows!)");
+  std::printf("engine (seven NTX files built):    %8.3f s cpu\n", ntxEngine);
+  std::printf("ratio NTX build / CDX build:       %8.2f\n", ntxEngine / engine);
+  std::printf("ratio NTX build / floor:           %8.2f\n", ntxEngine / floor);
+  std::printf("%d search steps, NTX order:      %8.3f s cpu\n", kSearchSteps, ntxSearch);
+  std::printf("ratio NTX step / CDX step:         %8.2f%s\n", ntxSearch / cdxSearch,
+              cdxSum == ntxSum ? "" : "  (the orders gave different rows!)");
 #ifdef DERIDAR_HAVE_SQLITE
   std::printf("sqlite (seven partial indexes):    %8.3f s cpu\n", sqlite);
   std::printf("ratio sqlite / engine:             %8.2f\n", sqlite / engine);

@@ -1,5 +1,5 @@
 // Writes the seed corpora of the fuzz targets into a folder, one subfolder
-// per target (dbf, memo, expr, cdx, mdx), using the test-support writers for
+// per target (dbf, memo, expr, cdx, mdx, ntx), using the test-support writers for
 // tables and memo files and the engine itself for the index file.
 //
 //   fuzz_seeds OUTDIR
@@ -10,6 +10,7 @@
 
 #include "engine/index/gs6_cdx.h"
 #include "engine/index/gs6_mdx.h"
+#include "engine/index/gs6_ntx.h"
 #include "engine/support/gs6_glbl.h"
 #include "engine/table/gs6_dbsy.h"
 #include "fuzz_support.h"
@@ -147,6 +148,24 @@ void MdxSeeds(const fs::path& out) {
   Save(out / "small.mdx", ReadBytes(dir.File("F.MDX")));
 }
 
+// One NTX file per order of the CDX seed.
+void NtxSeeds(const fs::path& out) {
+  FuzzDir dir;
+  const std::string tablePath = dir.File("T.DBF");
+  WriteDbf(tablePath, FuzzSmallTable());
+  GSO_dBHandler table(tablePath, "", false, true);
+  table.OpenTable();
+  for (size_t i = 0; i < kFuzzTagCount; ++i) {
+    const FuzzTagDef& t = kFuzzTags[i];
+    {
+      GSobjNTXFile file(&table, dir.File("T.NTX"), true, true, true, false);
+      if (!file.AddTag("", t.key, t.unique, t.ascending, t.forExpr))
+        std::fprintf(stderr, "fuzz_seeds: order %s was not built\n", t.name);
+    }
+    Save(out / (std::string(t.name) + ".ntx"), ReadBytes(dir.File("T.NTX")));
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -156,12 +175,13 @@ int main(int argc, char** argv) {
   }
   const fs::path out = argv[1];
   try {
-    for (const char* sub : {"dbf", "memo", "expr", "cdx", "mdx"}) fs::create_directories(out / sub);
+    for (const char* sub : {"dbf", "memo", "expr", "cdx", "mdx", "ntx"}) fs::create_directories(out / sub);
     TableSeeds(out / "dbf");
     MemoSeeds(out / "memo");
     ExpressionSeeds(out / "expr");
     IndexSeeds(out / "cdx");
     MdxSeeds(out / "mdx");
+    NtxSeeds(out / "ntx");
   } catch (const std::exception& e) {
     std::fprintf(stderr, "fuzz_seeds: %s\n", e.what());
     return 1;

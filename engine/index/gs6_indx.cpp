@@ -122,7 +122,11 @@ int GSobjIndexKey::CurrentEntry(GSobjIndexKeyData& out) {
 bool GSobjIndexKey::GoFirst() {
   position_ = 0;
   if (EntryCount() == 0) return false;
-  if (!IsLeaf()) return LoadChild(Entry(0)->Link())->GoFirst();
+  if (!IsLeaf()) {
+    // An empty child (formats may keep one) passes the step on to the next.
+    if (LoadChild(Entry(0)->Link())->GoFirst()) return true;
+    return GoNext();
+  }
   owner_->SetCurrent(*Entry(0));
   return true;
 }
@@ -130,8 +134,22 @@ bool GSobjIndexKey::GoFirst() {
 bool GSobjIndexKey::GoLast() {
   position_ = EntryCount() - 1;
   if (position_ < 0) return false;
-  if (!IsLeaf()) return LoadChild(Entry(position_)->Link())->GoLast();
+  if (!IsLeaf()) {
+    // An empty last child (kept by some formats) passes the step back.
+    if (LoadChild(Entry(position_)->Link())->GoLast()) return true;
+    return GoPrior();
+  }
   owner_->SetCurrent(*Entry(position_));
+  return true;
+}
+
+bool GSobjIndexKey::OnRightmostPath() const {
+  for (const GSobjIndexKey* node = this; node->parent_; node = node->parent_) {
+    const GSobjIndexKey* parent = node->parent_;
+    if (parent->EntryCount() == 0 ||
+        parent->Entry(parent->EntryCount() - 1)->Link() != static_cast<uint32_t>(node->pageAddress_))
+      return false;
+  }
   return true;
 }
 
@@ -260,6 +278,7 @@ void GSobjIndexKey::DeleteHere() {
   }
   if (!wasLast || !parent_) return;
   if (EntryCount() == 0) {
+    if (owner_->KeepsEmptyRightmostNodes() && OnRightmostPath()) return;
     RemoveFromParent();
   } else {
     GSobjIndexKeyData high(*Entry(EntryCount() - 1));

@@ -143,6 +143,9 @@ class GSobjIndexKey : public TgsCollection<GSobjIndexKeyData> {
   GSobjIndexKeyData* AddEntry(const GSobjIndexKeyData& entry);
   int32_t EntryCount() const { return static_cast<int32_t>(Count()); }
   bool IsLeaf() const { return nodeKind_ == kLeaf; }
+  // True when this node is the last child of its parent, the parent the
+  // last child of its own, and so on up to the root (true for the root).
+  bool OnRightmostPath() const;
 
   // --- fields ---
   int32_t PageAddress() const { return pageAddress_; }
@@ -367,6 +370,10 @@ class GSobjIndexTag {
   bool DescendingCompare() const { return descendingCompare_; }
   bool Reversed() const { return reversed_; }
   bool Updating() const { return updating_; }
+  // An emptied node on the rightmost path stays in the tree (empty) instead
+  // of leaving its parent: formats whose pages store the rightmost path
+  // differently from the others set this.
+  bool KeepsEmptyRightmostNodes() const { return keepsEmptyRightmostNodes_; }
   void SetUpdating(bool on) { updating_ = on; }
   TgsExpHandler* KeyEvaluator() const { return keyEvaluator_.get(); }
   TgsExpHandler* ForEvaluator() const { return forEvaluator_.get(); }
@@ -423,6 +430,7 @@ class GSobjIndexTag {
   bool descendingCompare_ = false;
   bool reversed_ = false;
   bool updating_ = false;
+  bool keepsEmptyRightmostNodes_ = false;
   std::unique_ptr<TgsExpHandler> keyEvaluator_;
   std::unique_ptr<TgsExpHandler> forEvaluator_;
 

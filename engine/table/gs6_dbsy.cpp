@@ -11,6 +11,7 @@
 #include "engine/expr/gs6_sql.h"
 #include "engine/index/gs6_cdx.h"
 #include "engine/index/gs6_mdx.h"
+#include "engine/index/gs6_ntx.h"
 #include "engine/support/gs6_date.h"
 #include "engine/support/gs6_glbl.h"
 #include "engine/table/gs6_memo.h"
@@ -753,6 +754,7 @@ std::unique_ptr<GSobjIndexFile> GSO_dBHandler::MakeIndexFile(const std::string& 
   const std::string extension = UpperAscii(ExtensionOf(path));
   if (extension == ".CDX")
     return std::make_unique<GSobjCDXFile>(this, path, false, create, readWrite, shared);
+  if (extension == ".NTX") return std::make_unique<GSobjNTXFile>(this, path, create, create, readWrite, shared);
   if (extension == ".MDX") return std::make_unique<GSobjMDXFile>(this, path, false, create, readWrite, shared);
   return nullptr;  // no other format is available
 }
@@ -1076,6 +1078,7 @@ int32_t GSO_dBHandler::IndexOn(std::string_view fileName, std::string_view tagNa
       const bool exists = platform::FileExists(path);
       file = MakeIndexFile(path, true, exists ? IsReadWrite() : true, exists ? IsShared() : false);
     }
+    if (extension == ".NTX") file = MakeIndexFile(path, true, true, false);  // always made anew
     // No file of another format can be built here: that is reported as an
     // unusable index file rather than as a missing one.
     if (!file || file->Corrupt()) RaiseError(Msg::IndexCorrupted, path);

@@ -79,6 +79,38 @@ TEST_F(DataSetOrders, BuiltTagsOrderTheRowsAndKeepTheirForCondition) {
   EXPECT_EQ(table_.IndexFiles(), std::vector<std::string>{"TELN.CDX"});
 }
 
+// NTX files open beside a CDX file: each is an order named after its file,
+// ranges work on it, and a posted edit keeps every open file in step.
+TEST_F(DataSetOrders, NtxOrdersBesideACompoundFileFollowEdits) {
+  table_.IndexOn("TELN.NTX", "", "NUM", "TIP=1", 1, 0);
+  table_.IndexOn("FIO.NTX", "", "FIO", "", 1, 1);
+  table_.IndexOn("ALL.CDX", "BYNUM", "NUM", "", 1, 0);
+  table_.OpenIndexes("TELN.NTX; FIO.NTX, ALL.CDX", "TELN");
+  EXPECT_EQ(Nums(), (std::vector<std::string>{"1999999", "2300001", "2300500", "2301234", "2399999"}));
+  table_.SetRange("2300000", "2399999");
+  EXPECT_EQ(Nums(), (std::vector<std::string>{"2300001", "2300500", "2301234", "2399999"}));
+  table_.SetRange("", "");
+
+  // IVANOV becomes a payphone AAA with a number before all others.
+  table_.SetIndexName("FIO");
+  table_.Last();
+  table_.Prior();
+  ASSERT_EQ(table_.FieldByName("FIO")->AsString(), "IVANOV");
+  table_.Edit();
+  table_.FieldByName("FIO")->SetAsString("AAA");
+  table_.FieldByName("NUM")->SetAsString("1000000");
+  table_.FieldByName("TIP")->SetAsString("3");
+  table_.Post();
+  table_.First();
+  EXPECT_EQ(table_.FieldByName("FIO")->AsString(), "ZAVOD");
+  table_.Last();
+  EXPECT_EQ(table_.FieldByName("FIO")->AsString(), "AAA");
+  table_.SetIndexName("TELN");
+  EXPECT_EQ(Nums(), (std::vector<std::string>{"1999999", "2300001", "2300500", "2399999"}));
+  table_.SetIndexName("BYNUM");
+  EXPECT_EQ(Nums().front(), "1000000");
+}
+
 TEST_F(DataSetOrders, RangesNarrowTheRowsAndRepeatedBoundsDoNotMove) {
   table_.SetRange("2300000", "2399999");  // without a tag: no range
   EXPECT_EQ(Nums().size(), 8u);

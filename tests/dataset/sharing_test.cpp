@@ -1,10 +1,10 @@
-// Two processes sharing one table, its compound index file and its
-// production MDX file (opened with the table) under each lock protocol: one
-// appends and edits records with the index files open while the other walks
-// a tag of each file within a key range; a record lock held by one is refused
+// Two processes sharing one table, its compound index file, its production
+// MDX file (opened with the table) and an NTX file beside them under each
+// lock protocol: one appends and edits records with the index files open
+// while the other walks a tag of each file within a key range; a record lock held by one is refused
 // to the other's dataset. Two writers append records with memo texts side by
-// side. Afterwards every tag agrees with the table and no record or memo is
-// lost, torn or shared.
+// side. Afterwards every tag of both files agrees with the table (also for
+// "deridar index check") and no record or memo is lost, torn or shared.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -23,11 +24,13 @@
 #include "dataset/Razuz6oz.h"
 #include "open_on.h"
 #include "engine/index/gs6_cdx.h"
+#include "engine/index/gs6_ntx.h"
 #include "engine/support/gs6_glbl.h"
 #include "engine/table/gs6_dbsy.h"
 #include "support/dataset_fixtures.h"
 #include "support/dbf_writer.h"
 #include "support/memo_files.h"
+#include "support/run_tool.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -62,6 +65,7 @@ std::string MakeTable(const TempDir& dir) {
   table.IndexOn("T.MDX", "MNAME", "NAME", "", 1, 1);
   table.IndexOn("T.MDX", "MLATE", "NAME+CODE", "ID > 250", 1, 0);
   table.IndexOn("T.MDX", "MID", "ID", "", 1, 1);
+  table.IndexOn("T.NTX", "", "NAME", "", 1, 0);
   return path;
 }
 
@@ -71,6 +75,8 @@ std::unique_ptr<GSO_dBHandler> OpenShared(const std::string& path, TgsLokProtoco
   table->OpenTable();
   table->SetLockProtocol(protocol);
   if (table->OpenIndexFile("T.CDX") != 0) throw std::runtime_error("T.CDX not opened");
+  const bool hasNtx = std::filesystem::exists(std::filesystem::path(path).parent_path() / "T.NTX");
+  if (hasNtx && table->OpenIndexFile("T.NTX") != 0) throw std::runtime_error("T.NTX not opened");
   return table;
 }
 
@@ -154,6 +160,22 @@ void ExpectTagsMatchTable(GSO_dBHandler& table) {
       EXPECT_TRUE(report.problems.empty()) << file->TagByPosition(i)->TagName() << ": " << report.problems.front();
     }
   }
+  // The NTX file holds every record's key.
+  if (auto* ntx = dynamic_cast<GSobjNTXFile*>(table.IndexFile(table.IndexFileByName("T.NTX")))) {
+    IndexCheckReport report;
+    ntx->CheckTag(*ntx->Tag(), report);
+    EXPECT_EQ(report.entries.size(), static_cast<size_t>(table.RecordCount()));
+  }
+}
+
+// The command-line check passes on both index files.
+void ExpectToolCheckPasses(const std::string& path) {
+  if (!std::filesystem::exists(ToolPath("deridar"))) return;  // tool not built
+  const std::string folder = std::filesystem::path(path).parent_path().string();
+  for (const char* index : {"T.CDX", "T.NTX"}) {
+    const ToolResult r = RunTool("deridar", {"index", "check", path, folder + "/" + index});
+    EXPECT_EQ(r.exitCode, 0) << index << ": " << r.out << r.err;
+  }
 }
 
 class SharingTest : public ::testing::TestWithParam<TgsLokProtocol> {};
@@ -175,7 +197,7 @@ TEST_P(SharingTest, WriterAndRangeReaderKeepTableAndTagsInStep) {
   TDeridarDataSet dataset;
   dataset.SetLockProtocol(protocol);
   OpenOn(dataset, dir);
-  dataset.OpenIndexes("T.CDX", "BYCODE");
+  dataset.OpenIndexes("T.CDX, T.NTX", "BYCODE");
   dataset.First();
   EXPECT_EQ(DatabaseErrorOf([&] { dataset.Edit(); }), "Record is locked by another user");
   EXPECT_EQ(dataset.State(), platform::dsBrowse);
@@ -224,7 +246,7 @@ TEST_P(SharingTest, WriterAndRangeReaderKeepTableAndTagsInStep) {
 
   // Every tag agrees with the table; every record is whole.
   auto table = OpenShared(path, protocol, false);
-  ASSERT_EQ(table->OpenIndexCount(), 2);
+  ASSERT_EQ(table->OpenIndexCount(), 3);  // T.MDX with the table, T.CDX, T.NTX
   ASSERT_EQ(table->IndexFile(table->IndexFileByName("T.CDX"))->TagCount(), 4);
   ASSERT_EQ(table->IndexFile(table->IndexFileByName("T.MDX"))->TagCount(), 4);
   ExpectTagsMatchTable(*table);
@@ -240,6 +262,12 @@ TEST_P(SharingTest, WriterAndRangeReaderKeepTableAndTagsInStep) {
   dataset.First();
   dataset.Edit();
   dataset.Cancel();
+
+  // The tool opens the files for itself alone once nobody else has them.
+  dataset.Close();
+  reader.reset();
+  table.reset();
+  ExpectToolCheckPasses(path);
 }
 
 // Another program rewriting index nodes while the reader works: each node
@@ -373,6 +401,7 @@ TEST_P(SharingTest, TwoWritersAppendRecordsWithMemosSideBySide) {
     table.OpenTable();
     table.IndexOn("T.CDX", "BYWHO", "WHO+STR(ID,6)", "", 1, 0);
     table.IndexOn("T.CDX", "BYID", "ID", "", 1, 1);
+    table.IndexOn("T.NTX", "", "WHO+STR(ID,6)", "", 1, 1);
   }
 
   pid_t writers[2];
@@ -401,6 +430,8 @@ TEST_P(SharingTest, TwoWritersAppendRecordsWithMemosSideBySide) {
     ASSERT_EQ(table->ReadMemo(3), MemoText(who, k)) << who << k;
   }
   EXPECT_EQ(seen, 2 * kMemoAppends);
+  table.reset();
+  ExpectToolCheckPasses(path);
 }
 
 std::string ProtocolName(const ::testing::TestParamInfo<TgsLokProtocol>& info) {

@@ -278,7 +278,7 @@ TEST_F(DeridarTool, EvalPrintsRecordNumberAndValueOfEachChosenRecord) {
 }
 
 TEST_F(DeridarTool, FailuresPrintTheEngineMessageAndWrongUsageExitsWithTwo) {
-  const std::string missing = dir_.File("NONE.DBF"), bad = dir_.File("BAD.DBF"), ntx = dir_.File("T.NTX");
+  const std::string missing = dir_.File("NONE.DBF"), bad = dir_.File("BAD.DBF"), ntx = dir_.File("T.IDX");
   std::vector<uint8_t> bytes = BuildDbf(SampleLayout());
   bytes[0] = 0x07;
   WriteBytes(bad, bytes);
@@ -293,7 +293,8 @@ TEST_F(DeridarTool, FailuresPrintTheEngineMessageAndWrongUsageExitsWithTwo) {
       {{"eval", path_, "NAME +"}, 1, "~NAME +"}, {{"eval", path_, "\"Жук\" +"}, 1, "~\"Жук\" +"},
       {{"eval", path_, "NOSUCHFIELD"}, 1, "~"}, {{"eval", path_, "NAME", "--where", "QTY"}, 1, "~"},
       {{"dump", path_, "--filter", "QTY >"}, 1, "~"},
-      // The engine opens only files named .CDX as compound indexes.
+      // The engine opens only files named .CDX as compound indexes (.NTX
+      // files hold one order each).
       {{"index", "build", path_, ntx, "--tag", "N", "--key", "NAME"}, 1,
        FormatMessage(Msg::IndexCorrupted, {ntx}) + "\n"},
       // Wrong usage; with no verb at all the usage of every verb is shown.

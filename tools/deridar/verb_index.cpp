@@ -210,6 +210,10 @@ int VerbIndex(const VerbArgs& args) {
   const Options o = Parse(args);
   if (o.action == "build") {
     if (o.key.empty()) throw UsageError("build needs --key");
+    // An NTX file holds one order, named after the file.
+    if (platform::UpperCase(std::filesystem::path(o.file).extension().string()) == ".NTX" && !o.tag.empty() &&
+        platform::UpperCase(o.tag) != Stem(o.file))
+      throw UsageError("an NTX file holds one order, named after the file: --tag must be " + Stem(o.file));
     auto table = OpenTable(o.table, true);
     auto file = OpenIndex(*table, o.file, true);
     SetGeneralCollation(*file, o.general);
