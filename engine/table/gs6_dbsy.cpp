@@ -10,6 +10,7 @@
 
 #include "engine/expr/gs6_sql.h"
 #include "engine/index/gs6_cdx.h"
+#include "engine/index/gs6_ndx.h"
 #include "engine/support/gs6_glbl.h"
 #include "engine/table/gs6_memo.h"
 #include "platform/ansi.h"
@@ -677,6 +678,8 @@ std::unique_ptr<GSobjIndexFile> GSO_dBHandler::MakeIndexFile(const std::string& 
   const std::string extension = UpperAscii(ExtensionOf(path));
   if (extension == ".CDX")
     return std::make_unique<GSobjCDXFile>(this, path, false, create, readWrite, shared);
+  if (extension == ".NDX")
+    return std::make_unique<GSobjNDXFile>(this, path, create, create, readWrite, shared);
   return nullptr;  // no other format is available
 }
 
@@ -921,6 +924,8 @@ int32_t GSO_dBHandler::IndexOn(std::string_view fileName, std::string_view tagNa
       const bool exists = platform::FileExists(path);
       file = MakeIndexFile(path, true, exists ? IsReadWrite() : true, exists ? IsShared() : false);
     }
+    // One order per file, named after it; the file is always made anew.
+    if (extension == ".NDX") file = MakeIndexFile(path, true, true, false);
     // No file of another format can be built here: that is reported as an
     // unusable index file rather than as a missing one.
     if (!file || file->Corrupt()) RaiseError(Msg::IndexCorrupted, path);
@@ -931,7 +936,8 @@ int32_t GSO_dBHandler::IndexOn(std::string_view fileName, std::string_view tagNa
       cdx->SetDefaultCollation(cdx::Collation::General);
     SetTableState(kStateIndexing);
     // A tag whose key cannot be evaluated (or does not fit) is not added.
-    if (!file->AddTag(TrimBlanks(tagName), keyExpression, uniqueness == 0, ascending,
+    const std::string name = extension == ".NDX" ? BaseName(path) : TrimBlanks(tagName);
+    if (!file->AddTag(name, keyExpression, uniqueness == 0, ascending,
                       forExpression))
       RaiseError(Msg::CannotEvaluate);
     file.reset();
