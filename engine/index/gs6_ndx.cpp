@@ -877,6 +877,9 @@ void GSobjSortNdx::Add(size_t level, uint32_t link, std::string_view storedKey) 
     Level& full = *levels_[level];
     const int32_t block = file_.AllocatePage();
     WriteLevel(full, level, block);
+    std::memcpy(full.previous, full.node, sizeof full.node);
+    full.previousCount = full.count;
+    full.previousBlock = block;
     const std::string up = full.lastKey;
     std::memset(full.node, 0, sizeof full.node);
     full.count = 0;
@@ -886,15 +889,56 @@ void GSobjSortNdx::Add(size_t level, uint32_t link, std::string_view storedKey) 
   uint8_t* at = lv.node + kNodeHeaderSize + size_t(lv.count) * entrySize_;
   PutLE32(at, level == 0 ? 0 : link);
   PutLE32(at + 4, level == 0 ? link : 0);
-  if (numeric_) {
-    std::memcpy(at + 8, storedKey.data(), std::min<size_t>(storedKey.size(), 8));
-  } else {
-    const size_t length = std::min(storedKey.size(), static_cast<size_t>(keyLength_));
-    std::memcpy(at + 8, storedKey.data(), length);
-    std::memset(at + 8 + length, ' ', static_cast<size_t>(keyLength_) - length);
-  }
+  PutStoredKey(lv.node, lv.count, storedKey);
   ++lv.count;
   lv.lastKey.assign(storedKey);
+}
+
+std::string GSobjSortNdx::StoredKeyAt(const uint8_t* node, int index) const {
+  const char* key = reinterpret_cast<const char*>(node + kNodeHeaderSize + size_t(index) * entrySize_ + 8);
+  if (numeric_) return std::string(key, 8);
+  return std::string(TrimBlanks(std::string_view(key, static_cast<size_t>(keyLength_))));
+}
+
+void GSobjSortNdx::PutStoredKey(uint8_t* node, int index, std::string_view storedKey) const {
+  uint8_t* at = node + kNodeHeaderSize + size_t(index) * entrySize_ + 8;
+  if (numeric_) {
+    std::memcpy(at, storedKey.data(), std::min<size_t>(storedKey.size(), 8));
+    return;
+  }
+  const size_t length = std::min(storedKey.size(), static_cast<size_t>(keyLength_));
+  std::memcpy(at, storedKey.data(), length);
+  std::memset(at + length, ' ', static_cast<size_t>(keyLength_) - length);
+}
+
+void GSobjSortNdx::Rebalance(size_t level) {
+  Level& lv = *levels_[level];
+  if (level == 0 || level + 1 >= levels_.size() || lv.count != 1 || lv.previousCount < 3) return;
+  Level& parent = *levels_[level + 1];
+  // The parent's last entry is the one for the node before: its key is the
+  // highest key of that node's last child, which moves here.
+  const size_t entry = static_cast<size_t>(entrySize_);
+  uint8_t* parentLast = parent.node + kNodeHeaderSize + size_t(parent.count - 1) * entry;
+  if (parent.count < 1 || GetLE32(parentLast) != static_cast<uint32_t>(lv.previousBlock)) return;
+  FlushWrites();
+  const int last = lv.previousCount - 1;
+  const uint32_t movedChild = GetLE32(lv.previous + kNodeHeaderSize + size_t(last) * entry);
+  const std::string movedKey = parent.lastKey;
+  const std::string newHigh = StoredKeyAt(lv.previous, last - 1);
+  // The node before loses its last child; the entry before becomes key-less.
+  std::memset(lv.previous + kNodeHeaderSize + size_t(last) * entry, 0, entry);
+  std::memset(lv.previous + kNodeHeaderSize + size_t(last - 1) * entry + 8, 0, entry - 8);
+  PutLE32(lv.previous, static_cast<uint32_t>(last - 1));
+  file_.WriteBlock(lv.previousBlock, lv.previous, kBlockSize);
+  // This node gets it in front of its one entry.
+  std::memmove(lv.node + kNodeHeaderSize + entry, lv.node + kNodeHeaderSize, entry);
+  std::memset(lv.node + kNodeHeaderSize, 0, entry);
+  PutLE32(lv.node + kNodeHeaderSize, movedChild);
+  PutStoredKey(lv.node, 0, movedKey);
+  lv.count = 2;
+  // The parent's key for the node before is its new highest key.
+  PutStoredKey(parent.node, parent.count - 1, newHigh);
+  parent.lastKey = newHigh;
 }
 
 void GSobjSortNdx::Finish() {
@@ -904,6 +948,7 @@ void GSobjSortNdx::Finish() {
   }
   int32_t root = 0;
   for (size_t level = 0; level < levels_.size(); ++level) {
+    Rebalance(level);
     const int32_t block = file_.AllocatePage();
     WriteLevel(*levels_[level], level, block);
     if (level + 1 == levels_.size()) {

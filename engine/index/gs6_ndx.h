@@ -219,12 +219,22 @@ class GSobjSortNdx : public TgsSort {
     uint8_t node[ndx::kBlockSize] = {};
     int count = 0;        // entries in the node
     std::string lastKey;  // stored bytes of the last entry
+    // The node written before at this level, kept until the build ends.
+    uint8_t previous[ndx::kBlockSize] = {};
+    int previousCount = 0;
+    int32_t previousBlock = 0;
   };
   // The next key in its stored form (text, or the 8 bytes of the double).
   bool NextStored(std::string_view& stored, TRecNo& recNo);
   // Adds an entry at a level: a record number at level 0, a child above.
   void Add(size_t level, uint32_t link, std::string_view storedKey);
   void WriteLevel(Level& lv, size_t level, int32_t block);
+  // A last branch of one entry would hold no key, which other programs read
+  // as empty: it takes the last entry of the branch before it.
+  void Rebalance(size_t level);
+  // The stored key of entry `index` of a node.
+  std::string StoredKeyAt(const uint8_t* node, int index) const;
+  void PutStoredKey(uint8_t* node, int index, std::string_view storedKey) const;
   // Writes the last node of every level; the top one is the root.
   void Finish();
   void WriteNode(int32_t block, const uint8_t* node);

@@ -1,5 +1,5 @@
-// Two processes sharing one table and its compound index file under each
-// lock protocol: one appends and edits records with the index open while the
+// Two processes sharing one table, its compound index file and an NDX file
+// beside it under each lock protocol: one appends and edits records with the index open while the
 // other walks a tag within a key range; a record lock held by one is refused
 // to the other's dataset. Two writers append records with memo texts side by
 // side. Afterwards every tag agrees with the table and no record or memo is
@@ -18,6 +18,7 @@
 #include "dataset/Razuz6oz.h"
 #include "open_on.h"
 #include "engine/index/gs6_cdx.h"
+#include "engine/index/gs6_ndx.h"
 #include "engine/support/gs6_glbl.h"
 #include "engine/table/gs6_dbsy.h"
 #include "support/dataset_fixtures.h"
@@ -53,6 +54,7 @@ std::string MakeTable(const TempDir& dir) {
   table.IndexOn("T.CDX", "BYNAME", "NAME", "", 1, 1);
   table.IndexOn("T.CDX", "LATE", "NAME+CODE", "ID > 250", 1, 0);
   table.IndexOn("T.CDX", "INITIAL", "LEFT(NAME,1)", "", 0, 7);
+  table.IndexOn("T.NDX", "", "NAME", "", 1, 0);
   return path;
 }
 
@@ -62,6 +64,7 @@ std::unique_ptr<GSO_dBHandler> OpenShared(const std::string& path, TgsLokProtoco
   table->OpenTable();
   table->SetLockProtocol(protocol);
   if (table->OpenIndexFile("T.CDX") != 0) throw std::runtime_error("T.CDX not opened");
+  if (table->OpenIndexFile("T.NDX") != 0) throw std::runtime_error("T.NDX not opened");
   return table;
 }
 
@@ -144,6 +147,12 @@ void ExpectTagsMatchTable(GSO_dBHandler& table) {
     file->CheckTag(tag, report);
     EXPECT_TRUE(report.problems.empty()) << tag.TagName() << ": " << report.problems.front();
   }
+  auto* ndx = dynamic_cast<GSobjNDXFile*>(table.IndexFile(2));
+  ASSERT_NE(ndx, nullptr);
+  ndx::TreeReport report;
+  ndx->CheckTag(report);
+  EXPECT_TRUE(report.problems.empty()) << "T.NDX: " << report.problems.front();
+  EXPECT_EQ(report.entries.size(), static_cast<size_t>(table.RecordCount()));
 }
 
 class SharingTest : public ::testing::TestWithParam<TgsLokProtocol> {};
@@ -266,6 +275,7 @@ TEST_P(SharingTest, TwoWritersAppendRecordsWithMemosSideBySide) {
     table.OpenTable();
     table.IndexOn("T.CDX", "BYWHO", "WHO+STR(ID,6)", "", 1, 0);
     table.IndexOn("T.CDX", "BYID", "ID", "", 1, 1);
+    table.IndexOn("T.NDX", "", "WHO+STR(ID,6)", "", 1, 0);
   }
 
   pid_t writers[2];
@@ -283,17 +293,20 @@ TEST_P(SharingTest, TwoWritersAppendRecordsWithMemosSideBySide) {
   auto table = OpenShared(path, protocol, false);
   ExpectTagsMatchTable(*table);
   ASSERT_EQ(table->RecordCount(), 2 * kMemoAppends);
-  // In WHO+ID order: A1..A80, then B1..B80, each with its own memo text.
-  table->SelectTag("BYWHO", false);
-  int seen = 0;
-  for (table->ReadRecord(GotoFirst); !table->Eof(); table->ReadRecord(GotoNext), ++seen) {
-    const char who = seen < kMemoAppends ? 'A' : 'B';
-    const int k = seen % kMemoAppends + 1;
-    ASSERT_EQ(Field(*table, "WHO"), std::string(1, who));
-    ASSERT_EQ(Field(*table, "ID"), std::to_string(k));
-    ASSERT_EQ(table->ReadMemo(3), MemoText(who, k)) << who << k;
+  // In WHO+ID order, through the compound tag and the NDX order: A1..A80,
+  // then B1..B80, each with its own memo text.
+  for (const char* order : {"BYWHO", "T"}) {
+    table->SelectTag(order, false);
+    int seen = 0;
+    for (table->ReadRecord(GotoFirst); !table->Eof(); table->ReadRecord(GotoNext), ++seen) {
+      const char who = seen < kMemoAppends ? 'A' : 'B';
+      const int k = seen % kMemoAppends + 1;
+      ASSERT_EQ(Field(*table, "WHO"), std::string(1, who)) << order;
+      ASSERT_EQ(Field(*table, "ID"), std::to_string(k)) << order;
+      ASSERT_EQ(table->ReadMemo(3), MemoText(who, k)) << who << k;
+    }
+    EXPECT_EQ(seen, 2 * kMemoAppends) << order;
   }
-  EXPECT_EQ(seen, 2 * kMemoAppends);
 }
 
 std::string ProtocolName(const ::testing::TestParamInfo<TgsLokProtocol>& info) {

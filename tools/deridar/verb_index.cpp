@@ -189,6 +189,8 @@ int Rebuild(const Options& o) {
 
 int VerbIndex(const VerbArgs& args) {
   const Options o = Parse(args);
+  if (platform::UpperCase(std::filesystem::path(o.file).extension().string()) == ".NDX")
+    return VerbIndexNdx(args);
   if (o.action == "build") {
     if (o.tag.empty() || o.key.empty()) throw UsageError("build needs --tag and --key");
     // The engine reads a file as CDX by its extension alone: a compound

@@ -19,5 +19,7 @@ struct UsageError : std::runtime_error {
 int VerbInfo(const VerbArgs& args);
 int VerbDump(const VerbArgs& args);
 int VerbIndex(const VerbArgs& args);
+// index on an NDX file, called by VerbIndex (verb_index_ndx.cpp).
+int VerbIndexNdx(const VerbArgs& args);
 int VerbEval(const VerbArgs& args);
 int VerbSeek(const VerbArgs& args);
