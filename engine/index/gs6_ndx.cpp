@@ -451,28 +451,12 @@ bool GSobjNDXTag::ReadPage(int32_t address, GSobjIndexKey& image) {
       else
         item->SetFloat(KeyNumber(e.key));
     } else {
-      // The key-less last entry of a branch stands for the highest key of
-      // its subtree: that is the key the parent holds for this node. Only
-      // on the rightmost path, where nothing follows, is it the sentinel.
-      bool inherited = false;
-      if (GSobjIndexKey* parent = image.Parent()) {
-        int32_t at = parent->Position();
-        if (at < 0 || at >= parent->EntryCount() || parent->Entry(at)->Link() != static_cast<uint32_t>(address)) {
-          at = -1;
-          for (int32_t j = 0; j < parent->EntryCount() && at < 0; ++j)
-            if (parent->Entry(j)->Link() == static_cast<uint32_t>(address)) at = j;
-        }
-        if (at >= 0) {
-          item->CopyValue(*parent->Entry(at));
-          inherited = true;
-        }
-      }
-      if (!inherited) {
-        if (keyType_ == 'C')
-          item->SetText(std::string(1, kSentinelText));
-        else
-          item->SetFloat(kSentinelNumber);
-      }
+      // The key-less last entry of a branch: the descent goes there for
+      // every probe above the keys before it.
+      if (keyType_ == 'C')
+        item->SetText(std::string(1, kSentinelText));
+      else
+        item->SetFloat(kSentinelNumber);
     }
     item->SetRecordNumber(0);
     item->SetLink(branch ? e.child : e.record);
