@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/index/gs6_cdx.h"
+#include "engine/index/gs6_ndx.h"
 #include "engine/support/gs6_glbl.h"
 #include "engine/table/gs6_dbsy.h"
 #include "fuzz_support.h"
@@ -129,6 +130,38 @@ void IndexSeeds(const fs::path& out) {
   Save(out / "small.cdx", ReadBytes(dir.File("T.CDX")));
 }
 
+// NDX files of each key type over the small table, and one of three
+// levels over a larger table of the same fields.
+void NdxSeeds(const fs::path& out) {
+  FuzzDir dir;
+  DbfLayout large = FuzzSmallTable();
+  for (int i = 0; i < 400; ++i)
+    large.rows.push_back({{std::to_string(1000000 + i * 7919 % 9000000), "NAME" + std::to_string(i % 97),
+                           std::to_string(i % 50 - 25) + ".5", "2001" + std::to_string(10 + i % 3) + "15", "T",
+                           std::to_string(i % 3)}});
+  const struct {
+    const char* name;
+    const DbfLayout layout;
+    const char* key;
+    bool unique;
+  } seeds[] = {{"num", FuzzSmallTable(), "NUM", false},  {"sum", FuzzSmallTable(), "SUM", false},
+               {"day", FuzzSmallTable(), "DAY", true},   {"fio", FuzzSmallTable(), "UPPER(FIO)", false},
+               {"large", large, "FIO+NUM", false}};
+  for (const auto& seed : seeds) {
+    const std::string tablePath = dir.File(std::string(seed.name) + ".DBF");
+    WriteDbf(tablePath, seed.layout);
+    GSO_dBHandler table(tablePath, "", false, true);
+    table.OpenTable();
+    const std::string indexPath = dir.File(std::string(seed.name) + ".NDX");
+    {
+      GSobjNDXFile file(&table, indexPath, true, true, true, false);
+      if (!file.AddTag(seed.name, seed.key, seed.unique, true, ""))
+        std::fprintf(stderr, "fuzz_seeds: order %s was not built\n", seed.name);
+    }
+    Save(out / (std::string(seed.name) + ".ndx"), ReadBytes(indexPath));
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -138,11 +171,12 @@ int main(int argc, char** argv) {
   }
   const fs::path out = argv[1];
   try {
-    for (const char* sub : {"dbf", "memo", "expr", "cdx"}) fs::create_directories(out / sub);
+    for (const char* sub : {"dbf", "memo", "expr", "cdx", "ndx"}) fs::create_directories(out / sub);
     TableSeeds(out / "dbf");
     MemoSeeds(out / "memo");
     ExpressionSeeds(out / "expr");
     IndexSeeds(out / "cdx");
+    NdxSeeds(out / "ndx");
   } catch (const std::exception& e) {
     std::fprintf(stderr, "fuzz_seeds: %s\n", e.what());
     return 1;

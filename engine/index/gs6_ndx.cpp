@@ -74,6 +74,9 @@ bool DecodeNode(const uint8_t* block, const Header& h, int64_t fileBlocks, bool&
     e.child = GetLE32(at);
     if (branch) {
       if (e.child == 0 || (fileBlocks >= 0 && e.child >= fileBlocks)) return false;
+      // A child named twice would be walked twice.
+      for (const NodeEntry& before : out)
+        if (before.child == e.child) return false;
     } else {
       e.record = GetLE32(at + 4);
     }

@@ -94,7 +94,7 @@ struct NodeEntry {
 };
 
 // Decodes a node. False when the count does not fit the block, or a branch
-// names a child block outside 1 .. fileBlocks - 1. A branch gets n + 1
+// names a child block outside 1 .. fileBlocks - 1 or one child twice. A branch gets n + 1
 // entries, the last with an empty key.
 bool DecodeNode(const uint8_t* block, const Header& h, int64_t fileBlocks, bool& branch,
                 std::vector<NodeEntry>& out);
