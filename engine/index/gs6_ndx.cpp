@@ -589,11 +589,15 @@ bool GSobjNDXFile::WriteBlock(int32_t address, const void* buffer, int32_t lengt
 }
 
 bool GSobjNDXFile::NodeStamp(int64_t& stamp) {
-  // Nodes of a file opened for this process alone change only here; a
-  // shared file has no change counter, so its nodes are always read anew.
-  if (!diskFile_ || diskFile_->IsShared()) return false;
-  stamp = 0;
-  return true;
+  if (!diskFile_) return false;
+  // Nodes of a file opened for this process alone change only here.
+  if (!diskFile_->IsShared()) {
+    stamp = 0;
+    return true;
+  }
+  // The format has no change counter: the file's modification time stands
+  // in for one once it has settled; until then nodes are read anew.
+  return diskFile_->ChangeStamp(stamp);
 }
 
 bool GSobjNDXFile::UpdateKeys(TRecNo n, bool appended) {

@@ -4,8 +4,11 @@
 // file open, and damaged files refused with a message naming them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <random>
@@ -320,5 +323,42 @@ TEST(NdxFile, DamagedFilesAreRefusedNamingTheFile) {
     });
     EXPECT_NE(error.find("Index file "), std::string::npos) << d.what << ": " << error;
     EXPECT_NE(error.find("BAD.NDX is corrupted"), std::string::npos) << d.what << ": " << error;
+  }
+}
+
+// A shared file's nodes are kept between walks only while its modification
+// time is old enough to change with any write: a record another handle adds
+// after a walk shows in the next one.
+TEST(NdxFile, SharedReaderSeesWritesOfAnotherHandle) {
+  TempDir dir;
+  DbfLayout l;
+  l.fields = {{"NAME", 'C', 10}};
+  for (int i = 0; i < 200; ++i) l.rows.push_back({{"N" + std::to_string(1000 + 2 * i)}});
+  const std::string path = WriteDbf(dir.File("T.DBF"), l);
+  {
+    GSO_dBHandler builder(path, "", false, true);
+    builder.OpenTable();
+    builder.IndexOn("T.NDX", "", "NAME", "", 1, 0);
+  }
+  auto settle = [&] {
+    const auto old = std::filesystem::file_time_type::clock::now() - std::chrono::seconds(30);
+    std::filesystem::last_write_time(dir.File("T.NDX"), old);
+  };
+  settle();
+  GSO_dBHandler reader(path, "", true, false), writer(path, "", true, true);
+  reader.OpenTable();
+  writer.OpenTable();
+  ASSERT_EQ(reader.OpenIndexFile("T.NDX"), 0);
+  ASSERT_EQ(writer.OpenIndexFile("T.NDX"), 0);
+  EXPECT_EQ(Walk(reader, "T").size(), 200u);
+  EXPECT_GT(reader.CurrentTag()->KeptImageCount(), 0u);
+  for (const char* name : {"N1001", "N1201"}) {
+    writer.BlankRecord();
+    writer.PutFieldTextByName("NAME", name);
+    writer.AppendRecord();
+    const std::vector<Entry> walked = Walk(reader, "T");
+    ASSERT_EQ(walked.size(), static_cast<size_t>(writer.RecordCount())) << name;
+    EXPECT_EQ(std::count_if(walked.begin(), walked.end(), [&](const Entry& e) { return e.key == name; }), 1);
+    settle();
   }
 }
