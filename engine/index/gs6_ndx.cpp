@@ -230,6 +230,9 @@ bool GSobjNDXTag::LearnKeyType() {
 void GSobjNDXTag::NormalizeKey(TgsVariant& value, bool trim) {
   if (keyType_ == 'C') {
     if (value.Tag() != TgsVariant::kText) value.SetText(value.AsText());
+    // Keys are stored cut to the key length: so is every key compared.
+    if (keyLength_ > 0 && value.Length() > static_cast<uint32_t>(keyLength_))
+      value.SetText(std::string(reinterpret_cast<const char*>(value.Data()), static_cast<size_t>(keyLength_)));
     if (trim) value.TrimText();
     return;
   }
