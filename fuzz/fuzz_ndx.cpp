@@ -70,8 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     Try([&] { (void)tag.SyncToRecord(3); });
     Try([&] {
-      ndx::TreeReport report;
-      file.CheckTag(report, true);
+      IndexCheckReport report;
+      file.CheckTag(tag, report, true);
     });
   } catch (const EDeridarBase&) {
   }

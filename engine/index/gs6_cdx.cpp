@@ -165,9 +165,13 @@ void GSobjCDXTag::NormalizeKey(TgsVariant& value, bool trim) {
       if (value.Tag() != TgsVariant::kText) value.SetText(value.AsText());
       if (trim) value.TrimText();
       if (value.Length() > 0 && collation_ == Collation::General && !IsDirectory()) {
-        std::string key = GeneralKey(
-            std::string_view(reinterpret_cast<const char*>(value.Data()), value.Length()));
-        if (key.size() > static_cast<size_t>(keyLength_)) key.resize(static_cast<size_t>(keyLength_));
+        // The key is held as a node gives it back: cut to the key length
+        // and without trailing blanks, for the weight 0x20 (of "/" and 0xA0)
+        // is the blank that fills a node's key. Otherwise seeks and
+        // deletions of keys ending in it would miss their entries.
+        const std::string key = StoredKeyForm(
+            GeneralKey(std::string_view(reinterpret_cast<const char*>(value.Data()), value.Length())),
+            KeyFormat{keyLength_, true, true});
         value.SetText(key);
       }
       return;
@@ -476,11 +480,12 @@ bool GSobjCDXTag::WritePage(GSobjIndexKey& image) {
 void GSobjCDXTag::WriteLeaf(GSobjIndexKey& image) {
   const KeyFormat fmt = KeyFormatOf();
   const size_t count = image.Count();
+  // Entries are as wide as the largest value they store needs: a tag's
+  // leaves hold any record of the table, the directory's its header
+  // addresses (not the file's size, which would widen them for nothing).
   uint32_t largest = 0;
-  if (IsDirectory()) {
-    largest = static_cast<uint32_t>(std::max<int64_t>(File()->FileSize(), 0));
-  } else if (GSO_dBaseDBF* table = Table()) {
-    largest = static_cast<uint32_t>(std::max(table->RecordCount(), 0));
+  if (!IsDirectory()) {
+    if (GSO_dBaseDBF* table = Table()) largest = static_cast<uint32_t>(std::max(table->RecordCount(), 0));
   }
   for (size_t i = 0; i < count; ++i) largest = std::max(largest, image.Entry(i)->Link());
   const LeafParams params = ComputeLeafParams(keyLength_, largest);
@@ -605,10 +610,6 @@ GSobjCDXFile::~GSobjCDXFile() {
   tags_.ClearAndFree();
   directory_.reset();
 }
-
-std::string GSobjCDXFile::FullPath() const { return diskFile_ ? diskFile_->FileName() : fileName_; }
-
-int64_t GSobjCDXFile::FileSize() const { return diskFile_ ? diskFile_->SizeOfFile() : 0; }
 
 void GSobjCDXFile::ReadDirectory() {
   directory_ = std::make_unique<GSobjCDXTag>(this, BaseName(FullPath()), 0);
@@ -822,87 +823,18 @@ bool GSobjCDXFile::ChangedByOthers() {
   return GetLE32(head + 8) != directory_->Version();
 }
 
-void GSobjCDXFile::CheckTag(GSobjCDXTag& tag, TreeReport& report, bool withTable) {
-  tag.ReleasePages();
-  const int32_t root = tag.ReadRootAddress();
-  const KeyFormat fmt = tag.KeyFormatOf();
+double GSobjCDXTag::KeyNumber(const GSobjIndexKeyData& key) const {
+  return NumericKeyValue(std::string_view(reinterpret_cast<const char*>(key.Data()), key.Length()));
+}
+
+void GSobjCDXFile::WalkTag(GSobjIndexTag& tag, IndexCheckReport& report) {
+  auto& cdxTag = static_cast<GSobjCDXTag&>(tag);
+  const int32_t root = cdxTag.ReadRootAddress();
   WalkTree([this](int32_t address, uint8_t* node) { return ReadBlock(address, node, kBlockSize); },
-           FileSize(), root, fmt, report);
-  GSO_dBaseDBF* table = owner_ ? owner_->IndexTable() : nullptr;
-  if (!withTable || !table || !tag.KeyEvaluator()) return;
+           FileSize(), root, cdxTag.KeyFormatOf(), report);
+}
 
-  // What the tag should hold, in the same order as the tree.
-  std::vector<NodeEntry> expected;
-  const TRecNo count = table->RecordCount();
-  const int32_t recordLength = table->RecordLength();
-  std::vector<char> record(static_cast<size_t>(recordLength) + 1);
-  char* saved = table->CurrentRecord();
-  GSobjIndexKeyData key;
-  try {
-    for (TRecNo n = 1; n <= count; ++n) {
-      const int64_t offset = int64_t{table->HeaderLength()} + int64_t{n - 1} * recordLength;
-      if (table->ReadAt(offset, record.data(), recordLength) < recordLength)
-        RaiseError(Msg::ReadError, table->FileName());
-      if (table->Encrypted()) TableCipher(table->Password(), record.data(), record.data(), recordLength);
-      table->SetCurrentRecord(record.data());
-      if (tag.HasFor() && !tag.EvaluateFor()) continue;
-      if (!tag.EvaluateKey(key)) continue;
-      tag.NormalizeKey(key, true);
-      NodeEntry e;
-      e.key = StoredKeyForm(std::string_view(reinterpret_cast<const char*>(key.Data()), key.Length()), fmt);
-      e.recordNumber = static_cast<uint32_t>(n);
-      expected.push_back(std::move(e));
-    }
-  } catch (...) {
-    table->SetCurrentRecord(saved);
-    throw;
-  }
-  table->SetCurrentRecord(saved);
-  std::stable_sort(expected.begin(), expected.end(),
-                   [](const NodeEntry& a, const NodeEntry& b) { return a.key < b.key; });
-  auto problem = [&report](std::string text) {
-    if (report.problems.size() < 20) report.problems.push_back(std::move(text));
-  };
-  const auto& have = report.entries;
-  if (tag.Unique()) {
-    // One entry per key value, for any one of the records with that key:
-    // which one depends on the order records were written in.
-    size_t i = 0, j = 0;
-    while (i < have.size() || j < expected.size()) {
-      size_t groupEnd = j;
-      while (groupEnd < expected.size() && expected[groupEnd].key == expected[j].key) ++groupEnd;
-      if (j == expected.size() || (i < have.size() && have[i].key < expected[j].key)) {
-        problem("record " + std::to_string(have[i].recordNumber) + " has an entry it should not have");
-        ++i;
-      } else if (i == have.size() || expected[j].key < have[i].key) {
-        problem("record " + std::to_string(expected[j].recordNumber) + " has no entry with its key");
-        j = groupEnd;
-      } else {
-        bool member = false;
-        for (size_t k = j; k < groupEnd; ++k) member = member || expected[k].recordNumber == have[i].recordNumber;
-        if (!member)
-          problem("record " + std::to_string(have[i].recordNumber) + " has an entry it should not have");
-        ++i;
-        j = groupEnd;
-      }
-    }
-    return;
-  }
-
-  size_t i = 0, j = 0;
-  while (i < have.size() || j < expected.size()) {
-    if (j == expected.size() ||
-        (i < have.size() && std::tie(have[i].key, have[i].recordNumber) <
-                                std::tie(expected[j].key, expected[j].recordNumber))) {
-      problem("record " + std::to_string(have[i].recordNumber) + " has an entry it should not have");
-      ++i;
-    } else if (i == have.size() || std::tie(expected[j].key, expected[j].recordNumber) <
-                                       std::tie(have[i].key, have[i].recordNumber)) {
-      problem("record " + std::to_string(expected[j].recordNumber) + " has no entry with its key");
-      ++j;
-    } else {
-      ++i;
-      ++j;
-    }
-  }
+std::string GSobjCDXFile::CheckedKeyForm(GSobjIndexTag& tag, const GSobjIndexKeyData& key) {
+  return StoredKeyForm(std::string_view(reinterpret_cast<const char*>(key.Data()), key.Length()),
+                       static_cast<GSobjCDXTag&>(tag).KeyFormatOf());
 }

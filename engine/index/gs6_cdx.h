@@ -41,6 +41,10 @@ class GSobjCDXTag : public GSobjIndexTag, public CdxBuildTarget {
   bool WritePage(GSobjIndexKey& image) override;
   bool ReadHeader() override;
   bool WriteHeader() override;
+  // Numeric and date keys are stored as ordered doubles; GENERAL keys are
+  // collation weights.
+  double KeyNumber(const GSobjIndexKeyData& key) const override;
+  bool KeyIsWeights() const override { return collation_ == cdx::Collation::General; }
 
   // Fills the tag from the table (all records, deleted ones included, that
   // pass the FOR condition).
@@ -113,24 +117,17 @@ class GSobjCDXFile : public GSobjIndexFile {
   bool ChangedByOthers() override;
   bool NodeStamp(int64_t& stamp) override;
 
-  // Checks a tag against the file and the table: the tree is sound (see
-  // cdx::WalkTree), and every record that passes the FOR condition has
-  // exactly one entry with its key (in a unique tag: one entry per key value,
-  // for one of the records with that key),
-  // with no other entries. Problems are described in `report.problems`;
-  // `report.entries` holds the tag's entries in key order. Without
-  // `withTable` only the tree is checked.
-  void CheckTag(GSobjCDXTag& tag, cdx::TreeReport& report, bool withTable = true);
-
   GSobjCDXTag* Directory() const { return directory_.get(); }
   cdx::Collation DefaultCollation() const { return defaultCollation_; }
   void SetDefaultCollation(cdx::Collation collation) { defaultCollation_ = collation; }
   bool Opening() const { return opening_; }
-  // Full path of the disk file, for messages.
-  std::string FullPath() const;
-  int64_t FileSize() const;
   // The file is refused: not valid.
   void MarkCorrupt() { corrupt_ = true; }
+
+ protected:
+  // The tree walk of cdx::WalkTree; keys in their stored (node) form.
+  void WalkTag(GSobjIndexTag& tag, IndexCheckReport& report) override;
+  std::string CheckedKeyForm(GSobjIndexTag& tag, const GSobjIndexKeyData& key) override;
 
  private:
   void ReadDirectory();

@@ -12,9 +12,7 @@ GSobjSortCDX::GSobjSortCDX(CdxBuildTarget& target, bool unique, int32_t recordCo
       target_(target),
       fmt_(target.BuildKeyFormat()),
       params_(ComputeLeafParams(fmt_.keyLength, static_cast<uint32_t>(std::max(recordCount, 1)))),
-      branchCapacity_(BranchCapacity(fmt_.keyLength)),
-      // A leaf closes once it might not take two more of the longest entries.
-      leafCloseFree_(2 * (params_.bytesPerEntry + fmt_.keyLength + 8)) {}
+      branchCapacity_(BranchCapacity(fmt_.keyLength)) {}
 
 void GSobjSortCDX::AddKey(std::string_view key, bool binary, TRecNo recNo) {
   if (key.size() > static_cast<size_t>(fmt_.keyLength)) key = key.substr(0, fmt_.keyLength);
@@ -57,6 +55,8 @@ void GSobjSortCDX::WriteLevelNode(Level& lv, size_t level, int32_t right, bool r
 void GSobjSortCDX::Add(size_t level, std::string_view key, uint32_t recordNumber,
                        uint32_t child) {
   Level& lv = LevelAt(level);
+  // A leaf takes keys for as long as they fit, whatever their length.
+  if (lv.leaf && lv.count > 0 && lv.leaf->StoredSize(key) > lv.leaf->Free()) lv.full = true;
   if (lv.full) {
     // The node is done and a key follows it: link it to the next node, write
     // it and hand its last key up.
@@ -77,9 +77,8 @@ void GSobjSortCDX::Add(size_t level, std::string_view key, uint32_t recordNumber
   }
   Level& cur = *levels_[level];  // levels_ may have grown
   if (cur.leaf) {
-    cur.leaf->Add(key, recordNumber);  // always fits: the node closes early
+    cur.leaf->Add(key, recordNumber);  // fits: checked above, and an empty leaf takes any key
     cur.count = cur.leaf->Count();
-    cur.full = cur.leaf->Free() < leafCloseFree_;
   } else {
     PutBranchEntry(cur.node, fmt_, cur.count, key, recordNumber, child);
     ++cur.count;

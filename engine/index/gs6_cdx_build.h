@@ -1,6 +1,7 @@
 // Bottom-up build of a CDX tag: `GSobjSortCDX` takes the keys of a table
 // through the sorter and writes the tag's tree in one pass, one node buffer
-// per level, each node written once, left to right.
+// per level, each node written once, left to right. A leaf takes keys for
+// as long as they fit, a branch node up to its capacity.
 //
 // A node is written only when the key after it is known (or when the build
 // ends), so every sibling link is final when written: the last node of each
@@ -71,7 +72,6 @@ class GSobjSortCDX : public TgsSort {
   cdx::KeyFormat fmt_;
   cdx::LeafParams params_;
   int branchCapacity_;
-  int leafCloseFree_;
   int32_t keysWritten_ = 0;
   bool flushed_ = false;
   std::vector<std::unique_ptr<Level>> levels_;

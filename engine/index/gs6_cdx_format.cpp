@@ -204,7 +204,8 @@ bool DecodeNodeHeader(const uint8_t* node, int64_t fileSize, NodeHeader& out) {
   out.count = GetLE16(node + 2);
   out.left = static_cast<int32_t>(GetLE32(node + 4));
   out.right = static_cast<int32_t>(GetLE32(node + 8));
-  if (out.attributes > 3) return false;
+  // Only bit 0 (root) and bit 1 (leaf) are ours; other programs set more
+  // bits, which say nothing about the node's layout.
   auto siblingOk = [fileSize](int32_t a) { return a == -1 || IsNodeAddress(a, fileSize); };
   return siblingOk(out.left) && siblingOk(out.right);
 }
@@ -221,21 +222,14 @@ LeafParams ComputeLeafParams(int keyLength, uint32_t largestValue) {
   LeafParams p;
   p.duplicateBits = p.trailingBits = static_cast<uint8_t>(bits);
   p.duplicateMask = p.trailingMask = static_cast<uint8_t>((1u << bits) - 1);
-  int recordBits = 24 - 2 * bits;
-  uint64_t mask = (uint64_t{1} << recordBits) - 1;
+  // The record number takes every bit below the two counts; the entry grows
+  // a byte at a time until that holds the largest value.
   int bpe = 3;
-  while (mask < largestValue) {
-    ++bpe;
-    recordBits += 8;
-    if (recordBits > 31) {
-      recordBits = 31;
-      mask = 0x7FFFFFFF;
-      break;
-    }
-    mask = mask * 256 + 255;
-  }
+  while (8 * bpe - 2 * bits < static_cast<int>(std::bit_width(largestValue))) ++bpe;
+  const int recordBits = 8 * bpe - 2 * bits;
   p.recordBits = static_cast<uint8_t>(recordBits);
-  p.recordMask = static_cast<uint32_t>(mask);
+  // The mask field has 32 bits; a wider record field holds no more.
+  p.recordMask = recordBits >= 32 ? 0xFFFFFFFFu : static_cast<uint32_t>((uint64_t{1} << recordBits) - 1);
   p.bytesPerEntry = static_cast<uint8_t>(bpe);
   return p;
 }
@@ -276,7 +270,9 @@ bool DecodeLeaf(const uint8_t* node, const KeyFormat& fmt, std::vector<NodeEntry
   if (count == 0) return true;
   const int bpe = p.bytesPerEntry;
   if (bpe < 3 || bpe > 8) return false;
-  if (p.duplicateBits + p.trailingBits > 16 || p.recordBits > 32 ||
+  // Counts are found from the top of the entry, so leaves whose record
+  // field leaves bits unused below them read as well as those that do not.
+  if (p.duplicateBits + p.trailingBits > 16 ||
       p.recordBits + p.duplicateBits + p.trailingBits > 8 * bpe)
     return false;
   if (count * bpe > kLeafAreaSize) return false;
@@ -364,7 +360,7 @@ void PutBranchEntry(uint8_t* node, const KeyFormat& fmt, int index, std::string_
   uint8_t* e = node + kNodeHeaderSize + index * (fmt.keyLength + 8);
   const size_t len = std::min(key.size(), static_cast<size_t>(fmt.keyLength));
   std::memset(e, fmt.character ? ' ' : 0, static_cast<size_t>(fmt.keyLength));
-  std::memcpy(e, key.data(), len);
+  if (len > 0) std::memcpy(e, key.data(), len);
   if (fmt.character && fmt.general) ReduceGeneralTail(e, len);
   PutBE32(e + fmt.keyLength, recordNumber);
   PutBE32(e + fmt.keyLength + 4, child);
@@ -422,7 +418,8 @@ bool LeafWriter::Add(std::string_view key, uint32_t recordNumber) {
   uint8_t* area = node_ + kLeafInfoOffset;
   PutLEn(area + count_ * bpe, bpe, info);
   pool_ -= stored;
-  std::memcpy(area + pool_, key.data() + dup, static_cast<size_t>(stored));
+  // An empty key (a blank one) may come without any bytes to copy from.
+  if (stored > 0) std::memcpy(area + pool_, key.data() + dup, static_cast<size_t>(stored));
   if (fmt_.character && fmt_.general) ReduceGeneralTail(area + pool_, static_cast<size_t>(stored));
   free_ -= bpe + stored;
   ++count_;

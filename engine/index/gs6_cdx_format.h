@@ -22,7 +22,8 @@
 //   512 512 expression pool: key expression, 0, FOR expression, 0
 //
 // Node header, 12 bytes:
-//   0  2  attributes: bit 0 root, bit 1 leaf
+//   0  2  attributes: bit 0 root, bit 1 leaf (other bits, set by other
+//         programs, are ignored)
 //   2  2  entry count
 //   4  4  left sibling (-1 none)     8  4  right sibling (-1 none)
 //
@@ -37,7 +38,10 @@
 //   24 488 info fields from the front, key bytes from the back (the first
 //          entry's bytes end at 512, later ones directly below)
 // An info field is a bpe-byte little-endian number: the record number in the
-// low bits, the duplicate count above it, the trailing count in the top bits.
+// low bits, the duplicate count right above it, the trailing count in the
+// top bits. Written so that record bits = 8 x bpe - duplicate bits -
+// trailing bits (the mask at 14 capped at 32 bits); read from the top, so
+// that leaves with unused bits below the counts read too.
 #pragma once
 
 #include <cstdint>
@@ -45,6 +49,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "engine/index/gs6_indx_check.h"
 
 namespace cdx {
 
@@ -111,8 +117,9 @@ struct NodeHeader {
   bool IsLeaf() const { return (attributes & kAttrLeaf) != 0; }
 };
 
-// Reads the 12-byte header; false when the attributes are above 3 or a
-// sibling is neither -1 nor a node address inside the file.
+// Reads the 12-byte header; false when a sibling is neither -1 nor a node
+// address inside the file. Attribute bits other than root and leaf are
+// kept but mean nothing here.
 bool DecodeNodeHeader(const uint8_t* node, int64_t fileSize, NodeHeader& out);
 void EncodeNodeHeader(const NodeHeader& h, uint8_t* node);
 
@@ -134,18 +141,17 @@ struct LeafParams {
 };
 
 // Leaf parameters for keys of `keyLength` bytes and record numbers (or, in
-// the directory, header addresses) up to `largestValue`.
+// the directory, header addresses) up to `largestValue`: duplicate and
+// trailing counts of as many bits as the key length has, and the fewest
+// bytes per entry whose remaining bits (all of them, 32 and more alike)
+// hold the largest value as record number.
 LeafParams ComputeLeafParams(int keyLength, uint32_t largestValue);
 void EncodeLeafParams(const LeafParams& p, uint8_t* node);
 
 // One decoded entry: the key in its in-memory form (character keys without
 // trailing blanks, binary keys without trailing zero bytes) and the record
 // number; a branch entry also has the child address.
-struct NodeEntry {
-  std::string key;
-  uint32_t recordNumber = 0;
-  uint32_t child = 0;
-};
+using NodeEntry = IndexEntryImage;
 
 // Decodes a leaf node. False when its parameters or counts are out of range,
 // or key bytes would overlap the info fields.
@@ -213,12 +219,7 @@ std::string GeneralKey(std::string_view text);
 using NodeReader = std::function<bool(int32_t address, uint8_t* node)>;
 
 // What a walk over a tag's tree found.
-struct TreeReport {
-  std::vector<NodeEntry> entries;     // leaf entries in tree order
-  std::vector<std::string> problems;  // empty when the tree is sound
-  int levels = 0;
-  int nodes = 0;
-};
+using TreeReport = IndexCheckReport;
 
 // Walks the tree below `root` in key order and checks it: every node read
 // once (no cycles or shared nodes), at most 32 levels, all leaves on one

@@ -3,6 +3,8 @@
 #include "engine/index/gs6_indx.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <tuple>
 #include <utility>
 
 #include "engine/expr/gs6_sql.h"
@@ -1071,4 +1073,114 @@ GSobjIndexTag* GSobjIndexFile::TagByPosition(int32_t index) const {
 
 void GSobjIndexFile::ReleaseTags() {
   for (const auto& tag : tags_) tag->ReleasePages();
+}
+
+// ---------------------------------------------------------------------------
+// Checking a tag against its tree and its table
+
+std::string GSobjIndexFile::FullPath() const { return diskFile_ ? diskFile_->FileName() : fileName_; }
+
+int64_t GSobjIndexFile::FileSize() const { return diskFile_ ? diskFile_->SizeOfFile() : 0; }
+
+void GSobjIndexFile::WalkTag(GSobjIndexTag& /*tag*/, IndexCheckReport& report) {
+  report.problems.push_back("the tree of this index format cannot be walked");
+}
+
+std::string GSobjIndexFile::CheckedKeyForm(GSobjIndexTag& /*tag*/, const GSobjIndexKeyData& key) {
+  return std::string(reinterpret_cast<const char*>(key.Data()), key.Length());
+}
+
+double GSobjIndexTag::KeyNumber(const GSobjIndexKeyData& key) const {
+  // Keys that hold numbers as text (right-aligned digits) read as text.
+  std::string text(reinterpret_cast<const char*>(key.Data()), key.Length());
+  return std::strtod(text.c_str(), nullptr);
+}
+
+void GSobjIndexFile::CheckTag(GSobjIndexTag& tag, IndexCheckReport& report, bool withTable) {
+  tag.ReleasePages();
+  WalkTag(tag, report);
+  GSO_dBaseDBF* table = owner_ ? owner_->IndexTable() : nullptr;
+  if (!withTable || !table || !tag.KeyEvaluator()) return;
+
+  // What the tag should hold: the key of every record that passes the FOR
+  // condition, read straight from the file (deleted records included).
+  std::vector<IndexEntryImage> expected;
+  const TRecNo count = table->RecordCount();
+  const int32_t recordLength = table->RecordLength();
+  std::vector<char> record(static_cast<size_t>(recordLength) + 1);
+  char* saved = table->CurrentRecord();
+  GSobjIndexKeyData key;
+  try {
+    for (TRecNo n = 1; n <= count; ++n) {
+      const int64_t offset = int64_t{table->HeaderLength()} + int64_t{n - 1} * recordLength;
+      if (table->ReadAt(offset, record.data(), recordLength) < recordLength)
+        RaiseError(Msg::ReadError, table->FileName());
+      if (table->Encrypted()) TableCipher(table->Password(), record.data(), record.data(), recordLength);
+      table->SetCurrentRecord(record.data());
+      if (tag.HasFor() && !tag.EvaluateFor()) continue;
+      if (!tag.EvaluateKey(key)) continue;
+      tag.NormalizeKey(key, true);
+      expected.push_back({CheckedKeyForm(tag, key), static_cast<uint32_t>(n), 0});
+    }
+  } catch (...) {
+    table->SetCurrentRecord(saved);
+    throw;
+  }
+  table->SetCurrentRecord(saved);
+
+  // Both sides are compared as sets ordered by key bytes and record number;
+  // the order of the tree itself is the walk's to check.
+  auto byKey = [](const IndexEntryImage& a, const IndexEntryImage& b) {
+    return std::tie(a.key, a.recordNumber) < std::tie(b.key, b.recordNumber);
+  };
+  std::sort(expected.begin(), expected.end(), byKey);
+  std::vector<IndexEntryImage> sortedHave;
+  const std::vector<IndexEntryImage>* haveList = &report.entries;
+  if (!std::is_sorted(report.entries.begin(), report.entries.end(), byKey)) {
+    sortedHave = report.entries;
+    std::sort(sortedHave.begin(), sortedHave.end(), byKey);
+    haveList = &sortedHave;
+  }
+  const auto& have = *haveList;
+  auto problem = [&report](std::string text) {
+    if (report.problems.size() < 20) report.problems.push_back(std::move(text));
+  };
+  auto extra = [&](const IndexEntryImage& e) {
+    problem("record " + std::to_string(e.recordNumber) + " has an entry it should not have");
+  };
+  auto missing = [&](const IndexEntryImage& e) {
+    problem("record " + std::to_string(e.recordNumber) + " has no entry with its key");
+  };
+  size_t i = 0, j = 0;
+  if (tag.Unique()) {
+    // One entry per key value, for any one of the records with that key:
+    // which one depends on the order records were written in.
+    while (i < have.size() || j < expected.size()) {
+      size_t groupEnd = j;
+      while (groupEnd < expected.size() && expected[groupEnd].key == expected[j].key) ++groupEnd;
+      if (j == expected.size() || (i < have.size() && have[i].key < expected[j].key)) {
+        extra(have[i++]);
+      } else if (i == have.size() || expected[j].key < have[i].key) {
+        missing(expected[j]);
+        j = groupEnd;
+      } else {
+        bool member = false;
+        for (size_t k = j; k < groupEnd; ++k) member = member || expected[k].recordNumber == have[i].recordNumber;
+        if (!member) extra(have[i]);
+        ++i;
+        j = groupEnd;
+      }
+    }
+    return;
+  }
+  while (i < have.size() || j < expected.size()) {
+    if (j == expected.size() || (i < have.size() && byKey(have[i], expected[j]))) {
+      extra(have[i++]);
+    } else if (i == have.size() || byKey(expected[j], have[i])) {
+      missing(expected[j++]);
+    } else {
+      ++i;
+      ++j;
+    }
+  }
 }

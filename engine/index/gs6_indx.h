@@ -45,6 +45,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/index/gs6_indx_check.h"
 #include "engine/support/gs6_cnst.h"
 #include "engine/support/gs6_tool.h"
 
@@ -286,6 +287,12 @@ class GSobjIndexTag {
   // true when the tag's entries changed.
   bool UpdateRecordKey(TRecNo n, bool appended);
 
+  // --- showing keys ---
+  // The number a numeric or date key stands for (a day number for a date).
+  virtual double KeyNumber(const GSobjIndexKeyData& key) const;
+  // True when the keys are collation weights rather than text.
+  virtual bool KeyIsWeights() const { return false; }
+
   // The key comparison of the tag: -1, 0, 1 (negated for a descending
   // compare); `matched` gets the count of leading bytes that matched.
   int CompareKeys(const TgsVariant& probe, const TgsVariant& stored, int partial,
@@ -451,6 +458,16 @@ class GSobjIndexFile {
   // Releases every tag's node chain and writes changed headers.
   void ReleaseTags();
 
+  // --- checking ---
+  // Checks a tag against the file and the table: the tree is sound (the
+  // format's WalkTag), and every record that passes the FOR condition has
+  // exactly one entry with its key (in a unique tag: one entry per key
+  // value, for one of the records with that key), with no other entries.
+  // Problems are described in `report.problems`; `report.entries` holds the
+  // tag's entries in tree order. Without `withTable` only the tree is
+  // checked. Raises what evaluating the key or FOR expression raises.
+  void CheckTag(GSobjIndexTag& tag, IndexCheckReport& report, bool withTable = true);
+
   // --- kept node images (see GSobjIndexTag) ---
   // A value that changes whenever another process changes the file's
   // nodes; false when the format has none, and then no images are kept.
@@ -465,6 +482,23 @@ class GSobjIndexFile {
   // Tags register themselves so that writes can drop their kept images.
   void RegisterTag(GSobjIndexTag* tag);
   void UnregisterTag(GSobjIndexTag* tag);
+
+ protected:
+  // --- checking, per format ---
+  // Walks the tag's tree into `report`: its leaf entries in tree order, the
+  // levels and nodes, and what is wrong with the tree (damaged nodes, keys
+  // out of order, links that disagree). The base reports that it cannot.
+  virtual void WalkTag(GSobjIndexTag& tag, IndexCheckReport& report);
+  // The form in which WalkTag reports a key, for a key evaluated from a
+  // record and normalized with trimming; the base gives its bytes.
+  virtual std::string CheckedKeyForm(GSobjIndexTag& tag, const GSobjIndexKeyData& key);
+
+ public:
+
+  // Full path of the disk file (the name asked for while none is open),
+  // for messages; the disk file's size, 0 while none is open.
+  std::string FullPath() const;
+  int64_t FileSize() const;
 
   // --- fields ---
   const std::string& FileName() const { return fileName_; }

@@ -13,6 +13,7 @@
 #include "engine/table/gs6_dbf_fieldvars.h"
 #include "engine/table/gs6_dbsy.h"
 #include "engine/table/gs6_disk.h"
+#include "platform/ansi.h"
 
 using cdx::GetLE16;
 using cdx::GetLE32;
@@ -246,7 +247,7 @@ void GSobjNDXTag::NormalizeKey(TgsVariant& value, bool trim) {
       break;
     case TgsVariant::kBinary:
       number = value.Length() == 8
-                   ? KeyNumber(std::string_view(reinterpret_cast<const char*>(value.Data()), 8))
+                   ? ndx::KeyNumber(std::string_view(reinterpret_cast<const char*>(value.Data()), 8))
                    : 0;
       break;
     default:
@@ -329,6 +330,8 @@ bool GSobjNDXTag::DefineTag(std::string_view name, std::string_view keyExpressio
   GSobjIndexTag::DefineTag(name, keyExpression, unique, ascending, forExpression);
   if (!LearnKeyType()) return false;
   if (keyExpression_.size() > static_cast<size_t>(kBlockSize - 24 - 1)) return false;
+  // The definition is accepted: the file starts anew.
+  if (File()->DiskFile()->SizeOfFile() > 0) File()->DiskFile()->Truncate(0);
   uint8_t zeros[kBlockSize] = {};
   File()->WriteBlock(headerAddress_, zeros, kBlockSize);
   GSO_dBaseDBF* table = Table();
@@ -455,7 +458,7 @@ bool GSobjNDXTag::ReadPage(int32_t address, GSobjIndexKey& image) {
       if (keyType_ == 'C')
         item->SetText(e.key);
       else
-        item->SetFloat(KeyNumber(e.key));
+        item->SetFloat(ndx::KeyNumber(e.key));
     } else {
       // The key-less last entry of a branch: the descent goes there for
       // every probe above the keys before it.
@@ -514,15 +517,17 @@ bool GSobjNDXTag::WritePage(GSobjIndexKey& image) {
 GSobjNDXFile::GSobjNDXFile(GSobjIndexOwner* owner, std::string_view fileName, bool overwrite,
                            bool create, bool readWrite, bool shared)
     : GSobjIndexFile(owner) {
-  OpenDiskFile(fileName, overwrite, create, readWrite, shared, ".ndx");
+  // A file made anew keeps its old contents until AddTag has accepted the
+  // new order's definition: a build refused leaves the old order in place.
+  OpenDiskFile(fileName, false, create, readWrite, shared, ".ndx");
   if (!diskFile_) return;
   const int64_t size = diskFile_->SizeOfFile();
-  if (size == 0 && diskFile_->IsReadWrite()) {
+  if ((create && overwrite) || (size == 0 && diskFile_->IsReadWrite())) {
     nextFreePage_ = 0;  // a new file: AddTag makes its order
   } else if (size < 2 * kBlockSize) {
     corrupt_ = true;  // no room for a header and a root: refuse, never overwrite
   } else {
-    auto tag = std::make_unique<GSobjNDXTag>(this, BaseName(fileName_), true);
+    auto tag = std::make_unique<GSobjNDXTag>(this, platform::UpperCase(BaseName(fileName_)), true);
     if (!tag->HeaderAccepted()) corrupt_ = true;
     tags_.Add(std::move(tag));
     ResetAllocator();
@@ -543,8 +548,6 @@ GSobjNDXTag* GSobjNDXFile::Tag() const {
   return tags_.Count() > 0 ? static_cast<GSobjNDXTag*>(tags_[0]) : nullptr;
 }
 
-std::string GSobjNDXFile::FullPath() const { return diskFile_ ? diskFile_->FileName() : fileName_; }
-
 int64_t GSobjNDXFile::FileBlocks() const { return diskFile_ ? diskFile_->SizeOfFile() / kBlockSize : 0; }
 
 bool GSobjNDXFile::AddTag(std::string_view name, std::string_view keyExpression, bool unique,
@@ -552,9 +555,9 @@ bool GSobjNDXFile::AddTag(std::string_view name, std::string_view keyExpression,
   if (!diskFile_ || corrupt_) RaiseError(Msg::IndexCorrupted, FullPath());
   tags_.ClearAndFree();
   DropKeptImages();
-  if (diskFile_->SizeOfFile() > 0) diskFile_->Truncate(0);
   nextFreePage_ = 0;
-  std::string tagName = TrimBlanks(name).empty() ? BaseName(fileName_) : std::string(TrimBlanks(name));
+  std::string tagName =
+      TrimBlanks(name).empty() ? platform::UpperCase(BaseName(fileName_)) : std::string(TrimBlanks(name));
   auto created = std::make_unique<GSobjNDXTag>(this, tagName, false);
   created->headerAddress_ = AllocatePage();  // block 0
   GSobjNDXTag* tag = static_cast<GSobjNDXTag*>(tags_.Add(std::move(created)));
@@ -660,10 +663,20 @@ void GSobjNDXFile::Reindex() {
 
 // --- checking -------------------------------------------------------------------
 
-void GSobjNDXFile::WalkTree(TreeReport& report) {
-  GSobjNDXTag* tag = Tag();
+double GSobjNDXTag::KeyNumber(const GSobjIndexKeyData& key) const {
+  return key.Tag() == TgsVariant::kFloat ? key.AsFloat() : GSobjIndexTag::KeyNumber(key);
+}
+
+// Numbers are reported as the 8 bytes of the double, zero without its sign.
+std::string GSobjNDXFile::CheckedKeyForm(GSobjIndexTag& tag, const GSobjIndexKeyData& key) {
+  if (tag.KeyType() != 'C') return NumberBytes(key.AsFloat() + 0.0);
+  return std::string(TrimBlanks(std::string_view(reinterpret_cast<const char*>(key.Data()), key.Length())));
+}
+
+void GSobjNDXFile::WalkTag(GSobjIndexTag& indexTag, IndexCheckReport& report) {
+  auto& tag = static_cast<GSobjNDXTag&>(indexTag);
   const int64_t blocks = FileBlocks();
-  Header h = tag->HeaderFields();
+  const Header h = tag.HeaderFields();
   const bool numeric = h.keyType == 1;
   auto problem = [&report](std::string text) {
     if (report.problems.size() < 20) report.problems.push_back(std::move(text));
@@ -672,42 +685,42 @@ void GSobjNDXFile::WalkTree(TreeReport& report) {
   int leafDepth = -1;
   std::string bound;  // the last branch key passed: later leaf keys are not below it
   bool hasBound = false;
-  std::vector<uint8_t> block(kBlockSize);
-  std::vector<NodeEntry> entries;
+  uint8_t block[kBlockSize];
 
   auto visit = [&](auto&& self, uint32_t at, int depth) -> void {
+    const std::string name = "block " + std::to_string(at);
     if (depth >= kMaxLevels) {
       problem("the tree is deeper than " + std::to_string(kMaxLevels) + " levels");
       return;
     }
     if (at < 1 || at >= blocks) {
-      problem("block " + std::to_string(at) + " lies outside the file");
+      problem(name + " lies outside the file");
       return;
     }
     if (!seen.insert(at).second) {
-      problem("block " + std::to_string(at) + " is reached twice");
+      problem(name + " is reached twice");
       return;
     }
     bool branch = false;
     std::vector<NodeEntry> node;
-    if (!ReadBlock(static_cast<int32_t>(at), block.data(), kBlockSize) ||
-        !DecodeNode(block.data(), h, blocks, branch, node)) {
-      problem("block " + std::to_string(at) + " is damaged");
+    if (!ReadBlock(static_cast<int32_t>(at), block, kBlockSize) || !DecodeNode(block, h, blocks, branch, node)) {
+      problem(name + " is damaged");
       return;
     }
     ++report.nodes;
     report.levels = std::max(report.levels, depth + 1);
     if (!branch) {
       if (leafDepth < 0) leafDepth = depth;
-      if (leafDepth != depth) problem("block " + std::to_string(at) + " is a leaf at another depth");
+      if (leafDepth != depth) problem(name + " is a leaf at another depth");
       for (NodeEntry& e : node) {
-        if (e.record == 0) problem("block " + std::to_string(at) + " holds an entry without a record");
+        if (e.record == 0) problem(name + " holds an entry without a record");
+        if (numeric) e.key = NumberBytes(ndx::KeyNumber(e.key) + 0.0);
         if (!report.entries.empty() && CompareStored(e.key, report.entries.back().key, numeric) < 0)
-          problem("block " + std::to_string(at) + " holds keys out of order");
+          problem(name + " holds keys out of order");
         else if (hasBound && CompareStored(e.key, bound, numeric) < 0)
-          problem("block " + std::to_string(at) + " holds a key below the branch key before it");
+          problem(name + " holds a key below the branch key before it");
         hasBound = false;
-        report.entries.push_back(std::move(e));
+        report.entries.push_back({std::move(e.key), e.record, 0});
       }
       return;
     }
@@ -715,101 +728,12 @@ void GSobjNDXFile::WalkTree(TreeReport& report) {
       self(self, node[i].child, depth + 1);
       if (i + 1 == node.size()) break;
       if (!report.entries.empty() && CompareStored(node[i].key, report.entries.back().key, numeric) < 0)
-        problem("block " + std::to_string(at) + " holds a branch key below its child's keys");
+        problem(name + " holds a branch key below its child's keys");
       bound = node[i].key;
       hasBound = true;
     }
   };
-  visit(visit, static_cast<uint32_t>(tag->ReadRootAddress()), 0);
-}
-
-void GSobjNDXFile::CheckTag(TreeReport& report, bool withTable) {
-  GSobjNDXTag* tag = Tag();
-  if (!tag) return;
-  tag->ReleasePages();
-  WalkTree(report);
-  GSO_dBaseDBF* table = owner_ ? owner_->IndexTable() : nullptr;
-  if (!withTable || !table || !tag->KeyEvaluator()) return;
-
-  const bool numeric = tag->KeyType() != 'C';
-  std::vector<NodeEntry> expected;
-  const TRecNo count = table->RecordCount();
-  const int32_t recordLength = table->RecordLength();
-  std::vector<char> record(static_cast<size_t>(recordLength) + 1);
-  char* saved = table->CurrentRecord();
-  GSobjIndexKeyData key;
-  try {
-    for (TRecNo n = 1; n <= count; ++n) {
-      const int64_t offset = int64_t{table->HeaderLength()} + int64_t{n - 1} * recordLength;
-      if (table->ReadAt(offset, record.data(), recordLength) < recordLength)
-        RaiseError(Msg::ReadError, table->FileName());
-      if (table->Encrypted()) TableCipher(table->Password(), record.data(), record.data(), recordLength);
-      table->SetCurrentRecord(record.data());
-      if (!tag->EvaluateKey(key)) continue;
-      tag->NormalizeKey(key, true);
-      NodeEntry e;
-      if (numeric) {
-        e.key = NumberBytes(key.AsFloat());
-      } else {
-        const std::string_view text(reinterpret_cast<const char*>(key.Data()), key.Length());
-        e.key = std::string(TrimBlanks(text.substr(0, static_cast<size_t>(tag->KeyLength()))));
-      }
-      e.record = static_cast<uint32_t>(n);
-      expected.push_back(std::move(e));
-    }
-  } catch (...) {
-    table->SetCurrentRecord(saved);
-    throw;
-  }
-  table->SetCurrentRecord(saved);
-  auto before = [numeric](const NodeEntry& a, const NodeEntry& b) {
-    const int c = CompareStored(a.key, b.key, numeric);
-    return c != 0 ? c < 0 : a.record < b.record;
-  };
-  auto sameKey = [numeric](const NodeEntry& a, const NodeEntry& b) {
-    return CompareStored(a.key, b.key, numeric) == 0;
-  };
-  // Equal keys are in no particular order in the tree: compare as sets.
-  std::vector<NodeEntry> have = report.entries;
-  std::stable_sort(have.begin(), have.end(), before);
-  std::stable_sort(expected.begin(), expected.end(), before);
-  auto problem = [&report](std::string text) {
-    if (report.problems.size() < 20) report.problems.push_back(std::move(text));
-  };
-  size_t i = 0, j = 0;
-  while (i < have.size() || j < expected.size()) {
-    if (tag->Unique() && j < expected.size()) {
-      // One entry per key value, for any one of the records with that key.
-      size_t groupEnd = j;
-      while (groupEnd < expected.size() && sameKey(expected[groupEnd], expected[j])) ++groupEnd;
-      if (i < have.size() && before(have[i], expected[j]) && !sameKey(have[i], expected[j])) {
-        problem("record " + std::to_string(have[i].record) + " has an entry it should not have");
-        ++i;
-        continue;
-      }
-      if (i == have.size() || !sameKey(have[i], expected[j])) {
-        problem("record " + std::to_string(expected[j].record) + " has no entry with its key");
-        j = groupEnd;
-        continue;
-      }
-      bool member = false;
-      for (size_t k = j; k < groupEnd; ++k) member = member || expected[k].record == have[i].record;
-      if (!member) problem("record " + std::to_string(have[i].record) + " has an entry it should not have");
-      ++i;
-      j = groupEnd;
-      continue;
-    }
-    if (j == expected.size() || (i < have.size() && before(have[i], expected[j]))) {
-      problem("record " + std::to_string(have[i].record) + " has an entry it should not have");
-      ++i;
-    } else if (i == have.size() || before(expected[j], have[i])) {
-      problem("record " + std::to_string(expected[j].record) + " has no entry with its key");
-      ++j;
-    } else {
-      ++i;
-      ++j;
-    }
-  }
+  visit(visit, static_cast<uint32_t>(tag.ReadRootAddress()), 0);
 }
 
 // --- GSobjSortNdx ---------------------------------------------------------------

@@ -102,14 +102,6 @@ bool DecodeNode(const uint8_t* block, const Header& h, int64_t fileBlocks, bool&
 // The double stored in 8 key bytes.
 double KeyNumber(std::string_view bytes);
 
-// What a walk of a tree found.
-struct TreeReport {
-  std::vector<NodeEntry> entries;  // leaf entries in tree order
-  int levels = 0;
-  int64_t nodes = 0;
-  std::vector<std::string> problems;
-};
-
 }  // namespace ndx
 
 class GSobjNDXFile;
@@ -134,6 +126,8 @@ class GSobjNDXTag : public GSobjIndexTag {
 
   // Fills the tag from every record of the table, deleted ones included.
   void BuildTag();
+
+  double KeyNumber(const GSobjIndexKeyData& key) const override;
 
   bool HeaderAccepted() const { return headerAccepted_; }
   // The key length as stored in the header (8 for numeric and date keys).
@@ -162,7 +156,9 @@ class GSobjNDXFile : public GSobjIndexFile {
  public:
   // Opens or creates `fileName` (default extension ".ndx") for the table of
   // `owner` (may be null). An opened file gets its one tag, named after the
-  // file; a created one gets it from AddTag. Check `Valid()`.
+  // file; a file made anew (create with overwrite, or a missing one) gets it
+  // from AddTag, and keeps its old bytes until AddTag accepts the order.
+  // Check `Valid()`.
   GSobjNDXFile(GSobjIndexOwner* owner, std::string_view fileName, bool overwrite, bool create,
                bool readWrite, bool shared);
   ~GSobjNDXFile() override;
@@ -182,20 +178,16 @@ class GSobjNDXFile : public GSobjIndexFile {
   // Cuts the file back to its header and an empty root leaf at block 1.
   void HeaderRefresh();
 
-  // Checks the tag against the file and the table: the tree is sound (keys
-  // in order, branch keys above their children, no block met twice), and
-  // every record has exactly one entry with its key (in a unique order: one
-  // entry per key value, for one of the records with that key). Without
-  // `withTable` only the tree is checked.
-  void CheckTag(ndx::TreeReport& report, bool withTable = true);
-
   GSobjNDXTag* Tag() const;
-  std::string FullPath() const;
+  // Whole blocks in the file.
   int64_t FileBlocks() const;
-  void MarkCorrupt() { corrupt_ = true; }
 
- private:
-  void WalkTree(ndx::TreeReport& report);
+ protected:
+  // The tree in key order: keys not below the branch keys before them,
+  // branch keys not below their children's, leaves at one depth, no block
+  // met twice.
+  void WalkTag(GSobjIndexTag& tag, IndexCheckReport& report) override;
+  std::string CheckedKeyForm(GSobjIndexTag& tag, const GSobjIndexKeyData& key) override;
 };
 
 // Bottom-up build of an NDX order: the keys of the table go through the

@@ -123,6 +123,11 @@ class GSO_dBHandler : public GSO_dBaseFld, public GSobjIndexOwner {
   int32_t IndexOn(std::string_view fileName, std::string_view tagName,
                   std::string_view keyExpression, std::string_view forExpression,
                   int32_t uniqueness, int32_t sortOrder);
+  // An index file object of the format the extension of `path` names
+  // (compared ignoring case), opened or with `create` created for this
+  // table; none for an unknown extension. Check `Valid()` and `Corrupt()`.
+  std::unique_ptr<GSobjIndexFile> MakeIndexFile(const std::string& path, bool create,
+                                                bool readWrite, bool shared);
   // The n-th tag over all open files in slot order (from 1), none else.
   GSobjIndexTag* TagByNumber(int32_t n) const;
   int32_t TagCount() const;
@@ -179,10 +184,6 @@ class GSO_dBHandler : public GSO_dBaseFld, public GSobjIndexOwner {
   // A full index file name: the table's folder and `extension` added
   // where missing.
   std::string ResolveIndexName(std::string_view name, std::string_view extension) const;
-  // An index file object of the format the extension names, none for an
-  // unknown one.
-  std::unique_ptr<GSobjIndexFile> MakeIndexFile(const std::string& path, bool create,
-                                                bool readWrite, bool shared);
   // Under the Clipper protocol key searches and moves lock the index files.
   bool ClipperLocking() const;
   // Sets the filter bit of every record of the current order (or of the

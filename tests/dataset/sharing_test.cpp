@@ -149,8 +149,8 @@ void ExpectTagsMatchTable(GSO_dBHandler& table) {
   }
   auto* ndx = dynamic_cast<GSobjNDXFile*>(table.IndexFile(2));
   ASSERT_NE(ndx, nullptr);
-  ndx::TreeReport report;
-  ndx->CheckTag(report);
+  IndexCheckReport report;
+  ndx->CheckTag(*ndx->Tag(), report);
   EXPECT_TRUE(report.problems.empty()) << "T.NDX: " << report.problems.front();
   EXPECT_EQ(report.entries.size(), static_cast<size_t>(table.RecordCount()));
 }

@@ -5,10 +5,12 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "engine/support/gs6_glbl.h"
 #include "platform/codepage.h"
+#include "engine/table/gs6_dbsy.h"
 #include "support/dbf_writer.h"
 #include "support/memo_files.h"
 #include "support/run_tool.h"
@@ -80,7 +82,8 @@ TEST_F(DeridarTool, InfoPrintsHeaderAndFields) {
   DbfLayout layout = SampleLayout();
   layout.version = 0x8B;
   EXPECT_EQ(Deridar({"info", WriteDbf(dir_.File("V.DBF"), layout)}),
-            "version 0x8B\nrecords 4\nheader length 161\nrecord length 25\nfields 4\n"
+            "version 0x8B\nrecords 4\nheader length 161\nrecord length 25\n"
+            "language 0x00 code page unknown\ntexts decoded as code page 866\nfields 4\n"
             "NAME C 10 0\nQTY N 5 1\nBORN D 8 0\nOK L 1 0\n");
 }
 
@@ -118,6 +121,59 @@ TEST_F(DeridarTool, DumpDecodesTheChosenCodePage) {
   EXPECT_EQ(Deridar({"dump", path, "--encoding", "1251"}), "NAME\r\nЖук\r\n");
   EXPECT_EQ(Deridar({"dump", path, "--encoding", "none"}), "NAME\r\n" + layout.rows[0].values[0] + "\r\n");
   EXPECT_EQ(RunTool("deridar", {"dump", path, "--encoding", "437"}).exitCode, 2);
+}
+
+TEST_F(DeridarTool, TheLanguageByteChoosesTheCodePageUnlessOneIsGiven) {
+  DbfLayout layout;
+  layout.fields = {{"NAME", 'C', 10}};
+  layout.rows = {{{platform::FromUtf8("Жук", platform::CodePage::Cp1251)}}};
+  const std::string path = dir_.File("L.DBF");
+  for (const auto& [language, codePage, decodedAs, text] :
+       {std::tuple{0xC9, "1251", "1251", "Жук"}, std::tuple{0x57, "1251", "1251", "Жук"},
+        std::tuple{0x65, "866", "866", "Жук"}, std::tuple{0x03, "1252", "866", ""}}) {
+    std::vector<uint8_t> bytes = BuildDbf(layout);
+    bytes[29] = static_cast<uint8_t>(language);
+    WriteBytes(path, bytes);
+    SCOPED_TRACE(language);
+    EXPECT_NE(Deridar({"info", path}).find(std::string("code page ") + codePage + "\ntexts decoded as code page " +
+                                          decodedAs + "\n"),
+              std::string::npos);
+    const std::string expected =
+        std::string(decodedAs) == "1251"
+            ? "NAME\r\nЖук\r\n"
+            : "NAME\r\n" + platform::ToUtf8(layout.rows[0].values[0], platform::CodePage::Cp866) + "\r\n";
+    EXPECT_EQ(Deridar({"dump", path}), expected);
+    // A code page given on the command line wins over the table's.
+    EXPECT_EQ(Deridar({"dump", path, "--encoding", "1251"}), "NAME\r\nЖук\r\n");
+  }
+}
+
+TEST_F(DeridarTool, HelpVersionAndPasswordsWorkForEveryVerb) {
+  for (const char* verb : {"info", "dump", "eval", "seek", "index"}) {
+    const ToolResult help = RunTool("deridar", {verb, "--help"});
+    EXPECT_EQ(help.exitCode, 0) << verb;
+    EXPECT_NE(help.out.find(std::string("deridar ") + verb), std::string::npos) << help.out;
+    EXPECT_TRUE(help.err.empty());
+  }
+  const ToolResult all = RunTool("deridar", {"--help"});
+  EXPECT_EQ(all.exitCode, 0);
+  EXPECT_NE(all.out.find("deridar index"), std::string::npos);
+  EXPECT_EQ(Deridar({"--version"}).rfind("deridar ", 0), 0u);
+  EXPECT_EQ(RunTool("deridar", {"dump", path_, "--password"}).exitCode, 2);
+
+  // An enciphered table is read with its password and refused without it.
+  const std::string secret = WriteDbf(dir_.File("S.DBF"), SampleLayout());
+  {
+    GSO_dBHandler table(secret, "", false, true);
+    table.OpenTable();
+    table.SetPassword("pw");
+  }
+  const std::string plain = Deridar({"dump", path_});
+  EXPECT_EQ(Deridar({"dump", secret, "--password", "pw"}), plain);
+  const ToolResult refused = RunTool("deridar", {"dump", secret});
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_TRUE(refused.out.empty());
+  EXPECT_EQ(Deridar({"eval", secret, "NAME", "--password", "pw"}).substr(0, 2), "1\t");
 }
 
 TEST_F(DeridarTool, DumpShowsBinaryNumbersOfVersionThirtyTables) {
@@ -195,7 +251,7 @@ TEST_F(DeridarTool, FailuresPrintTheEngineMessageAndWrongUsageExitsWithTwo) {
       {{"index", "build", path_, ntx, "--tag", "N", "--key", "NAME"}, 1,
        FormatMessage(Msg::IndexCorrupted, {ntx}) + "\n"},
       // Wrong usage; with no verb at all the usage of every verb is shown.
-      {{}, 2, "~deridar eval TABLE EXPR"}, {{}, 2, "~deridar seek TABLE FILE.CDX --tag NAME"},
+      {{}, 2, "~deridar eval TABLE EXPR"}, {{}, 2, "~deridar seek TABLE INDEXFILE [--tag NAME]"},
       {{"frobnicate"}, 2, "~"}, {{"info"}, 2, "~"}, {{"dump", "a.dbf", "b.dbf"}, 2, "~deridar dump TABLE"},
       {{"eval", path_, "NAME", "--where"}, 2, "~"}, {{"eval", path_, "NAME", "--bogus"}, 2, "~"},
   };
@@ -312,7 +368,7 @@ TEST_F(DeridarSeek, MissingTagAndFileAndBadUsage) {
   EXPECT_EQ(file.exitCode, 1);
   EXPECT_EQ(file.err, FormatMessage(Msg::FileNotFound, {missing}) + "\n");
   for (const std::vector<std::string>& options :
-       {std::vector<std::string>{"--key", "A"}, {"--tag", "TELF", "--key", "A", "--range", "A", "B"}}) {
+       {std::vector<std::string>{"--key"}, {"--tag", "TELF", "--key", "A", "--range", "A", "B"}}) {
     std::vector<std::string> args = {"seek", table_, index_};
     args.insert(args.end(), options.begin(), options.end());
     EXPECT_EQ(RunTool("deridar", args).exitCode, 2) << testing::PrintToString(options);

@@ -41,6 +41,13 @@ struct Directory {
   std::string table, index;
 };
 
+// Where a rebuild makes its scratch file: beside the index, with the
+// index's extension, which names its format.
+std::string Scratch(const std::string& index) {
+  std::filesystem::path p(index);
+  return (p.parent_path() / (p.stem().string() + ".rebuild" + p.extension().string())).string();
+}
+
 // Rebuilds and expects the same tags, all passing the check.
 void ExpectRebuildRepairs(Directory& d, const std::string& listBefore) {
   ToolResult rebuild = d.Index("rebuild");
@@ -49,7 +56,7 @@ void ExpectRebuildRepairs(Directory& d, const std::string& listBefore) {
   EXPECT_EQ(d.Index("list").out, listBefore);
   ToolResult check = d.Index("check");
   EXPECT_EQ(check.exitCode, 0) << check.out << check.err;
-  EXPECT_FALSE(std::filesystem::exists(d.index + ".rebuild"));
+  EXPECT_FALSE(std::filesystem::exists(Scratch(d.index)));
 }
 
 }  // namespace
@@ -105,7 +112,7 @@ TEST(IndexRecovery, AHalfWrittenNodeIsReportedAndRebuilt) {
   EXPECT_EQ(check.exitCode, 1) << check.out;
   EXPECT_NE((check.out + check.err).find("TIPS"), std::string::npos) << check.out << check.err;
   // A rebuild that died earlier left its half-made scratch file behind.
-  std::ofstream(d.index + ".rebuild") << "half a file";
+  std::ofstream(Scratch(d.index)) << "half a file";
   ExpectRebuildRepairs(d, list);
 }
 

@@ -20,6 +20,30 @@ std::string_view Trimmed(std::string_view text, bool leadingToo) {
 
 }  // namespace
 
+TableLanguage LanguageOf(uint8_t languageByte) {
+  // The language bytes in common use and the code pages they name.
+  static constexpr struct {
+    uint8_t byte;
+    int codePage;
+  } kKnown[] = {
+      {0x01, 437},  {0x02, 850},  {0x03, 1252}, {0x04, 10000}, {0x08, 865}, {0x09, 437},
+      {0x0A, 850},  {0x0B, 437},  {0x0D, 437},  {0x0E, 850},   {0x0F, 437}, {0x10, 850},
+      {0x11, 437},  {0x12, 850},  {0x13, 932},  {0x14, 850},   {0x15, 437}, {0x16, 850},
+      {0x17, 865},  {0x18, 437},  {0x19, 437},  {0x1A, 850},   {0x1B, 437}, {0x1C, 863},
+      {0x1D, 850},  {0x1F, 852},  {0x22, 852},  {0x23, 852},   {0x24, 860}, {0x25, 850},
+      {0x26, 866},  {0x37, 850},  {0x40, 852},  {0x4D, 936},   {0x4E, 949}, {0x4F, 950},
+      {0x50, 874},  {0x57, 1251}, {0x58, 1252}, {0x59, 1252},  {0x64, 852}, {0x65, 866},
+      {0x66, 865},  {0x67, 861},  {0x6A, 737},  {0x6B, 857},   {0x78, 950}, {0x79, 949},
+      {0x7A, 936},  {0x7B, 932},  {0x7C, 874},  {0x86, 737},   {0x87, 852}, {0x88, 857},
+      {0xC8, 1250}, {0xC9, 1251}, {0xCA, 1254}, {0xCB, 1253},  {0xCC, 1257},
+  };
+  TableLanguage language;
+  for (const auto& known : kKnown)
+    if (known.byte == languageByte) language.codePageNumber = known.codePage;
+  if (language.codePageNumber == 1251) language.decodeAs = platform::CodePage::Cp1251;
+  return language;
+}
+
 void WriteOut(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }
 
 std::string ExpressionBytes(const std::string& utf8) {

@@ -49,6 +49,15 @@ class RecordCsvWriter {
   std::string out_;
 };
 
+// What a table's language byte (header byte 29) says of its texts: the
+// code page they are written in (0 for a byte this tool does not know) and
+// the code page they are decoded from here (866 for all but the 1251 ones).
+struct TableLanguage {
+  int codePageNumber = 0;
+  platform::CodePage decodeAs = platform::CodePage::Cp866;
+};
+TableLanguage LanguageOf(uint8_t languageByte);
+
 // Copies a text to stdout in one write.
 void WriteOut(std::string_view text);
 

@@ -1,7 +1,8 @@
 // deridar dump TABLE [--encoding 866|1251|none] [--deleted] [--filter EXPR]:
 // the records as RFC 4180 CSV in UTF-8 (CRLF line ends), with a header row
-// of field names. Texts are decoded from the table's code page (866 unless
-// told otherwise; "none" copies the bytes unchanged). Trailing blanks are
+// of field names. Texts are decoded from the code page --encoding names, or
+// else the one the table's language byte names (866 when that is not 1251;
+// "none" copies the bytes unchanged). Trailing blanks are
 // dropped, and the leading blanks of numeric fields. Memo fields show their
 // memo text. Deleted records are left out unless --deleted is given, which
 // adds a leading "_deleted" column (1 or 0). Numbers stored as bytes (the
@@ -19,6 +20,7 @@ int VerbDump(const VerbArgs& args) {
   std::string tableName;
   std::string filter;
   platform::CodePage codePage = platform::CodePage::Cp866;
+  bool encodingGiven = false;
   bool rawBytes = false;
   bool withDeleted = false;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -32,6 +34,7 @@ int VerbDump(const VerbArgs& args) {
       if (i + 1 >= args.size()) throw UsageError("--encoding needs a value");
       const std::string& e = args[++i];
       rawBytes = false;
+      encodingGiven = true;
       if (e == "866")
         codePage = platform::CodePage::Cp866;
       else if (e == "1251")
@@ -48,8 +51,9 @@ int VerbDump(const VerbArgs& args) {
   }
   if (tableName.empty()) throw UsageError("expects a table name");
 
-  GSO_dBHandler table(tableName, "", true, false);
+  GSO_dBHandler table(tableName, TablePassword(), true, false);
   table.OpenTable();
+  if (!encodingGiven) codePage = LanguageOf(table.HeaderImage()[29]).decodeAs;
   table.SetCacheSwitch(true);
   table.SetUseDeleted(withDeleted);
   RecordCsvWriter writer(table, codePage, rawBytes, withDeleted);

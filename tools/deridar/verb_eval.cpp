@@ -62,7 +62,7 @@ int VerbEval(const VerbArgs& args) {
   if (positional.size() != 2) throw UsageError("expects a table and an expression");
   if (positional[1].empty()) throw UsageError("expects a non-empty expression");
 
-  GSO_dBHandler table(positional[0], "", true, false);
+  GSO_dBHandler table(positional[0], TablePassword(), true, false);
   table.OpenTable();
   table.SetCacheSwitch(true);
   table.SetUseDeleted(withDeleted);

@@ -1,12 +1,15 @@
-// deridar index: builds, lists, dumps, checks and rebuilds the tags of a CDX
-// file.
+// deridar index: builds, lists, dumps, checks and rebuilds the tags of an
+// index file of any format the engine reads (by the file's extension).
 //
-//   deridar index build   TABLE FILE.CDX --tag NAME --key EXPR [--for EXPR]
+//   deridar index build   TABLE FILE --tag NAME --key EXPR [--for EXPR]
 //                         [--unique] [--descending] [--general]
-//   deridar index list    TABLE FILE.CDX
-//   deridar index dump    TABLE FILE.CDX --tag NAME
-//   deridar index check   TABLE FILE.CDX
-//   deridar index rebuild TABLE FILE.CDX
+//   deridar index list    TABLE FILE
+//   deridar index dump    TABLE FILE --tag NAME
+//   deridar index check   TABLE FILE
+//   deridar index rebuild TABLE FILE
+//
+// Without --tag, build and dump take the file's name without folder and
+// extension (the one order of a single-order file).
 //
 // list prints one line per tag: name, key expression, FOR expression and
 // flags, tab-separated. dump prints one line per entry in the tag's order:
@@ -44,7 +47,7 @@ namespace {
 // The table, opened through the table handler, which publishes its fields
 // to the expression context the index keys compile against.
 std::unique_ptr<GSO_dBHandler> OpenTable(const std::string& name, bool readWrite) {
-  auto table = std::make_unique<GSO_dBHandler>(name, "", !readWrite, readWrite);
+  auto table = std::make_unique<GSO_dBHandler>(name, TablePassword(), !readWrite, readWrite);
   table->OpenTable();
   return table;
 }
@@ -87,14 +90,14 @@ Options Parse(const VerbArgs& args) {
   return o;
 }
 
-std::string KeyText(const GSobjCDXTag& tag, const GSobjIndexKeyData& key) {
+std::string KeyText(const GSobjIndexTag& tag, const GSobjIndexKeyData& key) {
   std::string_view bytes(reinterpret_cast<const char*>(key.Data()), key.Length());
   char buffer[64];
   if (tag.KeyType() == 'N' || tag.KeyType() == 'D') {
-    std::snprintf(buffer, sizeof buffer, "%.15g", cdx::NumericKeyValue(bytes));
+    std::snprintf(buffer, sizeof buffer, "%.15g", tag.KeyNumber(key));
     return buffer;
   }
-  if (tag.Collation() == cdx::Collation::General) {
+  if (tag.KeyIsWeights()) {
     std::string hex;
     for (unsigned char c : bytes) {
       std::snprintf(buffer, sizeof buffer, "%02X", c);
@@ -106,34 +109,49 @@ std::string KeyText(const GSobjCDXTag& tag, const GSobjIndexKeyData& key) {
   return platform::ToUtf8(bytes, platform::CodePage::Cp866);
 }
 
-std::string Flags(const GSobjCDXTag& tag) {
+std::string Flags(const GSobjIndexTag& tag) {
   std::string f;
   auto add = [&f](const char* s) { f += f.empty() ? s : std::string(",") + s; };
   if (tag.Unique()) add("unique");
   if (!tag.Ascending()) add("descending");
-  if (tag.Collation() == cdx::Collation::General) add("general");
+  if (tag.KeyIsWeights()) add("general");
   return f;
 }
 
-GSobjCDXTag& TagNamed(GSobjCDXFile& file, const std::string& name) {
-  if (name.empty()) throw UsageError("--tag is required");
-  auto* tag = static_cast<GSobjCDXTag*>(file.FindTag(name));
+// The file's name without folder and extension, upper-cased.
+std::string Stem(const std::string& file) {
+  return platform::UpperCase(std::filesystem::path(file).stem().string());
+}
+
+GSobjIndexTag& TagNamed(GSobjIndexFile& file, const std::string& name) {
+  auto* tag = file.FindTag(name);
   if (!tag) RaiseError(Msg::IndexTagNotFound, name);
   return *tag;
 }
 
-std::unique_ptr<GSobjCDXFile> OpenIndex(GSO_dBHandler& table, const std::string& name, bool create) {
-  auto file = std::make_unique<GSobjCDXFile>(&table, name, false, create, create, false);
+// The index file, of the format its extension names, opened (or with
+// `create` created) for the table.
+std::unique_ptr<GSobjIndexFile> OpenIndex(GSO_dBHandler& table, const std::string& name, bool create) {
+  auto file = table.MakeIndexFile(name, create, create, false);
+  // A name whose extension names no format the engine reads cannot hold
+  // an index the engine would open with its table.
+  if (!file) RaiseError(Msg::IndexCorrupted, name);
   if (!file->DiskFile()) RaiseError(Msg::FileNotFound, name);
   if (!file->Valid()) RaiseError(Msg::IndexCorrupted, file->FullPath());
   return file;
 }
 
+// The GENERAL collation is a setting of compound CDX files only.
+void SetGeneralCollation(GSobjIndexFile& file, bool general) {
+  auto* cdxFile = dynamic_cast<GSobjCDXFile*>(&file);
+  if (general && !cdxFile) throw UsageError("--general applies to CDX files only");
+  if (cdxFile) cdxFile->SetDefaultCollation(general ? cdx::Collation::General : cdx::Collation::Machine);
+}
+
 // What rebuild needs to make a tag again.
 struct TagDefinition {
   std::string name, key, forExpr;
-  bool unique = false, ascending = true;
-  cdx::Collation collation = cdx::Collation::Machine;
+  bool unique = false, ascending = true, general = false;
 };
 
 int Rebuild(const Options& o) {
@@ -144,25 +162,22 @@ int Rebuild(const Options& o) {
     auto file = OpenIndex(*table, o.file, false);
     path = file->FullPath();
     for (int32_t i = 0; i < file->TagCount(); ++i) {
-      auto& tag = *static_cast<GSobjCDXTag*>(file->TagByPosition(i));
-      TagDefinition d;
-      d.name = tag.TagName();
-      d.key = tag.KeyExpression();
-      d.forExpr = tag.ForExpression();
-      d.unique = tag.Unique();
-      d.ascending = tag.Ascending();
-      if (tag.Collation() != cdx::Collation::None) d.collation = tag.Collation();
-      definitions.push_back(std::move(d));
+      const GSobjIndexTag& tag = *file->TagByPosition(i);
+      definitions.push_back({tag.TagName(), tag.KeyExpression(), tag.ForExpression(), tag.Unique(),
+                             tag.Ascending(), tag.KeyIsWeights()});
     }
   }
-  const std::string scratch = path + ".rebuild";
+  // The scratch file keeps the index's extension, which names its format.
+  const std::filesystem::path target(path);
+  const std::string scratch =
+      (target.parent_path() / (target.stem().string() + ".rebuild" + target.extension().string())).string();
   std::error_code ignored;
   // A scratch file left by a rebuild that did not finish is no use.
   std::filesystem::remove(scratch, ignored);
   try {
     auto file = OpenIndex(*table, scratch, true);
     for (const TagDefinition& d : definitions) {
-      file->SetDefaultCollation(d.collation);
+      SetGeneralCollation(*file, d.general);
       if (!file->AddTag(d.name, d.key, d.unique, d.ascending, d.forExpr)) {
         file.reset();
         std::filesystem::remove(scratch, ignored);
@@ -189,18 +204,17 @@ int Rebuild(const Options& o) {
 
 int VerbIndex(const VerbArgs& args) {
   const Options o = Parse(args);
-  if (platform::UpperCase(std::filesystem::path(o.file).extension().string()) == ".NDX")
-    return VerbIndexNdx(args);
   if (o.action == "build") {
-    if (o.tag.empty() || o.key.empty()) throw UsageError("build needs --tag and --key");
-    // The engine reads a file as CDX by its extension alone: a compound
-    // index built under any other name could not be opened with its table.
-    if (platform::UpperCase(std::filesystem::path(o.file).extension().string()) != ".CDX")
-      RaiseError(Msg::IndexCorrupted, o.file);
+    if (o.key.empty()) throw UsageError("build needs --key");
+    // An NDX file's one order is named after the file.
+    if (!o.tag.empty() && platform::UpperCase(o.tag) != Stem(o.file) &&
+        platform::UpperCase(std::filesystem::path(o.file).extension().string()) == ".NDX")
+      RaiseError(Msg::IndexTagNotFound, o.tag);
     auto table = OpenTable(o.table, true);
     auto file = OpenIndex(*table, o.file, true);
-    if (o.general) file->SetDefaultCollation(cdx::Collation::General);
-    if (!file->AddTag(o.tag, o.key, o.unique, !o.descending, o.forExpr)) {
+    SetGeneralCollation(*file, o.general);
+    const std::string tagName = o.tag.empty() ? Stem(o.file) : o.tag;
+    if (!file->AddTag(tagName, o.key, o.unique, !o.descending, o.forExpr)) {
       std::fprintf(stderr, "deridar index: the key expression \"%s\" cannot be indexed\n", o.key.c_str());
       return 1;
     }
@@ -213,11 +227,11 @@ int VerbIndex(const VerbArgs& args) {
   int status = 0;
   if (o.action == "list") {
     for (int32_t i = 0; i < file->TagCount(); ++i) {
-      auto& tag = *static_cast<GSobjCDXTag*>(file->TagByPosition(i));
+      const GSobjIndexTag& tag = *file->TagByPosition(i);
       out += tag.TagName() + "\t" + tag.KeyExpression() + "\t" + tag.ForExpression() + "\t" + Flags(tag) + "\n";
     }
   } else if (o.action == "dump") {
-    GSobjCDXTag& tag = TagNamed(*file, o.tag);
+    GSobjIndexTag& tag = TagNamed(*file, o.tag.empty() ? Stem(o.file) : o.tag);
     tag.ResetPages(GSobjIndexTag::kResetRootOnly);
     for (TRecNo r = tag.MoveTo(GotoFirst); r != 0; r = tag.MoveTo(GotoNext)) {
       out += std::to_string(r) + "\t" + KeyText(tag, tag.CurrentKey()) + "\n";
@@ -228,8 +242,8 @@ int VerbIndex(const VerbArgs& args) {
     }
   } else if (o.action == "check") {
     for (int32_t i = 0; i < file->TagCount(); ++i) {
-      auto& tag = *static_cast<GSobjCDXTag*>(file->TagByPosition(i));
-      cdx::TreeReport report;
+      GSobjIndexTag& tag = *file->TagByPosition(i);
+      IndexCheckReport report;
       try {
         file->CheckTag(tag, report);
       } catch (const EDeridarExpression& e) {

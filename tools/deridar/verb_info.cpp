@@ -1,18 +1,28 @@
-// deridar info TABLE: the table's header and field list.
+// deridar info TABLE: the table's header (with its language byte and the
+// code page chosen for its texts) and field list.
 #include <cstdio>
 #include <string>
 
 #include "engine/table/gs6_dbf.h"
+#include "tools/deridar/record_csv.h"
 #include "tools/deridar/verbs.h"
 
 int VerbInfo(const VerbArgs& args) {
   if (args.size() != 1) throw UsageError("expects one table name");
-  GSO_dBaseDBF table(args[0], "", true, false);
+  GSO_dBaseDBF table(args[0], TablePassword(), true, false);
   table.OpenTable();
   std::printf("version 0x%02X\n", table.Version());
   std::printf("records %d\n", table.RecordCount());
   std::printf("header length %d\n", table.HeaderLength());
   std::printf("record length %d\n", table.RecordLength());
+  const uint8_t languageByte = table.HeaderImage()[29];
+  const TableLanguage language = LanguageOf(languageByte);
+  if (language.codePageNumber != 0)
+    std::printf("language 0x%02X code page %d\n", languageByte, language.codePageNumber);
+  else
+    std::printf("language 0x%02X code page unknown\n", languageByte);
+  std::printf("texts decoded as code page %s\n",
+              language.decodeAs == platform::CodePage::Cp1251 ? "1251" : "866");
   std::printf("fields %d\n", table.FieldCount());
   for (int32_t n = 1; n <= table.FieldCount(); ++n) {
     const uint8_t* d = table.FieldDescriptor(n);

@@ -1,4 +1,4 @@
-// deridar seek TABLE FILE.CDX --tag NAME (--key TEXT | --range LOW HIGH)
+// deridar seek TABLE INDEXFILE [--tag NAME] (--key TEXT | --range LOW HIGH)
 //              [--limit N] [--deleted]
 // prints the records of a key search or a key range in the tag's order as
 // CSV, like dump. Keys are given in UTF-8 and converted to code page 866.
@@ -8,9 +8,11 @@
 // the handler's key search matches a key. --limit stops after N records.
 // Deleted records are left out unless --deleted is given.
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "engine/table/gs6_dbsy.h"
+#include "platform/ansi.h"
 #include "platform/codepage.h"
 #include "tools/deridar/record_csv.h"
 #include "tools/deridar/verbs.h"
@@ -49,10 +51,11 @@ int VerbSeek(const VerbArgs& args) {
     }
   }
   if (positional.size() != 2) throw UsageError("expects a table and an index file");
-  if (tag.empty()) throw UsageError("expects --tag NAME");
+  // A file of one order names it: its name without folder and extension.
+  if (tag.empty()) tag = platform::UpperCase(std::filesystem::path(positional[1]).stem().string());
   if (hasKey == hasRange) throw UsageError("expects either --key TEXT or --range LOW HIGH");
 
-  GSO_dBHandler table(positional[0], "", true, false);
+  GSO_dBHandler table(positional[0], TablePassword(), true, false);
   table.OpenTable();
   table.SetUseDeleted(withDeleted);
   if (table.OpenIndexFile(positional[1]) < 0)

@@ -16,10 +16,13 @@ struct UsageError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The password of an enciphered table, given with --password before or
+// after the verb's own arguments (empty for a plain table). Every verb that
+// opens a table opens it with this password.
+const std::string& TablePassword();
+
 int VerbInfo(const VerbArgs& args);
 int VerbDump(const VerbArgs& args);
 int VerbIndex(const VerbArgs& args);
-// index on an NDX file, called by VerbIndex (verb_index_ndx.cpp).
-int VerbIndexNdx(const VerbArgs& args);
 int VerbEval(const VerbArgs& args);
 int VerbSeek(const VerbArgs& args);

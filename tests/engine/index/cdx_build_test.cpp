@@ -86,6 +86,40 @@ void ExpectEntries(const TreeReport& r, std::vector<Key> expected) {
   }
 }
 
+// Entry counts of the leaves from left to right, found by going down the
+// first children and then along the right links.
+std::vector<int> LeafCounts(MemoryTarget& t) {
+  const int keyLength = t.BuildKeyFormat().keyLength;
+  const uint8_t* node = t.Bytes().data() + t.Root();
+  while ((GetLE16(node) & kAttrLeaf) == 0) node = t.Bytes().data() + GetBE32(node + 12 + keyLength + 4);
+  std::vector<int> counts;
+  for (;;) {
+    counts.push_back(GetLE16(node + 2));
+    const int32_t right = static_cast<int32_t>(GetLE32(node + 8));
+    if (right == -1) return counts;
+    node = t.Bytes().data() + right;
+  }
+}
+
+// Entry counts of leaves that each take the sorted keys until the next one
+// does not fit.
+std::vector<int> PackedCounts(std::vector<Key> keys, const KeyFormat& fmt, int32_t records) {
+  std::sort(keys.begin(), keys.end(),
+            [](const Key& a, const Key& b) { return std::tie(a.key, a.rec) < std::tie(b.key, b.rec); });
+  uint8_t node[kBlockSize];
+  LeafWriter w(node, fmt, ComputeLeafParams(fmt.keyLength, static_cast<uint32_t>(records)));
+  w.Clear();
+  std::vector<int> counts;
+  for (const Key& k : keys) {
+    if (w.Add(k.key, static_cast<uint32_t>(k.rec))) continue;
+    counts.push_back(w.Count());
+    w.Clear();
+    w.Add(k.key, static_cast<uint32_t>(k.rec));
+  }
+  counts.push_back(w.Count());
+  return counts;
+}
+
 }  // namespace
 
 TEST(CdxBuild, NoKeysGivesEmptyRootLeaf) {
@@ -116,6 +150,25 @@ TEST(CdxBuild, ManyKeysMakeSoundMultiLevelTree) {
   EXPECT_GE(r.levels, 3);
   ExpectEntries(r, keys);
   for (auto& [address, n] : t.Writes()) EXPECT_EQ(n, 1) << "node " << address << " written once";
+}
+
+// A built leaf takes keys for as long as they fit: with keys of 210 bytes a
+// leaf once closed after its first entry, doubling the file.
+TEST(CdxBuild, LeavesAreFilledToCapacityWhateverTheKeyLength) {
+  for (int keyLength : {7, 35, 210}) {
+    SCOPED_TRACE(keyLength);
+    KeyFormat fmt{keyLength, true, false};
+    MemoryTarget t(fmt);
+    const int count = keyLength > 100 ? 600 : 3000;
+    auto keys = RandomKeys(count, keyLength, 3);
+    GSobjSortCDX b(t, false, count);
+    for (auto& k : keys) b.AddKey(k.key, false, k.rec);
+    b.Drain();
+    TreeReport r = t.Walk();
+    ASSERT_TRUE(r.problems.empty()) << r.problems.front();
+    ExpectEntries(r, keys);
+    EXPECT_EQ(LeafCounts(t), PackedCounts(keys, fmt, count));
+  }
 }
 
 TEST(CdxBuild, LastLeafEndsTheChainWhenKeysAreFewerThanRecords) {

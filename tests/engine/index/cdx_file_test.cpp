@@ -411,6 +411,35 @@ TEST(CdxDamaged, NodesOutOfRangeRaiseCorrupted) {
   EXPECT_EQ(ErrorOfWalk(t, path), corrupted);
 }
 
+// Other programs set more bits in a node's attribute word (7 on a root
+// leaf has been seen); only bit 1 says leaf or branch, bit 0 root.
+TEST(CdxInterop, NodeAttributesWithOtherBitsReadByTheLeafBit) {
+  TempDir dir;
+  DbfLayout l = PhoneTable(3000);
+  WriteDbf(dir.File("PHONE.DBF"), l);
+  IndexTestTable t(dir.File("PHONE.DBF"));
+  int32_t header = 0;
+  {
+    GSobjCDXFile f(&t, dir.File("D.CDX"), true, true, true, false);
+    ASSERT_TRUE(f.AddTag("ADR", "ADR", false, true, ""));
+    header = f.FindTag("ADR")->HeaderAddress();
+  }
+  const std::string path = dir.File("D.CDX");
+  std::vector<uint8_t> b = ReadBytes(path);
+  for (size_t a = kHeaderSize; a < b.size(); a += kBlockSize)
+    if (a != static_cast<size_t>(header) && a != static_cast<size_t>(header) + kBlockSize) b[a] |= 0x04;
+  WriteBytes(path, b);
+  ASSERT_EQ(b[kHeaderSize], 7) << "the directory's root leaf";
+
+  GSobjCDXFile f(&t, path, false, false, true, false);
+  ASSERT_TRUE(f.Valid());
+  auto* tag = static_cast<GSobjCDXTag*>(f.FindTag("ADR"));
+  ASSERT_NE(tag, nullptr);
+  EXPECT_EQ(Walk(*tag), Expected(l, [](const DbfRow&) { return true; },
+                                 [](const DbfRow& r) { return Trim(r.values[2]); }));
+  ExpectSound(f, *tag);
+}
+
 TEST(CdxDamaged, RandomDamageIsRefusedOrReadSafely) {
   TempDir dir;
   WriteDbf(dir.File("PHONE.DBF"), PhoneTable(1500));

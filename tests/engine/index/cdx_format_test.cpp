@@ -2,6 +2,7 @@
 // tag headers and the refusal of damaged nodes and headers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -40,28 +41,59 @@ size_t FillLeaf(uint8_t* node, const KeyFormat& fmt, const LeafParams& p,
 
 }  // namespace
 
-TEST(CdxLeafParams, InfoFieldGrowsAboveTheRecordMaskAndStopsAt31Bits) {
+// The record number takes every bit below the two counts, so that readers
+// that find the duplicate count right above the record number (as other
+// programs do) read the same entries as readers that count from the top.
+TEST(CdxLeafParams, InfoFieldGrowsWithTheLargestValueAndUsesEveryBit) {
   const struct {
     int keyLength;
-    uint32_t records;
+    uint32_t largest;
     int duplicateBits, recordBits, bytesPerEntry;
   } cases[] = {
-      {7, 262143, 3, 18, 3},  {7, 262144, 3, 26, 4},  {35, 4095, 6, 12, 3}, {35, 5000, 6, 20, 4},
-      {240, 0x7FFFFFFF, 8, 31, 6}, {1, 0x7FFFFFFF, 1, 31, 5},
+      {7, 262143, 3, 18, 3},          {7, 262144, 3, 26, 4},     {35, 4095, 6, 12, 3},
+      {35, 5000, 6, 20, 4},           {10, 0xFFFF, 4, 16, 3},    {10, 0xFFFFFF, 4, 24, 4},
+      {10, 0x1000000, 4, 32, 5},      {240, 0x7FFFFFFF, 8, 32, 6}, {1, 0x7FFFFFFF, 1, 38, 5},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::to_string(c.keyLength) + " / " + std::to_string(c.records));
-    const LeafParams p = ComputeLeafParams(c.keyLength, c.records);
+    SCOPED_TRACE(std::to_string(c.keyLength) + " / " + std::to_string(c.largest));
+    const LeafParams p = ComputeLeafParams(c.keyLength, c.largest);
     EXPECT_EQ(p.duplicateBits, c.duplicateBits);
     EXPECT_EQ(p.trailingBits, c.duplicateBits);
     EXPECT_EQ(p.duplicateMask, (1 << c.duplicateBits) - 1);
     EXPECT_EQ(p.recordBits, c.recordBits);
-    EXPECT_EQ(p.recordMask, (uint64_t{1} << c.recordBits) - 1);
+    EXPECT_EQ(p.recordMask, std::min<uint64_t>((uint64_t{1} << c.recordBits) - 1, 0xFFFFFFFF));
     EXPECT_EQ(p.bytesPerEntry, c.bytesPerEntry);
-    EXPECT_GE(8 * p.bytesPerEntry, p.recordBits + 2 * p.duplicateBits);
+    EXPECT_EQ(8 * p.bytesPerEntry, p.recordBits + 2 * p.duplicateBits);
   }
   EXPECT_EQ(BranchCapacity(7), 33);
   EXPECT_EQ(BranchCapacity(35), 11);
+}
+
+// Five-byte entries as directories of files above 16 MiB have them: the
+// record number in bits 0-31, the counts in 32-35 and 36-39. Leaves written
+// with 31 record bits and a bit left unused still read the same.
+TEST(CdxLeaf, FiveByteEntriesReadInBothLayouts) {
+  const KeyFormat fmt{10, true, false};
+  const std::vector<Entry> entries = {{"ADR", 0x1000200}, {"ADRX", 0x7FFFFE00}, {"B", 1536}};
+  LeafParams now = ComputeLeafParams(10, 0x7FFFFE00);
+  LeafParams before = now;
+  before.recordBits = 31;
+  before.recordMask = 0x7FFFFFFF;
+  uint8_t node[kBlockSize];
+  ASSERT_EQ(FillLeaf(node, fmt, now, entries), entries.size());
+  // Entry 1: duplicate 3, trailing 6.
+  EXPECT_EQ(node[24 + 5 + 4], 0x63);
+  EXPECT_EQ(GetLE32(node + 24 + 5), 0x7FFFFE00u);
+  for (const LeafParams& p : {now, before}) {
+    ASSERT_EQ(FillLeaf(node, fmt, p, entries), entries.size());
+    std::vector<NodeEntry> out;
+    ASSERT_TRUE(DecodeLeaf(node, fmt, out));
+    ASSERT_EQ(out.size(), entries.size());
+    for (size_t i = 0; i < out.size(); ++i) {
+      EXPECT_EQ(out[i].key, entries[i].key);
+      EXPECT_EQ(out[i].recordNumber, entries[i].rec);
+    }
+  }
 }
 
 TEST(CdxBranch, CharacterKeyIsBlankPaddedBigEndianAndReadBackTrimmed) {
@@ -200,9 +232,15 @@ TEST(CdxNodeHeader, SiblingsMustBeNodeAddresses) {
   h.right = 1000;
   EncodeNodeHeader(h, node);
   EXPECT_FALSE(DecodeNodeHeader(node, 4096, r));
+  // Bits above the root and leaf bits, as other programs write them.
   h = {7, 0, -1, -1};
   EncodeNodeHeader(h, node);
-  EXPECT_FALSE(DecodeNodeHeader(node, 4096, r));
+  ASSERT_TRUE(DecodeNodeHeader(node, 4096, r));
+  EXPECT_TRUE(r.IsLeaf());
+  h = {0xFFF9, 0, -1, -1};
+  EncodeNodeHeader(h, node);
+  ASSERT_TRUE(DecodeNodeHeader(node, 4096, r));
+  EXPECT_FALSE(r.IsLeaf());
 }
 
 TEST(CdxNumericKey, BytesOfZeroAndOne) {

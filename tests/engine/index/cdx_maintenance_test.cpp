@@ -194,3 +194,49 @@ TEST(CdxMaintenance, EmptiedLeafLeavesTheSiblingChain) {
   f.ReleaseTags();
   ExpectAllSound(f, "after refilling");
 }
+
+// Under GENERAL a text ending in "/" ends its key in the weight 0x20, which a
+// node cannot tell from blank filler. Seeks, edits and deletions must use
+// the key the nodes hold, or they miss the entry and leave it behind.
+TEST(CdxMaintenance, GeneralKeysEndingInTheBlankWeightStayInStep) {
+  TempDir dir;
+  DbfLayout l;
+  l.fields = {{"NAME", 'C', 7}};
+  for (const char* n : {"AB/", "CD/", "/", "X/Y", "AB", "\xC4/", "E//"}) l.rows.push_back({{n}});
+  // And every other last byte.
+  for (int c = 0x21; c <= 0xFF; ++c) l.rows.push_back({{std::string("K") + static_cast<char>(c)}});
+  WriteDbf(dir.File("W.DBF"), l);
+  IndexTestTable t(dir.File("W.DBF"));
+  t.SetExact(true);
+  GSobjCDXFile f(&t, dir.File("W.CDX"), true, true, true, false);
+  f.SetDefaultCollation(Collation::General);
+  ASSERT_TRUE(f.AddTag("NAME", "NAME", false, true, ""));
+  GSobjIndexTag* tag = f.FindTag("NAME");
+  auto seek = [&](const char* text) {
+    GSobjIndexKeyData probe;
+    probe.SetText(text);
+    probe.SetLink(static_cast<uint32_t>(-1));
+    return tag->SeekKey(probe);
+  };
+  EXPECT_EQ(seek("CD/"), 2);
+  EXPECT_EQ(seek("E//"), 7);
+  EXPECT_EQ(seek("\xC4/"), 6);
+  for (size_t i = 7; i < l.rows.size(); ++i) EXPECT_NE(seek(l.rows[i].values[0].c_str()), 0) << i;
+  // Edits move the entries of such keys, through built and rewritten nodes.
+  const std::vector<std::pair<TRecNo, const char*>> edits = {
+      {1, "ZZ"}, {2, "CD//"}, {4, "X/"}, {3, "Q"}, {2, "CD"}, {7, "F/"}};
+  for (const auto& [n, text] : edits) {
+    t.Read(n);
+    t.SetField("NAME", text);
+    t.Write(n, {&f});
+    f.ReleaseTags();
+    ExpectAllSound(f, std::string("after ") + text);
+  }
+  t.Blank();
+  t.SetField("NAME", "G/");
+  t.Append({&f});
+  f.ReleaseTags();
+  ExpectAllSound(f, "after the append");
+  EXPECT_EQ(seek("F/"), 7);
+  EXPECT_EQ(seek("G/"), static_cast<TRecNo>(l.rows.size()) + 1);
+}

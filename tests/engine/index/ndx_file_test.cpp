@@ -57,9 +57,10 @@ std::vector<Entry> Walk(GSO_dBHandler& table, const std::string& tag) {
   return out;
 }
 
-ndx::TreeReport Check(GSO_dBHandler& table, int32_t slot) {
-  ndx::TreeReport report;
-  dynamic_cast<GSobjNDXFile&>(*table.IndexFile(slot)).CheckTag(report);
+IndexCheckReport Check(GSO_dBHandler& table, int32_t slot) {
+  auto& file = dynamic_cast<GSobjNDXFile&>(*table.IndexFile(slot));
+  IndexCheckReport report;
+  file.CheckTag(*file.Tag(), report);
   return report;
 }
 
@@ -206,7 +207,7 @@ TEST(NdxFile, NumericEntriesOfTwentyBytesAreReadAndKept) {
   const std::vector<Entry> walked = Walk(table, "T");
   ASSERT_EQ(walked.size(), 43u);
   for (size_t i = 1; i < walked.size(); ++i) EXPECT_LE(std::stod(walked[i - 1].key), std::stod(walked[i].key));
-  const ndx::TreeReport report = Check(table, 1);
+  const IndexCheckReport report = Check(table, 1);
   EXPECT_TRUE(report.problems.empty()) << report.problems.front();
   EXPECT_EQ(ReadBytes(dir.File("T.NDX"))[18], 20);
 }
@@ -255,7 +256,7 @@ TEST(NdxMaintenance, EditsAndAppendsKeepTheOrderAndTheHeader) {
       ASSERT_LE(walked[i - 1].key, walked[i].key) << i;
     }
   }
-  const ndx::TreeReport report = Check(table, 1);
+  const IndexCheckReport report = Check(table, 1);
   EXPECT_TRUE(report.problems.empty()) << report.problems.front();
   EXPECT_GE(report.levels, 3);
 

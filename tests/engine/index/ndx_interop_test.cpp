@@ -125,8 +125,8 @@ void ExpectPeerAgrees(const TempDir& dir, GSO_dBHandler& table, const std::strin
   for (const Order& o : kOrders) {
     GSobjNDXFile file(&table, dir.File(o.file), false, false, false, false);
     ASSERT_TRUE(file.Valid()) << o.file;
-    ndx::TreeReport report;
-    file.CheckTag(report);
+    IndexCheckReport report;
+    file.CheckTag(*file.Tag(), report);
     EXPECT_TRUE(report.problems.empty()) << when << " " << o.file << ": " << report.problems.front();
     Entries peer;
     if (!PeerWalk(dir, dir.File(o.file), o.numeric, peer)) GTEST_SKIP() << "perl XBase module not available";
