@@ -94,8 +94,8 @@ struct NodeEntry {
 };
 
 // Decodes a node. False when the count does not fit the block, or a branch
-// names a child block outside 1 .. fileBlocks - 1 or one child twice. A branch gets n + 1
-// entries, the last with an empty key.
+// names a child block outside 1 .. fileBlocks - 1 or one child twice. A
+// branch gets n + 1 entries, the last with an empty key.
 bool DecodeNode(const uint8_t* block, const Header& h, int64_t fileBlocks, bool& branch,
                 std::vector<NodeEntry>& out);
 
@@ -130,8 +130,6 @@ class GSobjNDXTag : public GSobjIndexTag {
   double KeyNumber(const GSobjIndexKeyData& key) const override;
 
   bool HeaderAccepted() const { return headerAccepted_; }
-  // The key length as stored in the header (8 for numeric and date keys).
-  int StoredKeyLength() const { return keyType_ == 'C' ? keyLength_ : 8; }
   // The header's figures for this tag.
   ndx::Header HeaderFields() const;
 
