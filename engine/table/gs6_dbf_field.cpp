@@ -319,7 +319,7 @@ double GSO_dBaseFld::GetNumber(int32_t n) {
   double value = 0;
   if (!ParsePlainNumber(number, value))
     RaiseError(Msg::InvalidNumeric, FieldReference(n) + " (" + std::string(number) + ")");
-  return value;
+  return value + 0.0;  // a stored "-0.00" is zero, not negative zero
 }
 
 std::string GSO_dBaseFld::FormatNumber(int32_t n, double value) {
@@ -492,7 +492,7 @@ bool GSO_dBaseFld::PutValueFromText(int32_t n, std::string_view text) {
   if (IsNumericType(type) || (IsBinaryField(n) && type != 'T')) {
     std::string_view v = TrimRight(text);
     double value = 0;
-    if (!v.empty() && !platform::TryTextToFloat(v, value))
+    if (!v.empty() && !platform::TryTextToNumber(v, value))
       RaiseError(Msg::InvalidFieldValue, "Number", FieldName(n));
     return PutNumber(n, value);
   }
@@ -515,7 +515,7 @@ bool GSO_dBaseFld::PutValueFromText(int32_t n, std::string_view text) {
         value = false;
       } else {
         double number = 0;
-        if (!platform::TryTextToFloat(text, number) || !std::isfinite(number))
+        if (!platform::TryTextToNumber(text, number) || !std::isfinite(number))
           RaiseError(Msg::InvalidFieldValue, "Logical", FieldName(n));
         value = std::trunc(number) != 0;
       }
