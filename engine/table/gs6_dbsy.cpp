@@ -1041,8 +1041,7 @@ int32_t GSO_dBHandler::IndexOn(std::string_view fileName, std::string_view tagNa
     SetTableState(kStateIndexing);
     // A tag whose key cannot be evaluated (or does not fit) is not added.
     const std::string name = extension == ".NDX" ? BaseName(path) : TrimBlanks(tagName);
-    if (!file->AddTag(name, keyExpression, uniqueness == 0, ascending,
-                      forExpression))
+    if (!file->AddTag(name, keyExpression, uniqueness == 0, ascending, forExpression))
       RaiseError(Msg::CannotEvaluate);
     file.reset();
     SetTableState(kStateNormal);
