@@ -19,8 +19,10 @@ void TApplication::Minimize() {
   }
 }
 
-void TApplication::ShowException(const QString& message) {
-  QMessageBox::critical(activeWindow(), applicationDisplayName(), message);
+void TApplication::ShowException(const QString& message, const QString& details) {
+  QMessageBox box(QMessageBox::Critical, applicationDisplayName(), message, QMessageBox::Ok, activeWindow());
+  if (!details.isEmpty()) box.setDetailedText(details);
+  box.exec();
 }
 
 QString TApplication::ExceptionText(const std::exception& error) {

@@ -20,8 +20,9 @@ class TApplication : public QApplication {
   // Minimises every visible top-level window of the program.
   static void Minimize();
 
-  // Shows `message` in a message box titled with the program's title.
-  virtual void ShowException(const QString& message);
+  // Shows `message` in a message box titled with the program's title;
+  // `details`, when given, can be unfolded below it.
+  virtual void ShowException(const QString& message, const QString& details = QString());
 
   // The text of an exception for the screen. Engine messages are bytes:
   // taken as UTF-8 when they are valid UTF-8 (file names on this system),

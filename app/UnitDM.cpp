@@ -1,6 +1,14 @@
 // TDM: the data module.
 #include "app/UnitDM.h"
 
+#include <QDir>
+#include <QStringList>
+
+#include <limits>
+#include <map>
+#include <string_view>
+#include <vector>
+
 #include "platform/db_fields.h"
 
 TDM::TDM(QObject* parent) : TDM(parent, true) {}
@@ -19,6 +27,25 @@ TDM::~TDM() {
   // The data source lets go of the dataset before the dataset closes.
   if (dsVemaron) dsVemaron->SetDataSet(nullptr);
   if (tblVemaron) tblVemaron->Close();
+}
+
+QString TDM::OpenFailureText() {
+  const QDir folder = QDir::current();
+  const QString where = QDir::toNativeSeparators(folder.absolutePath());
+  // The table's name in any case (files copied from other systems).
+  const QStringList present =
+      folder.entryList({QStringLiteral("PHONE.DBF")}, QDir::Files | QDir::CaseSensitive | QDir::Hidden);
+  const QStringList anyCase = folder.entryList({QStringLiteral("phone.dbf")}, QDir::Files | QDir::Hidden);
+  if (present.isEmpty() && anyCase.isEmpty()) {
+    return QStringLiteral(u"Не найдена таблица справочника PHONE.DBF в папке «%1».\n\n"
+                          u"Запустите программу из папки, в которой лежит PHONE.DBF, "
+                          u"или скопируйте справочник в эту папку.")
+        .arg(where);
+  }
+  return QStringLiteral(u"Не удалось открыть таблицу справочника PHONE.DBF в папке «%1».\n\n"
+                        u"Файл повреждён или недоступен для чтения. Проверьте права на файл "
+                        u"или скопируйте справочник заново.")
+      .arg(where);
 }
 
 void TDM::CreateComponents() {
@@ -51,7 +78,67 @@ void TDM::OpenIndexes(const std::string& files, const std::string& tag) { tblVem
 
 void TDM::SetRange(const std::string& low, const std::string& high) { tblVemaron->SetRange(low, high); }
 
+void TDM::SetKeyPrefix(const std::string& prefix) {
+  if (prefix.empty()) {
+    tblVemaron->SetRange({}, {});
+    return;
+  }
+  // One bound for both ends: a key that begins with the low bound is in
+  // range, and with the high bound taken as a prefix so is one that begins
+  // with it and goes on - exactly the keys that begin with the prefix.
+  const std::string key = tblVemaron->TranslateText(std::string_view(prefix).substr(0, 255), true);
+  tblVemaron->SetRangeEx(key, key, true, true, true);
+}
+
 void TDM::MoveFirst() { tblVemaron->MoveFirst(); }
+
+void TDM::SetCategoryFilter(int tip, const std::string& keyField, const std::string& prefix) {
+  TDeridarDataSet& table = *tblVemaron;
+  if (tip == 0) {
+    if (!table.Filtered()) return;
+    table.SetFiltered(false);
+    table.OnFilterRecord = nullptr;
+    return;
+  }
+  platform::TField* key = table.FieldByName(keyField);
+  platform::TField* category = tblVemaronTIP;
+  table.OnFilterRecord = [key, category, tip, prefix](platform::TDataSet&, bool& accept) {
+    accept = category->AsInteger() == tip && key->AsString().compare(0, prefix.size(), prefix) == 0;
+  };
+  // Switching the filter on again reads the rows anew under the new test.
+  if (table.Filtered()) table.SetFiltered(false);
+  table.SetFiltered(true);
+}
+
+int32_t TDM::IndexRowCount(const std::string& file, const std::string& tag) {
+  int32_t count = -1;
+  try {
+    tblVemaron->OpenIndexes(file, tag);
+    std::vector<platform::TBookmark> ends;
+    count = tblVemaron->CountRecords(std::numeric_limits<int32_t>::max(), ends);
+  } catch (...) {
+    tblVemaron->OpenIndexes({}, {});
+    throw;
+  }
+  tblVemaron->OpenIndexes({}, {});
+  return count;
+}
+
+std::array<int32_t, 4> TDM::CategoryRowCounts() {
+  std::array<int32_t, 4> counts{};
+  const std::map<std::string, int32_t> values = tblVemaron->CountFieldValues("TIP");
+  if (values.empty() && tblVemaron->Table()->RecordCount() > 0) {
+    counts.fill(-1);  // not countable that way
+    return counts;
+  }
+  for (const auto& [text, rows] : values) {
+    // A number is stored right-aligned.
+    std::string_view digits = text;
+    while (!digits.empty() && digits.front() == ' ') digits.remove_prefix(1);
+    if (digits.size() == 1 && digits[0] >= '0' && digits[0] <= '3') counts[static_cast<size_t>(digits[0] - '0')] += rows;
+  }
+  return counts;
+}
 
 void TDM::IndexOn(const std::string& file, const std::string& tag, const std::string& key,
                   const std::string& condition, int unique, int order) {

@@ -11,7 +11,9 @@
 #pragma once
 
 #include <QObject>
+#include <QString>
 
+#include <array>
 #include <memory>
 #include <string>
 
@@ -29,14 +31,36 @@ class TDM : public QObject {
   // The module's create handler; it does nothing.
   void DataModuleCreate() {}
 
+  // What the user is told, in Russian, when the table cannot be opened
+  // from the current working directory: which file in which folder, and
+  // what to do about it. The engine's message goes into the details.
+  static QString OpenFailureText();
+
   // Closes every open index file, opens the listed ones and makes `tag` the
   // current order; empty texts leave the table in record order.
   virtual void OpenIndexes(const std::string& files, const std::string& tag);
   // Restricts the current order to the keys from `low` to `high` (texts in
   // code page 1251); two empty texts remove the range.
   virtual void SetRange(const std::string& low, const std::string& high);
+  // Narrows the current order to the keys that begin with `prefix` (code
+  // page 1251), keys that go on after it included; an empty prefix removes
+  // the range. Moves to the first record of the new range.
+  virtual void SetKeyPrefix(const std::string& prefix);
   // Moves to the first record of the current order and range.
   virtual void MoveFirst();
+  // Shows only the records of category `tip` whose field `keyField` begins
+  // with `prefix` (code page 1251), in the current order; tip 0 shows
+  // every record again. For a page whose index file cannot be used.
+  virtual void SetCategoryFilter(int tip, const std::string& keyField, const std::string& prefix);
+  // The rows of one index file's tag (records marked deleted left out),
+  // counted from its keys; -1 when they cannot be counted that way. Fails
+  // with the engine's error when the file or its tag cannot be read. No
+  // index is left open.
+  virtual int32_t IndexRowCount(const std::string& file, const std::string& tag);
+  // The rows of the table per category (TIP 0 to 3; other values are not
+  // counted; records marked deleted left out); -1 each when they cannot be
+  // counted without reading every record through the dataset.
+  virtual std::array<int32_t, 4> CategoryRowCounts();
   // Builds one tag into an index file (created when missing).
   virtual void IndexOn(const std::string& file, const std::string& tag, const std::string& key,
                        const std::string& condition, int unique, int order);

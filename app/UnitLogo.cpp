@@ -1,6 +1,10 @@
 // TfrmLogo: splash window and index check.
 #include "app/UnitLogo.h"
 
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QProgressBar>
@@ -10,7 +14,11 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <exception>
+#include <string>
+#include <vector>
 
+#include "app/Application.h"
 #include "app/UnitDM.h"
 #include "ui/coolalign.h"
 #include "ui/coollabel.h"
@@ -156,30 +164,127 @@ void TfrmLogo::RunPendingCheck() {
   FormActivate();
 }
 
-bool TfrmLogo::IndexFileMissing(const TIndexStep& step) {
-  return !QFileInfo::exists(QString::fromLatin1(step.fileName));
+QString TfrmLogo::RebuildReason(const TIndexStep& step) {
+  const QFileInfo index(QString::fromLatin1(step.fileName));
+  if (!index.exists()) return QStringLiteral("missing");
+  // A new edition of the table copied over the old one is newer than every
+  // index file built for the old one.
+  const QDateTime table = TableTime();
+  if (table.isValid() && index.lastModified() < table) return QStringLiteral("older than the table");
+  int32_t rows = -1;
+  try {
+    rows = dataModule_->IndexRowCount(step.fileName, step.tagName);
+  } catch (const std::exception& error) {
+    return TApplication::ExceptionText(error);
+  }
+  if (rows < 0) return {};
+  if (!categoryRows_) categoryRows_ = dataModule_->CategoryRowCounts();
+  const int category = step.forExpression[std::char_traits<char>::length(step.forExpression) - 1] - '0';
+  if (category < 0 || category >= static_cast<int>(categoryRows_->size())) return {};
+  const int32_t expected = (*categoryRows_)[static_cast<size_t>(category)];
+  if (expected >= 0 && rows != expected) return QStringLiteral("holds another number of rows");
+  return {};
+}
+
+QDateTime TfrmLogo::TableTime() const {
+  // The table's name in any case (files copied from other systems).
+  const QFileInfo name(QString::fromStdString(dataModule_->tblVemaron->DatabasePath() +
+                                              dataModule_->tblVemaron->TableName()));
+  QDateTime newest;
+  for (const QFileInfo& table : name.dir().entryInfoList({name.fileName()}, QDir::Files)) {
+    if (!newest.isValid() || newest < table.lastModified()) newest = table.lastModified();
+  }
+  return newest;
+}
+
+bool TfrmLogo::Rebuild(const TIndexStep& step, QString& error) {
+  // The old file goes first: an existing file would be opened as the table
+  // is, read-only, and a damaged one could not be opened at all.
+  QFile old(QString::fromLatin1(step.fileName));
+  if (old.exists() && !old.remove()) {
+    error = QStringLiteral("%1: %2").arg(QString::fromLatin1(step.fileName), old.errorString());
+    return false;
+  }
+  try {
+    dataModule_->IndexOn(step.fileName, step.tagName, step.keyExpression, step.forExpression, kDuplicatesAllowed,
+                         kAscending);
+  } catch (const std::exception& failure) {
+    error = TApplication::ExceptionText(failure);
+    return false;
+  }
+  // A table stamped later than now (a clock ahead where it was copied
+  // from) would make the new file look older than the table at every
+  // start: it takes the table's time.
+  const QDateTime table = TableTime();
+  QFile built(QString::fromLatin1(step.fileName));
+  if (table.isValid() && QFileInfo(built).lastModified() < table && built.open(QIODevice::ReadWrite)) {
+    built.setFileTime(table, QFileDevice::FileModificationTime);
+  }
+  return true;
+}
+
+void TfrmLogo::ReportUnusable(const QStringList& details) {
+  QStringList files;
+  for (const std::string& name : unusable_) files << QString::fromStdString(name);
+  const QString folder = QDir::toNativeSeparators(QDir::currentPath());
+  const bool writable = QFileInfo(QDir::currentPath()).isWritable();
+  QString message =
+      QStringLiteral(u"Индексные файлы справочника отсутствуют, устарели или повреждены, "
+                     u"и перестроить их не удалось: %1.\n\n")
+          .arg(files.join(QStringLiteral(", ")));
+  message += writable ? QStringLiteral(u"В папку «%1» не удалось записать новые файлы. ").arg(folder)
+                      : QStringLiteral(u"Папка «%1» открыта только для чтения. ").arg(folder);
+  message += QStringLiteral(
+      u"Скопируйте справочник (PHONE.DBF) в папку, где разрешена запись, или попросите "
+      u"администратора разрешить запись в эту папку, и запустите программу снова.\n\n"
+      u"До тех пор поиск на этих страницах работает без индекса и может идти медленно.");
+  if (auto* application = qobject_cast<TApplication*>(QCoreApplication::instance())) {
+    application->ShowException(message, details.join(QLatin1Char('\n')));
+  }
 }
 
 void TfrmLogo::FormActivate() {
   ProgressBar1->setMaximum(static_cast<int>(kIndexSteps.size()));
   ProgressBar1->setValue(0);
-  // With a file to build, the splash and each step of its bar are painted
-  // at once, for the event loop does not run while building. With nothing
-  // to build the whole check takes no time, and the event loop paints the
-  // full bar while the splash waits for its timer.
-  const bool building =
-      dataModule_ != nullptr && std::any_of(kIndexSteps.begin(), kIndexSteps.end(), IndexFileMissing);
-  if (building) repaint();
   StartOnExit startTimer(Timer1);
-  int stepNumber = 0;
-  for (const TIndexStep& step : kIndexSteps) {
-    if (dataModule_ != nullptr && IndexFileMissing(step)) {
-      dataModule_->IndexOn(step.fileName, step.tagName, step.keyExpression, step.forExpression, kDuplicatesAllowed,
-                           kAscending);
-    }
-    ProgressBar1->setValue(++stepNumber);
-    if (building) ProgressBar1->repaint();
+  unusable_.clear();
+  categoryRows_.reset();
+  if (dataModule_ == nullptr) {
+    ProgressBar1->setValue(ProgressBar1->maximum());
+    return;
   }
+  // First which files need building, then the builds, the bar counting
+  // them. With nothing to build the check is quick, and the event loop
+  // paints the full bar while the splash waits for its timer; with a file
+  // to build, the splash and each step of its bar are painted at once, for
+  // the event loop does not run while building.
+  std::vector<const TIndexStep*> pending;
+  QStringList details;
+  for (const TIndexStep& step : kIndexSteps) {
+    const QString reason = RebuildReason(step);
+    if (reason.isEmpty()) continue;
+    pending.push_back(&step);
+    details << QStringLiteral("%1: %2").arg(QString::fromLatin1(step.fileName), reason);
+  }
+  if (pending.empty()) {
+    ProgressBar1->setValue(ProgressBar1->maximum());
+    return;
+  }
+  ProgressBar1->setMaximum(static_cast<int>(pending.size()));
+  repaint();
+  int built = 0;
+  bool failed = false;
+  for (const TIndexStep* step : pending) {
+    QString error;
+    if (!Rebuild(*step, error)) {
+      unusable_.insert(step->fileName);
+      details << error;
+      failed = true;
+    }
+    ProgressBar1->setValue(++built);
+    ProgressBar1->repaint();
+  }
+  if (failed) ReportUnusable(details);
 }
 
 void TfrmLogo::Timer1Timer() {

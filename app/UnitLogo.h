@@ -1,16 +1,29 @@
 // TfrmLogo: the borderless splash window. Shown modally once at start-up, it
 // makes sure that the seven index files of the search modes exist beside the
-// table, building each missing one, and advances its progress bar by one
-// step per file; one second after the last step its timer closes it.
+// table and agree with it, and one second after the check its timer closes
+// it.
 //
-// Building is done through the data module (TDM::IndexOn); the splash
-// decides which files are missing.
+// An index file is rebuilt when it is missing, older than the table (a new
+// edition was copied in), cannot be read, or holds another number of rows
+// than the table has records of its category; the progress bar counts the
+// rebuilt files. A file that cannot be rebuilt (a read-only folder) is left
+// unusable: the user is told once, in Russian, what is wrong and what to do,
+// and the main window lists that page's category without the index.
+//
+// Reading and building go through the data module (TDM); the splash decides
+// which files need it.
 #pragma once
 
 #include <QDialog>
+#include <QString>
+#include <QStringList>
 
 #include <array>
+#include <optional>
+#include <set>
+#include <string>
 
+class QDateTime;
 class QLabel;
 class QProgressBar;
 class QTimer;
@@ -48,13 +61,13 @@ class TfrmLogo : public QDialog {
   QProgressBar* ProgressBar1 = nullptr;
   QTimer* Timer1 = nullptr;
 
-  // The index check, run once each time the splash is shown: every step
-  // whose file is missing from the current working directory is built
-  // (one tag, ascending, duplicate keys allowed), the
-  // progress bar advances per step, and the timer is started. A failed
-  // build ends the check (the exception goes on to the application's error
-  // report), but the timer is started all the same, so the splash closes.
+  // The index check, run once each time the splash is shown: every index
+  // file that needs it is rebuilt (one tag, ascending, duplicate keys
+  // allowed) and the progress bar counts the rebuilt files; then the timer
+  // is started, whatever happened.
   void FormActivate();
+  // Index files that could not be rebuilt at the last check.
+  const std::set<std::string>& UnusableFiles() const { return unusable_; }
   // Closes the splash; the timer stops with it.
   void Timer1Timer();
 
@@ -65,9 +78,18 @@ class TfrmLogo : public QDialog {
  private:
   // Runs the index check when one is still due for this showing.
   void RunPendingCheck();
-  // No file of the step's name in the current working directory.
-  static bool IndexFileMissing(const TIndexStep& step);
+  // Why the step's file must be rebuilt; empty when it need not be.
+  QString RebuildReason(const TIndexStep& step);
+  // When the table file was last modified (invalid when it is not found).
+  QDateTime TableTime() const;
+  // Builds the step's file anew; false (with `error` set) when it cannot.
+  bool Rebuild(const TIndexStep& step, QString& error);
+  // Tells the user about the files that could not be rebuilt.
+  void ReportUnusable(const QStringList& details);
 
   TDM* dataModule_ = nullptr;
   bool checkPending_ = false;
+  std::set<std::string> unusable_;
+  // The rows of each category in the table, counted once per check.
+  std::optional<std::array<int32_t, 4>> categoryRows_;
 };

@@ -5,6 +5,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <QShowEvent>
 #include <QWindow>
 
@@ -42,19 +43,22 @@ constexpr int kSearchBoxHeight = 24;
 // on each side) only size the tabs.
 const std::array<const char16_t*, 4> kTabCaptions = {u"Город", u"Таксофон", u"Предприятия", u"..."};
 
-// Number keys are searched by their first six characters, one less than
-// the width of NUM.
-constexpr int kNumberPrefix = 6;
-// Appended to a text key to form the upper bound: two of the last capital
-// letter of the alphabet.
-constexpr char16_t kTextKeyCeiling[] = u"ЯЯ";
-
-// The number index of each page, opened on a page change.
+// The index of each page per search mode (1 to 3), and the category and
+// key field its tag holds.
 struct TIndexName {
   const char* file;
   const char* tag;
+  const char* keyField;
 };
-constexpr std::array<TIndexName, 3> kNumberIndexes = {{{"TELN.CDX", "TELN"}, {"TAXN.CDX", "TAXN"}, {"PREDN.CDX", "PREDN"}}};
+struct TPageIndexes {
+  int category;
+  std::array<TIndexName, 3> byMode;
+};
+constexpr std::array<TPageIndexes, 3> kPageIndexes = {{
+    {1, {{{"TELN.CDX", "TELN", "NUM"}, {"TELF.CDX", "TELF", "FIO"}, {"TELA.CDX", "TELA", "ADR"}}}},
+    {3, {{{"TAXN.CDX", "TAXN", "NUM"}, {"TAXA.CDX", "TAXA", "ADR"}, {nullptr, nullptr, nullptr}}}},
+    {2, {{{"PREDN.CDX", "PREDN", "NUM"}, {"PREDF.CDX", "PREDF", "FIO"}, {nullptr, nullptr, nullptr}}}},
+}};
 
 // Text of the window as the table's screen code page has it.
 std::string ToAnsi(const QString& text) { return platform::FromUtf8(text.toStdString(), platform::CodePage::Cp1251); }
@@ -344,102 +348,128 @@ void TfrmMain::showEvent(QShowEvent* event) {
 }
 
 void TfrmMain::FormShow() {
-  if (logo_ != nullptr) logo_->exec();
+  if (logo_ != nullptr) {
+    logo_->exec();
+    unusableIndexes_ = logo_->UnusableFiles();
+  }
   CoolPageControl1->SetActivePageIndex(0);
   CitySearchMode = 1;
   PayphoneSearchMode = 1;
   EnterpriseSearchMode = 1;
   RxDBGrid1->setFocus();
-  if (dataModule_ != nullptr) {
-    dataModule_->OpenIndexes({}, {});
-    dataModule_->OpenIndexes(kNumberIndexes[0].file, kNumberIndexes[0].tag);
-    dataModule_->MoveFirst();
-  }
+  OpenPageOrder(0);
 }
 
 void TfrmMain::CoolPageControl1Change() {
-  const int page = CoolPageControl1->ActivePageIndex();
-  if (dataModule_ == nullptr || page < 0 || page >= static_cast<int>(kNumberIndexes.size())) return;
+  // The page comes back as it was left: the order of its mode, narrowed by
+  // what its box holds, under the label that names that mode.
+  OpenPageOrder(CoolPageControl1->ActivePageIndex());
+}
+
+int* TfrmMain::PageMode(int page) {
+  switch (page) {
+    case 0: return &CitySearchMode;
+    case 1: return &PayphoneSearchMode;
+    case 2: return &EnterpriseSearchMode;
+    default: return nullptr;
+  }
+}
+
+TCoolEdit* TfrmMain::PageBox(int page) const {
+  switch (page) {
+    case 0: return CoolEdit1;
+    case 1: return CoolEdit2;
+    case 2: return CoolEdit3;
+    default: return nullptr;
+  }
+}
+
+bool TfrmMain::IndexUsable(const char* file) const { return unusableIndexes_.count(file) == 0; }
+
+// The page's index for its current mode; null for an unknown page or mode.
+static const TIndexName* PageIndex(int page, const int* mode) {
+  if (page < 0 || page >= static_cast<int>(kPageIndexes.size()) || mode == nullptr || *mode < 1 || *mode > 3)
+    return nullptr;
+  const TIndexName& index = kPageIndexes[static_cast<size_t>(page)].byMode[static_cast<size_t>(*mode - 1)];
+  return index.file != nullptr ? &index : nullptr;
+}
+
+void TfrmMain::OpenPageOrder(int page) {
+  const TIndexName* index = PageIndex(page, PageMode(page));
+  if (dataModule_ == nullptr || index == nullptr) return;
+  const std::string prefix = ToAnsi(PageBox(page)->text());
   dataModule_->OpenIndexes({}, {});
-  dataModule_->OpenIndexes(kNumberIndexes[static_cast<size_t>(page)].file,
-                           kNumberIndexes[static_cast<size_t>(page)].tag);
+  if (IndexUsable(index->file)) {
+    if (categoryFiltered_) dataModule_->SetCategoryFilter(0, {}, {});
+    categoryFiltered_ = false;
+    dataModule_->OpenIndexes(index->file, index->tag);
+    if (prefix.empty()) {
+      dataModule_->MoveFirst();
+    } else {
+      dataModule_->SetKeyPrefix(prefix);
+    }
+  } else {
+    // Without its index file the page lists its category in record order,
+    // never the whole table.
+    dataModule_->SetCategoryFilter(kPageIndexes[static_cast<size_t>(page)].category, index->keyField, prefix);
+    categoryFiltered_ = true;
+  }
+}
+
+void TfrmMain::ApplySearchText(int page) {
+  const TIndexName* index = PageIndex(page, PageMode(page));
+  if (dataModule_ == nullptr || index == nullptr) return;
+  // The rows whose key begins with the box's text: a number (up to the
+  // seven characters of NUM; more matches nothing), a surname, a name or
+  // an address alike. The new range replaces the previous one in one step.
+  const std::string prefix = ToAnsi(PageBox(page)->text());
+  if (IndexUsable(index->file)) {
+    dataModule_->SetKeyPrefix(prefix);
+  } else {
+    dataModule_->SetCategoryFilter(kPageIndexes[static_cast<size_t>(page)].category, index->keyField, prefix);
+  }
 }
 
 // What a search button chooses.
 struct TfrmMain::TSearchChoice {
+  int page;
   TCoolLabel* label;
-  TCoolEdit* box;
   const char16_t* labelText;
-  const char* file;
-  const char* tag;
-  int* modeVariable;
   int mode;
 };
 
 void TfrmMain::ChooseSearch(const TSearchChoice& choice) {
   SetSearchLabelCaption(choice.label, QString::fromUtf16(choice.labelText));
-  // Clearing a box that held text runs its change handler, which removes
-  // the range on the order still current.
-  choice.box->clear();
-  if (dataModule_ != nullptr) {
-    dataModule_->OpenIndexes({}, {});
-    dataModule_->OpenIndexes(choice.file, choice.tag);
-    dataModule_->MoveFirst();
+  *PageMode(choice.page) = choice.mode;
+  // The box is emptied without a search of its own: the order of the new
+  // mode opens at its first record just below.
+  TCoolEdit* box = PageBox(choice.page);
+  {
+    const QSignalBlocker quiet(box);
+    box->clear();
   }
-  *choice.modeVariable = choice.mode;
+  OpenPageOrder(choice.page);
 }
 
-void TfrmMain::CoolBtn1Click() {
-  ChooseSearch({CoolLabel1, CoolEdit1, u"Поиск по номеру", "TELN.CDX", "TELN", &CitySearchMode, 1});
-}
+void TfrmMain::CoolBtn1Click() { ChooseSearch({0, CoolLabel1, u"Поиск по номеру", 1}); }
 
-void TfrmMain::CoolBtn2Click() {
-  ChooseSearch({CoolLabel1, CoolEdit1, u"Поиск по фамилии", "TELF.CDX", "TELF", &CitySearchMode, 2});
-}
+void TfrmMain::CoolBtn2Click() { ChooseSearch({0, CoolLabel1, u"Поиск по фамилии", 2}); }
 
-void TfrmMain::CoolBtn3Click() {
-  ChooseSearch({CoolLabel1, CoolEdit1, u"Поиск по адресу", "TELA.CDX", "TELA", &CitySearchMode, 3});
-}
+void TfrmMain::CoolBtn3Click() { ChooseSearch({0, CoolLabel1, u"Поиск по адресу", 3}); }
 
-void TfrmMain::CoolBtn6Click() {
-  ChooseSearch({CoolLabel2, CoolEdit2, u"Поиск по номеру", "TAXN.CDX", "TAXN", &PayphoneSearchMode, 1});
-}
+void TfrmMain::CoolBtn6Click() { ChooseSearch({1, CoolLabel2, u"Поиск по номеру", 1}); }
 
-void TfrmMain::CoolBtn7Click() {
-  ChooseSearch({CoolLabel2, CoolEdit2, u"Поиск по адресу", "TAXA.CDX", "TAXA", &PayphoneSearchMode, 2});
-}
+void TfrmMain::CoolBtn7Click() { ChooseSearch({1, CoolLabel2, u"Поиск по адресу", 2}); }
 
-void TfrmMain::CoolBtn9Click() {
-  ChooseSearch({CoolLabel3, CoolEdit3, u"Поиск по номеру", "PREDN.CDX", "PREDN", &EnterpriseSearchMode, 1});
-}
+void TfrmMain::CoolBtn9Click() { ChooseSearch({2, CoolLabel3, u"Поиск по номеру", 1}); }
 
-void TfrmMain::CoolBtn10Click() {
-  ChooseSearch({CoolLabel3, CoolEdit3, u"Поиск по наименованию", "PREDF.CDX", "PREDF", &EnterpriseSearchMode, 2});
-}
+void TfrmMain::CoolBtn10Click() { ChooseSearch({2, CoolLabel3, u"Поиск по наименованию", 2}); }
 
-void TfrmMain::CoolEdit1Change() { ApplySearchText(CoolEdit1->text(), CitySearchMode); }
+void TfrmMain::CoolEdit1Change() { ApplySearchText(0); }
 
-void TfrmMain::CoolEdit2Change() { ApplySearchText(CoolEdit2->text(), PayphoneSearchMode); }
+void TfrmMain::CoolEdit2Change() { ApplySearchText(1); }
 
-void TfrmMain::CoolEdit3Change() { ApplySearchText(CoolEdit3->text(), EnterpriseSearchMode); }
-
-void TfrmMain::ApplySearchText(const QString& text, int mode) {
-  if (dataModule_ == nullptr) return;
-  // The previous range goes first; an empty box leaves none.
-  dataModule_->SetRange({}, {});
-  const qsizetype length = text.size();
-  if (length == 0) return;
-  if (mode == 1) {
-    // A number prefix: filled up to six characters with 0 below and 9
-    // above; seven or more characters set no range at all.
-    if (length > kNumberPrefix) return;
-    const qsizetype fill = kNumberPrefix - length;
-    dataModule_->SetRange(ToAnsi(text + QString(fill, QLatin1Char('0'))),
-                          ToAnsi(text + QString(fill, QLatin1Char('9'))));
-  } else if (mode == 2 || mode == 3) {
-    dataModule_->SetRange(ToAnsi(text), ToAnsi(text + QString::fromUtf16(kTextKeyCeiling)));
-  }
-}
+void TfrmMain::CoolEdit3Change() { ApplySearchText(2); }
 
 void TfrmMain::CoolPanel4MouseDown(Qt::MouseButton button, const QPoint& position) {
   if (button == Qt::RightButton) return;

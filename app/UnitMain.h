@@ -16,6 +16,9 @@
 
 #include <QWidget>
 
+#include <set>
+#include <string>
+
 class QAbstractItemModel;
 class QPainter;
 class TCoolBevel;
@@ -106,10 +109,11 @@ class TfrmMain : public QWidget {
   void CoolCaptionBtn2Click();  // minimises the program
   void CoolCaptionBtn3Click();  // closes the window, ending the program
   void CoolBtn4Click();         // the three exit buttons: closes the window
-  // The user chose another page: its number order, whatever its mode.
+  // The user chose another page: the order of the page's mode, narrowed
+  // by the text in its box, as the page was left.
   void CoolPageControl1Change();
-  // Search buttons: set the page's label, clear its box, open the button's
-  // index at its first record and set the page's mode.
+  // Search buttons: set the page's label and mode, clear its box and open
+  // the button's index at its first record.
   void CoolBtn1Click();   // city, by number
   void CoolBtn2Click();   // city, by surname
   void CoolBtn3Click();   // city, by address
@@ -117,7 +121,8 @@ class TfrmMain : public QWidget {
   void CoolBtn7Click();   // payphones, by address
   void CoolBtn9Click();   // enterprises, by number
   void CoolBtn10Click();  // enterprises, by name
-  // Search boxes: set the key range for the box's text by the page's mode.
+  // Search boxes: narrow the page's order to the keys that begin with the
+  // box's text.
   void CoolEdit1Change();
   void CoolEdit2Change();
   void CoolEdit3Change();
@@ -134,14 +139,26 @@ class TfrmMain : public QWidget {
  private:
   struct TSearchChoice;
   void ChooseSearch(const TSearchChoice& choice);
-  // Sets the key range for `text` in search mode `mode` (1: number).
-  void ApplySearchText(const QString& text, int mode);
+  // The mode variable and the search box of page 0, 1 or 2 (null else).
+  int* PageMode(int page);
+  TCoolEdit* PageBox(int page) const;
+  // Opens the index of the page's mode and narrows it by the page's box.
+  void OpenPageOrder(int page);
+  // Narrows the page's order by the text of its box.
+  void ApplySearchText(int page);
+  // Whether the splash left the index file usable.
+  bool IndexUsable(const char* file) const;
   void CreateCaptionBar();
   void CreatePages();
   void ConnectStatusTexts();
 
   TfrmLogo* logo_ = nullptr;
   TDM* dataModule_ = nullptr;
+  // Index files the splash could neither use nor rebuild: their pages list
+  // the category in record order instead.
+  std::set<std::string> unusableIndexes_;
+  // The table shows one category by a record filter (an unusable index).
+  bool categoryFiltered_ = false;
   // Moving the window by hand, where the window system cannot move it.
   bool dragging_ = false;
   QPoint dragOffset_;

@@ -1,8 +1,9 @@
 // Start-up of the telephone directory viewer: the application object with
 // its title, then the main window, the data module and the splash, in that
 // order, then the message loop. Creating the data module opens PHONE.DBF
-// from the current working directory; when that fails, the error is shown
-// in a message box and the program ends with status 1. Showing the main
+// from the current working directory; when that fails, the user is told in
+// Russian what is missing where (the engine's message in the details) and
+// the program ends with status 1. Showing the main
 // window brings up the splash.
 #include <memory>
 
@@ -24,9 +25,11 @@ int main(int argc, char** argv) {
     DM = std::make_unique<TDM>();
     frmLogo = std::make_unique<TfrmLogo>();
   } catch (const std::exception& error) {
-    // The program cannot run without its forms and its table: report why
-    // and end.
-    application.ShowException(TApplication::ExceptionText(error));
+    // The program cannot run without its forms and its table: say why in
+    // the user's language, the engine's own words in the details, and end.
+    application.ShowException(frmMain && !DM ? TDM::OpenFailureText()
+                                            : QStringLiteral(u"Не удалось запустить программу."),
+                              TApplication::ExceptionText(error));
     return 1;
   }
   frmMain->SetDataModule(DM.get());

@@ -115,9 +115,21 @@ class TimedDM : public TDM {
     TableWorkClock clock;
     TDM::SetRange(low, high);
   }
+  void SetKeyPrefix(const std::string& prefix) override {
+    TableWorkClock clock;
+    TDM::SetKeyPrefix(prefix);
+  }
   void MoveFirst() override {
     TableWorkClock clock;
     TDM::MoveFirst();
+  }
+  int32_t IndexRowCount(const std::string& file, const std::string& tag) override {
+    TableWorkClock clock;
+    return TDM::IndexRowCount(file, tag);
+  }
+  std::array<int32_t, 4> CategoryRowCounts() override {
+    TableWorkClock clock;
+    return TDM::CategoryRowCounts();
   }
   void IndexOn(const std::string& file, const std::string& tag, const std::string& key, const std::string& condition,
                int unique, int order) override {
@@ -174,7 +186,7 @@ struct Viewer {
 struct StartTimes {
   double created = 0;       // main window, data module (table open), splash, model
   double splashPainted = 0; // the splash's first paint has begun
-  double checkDone = 0;     // the index check reached step 7 (its timer starts)
+  double checkDone = 0;     // the index check's bar is full (its timer starts)
   double timerFired = 0;    // the splash's timer closed it
   double mainPainted = 0;   // the city grid painted with rows, after the splash
   // Processor time of this process at the splash's first paint and at the
@@ -237,9 +249,10 @@ inline std::unique_ptr<Viewer> StartViewer(StartTimes& times) {
   PaintWatch splashPaint(viewer->frmLogo->CoolPanel1, origin);
   // Context of the probes below: they end with this function.
   QObject probe;
-  QObject::connect(viewer->frmLogo->ProgressBar1, &QProgressBar::valueChanged, &probe,
-                   [&times, origin](int value) {
-                     if (value != static_cast<int>(kIndexSteps.size())) return;
+  QProgressBar* bar = viewer->frmLogo->ProgressBar1;
+  QObject::connect(bar, &QProgressBar::valueChanged, &probe,
+                   [&times, origin, bar](int value) {
+                     if (value != bar->maximum()) return;
                      times.checkDone = Millis(origin, Clock::now());
                      times.checkDoneCpu = CpuMillis();
                    });

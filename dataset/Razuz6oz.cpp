@@ -314,6 +314,9 @@ void TDeridarDataSet::CloseDataset() {
   table_.reset();
   recordLength_ = 0;
   keyBuffer_.clear();
+  deletedMarks_.clear();
+  deletedMarksCount_ = -1;
+  orderRows_.clear();
   editInProgress_ = false;
   beforeFirst_ = afterLast_ = false;
 }
@@ -855,6 +858,156 @@ int32_t TDeridarDataSet::RecordCount() {
   return count;
 }
 
+template <class Visit>
+bool TDeridarDataSet::WalkCurrentTag(Visit&& visit) {
+  GSobjIndexTag* tag = table_->CurrentTag();
+  table_->RestoreCurrentRecord();
+  const TRecNo where = table_->RecNumber();
+  const bool positioned = table_->Positioned();
+  // The tag is put back on the table's record, as a move would leave it.
+  const auto restore = [&] {
+    if (positioned && where >= 1 && where <= table_->RecordCount()) tag->SyncToRecord(where);
+  };
+  bool whole = true;
+  try {
+    for (TRecNo n = tag->MoveTo(GotoFirst); n > 0 && whole; n = tag->MoveTo(GotoNext)) {
+      if (!(whole = visit(n))) break;
+      // The rest of the leaf at once when its last key is still inside the
+      // range: the keys between lie inside as well. The move after it then
+      // goes on to the next leaf.
+      GSobjIndexKey* leaf = tag->LeafImage();
+      if (tag->Reversed() || leaf == nullptr || !leaf->IsLeaf()) continue;
+      const int32_t last = leaf->EntryCount() - 1;
+      if (leaf->Position() < 0 || leaf->Position() >= last) continue;
+      if (tag->RangeHigh().Length() > 0 &&
+          tag->CompareKeys(tag->RangeHigh(), *leaf->Entry(static_cast<size_t>(last)), tag->RangePartial()) == -1)
+        continue;
+      for (int32_t i = leaf->Position() + 1; i <= last && whole; ++i)
+        whole = visit(static_cast<TRecNo>(leaf->Entry(static_cast<size_t>(i))->Link()));
+      leaf->SetPosition(last);
+    }
+  } catch (...) {
+    // The walk's own failure (a damaged node names its file) is the one
+    // worth reporting.
+    try {
+      restore();
+    } catch (...) {
+    }
+    throw;
+  }
+  restore();
+  return whole;
+}
+
+const std::vector<uint8_t>* TDeridarDataSet::DeletedMarks() {
+  if (table_->Encrypted()) return nullptr;
+  const TRecNo count = table_->RecordCount();
+  if (deletedMarksCount_ == count && deletedMarksStamp_ == table_->UpdateStamp()) return &deletedMarks_;
+  deletedMarks_.assign(static_cast<size_t>(count) + 1, 0);
+  // Whole blocks of records, the first byte of each being its flag.
+  const int32_t length = table_->RecordLength();
+  const int32_t perBlock = std::max<int32_t>(1, (1 << 16) / std::max(length, 1));
+  std::vector<char> block(static_cast<size_t>(perBlock) * static_cast<size_t>(length));
+  for (TRecNo first = 1; first <= count; first += perBlock) {
+    const int32_t records = std::min<int32_t>(perBlock, count - first + 1);
+    const int64_t at = table_->HeaderLength() + static_cast<int64_t>(first - 1) * length;
+    const int32_t got = table_->ReadAt(at, block.data(), records * length);
+    for (int32_t i = 0; i < records && (i + 1) * length <= got; ++i)
+      deletedMarks_[static_cast<size_t>(first + i)] = block[static_cast<size_t>(i) * length] == '*';
+  }
+  deletedMarksCount_ = count;
+  deletedMarksStamp_ = table_->UpdateStamp();
+  return &deletedMarks_;
+}
+
+std::map<std::string, int32_t> TDeridarDataSet::CountFieldValues(const std::string& fieldName) {
+  CheckActive();
+  std::map<std::string, int32_t> counts;
+  if (table_->Encrypted()) return counts;
+  const int32_t field = table_->FieldNumber(fieldName);
+  if (field < 1) DatabaseError(DbMsg::FieldNotFound, {fieldName});
+  // The field's place in the record: after the deletion flag and the
+  // fields before it.
+  int32_t offset = 1;
+  for (int32_t n = 1; n < field; ++n) offset += table_->FieldLength(n);
+  const int32_t width = table_->FieldLength(field);
+  const int32_t length = table_->RecordLength();
+  if (width <= 0 || offset + width > length) return counts;
+  const TRecNo count = table_->RecordCount();
+  const int32_t perBlock = std::max<int32_t>(1, (1 << 16) / length);
+  std::vector<char> block(static_cast<size_t>(perBlock) * static_cast<size_t>(length));
+  for (TRecNo first = 1; first <= count; first += perBlock) {
+    const int32_t records = std::min<int32_t>(perBlock, count - first + 1);
+    const int64_t at = table_->HeaderLength() + static_cast<int64_t>(first - 1) * length;
+    const int32_t got = table_->ReadAt(at, block.data(), records * length);
+    for (int32_t i = 0; i < records && (i + 1) * length <= got; ++i) {
+      const char* record = block.data() + static_cast<size_t>(i) * length;
+      if (!useDeleted_ && record[0] == '*') continue;
+      std::string_view value(record + offset, static_cast<size_t>(width));
+      while (!value.empty() && value.back() == ' ') value.remove_suffix(1);
+      ++counts[std::string(value)];
+    }
+  }
+  return counts;
+}
+
+const std::vector<TRecNo>* TDeridarDataSet::WholeOrderRows(const std::vector<uint8_t>* deleted) {
+  GSobjIndexTag* tag = table_->CurrentTag();
+  std::string order;
+  for (const std::string& file : indexFiles_) order += file + '\n';
+  order += table_->CurrentTagName();
+  int64_t indexStamp = 0;
+  if (!tag->OwnerFile() || !tag->OwnerFile()->NodeStamp(indexStamp)) return nullptr;
+  const auto same = [&](const TOrderRows& known) {
+    return known.order == order && known.indexStamp == indexStamp && known.root == tag->RootAddress() &&
+           known.records == table_->RecordCount() && known.tableStamp == table_->UpdateStamp() &&
+           known.useDeleted == useDeleted_;
+  };
+  for (const TOrderRows& known : orderRows_)
+    if (same(known)) return &known.rows;
+  TOrderRows counted{order, indexStamp, tag->RootAddress(), table_->RecordCount(), table_->UpdateStamp(),
+                     useDeleted_, {}};
+  WalkCurrentTag([&](TRecNo n) {
+    if (!deleted || static_cast<size_t>(n) >= deleted->size() || !(*deleted)[static_cast<size_t>(n)])
+      counted.rows.push_back(n);
+    return true;
+  });
+  counted.rows.shrink_to_fit();
+  if (orderRows_.size() >= kKnownOrders) orderRows_.erase(orderRows_.begin());
+  orderRows_.push_back(std::move(counted));
+  return &orderRows_.back().rows;
+}
+
+int32_t TDeridarDataSet::CountRecords(int32_t step, std::vector<TBookmark>& ends) {
+  ends.clear();
+  if (!Active() || !table_ || step <= 0 || State() != dsBrowse) return -1;
+  // A filter decides per record, which needs the record read.
+  if (!table_->CurrentTag() || table_->FilterActive() || (Filtered() && OnFilterRecord)) return -1;
+  const std::vector<uint8_t>* deleted = nullptr;
+  if (!useDeleted_ && !(deleted = DeletedMarks())) return -1;
+  if (!table_->CurrentTag()->HasRange()) {
+    // A whole order is counted once and kept.
+    const std::vector<TRecNo>* rows = WholeOrderRows(deleted);
+    if (!rows) return -1;
+    for (size_t end = static_cast<size_t>(step); end <= rows->size(); end += static_cast<size_t>(step))
+      ends.push_back(BookmarkText((*rows)[end - 1]));
+    return static_cast<int32_t>(rows->size());
+  }
+  // A range is counted while it stays small; a large one is left to be
+  // read in steps, as a key press must not wait for a walk over the order.
+  int32_t count = 0;
+  int32_t keys = 0;
+  const bool whole = WalkCurrentTag([&](TRecNo n) {
+    if (++keys > kRangeCountLimit) return false;
+    if (deleted && static_cast<size_t>(n) < deleted->size() && (*deleted)[static_cast<size_t>(n)]) return true;
+    if (++count % step == 0) ends.push_back(BookmarkText(n));
+    return true;
+  });
+  if (whole) return count;
+  ends.clear();
+  return -1;
+}
+
 int32_t TDeridarDataSet::ActiveRecordNumber() {
   TDataSet::CheckActive();
   const char* buffer = State() == dsCalcFields ? CalcBuffer() : ActiveBuffer();
@@ -1305,6 +1458,7 @@ void TDeridarDataSet::IndexOn(const std::string& fileName, const std::string& ta
   IndexDefs().SetUpdated(false);
   busy_ = 1;
   DisableControls();
+  orderRows_.clear();
   try {
     table_->RestoreCurrentRecord();
     table_->IndexOn(fileName, tagName, keyExpression, forExpression, uniqueness, sortOrder);

@@ -34,6 +34,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -76,6 +77,7 @@ class TDeridarDataSet : public platform::TDataSet, public DBFObjectOwner {
                                              int32_t stat3)>;
 
   static constexpr int32_t kBookmarkSize = 11;
+  static constexpr int32_t kRangeCountLimit = 8192;
   static constexpr const char* kDefaultDirectory = "Default Directory";
 
   TDeridarDataSet();
@@ -178,6 +180,17 @@ class TDeridarDataSet : public platform::TDataSet, public DBFObjectOwner {
   void TranslateTextInPlace(std::string& text, bool toOem) override;
 
   int32_t RecordCount() override;
+  // With an index order and no record filter: the rows of the order and
+  // range, counted from the tag's keys (records marked deleted left out
+  // unless UseDeleted), without reading the records. A whole order is
+  // counted once and kept while neither the table nor the index file
+  // changes; a range of more than kRangeCountLimit keys is not counted.
+  int32_t CountRecords(int32_t step, std::vector<platform::TBookmark>& ends) override;
+  // The records of the table per value of one field (its stored text,
+  // trailing blanks dropped), counted in record order straight from the
+  // file's blocks; records marked deleted are left out unless UseDeleted.
+  // Empty for an enciphered table. Raises for an unknown field.
+  std::map<std::string, int32_t> CountFieldValues(const std::string& fieldName);
   int32_t ActiveRecordNumber() override;
   void GotoRecordNumber(int32_t recordNumber) override;
   bool IsSequenced() override;
@@ -270,6 +283,20 @@ class TDeridarDataSet : public platform::TDataSet, public DBFObjectOwner {
   void ReturnToActiveRow();
   // First() after the handler has changed the key range (see rangeTopRecord_).
   void FirstOfNewRange();
+  // Visits the record number of every key of the current tag within its
+  // range, in order, until `visit` returns false, then puts the tag back on
+  // the table's record. True when every key was visited.
+  template <class Visit>
+  bool WalkCurrentTag(Visit&& visit);
+  // The rows of the current order without a range, from orderRows_ or
+  // counted and kept there; null when the index file cannot say whether
+  // it changed.
+  const std::vector<TRecNo>* WholeOrderRows(const std::vector<uint8_t>* deleted);
+  // One byte per record (index = record number) that is 1 for a record
+  // marked deleted, read in one pass over the table and read again when
+  // the record count or the header's update stamp changes; null for an
+  // enciphered table, whose flags the window holds enciphered.
+  const std::vector<uint8_t>* DeletedMarks();
 
   std::unique_ptr<DBFObject> table_;
   int32_t recordLength_ = 0;
@@ -304,6 +331,22 @@ class TDeridarDataSet : public platform::TDataSet, public DBFObjectOwner {
   bool editInProgress_ = false;
   bool buildingIndexDefs_ = false;
   std::vector<char> keyBuffer_;
+  // Whole orders counted before (the seven of the directory viewer fit),
+  // with what they were counted from.
+  struct TOrderRows {
+    std::string order;  // index files and tag
+    int64_t indexStamp;
+    int32_t root;
+    TRecNo records;
+    uint32_t tableStamp;
+    bool useDeleted;
+    std::vector<TRecNo> rows;
+  };
+  static constexpr size_t kKnownOrders = 8;
+  std::vector<TOrderRows> orderRows_;
+  std::vector<uint8_t> deletedMarks_;
+  TRecNo deletedMarksCount_ = -1;
+  uint32_t deletedMarksStamp_ = 0;
   // A buffer field values are read from instead of the state's (lookups).
   char* lookupBuffer_ = nullptr;
 };

@@ -586,6 +586,11 @@ int32_t TDataSet::SkipRecords(const TBookmark& after, int32_t count, TBookmark& 
                        [&](TRecordBuffer spare) { return InternalSkip(spare, count, last); });
 }
 
+int32_t TDataSet::CountRecords(int32_t, std::vector<TBookmark>& ends) {
+  ends.clear();
+  return -1;
+}
+
 int32_t TDataSet::InternalSkip(TRecordBuffer buffer, int32_t count, TBookmark& last) {
   int32_t passed = 0;
   while (passed < count && FetchRecord(buffer, gmNext, true) == grOK) ++passed;

@@ -256,6 +256,14 @@ class TDataSet {
   // rows. `last` receives the bookmark of the last record passed (unchanged
   // when none). Fires no notification. Returns the number passed.
   int32_t SkipRecords(const TBookmark& after, int32_t count, TBookmark& last);
+  // Counts the records of the current order without reading them, where
+  // the record set can (an index order: its keys), and gives in `ends` the
+  // bookmark of every `step`-th record - records step, 2*step, ... - so a
+  // reader can start a run of `step` records anywhere (ScanRecords after
+  // the end of the run before). Returns -1, with `ends` empty, when the
+  // record set cannot count without reading every record. The position
+  // does not move and no notification is fired.
+  virtual int32_t CountRecords(int32_t step, std::vector<TBookmark>& ends);
 
   // Fields.
   int32_t FieldCount() const { return static_cast<int32_t>(fields_.size()); }

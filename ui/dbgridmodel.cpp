@@ -247,6 +247,22 @@ bool TDBGridModel::canFetchMore(const QModelIndex& parent) const {
 void TDBGridModel::fetchMore(const QModelIndex& parent) {
   if (!canFetchMore(parent)) return;
   TDataSet* dataSet = ReadableDataSet();
+  if (rowCount_ == 0 && pageEnds_.empty()) {
+    // A record set that counts its rows without reading them gives all of
+    // them at once, with where each page ends: any page is then read
+    // straight from the end of the page before, without the rows between.
+    std::vector<TBookmark> ends;
+    const int32_t count = dataSet->CountRecords(batchSize_, ends);
+    if (count >= 0) {
+      atEnd_ = true;
+      if (count == 0) return;
+      beginInsertRows(QModelIndex(), 0, count - 1);
+      rowCount_ = count;
+      pageEnds_ = std::move(ends);
+      endInsertRows();
+      return;
+    }
+  }
   // Only whole pages precede the fetch point, so the new rows start a page.
   // Fetching only counts the rows and remembers where the page ends; the
   // cells are read when the view asks for them (PageAt).

@@ -1,10 +1,13 @@
 // A Qt table model over a record-set data source, for the data grids.
 //
 // Rows are fetched lazily, in the dataset's current order, one batch per
-// fetchMore; the model never asks for a record count and never walks the
-// whole table. A fetch only counts the new rows and remembers the bookmark
-// that ends their page; a page's cells are read when the view first asks for
-// one of them. A bounded number of pages stay cached and a page that was
+// fetchMore; the model never walks the whole table. A fetch only counts the
+// new rows and remembers the bookmark that ends their page; a page's cells
+// are read when the view first asks for one of them. A record set that can
+// count its rows without reading them (an index order:
+// TDataSet::CountRecords) gives every row at the first fetch, with the
+// bookmark that ends each page, so the scroll bar knows the list's size and
+// the last page is read without the pages before it. A bounded number of pages stay cached and a page that was
 // dropped is read again from the bookmark that precedes it. Reading goes through TDataSet::ScanRecords,
 // so the dataset's current record and its visible rows do not move.
 //

@@ -82,7 +82,10 @@ void TRxDBGrid::setModel(QAbstractItemModel* newModel) {
   QTableView::setModel(newModel);
   if (newModel != nullptr) {
     auto reapply = [this] { ApplyColumns(); };
-    modelConnections_.push_back(connect(newModel, &QAbstractItemModel::modelReset, this, reapply));
+    modelConnections_.push_back(connect(newModel, &QAbstractItemModel::modelReset, this, [this] {
+      ApplyColumns();
+      SelectFirstRow();
+    }));
     modelConnections_.push_back(connect(newModel, &QAbstractItemModel::columnsInserted, this, reapply));
     modelConnections_.push_back(connect(newModel, &QAbstractItemModel::columnsRemoved, this, reapply));
     modelConnections_.push_back(connect(newModel, &QAbstractItemModel::columnsMoved, this, reapply));
@@ -92,6 +95,20 @@ void TRxDBGrid::setModel(QAbstractItemModel* newModel) {
                                         }));
   }
   ApplyColumns();
+  SelectFirstRow();
+}
+
+void TRxDBGrid::SelectFirstRow() {
+  QAbstractItemModel* source = model();
+  if (source == nullptr) return;
+  if (source->rowCount(rootIndex()) == 0 && source->canFetchMore(rootIndex())) source->fetchMore(rootIndex());
+  if (source->rowCount(rootIndex()) == 0) return;
+  int column = 0;
+  while (column < source->columnCount(rootIndex()) - 1 && isColumnHidden(column)) ++column;
+  // The current row (the focus frame) and the highlighted row are one.
+  selectionModel()->setCurrentIndex(source->index(0, column, rootIndex()),
+                                    QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  scrollToTop();
 }
 
 int TRxDBGrid::ModelColumn(int index) const {

@@ -10,6 +10,10 @@
 // display width, which the model may give in characters as horizontal
 // header data of kDisplayWidthRole (64 pixels when it gives none). Columns
 // are matched again whenever the model is reset or its columns change.
+//
+// After a reset - a new order, range or search - the first row is the
+// current row, highlighted and framed: the record set stands at its first
+// record then.
 #pragma once
 
 #include <QTableView>
@@ -67,6 +71,8 @@ class TRxDBGrid : public QTableView {
 
  private:
   void ApplyColumns();
+  // Makes the first row current and selected (fetching it when needed).
+  void SelectFirstRow();
   void ApplyPalette();
   void ApplyRowHeight();
   int DefaultWidth(int modelColumn) const;

@@ -370,12 +370,26 @@ void GSO_dBHandler::AppendRecord() {
 void GSO_dBHandler::WriteRecord(TRecNo recNo) {
   LockIndexes();
   try {
+    // The index entries of the record are those of its stored image: with
+    // the index files locked, that image (not whatever record was read last)
+    // is the old one the key upkeep removes.
+    if (HasOpenIndex() && recNo >= 1 && recNo <= RecordCount())
+      ReadStoredImage(recNo, EditableSnapshot());
     GSO_dBaseFld::WriteRecord(recNo);
   } catch (...) {
     UnlockIndexes();
     throw;
   }
   UnlockIndexes();
+}
+
+void GSO_dBHandler::ReadStoredImage(TRecNo recNo, char* image) {
+  const int32_t length = RecordLength();
+  // Past the read-ahead window: another process may have written the record
+  // since the window was filled.
+  if (GSO_DiskFile::ReadAt(RecordOffset(recNo), image, length) < length)
+    RaiseError(Msg::ReadError, FileName());
+  if (Encrypted()) TableCipher(Password(), image, image, static_cast<size_t>(length));
 }
 
 bool GSO_dBHandler::NotifyStatus(int32_t code, int32_t value) {
@@ -527,10 +541,13 @@ void GSO_dBHandler::SetPassword(const std::string& newKey) {
 }
 
 void GSO_dBHandler::RekeyRecords(const std::string& oldKey, const std::string& newKey) {
-  GSobjMemo* memo = HasMemo() ? OpenMemoFile() : nullptr;
+  // The memo file is opened at the first memo to re-key, so a table whose
+  // memos are all blank needs none.
+  GSobjMemo* memo = nullptr;
   std::vector<int32_t> memoFields;
-  for (int32_t n = 1; n <= FieldCount(); ++n)
-    if (MemoOf(n)) memoFields.push_back(n);
+  if (HasMemo())
+    for (int32_t n = 1; n <= FieldCount(); ++n)
+      if (IsMemoField(n)) memoFields.push_back(n);
 
   const int32_t length = RecordLength();
   std::vector<char> image(static_cast<size_t>(length) + 1, ' ');
@@ -541,17 +558,16 @@ void GSO_dBHandler::RekeyRecords(const std::string& oldKey, const std::string& n
       if (GSO_DiskFile::ReadAt(RecordOffset(n), image.data(), length) < length)
         RaiseError(Msg::ReadError, FileName());
       TableCipher(oldKey, image.data(), image.data(), static_cast<size_t>(length));
-      if (memo) {
-        for (int32_t field : memoFields) {
-          const int32_t block = static_cast<int32_t>(std::trunc(GetNumber(field)));
-          if (block <= 0) continue;
-          // Read with the old key, write with the new: WriteMemo measures the
-          // old memo as it is stored, and an enciphered dBase III memo carries
-          // a length prefix that a plain one lacks.
-          memo->SetPasswords(oldKey, newKey);
-          std::string text = memo->ReadMemo(block);
-          PutNumber(field, memo->WriteMemo(text, block));
-        }
+      for (int32_t field : memoFields) {
+        const int32_t block = MemoBlock(field);
+        if (block == 0) continue;
+        if (!memo) memo = OpenMemoFile();
+        // Read with the old key, write with the new: WriteMemo measures the
+        // old memo as it is stored, and an enciphered dBase III memo carries
+        // a length prefix that a plain one lacks.
+        memo->SetPasswords(oldKey, newKey);
+        std::string text = memo->ReadMemo(block);
+        PutNumber(field, memo->WriteMemo(text, block));
       }
       TableCipher(newKey, image.data(), image.data(), static_cast<size_t>(length));
       GSO_dBaseFld::WriteAt(RecordOffset(n), image.data(), length);
@@ -560,6 +576,7 @@ void GSO_dBHandler::RekeyRecords(const std::string& oldKey, const std::string& n
     SetCurrentRecord(own);
     throw;
   }
+  if (!memo) memo = OpenExistingMemoFile();  // one opened before keeps the old key otherwise
   if (memo) memo->SetPasswords(newKey, newKey);
   SetCurrentRecord(own);
 }
@@ -1046,7 +1063,10 @@ int32_t GSO_dBHandler::IndexOn(std::string_view fileName, std::string_view tagNa
     file.reset();
     SetTableState(kStateNormal);
   } catch (...) {
+    // A file this call made is not left behind without its tag.
+    const bool made = file && file->CreatedNew();
     file.reset();
+    if (made) platform::RemoveFile(path);
     SetTableState(kStateNormal);
     SetCache(cacheWas);
     throw;

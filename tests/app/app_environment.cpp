@@ -12,7 +12,10 @@ namespace {
 class RecordingApplication : public TApplication {
  public:
   using TApplication::TApplication;
-  void ShowException(const QString& message) override { ReportedErrors() << message; }
+  void ShowException(const QString& message, const QString& details) override {
+    ReportedErrors() << message;
+    ReportedDetails() << details;
+  }
 };
 
 class AppEnvironment : public ::testing::Environment {
@@ -39,4 +42,9 @@ class AppEnvironment : public ::testing::Environment {
 QStringList& ReportedErrors() {
   static QStringList errors;
   return errors;
+}
+
+QStringList& ReportedDetails() {
+  static QStringList details;
+  return details;
 }

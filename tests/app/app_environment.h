@@ -6,3 +6,5 @@
 
 // Messages the application's error report received, oldest first.
 QStringList& ReportedErrors();
+// The details that came with each of them (empty when none).
+QStringList& ReportedDetails();

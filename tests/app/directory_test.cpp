@@ -6,6 +6,7 @@
 #include <QFontMetrics>
 #include <QImage>
 #include <QProgressBar>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -13,17 +14,20 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "app/UnitDM.h"
 #include "app/UnitLogo.h"
 #include "app/UnitMain.h"
+#include "dataset/Razuz6oz.h"
 #include "app_environment.h"
 #include "app_input.h"
 #include "platform/codepage.h"
@@ -79,29 +83,26 @@ std::vector<StoredRecord> ScanTable(const std::string& path) {
 
 std::string Oem(const QString& text) { return platform::FromUtf8(text.toStdString(), platform::CodePage::Cp866); }
 
-// A key range of the search modes, as OEM bytes; two empty bounds: none.
+// What a search box narrows to: the keys that begin with `prefix` (OEM
+// bytes, trailing blanks dropped as the index compares keys); empty: all.
 struct KeyRange {
-  std::string low, high;
+  std::string prefix;
 };
 
-KeyRange NumberRange(const QString& typed) {
-  const int fill = 6 - static_cast<int>(typed.size());
-  if (typed.isEmpty() || fill < 0) return {};
-  return {Oem(typed + QString(fill, QLatin1Char('0'))), Oem(typed + QString(fill, QLatin1Char('9')))};
-}
-
-KeyRange TextRange(const QString& typed) {
-  if (typed.isEmpty()) return {};
-  return {Oem(typed), Oem(typed + QStringLiteral(u"ЯЯ"))};
+KeyRange Typed(const QString& typed) {
+  std::string prefix = Oem(typed);
+  while (!prefix.empty() && prefix.back() == ' ') prefix.pop_back();
+  return {prefix};
 }
 
 // The rows of a category in the order of `keyField` ("NUM", "FIO" or
-// "ADR") within `range`, found by looking at every record: deleted records
-// left out, keys compared as unsigned bytes without trailing blanks,
-// duplicate keys in record order. Each row is the grid's fields joined by
+// "ADR") whose key begins with the range's prefix, found by looking at
+// every record: deleted records left out, keys compared as unsigned bytes
+// without trailing blanks, duplicate keys in record order (`sorted` false:
+// all of them in record order). Each row is the grid's fields joined by
 // '|', in UTF-8.
 std::vector<std::string> ExpectedRows(const std::vector<StoredRecord>& table, int tip, const std::string& keyField,
-                                      const KeyRange& range, const QStringList& fields) {
+                                      const KeyRange& range, const QStringList& fields, bool sorted = true) {
   const auto keyOf = [&](const StoredRecord& r) {
     return keyField == "NUM" ? r.num : keyField == "FIO" ? r.fio : r.adr;
   };
@@ -114,14 +115,14 @@ std::vector<std::string> ExpectedRows(const std::vector<StoredRecord>& table, in
   for (const StoredRecord& r : table) {
     if (r.deleted || r.tip != tip) continue;
     const std::string key = RightTrimmed(keyOf(r));
-    if (!range.low.empty() || !range.high.empty()) {
-      if (unsignedLess(key, range.low) || unsignedLess(range.high, key)) continue;
-    }
+    if (key.compare(0, range.prefix.size(), range.prefix) != 0) continue;
     chosen.push_back(&r);
   }
-  std::stable_sort(chosen.begin(), chosen.end(), [&](const StoredRecord* a, const StoredRecord* b) {
-    return unsignedLess(RightTrimmed(keyOf(*a)), RightTrimmed(keyOf(*b)));
-  });
+  if (sorted) {
+    std::stable_sort(chosen.begin(), chosen.end(), [&](const StoredRecord* a, const StoredRecord* b) {
+      return unsignedLess(RightTrimmed(keyOf(*a)), RightTrimmed(keyOf(*b)));
+    });
+  }
   std::vector<std::string> rows;
   for (const StoredRecord* r : chosen) {
     std::string row;
@@ -133,6 +134,20 @@ std::vector<std::string> ExpectedRows(const std::vector<StoredRecord>& table, in
     rows.push_back(row);
   }
   return rows;
+}
+
+// Overwrites a text field of record `index` (from 0) in the table file
+// with `utf8`, stored in code page 866 and padded with blanks.
+void StoreText(const std::string& path, size_t index, size_t offset, size_t width, const QString& utf8) {
+  std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+  char head[12];
+  file.read(head, sizeof head);
+  const size_t headerLength = static_cast<uint8_t>(head[8]) | (static_cast<uint8_t>(head[9]) << 8);
+  const size_t recordLength = static_cast<uint8_t>(head[10]) | (static_cast<uint8_t>(head[11]) << 8);
+  std::string text = Oem(utf8);
+  text.resize(width, ' ');
+  file.seekp(static_cast<std::streamoff>(headerLength + index * recordLength + offset));
+  file.write(text.data(), static_cast<std::streamsize>(width));
 }
 
 // Every row the grid shows (fetching them all), its shown columns joined
@@ -180,6 +195,7 @@ class DirectoryTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ReportedErrors().clear();
+    ReportedDetails().clear();
     previous_ = fs::current_path();
     fs::current_path(dir_.Path());
     ASSERT_TRUE(phonegen::WritePhoneDbf("PHONE.DBF", kRecords, kSeed));
@@ -213,16 +229,20 @@ class DirectoryTest : public ::testing::Test {
 
   // Checks what `grid` shows against the brute-force rows and that the
   // table stands at the first of them.
+  // The first row is then the grid's current row, highlighted.
   void ExpectShows(TRxDBGrid* grid, int tip, const std::string& keyField, const KeyRange& range,
-                   const char* what) {
+                   const char* what, bool sorted = true) {
     SCOPED_TRACE(what);
-    const std::vector<std::string> expected = ExpectedRows(table_, tip, keyField, range, grid->ShownFieldNames());
+    const std::vector<std::string> expected =
+        ExpectedRows(table_, tip, keyField, range, grid->ShownFieldNames(), sorted);
     const std::vector<std::string> shown = GridRows(grid);
     EXPECT_EQ(shown.size(), expected.size());
     EXPECT_EQ(shown, expected);
     if (!expected.empty()) {
       const std::string current = RightTrimmed(viewer_->DM->tblVemaronNUM->AsString());
       EXPECT_EQ(current, expected.front().substr(0, expected.front().find('|')));
+      EXPECT_EQ(grid->currentIndex().row(), 0);
+      EXPECT_TRUE(grid->selectionModel()->isRowSelected(0, {}));
     }
   }
 
@@ -358,36 +378,36 @@ TEST_F(DirectoryTest, CityNumberSearchNarrowsWithEachDigit) {
   QSignalSpy resets(viewer_->model.get(), &QAbstractItemModel::modelReset);
   TypeText(Form().CoolEdit1, QStringLiteral("2"));
   EXPECT_GE(resets.count(), 1) << "the range change resets the grid's rows";
-  ExpectShows(grid, 1, "NUM", NumberRange(QStringLiteral("2")), "2");
+  ExpectShows(grid, 1, "NUM", Typed(QStringLiteral("2")), "2");
   EXPECT_FALSE(GridRows(grid).empty());
   TypeText(Form().CoolEdit1, QStringLiteral("3"));
-  ExpectShows(grid, 1, "NUM", NumberRange(QStringLiteral("23")), "23");
+  ExpectShows(grid, 1, "NUM", Typed(QStringLiteral("23")), "23");
   TypeText(Form().CoolEdit1, QStringLiteral("4"));
-  ExpectShows(grid, 1, "NUM", NumberRange(QStringLiteral("234")), "234");
+  ExpectShows(grid, 1, "NUM", Typed(QStringLiteral("234")), "234");
   EXPECT_TRUE(Form().CoolEdit1->text() == QStringLiteral("234"));
   Form().CoolEdit1->selectAll();
   QTest::keyClick(Form().CoolEdit1, Qt::Key_Delete);
   EXPECT_TRUE(Form().CoolEdit1->text().isEmpty());
 
-  // Type the first five digits of a city number that exists, then the rest.
+  // Every length of a number that exists, its sixth digit a 9 (such
+  // numbers were missed while the bounds were filled to six characters).
   const std::vector<std::string> city = ExpectedRows(table_, 1, "NUM", {}, {QStringLiteral("NUM")});
-  // One whose sixth digit is not 9, so that its first five digits keep it
-  // in range (T0..T9 leaves out the numbers that go on after T9).
   QString number;
   for (size_t i = city.size() / 2; i < city.size() && number.isEmpty(); ++i) {
-    if (city[i][5] != '9') number = QString::fromStdString(city[i]);
+    if (city[i].size() == 7 && city[i][5] == '9' && city[i][6] != '0') number = QString::fromStdString(city[i]);
   }
   ASSERT_EQ(number.size(), 7);
-  TypeText(Form().CoolEdit1, number.left(5));
-  ExpectShows(grid, 1, "NUM", NumberRange(number.left(5)), "five digits");
-  EXPECT_FALSE(GridRows(grid).empty());
-  TypeText(Form().CoolEdit1, number.mid(5, 1));
-  // Six digits: only a number equal to them, and no number has six digits.
-  ExpectShows(grid, 1, "NUM", NumberRange(number.left(6)), "six digits");
-  EXPECT_TRUE(GridRows(grid).empty());
-  TypeText(Form().CoolEdit1, number.mid(6, 1));
-  // Seven digits: no range, the whole category.
-  ExpectShows(grid, 1, "NUM", {}, "seven digits");
+  for (int digits = 1; digits <= 7; ++digits) {
+    const std::string what = std::to_string(digits) + " digits";
+    TypeText(Form().CoolEdit1, number.mid(digits - 1, 1));
+    ExpectShows(grid, 1, "NUM", Typed(number.left(digits)), what.c_str());
+    const std::vector<std::string> shown = GridRows(grid);
+    EXPECT_NE(std::find(shown.begin(), shown.end(), ExpectedRows(table_, 1, "NUM", Typed(number), grid->ShownFieldNames()).front()),
+              shown.end()) << what;
+  }
+  EXPECT_EQ(GridRows(grid).size(), 1u) << "seven digits: that number alone";
+  TypeText(Form().CoolEdit1, QStringLiteral("0"));
+  EXPECT_TRUE(GridRows(grid).empty()) << "more digits than a number has";
 
   Form().CoolPageControl1->SetActivePageIndex(0);
   EXPECT_TRUE(Form().grab().toImage().save(ScreenshotPath("directory_city_number.png")));
@@ -397,7 +417,7 @@ TEST_F(DirectoryTest, CitySearchButtonsClearTheBoxAndSearchTheirOrder) {
   Start();
   TRxDBGrid* grid = Form().RxDBGrid1;
   TypeText(Form().CoolEdit1, QStringLiteral("23"));
-  ExpectShows(grid, 1, "NUM", NumberRange(QStringLiteral("23")), "23");
+  ExpectShows(grid, 1, "NUM", Typed(QStringLiteral("23")), "23");
   QSignalSpy resets(viewer_->model.get(), &QAbstractItemModel::modelReset);
   QTest::mouseClick(Form().CoolBtn2, Qt::LeftButton);
   EXPECT_GE(resets.count(), 1) << "the new order resets the grid's rows";
@@ -405,10 +425,10 @@ TEST_F(DirectoryTest, CitySearchButtonsClearTheBoxAndSearchTheirOrder) {
   EXPECT_EQ(Form().CitySearchMode, 2);
   ExpectShows(grid, 1, "FIO", {}, "surname order, no range");
   TypeText(Form().CoolEdit1, QStringLiteral(u"И"));
-  ExpectShows(grid, 1, "FIO", TextRange(QStringLiteral(u"И")), "И");
+  ExpectShows(grid, 1, "FIO", Typed(QStringLiteral(u"И")), "И");
   TypeText(Form().CoolEdit1, QStringLiteral(u"В"));
   EXPECT_TRUE(Form().CoolEdit1->text() == QStringLiteral(u"ИВ"));
-  ExpectShows(grid, 1, "FIO", TextRange(QStringLiteral(u"ИВ")), "ИВ");
+  ExpectShows(grid, 1, "FIO", Typed(QStringLiteral(u"ИВ")), "ИВ");
   const std::vector<std::string> shown = GridRows(grid);
   ASSERT_FALSE(shown.empty());
   for (const std::string& row : shown) {
@@ -417,7 +437,7 @@ TEST_F(DirectoryTest, CitySearchButtonsClearTheBoxAndSearchTheirOrder) {
   EXPECT_TRUE(Form().grab().toImage().save(ScreenshotPath("directory_city_surname.png")));
 
   QTest::keyClick(Form().CoolEdit1, Qt::Key_Backspace);
-  ExpectShows(grid, 1, "FIO", TextRange(QStringLiteral(u"И")), "back to И");
+  ExpectShows(grid, 1, "FIO", Typed(QStringLiteral(u"И")), "back to И");
   QTest::keyClick(Form().CoolEdit1, Qt::Key_Backspace);
   EXPECT_TRUE(Form().CoolEdit1->text().isEmpty());
   ExpectShows(grid, 1, "FIO", {}, "empty box: the whole category");
@@ -427,7 +447,7 @@ TEST_F(DirectoryTest, CitySearchButtonsClearTheBoxAndSearchTheirOrder) {
   ASSERT_FALSE(all.empty());
   const QString prefix = QString::fromStdString(all.at(all.size() / 3)).left(4);
   TypeText(Form().CoolEdit1, prefix);
-  ExpectShows(grid, 1, "ADR", TextRange(prefix), "address prefix");
+  ExpectShows(grid, 1, "ADR", Typed(prefix), "address prefix");
   EXPECT_FALSE(GridRows(grid).empty());
   QTest::mouseClick(Form().CoolBtn1, Qt::LeftButton);
   ExpectShows(grid, 1, "NUM", {}, "number order, no range");
@@ -438,17 +458,17 @@ TEST_F(DirectoryTest, SwitchingPagesInSurnameModeAndBack) {
   TCoolPageControl* pages = Form().CoolPageControl1;
   QTest::mouseClick(Form().CoolBtn2, Qt::LeftButton);
   TypeText(Form().CoolEdit1, QStringLiteral(u"К"));
-  ExpectShows(Form().RxDBGrid1, 1, "FIO", TextRange(QStringLiteral(u"К")), "surname К");
+  ExpectShows(Form().RxDBGrid1, 1, "FIO", Typed(QStringLiteral(u"К")), "surname К");
 
   QTest::mouseClick(pages, Qt::LeftButton, {}, pages->TabRect(1).center());
   ASSERT_EQ(pages->ActivePageIndex(), 1);
   ExpectShows(Form().RxDBGrid2, 3, "NUM", {}, "payphones in number order");
   TypeText(Form().CoolEdit2, QStringLiteral("5"));
-  ExpectShows(Form().RxDBGrid2, 3, "NUM", NumberRange(QStringLiteral("5")), "payphones 5");
+  ExpectShows(Form().RxDBGrid2, 3, "NUM", Typed(QStringLiteral("5")), "payphones 5");
   EXPECT_TRUE(Form().grab().toImage().save(ScreenshotPath("directory_payphone.png")));
   QTest::mouseClick(Form().CoolBtn7, Qt::LeftButton);
   TypeText(Form().CoolEdit2, QStringLiteral(u"У"));
-  ExpectShows(Form().RxDBGrid2, 3, "ADR", TextRange(QStringLiteral(u"У")), "payphones by address");
+  ExpectShows(Form().RxDBGrid2, 3, "ADR", Typed(QStringLiteral(u"У")), "payphones by address");
 
   QTest::mouseClick(pages, Qt::LeftButton, {}, pages->TabRect(2).center());
   ASSERT_EQ(pages->ActivePageIndex(), 2);
@@ -464,20 +484,194 @@ TEST_F(DirectoryTest, SwitchingPagesInSurnameModeAndBack) {
   ASSERT_FALSE(names.empty());
   const QString name = QString::fromStdString(names.at(names.size() / 2)).left(3);
   TypeText(Form().CoolEdit3, name);
-  ExpectShows(Form().RxDBGrid3, 2, "FIO", TextRange(name), "enterprises by name");
+  ExpectShows(Form().RxDBGrid3, 2, "FIO", Typed(name), "enterprises by name");
   EXPECT_FALSE(GridRows(Form().RxDBGrid3).empty());
   EXPECT_TRUE(Form().grab().toImage().save(ScreenshotPath("directory_enterprise.png")));
 
-  // Back to the city page: number order with the whole category, while the
-  // label and the box keep the surname mode.
+  // Back to the city page: as it was left - the surname order narrowed by
+  // the box, under the surname label.
   QTest::mouseClick(pages, Qt::LeftButton, {}, pages->TabRect(0).center());
   ASSERT_EQ(pages->ActivePageIndex(), 0);
-  ExpectShows(Form().RxDBGrid1, 1, "NUM", {}, "city in number order after the page change");
+  ExpectShows(Form().RxDBGrid1, 1, "FIO", Typed(QStringLiteral(u"К")), "city surnames К after the page change");
   EXPECT_TRUE(Form().CoolLabel1->Caption() == QStringLiteral(u"Поиск по фамилии"));
   EXPECT_TRUE(Form().CoolEdit1->text() == QStringLiteral(u"К"));
   EXPECT_EQ(Form().CitySearchMode, 2);
-  // The box is still read as a surname: a further letter sets a text range
-  // on the number order, which number keys never satisfy.
   TypeText(Form().CoolEdit1, QStringLiteral(u"О"));
-  ExpectShows(Form().RxDBGrid1, 1, "NUM", TextRange(QStringLiteral(u"КО")), "surname range on the number order");
+  ExpectShows(Form().RxDBGrid1, 1, "FIO", Typed(QStringLiteral(u"КО")), "surnames КО");
+  QTest::keyClick(Form().CoolEdit1, Qt::Key_Backspace);
+  QTest::keyClick(Form().CoolEdit1, Qt::Key_Backspace);
+  ExpectShows(Form().RxDBGrid1, 1, "FIO", {}, "empty box: every city surname");
+  // The payphone page kept its address mode and its box too.
+  QTest::mouseClick(pages, Qt::LeftButton, {}, pages->TabRect(1).center());
+  ExpectShows(Form().RxDBGrid2, 3, "ADR", Typed(QStringLiteral(u"У")), "payphones by address again");
+}
+
+TEST_F(DirectoryTest, TextSearchFindsNamesWithЁAndNumberSignAfterTheTypedText) {
+  // City surnames СЕМЁНОВ and СЕМЕНОВ, an enterprise ЦЕХ№2: Ё and № lie
+  // above Я in code page 866.
+  std::vector<size_t> city, enterprises;
+  for (size_t i = 0; i < table_.size(); ++i) {
+    if (table_[i].deleted) continue;
+    if (table_[i].tip == 1 && city.size() < 3) city.push_back(i);
+    if (table_[i].tip == 2 && enterprises.empty()) enterprises.push_back(i);
+  }
+  ASSERT_EQ(city.size(), 3u);
+  ASSERT_EQ(enterprises.size(), 1u);
+  StoreText("PHONE.DBF", city[0], 8, 35, QStringLiteral(u"СЕМЁНОВ ПЁТР"));
+  StoreText("PHONE.DBF", city[1], 8, 35, QStringLiteral(u"СЕМЁНОВА АННА"));
+  StoreText("PHONE.DBF", city[2], 8, 35, QStringLiteral(u"СЕМЕНОВ ИВАН"));
+  StoreText("PHONE.DBF", enterprises[0], 8, 35, QStringLiteral(u"ЦЕХ№2"));
+  table_ = ScanTable("PHONE.DBF");
+  Start();
+  QTest::mouseClick(Form().CoolBtn2, Qt::LeftButton);
+  TypeText(Form().CoolEdit1, QStringLiteral(u"СЕМ"));
+  ExpectShows(Form().RxDBGrid1, 1, "FIO", Typed(QStringLiteral(u"СЕМ")), "СЕМ");
+  EXPECT_GE(GridRows(Form().RxDBGrid1).size(), 3u);
+  TypeText(Form().CoolEdit1, QStringLiteral(u"Ё"));
+  ExpectShows(Form().RxDBGrid1, 1, "FIO", Typed(QStringLiteral(u"СЕМЁ")), "СЕМЁ");
+  EXPECT_EQ(GridRows(Form().RxDBGrid1).size(), 2u);
+
+  TCoolPageControl* pages = Form().CoolPageControl1;
+  QTest::mouseClick(pages, Qt::LeftButton, {}, pages->TabRect(2).center());
+  QTest::mouseClick(Form().CoolBtn10, Qt::LeftButton);
+  TypeText(Form().CoolEdit3, QStringLiteral(u"ЦЕХ"));
+  ExpectShows(Form().RxDBGrid3, 2, "FIO", Typed(QStringLiteral(u"ЦЕХ")), "ЦЕХ");
+  EXPECT_FALSE(GridRows(Form().RxDBGrid3).empty());
+}
+
+TEST_F(DirectoryTest, EndReachesTheLastRowOfTheLargestPageWithoutReadingTheRowsBetween) {
+  Start();
+  TRxDBGrid* grid = Form().RxDBGrid1;
+  TDBGridModel& model = *viewer_->model;
+  const std::vector<std::string> expected = ExpectedRows(table_, 1, "NUM", {}, grid->ShownFieldNames());
+  // The model knows the size of the list as soon as the grid shows it.
+  EXPECT_EQ(model.rowCount(), static_cast<int>(expected.size()));
+  EXPECT_FALSE(model.canFetchMore({}));
+  // The scroll bar spans the whole list (one step per row).
+  EXPECT_GT(grid->verticalScrollBar()->maximum(), static_cast<int>(expected.size()) - 50);
+  grid->setFocus();
+  const int pagesBefore = model.CachedPageCount();
+  QTest::keyClick(grid, Qt::Key_End, Qt::ControlModifier);
+  ASSERT_EQ(grid->currentIndex().row(), static_cast<int>(expected.size()) - 1);
+  EXPECT_TRUE(grid->selectionModel()->isRowSelected(grid->currentIndex().row(), {}));
+  grid->grab();  // paints the rows in view
+  EXPECT_LE(model.CachedPageCount(), pagesBefore + 2) << "only the pages in view were read";
+  const QModelIndex last = model.index(grid->currentIndex().row(), grid->ModelColumn(0));
+  EXPECT_EQ(RightTrimmed(last.data().toString().toStdString()), expected.back().substr(0, expected.back().find('|')));
+  QTest::keyClick(grid, Qt::Key_Home, Qt::ControlModifier);
+  EXPECT_EQ(grid->currentIndex().row(), 0);
+  // The scroll bar dragged to the bottom shows the last rows.
+  grid->verticalScrollBar()->setValue(grid->verticalScrollBar()->maximum());
+  const int lastRow = static_cast<int>(expected.size()) - 1;
+  EXPECT_GE(grid->rowViewportPosition(lastRow), 0);
+  EXPECT_LE(grid->rowViewportPosition(lastRow) + grid->rowHeight(lastRow), grid->viewport()->height());
+}
+
+
+TEST_F(DirectoryTest, ANewEditionOfTheTableGetsEveryIndexRebuiltAtStart) {
+  Start();
+  viewer_.reset();
+  const auto before = IndexTimes();
+  // The new edition is copied over the old one: other records, newer file.
+  ASSERT_TRUE(phonegen::WritePhoneDbf("PHONE.DBF", kRecords + 400, kSeed + 1));
+  fs::last_write_time("PHONE.DBF", before.begin()->second + std::chrono::seconds(5));
+  table_ = ScanTable("PHONE.DBF");
+  StartWithSplash();
+  EXPECT_EQ(viewer_->frmLogo->ProgressBar1->maximum(), 7) << "the bar counts the rebuilt files";
+  EXPECT_EQ(viewer_->frmLogo->ProgressBar1->value(), 7);
+  for (const auto& [file, time] : IndexTimes()) EXPECT_NE(time, before.at(file)) << file;
+  ExpectShows(Form().RxDBGrid1, 1, "NUM", {}, "the new edition's city numbers");
+  TypeText(Form().CoolEdit1, QStringLiteral("5"));
+  ExpectShows(Form().RxDBGrid1, 1, "NUM", Typed(QStringLiteral("5")), "5 in the new edition");
+}
+
+TEST_F(DirectoryTest, DamagedOrDisagreeingIndexFilesAreRebuiltAndTheOthersKept) {
+  Start();
+  viewer_.reset();
+  auto before = IndexTimes();
+  // TELN.CDX damaged: its header is overwritten.
+  {
+    std::fstream file("TELN.CDX", std::ios::binary | std::ios::in | std::ios::out);
+    const std::string junk(512, '\x5A');
+    file.write(junk.data(), static_cast<std::streamsize>(junk.size()));
+  }
+  // TAXA.CDX from another table of the same age: it holds other rows.
+  {
+    TempDir other;
+    const fs::path otherTable = other.Path() / "PHONE.DBF";
+    ASSERT_TRUE(phonegen::WritePhoneDbf(otherTable.string(), kRecords / 2, kSeed + 7));
+    TDeridarDataSet table;
+    table.SetDatabaseName(other.Path().string());
+    table.SetTableName("PHONE.DBF");
+    table.Open();
+    table.IndexOn("TAXA.CDX", "TAXA", "ADR", "tip=3", 1, 0);
+    table.Close();
+    fs::copy_file(other.Path() / "TAXA.CDX", "TAXA.CDX", fs::copy_options::overwrite_existing);
+  }
+  for (const char* file : {"TELN.CDX", "TAXA.CDX"}) fs::last_write_time(file, before.at(file));
+  StartWithSplash();
+  EXPECT_EQ(viewer_->frmLogo->ProgressBar1->maximum(), 2);
+  EXPECT_EQ(viewer_->frmLogo->ProgressBar1->value(), 2);
+  auto after = IndexTimes();
+  for (const char* file : {"TELN.CDX", "TAXA.CDX"}) {
+    EXPECT_NE(after.at(file), before.at(file)) << file << " rebuilt";
+    after.erase(file);
+    before.erase(file);
+  }
+  EXPECT_EQ(after, before) << "the files that agree with the table are kept";
+  ExpectShows(Form().RxDBGrid1, 1, "NUM", {}, "city numbers from the rebuilt TELN.CDX");
+  TCoolPageControl* pages = Form().CoolPageControl1;
+  QTest::mouseClick(pages, Qt::LeftButton, {}, pages->TabRect(1).center());
+  QTest::mouseClick(Form().CoolBtn7, Qt::LeftButton);
+  ExpectShows(Form().RxDBGrid2, 3, "ADR", {}, "payphone addresses from the rebuilt TAXA.CDX");
+}
+
+TEST_F(DirectoryTest, AnIndexThatCannotBeRebuiltIsReportedInRussianAndItsPageKeepsToItsCategory) {
+  Start();
+  viewer_.reset();
+  // TELF.CDX can be neither read nor replaced (as in a folder without
+  // write access: the tests run with rights that ignore permissions).
+  ASSERT_TRUE(fs::remove("TELF.CDX"));
+  fs::create_directory("TELF.CDX");
+  fs::create_directory("TELF.CDX/keep");
+  StartWithSplash();
+  ASSERT_EQ(ReportedErrors().size(), 1);
+  const QString message = ReportedErrors().front();
+  EXPECT_TRUE(message.contains(QStringLiteral(u"перестроить их не удалось: TELF.CDX"))) << message.toStdString();
+  EXPECT_TRUE(message.contains(QStringLiteral(u"Скопируйте справочник"))) << message.toStdString();
+  EXPECT_TRUE(ReportedDetails().front().contains(QStringLiteral("TELF.CDX"))) << "the engine's words in the details";
+  ReportedErrors().clear();
+  EXPECT_EQ(viewer_->frmLogo->UnusableFiles(), (std::set<std::string>{"TELF.CDX"}));
+
+  // The surname page lists city subscribers only, in record order.
+  QTest::mouseClick(Form().CoolBtn2, Qt::LeftButton);
+  ExpectShows(Form().RxDBGrid1, 1, "FIO", {}, "city records without the index", false);
+  TypeText(Form().CoolEdit1, QStringLiteral(u"К"));
+  ExpectShows(Form().RxDBGrid1, 1, "FIO", Typed(QStringLiteral(u"К")), "К without the index", false);
+  // The other orders are whole again.
+  QTest::mouseClick(Form().CoolBtn1, Qt::LeftButton);
+  ExpectShows(Form().RxDBGrid1, 1, "NUM", {}, "number order");
+}
+
+TEST_F(DirectoryTest, ATableNamedInLowerCaseOpens) {
+  fs::rename("PHONE.DBF", "phone.dbf");
+  try {
+    TDM probe;
+  } catch (const std::exception& error) {
+    GTEST_SKIP() << "needs the engine's case-insensitive file-name fallback: " << error.what();
+  }
+  StartWithSplash();
+  ExpectShows(Form().RxDBGrid1, 1, "NUM", {}, "city numbers of phone.dbf");
+  TypeText(Form().CoolEdit1, QStringLiteral("3"));
+  ExpectShows(Form().RxDBGrid1, 1, "NUM", Typed(QStringLiteral("3")), "3");
+}
+
+TEST_F(DirectoryTest, AMissingTableIsExplainedInRussian) {
+  fs::remove("PHONE.DBF");
+  const QString text = TDM::OpenFailureText();
+  EXPECT_TRUE(text.contains(QStringLiteral(u"Не найдена таблица справочника PHONE.DBF"))) << text.toStdString();
+  EXPECT_TRUE(text.contains(QString::fromStdString(fs::current_path().string()))) << text.toStdString();
+  // A table that is there but cannot be read is told apart.
+  std::ofstream("PHONE.DBF") << "not a table";
+  EXPECT_TRUE(TDM::OpenFailureText().contains(QStringLiteral(u"Не удалось открыть таблицу"))) << text.toStdString();
 }

@@ -1,6 +1,8 @@
 // A data module that records what the windows ask of the table, one line
 // per call, texts shown in UTF-8: "OpenIndexes(TELN.CDX,TELN)",
-// "SetRange(230000,239999)", "MoveFirst", "IndexOn(TELF.CDX,TELF,FIO,tip=1,1,0)".
+// "SetKeyPrefix(23)", "MoveFirst", "IndexOn(TELF.CDX,TELF,FIO,tip=1,1,0)",
+// "SetCategoryFilter(1,FIO,ИВ)". Rows are not counted (-1), so the splash
+// builds only missing files.
 #pragma once
 
 #include <functional>
@@ -26,6 +28,15 @@ class RecordingDM : public TDM {
     calls.push_back("SetRange(" + platform::ToUtf8(low, platform::CodePage::Cp1251) + "," +
                     platform::ToUtf8(high, platform::CodePage::Cp1251) + ")");
   }
+  void SetKeyPrefix(const std::string& prefix) override {
+    calls.push_back("SetKeyPrefix(" + platform::ToUtf8(prefix, platform::CodePage::Cp1251) + ")");
+  }
+  void SetCategoryFilter(int tip, const std::string& keyField, const std::string& prefix) override {
+    calls.push_back("SetCategoryFilter(" + std::to_string(tip) + "," + keyField + "," +
+                    platform::ToUtf8(prefix, platform::CodePage::Cp1251) + ")");
+  }
+  int32_t IndexRowCount(const std::string&, const std::string&) override { return -1; }
+  std::array<int32_t, 4> CategoryRowCounts() override { return {}; }
   void MoveFirst() override { calls.push_back("MoveFirst"); }
   void IndexOn(const std::string& file, const std::string& tag, const std::string& key, const std::string& condition,
                int unique, int order) override {

@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "app/UnitLogo.h"
 #include "app/UnitMain.h"
 #include "app_environment.h"
 #include "app_input.h"
@@ -51,29 +53,23 @@ TEST_F(SearchTest, ShowingOpensTheCityNumberOrderAtItsFirstRecord) {
   EXPECT_EQ(dm.calls, (Calls{"OpenIndexes(,)", "OpenIndexes(TELN.CDX,TELN)", "MoveFirst"}));
 }
 
-TEST_F(SearchTest, NumberModeNarrowsByPrefixFilledToSixCharacters) {
+TEST_F(SearchTest, EveryBoxChangeNarrowsToItsTextAsAPrefixInOneStep) {
+  // Numbers of any length: the typed digits are the prefix; more than
+  // NUM's seven characters are passed on too and match nothing.
   TypeText(form_.CoolEdit1, QStringLiteral("2"));
-  EXPECT_EQ(Taken(), (Calls{"SetRange(,)", "SetRange(200000,299999)"}));
-  TypeText(form_.CoolEdit1, QStringLiteral("3"));
-  EXPECT_EQ(Taken(), (Calls{"SetRange(,)", "SetRange(230000,239999)"}));
-  TypeText(form_.CoolEdit1, QStringLiteral("4"));
-  EXPECT_EQ(Taken(), (Calls{"SetRange(,)", "SetRange(234000,234999)"}));
-  TypeText(form_.CoolEdit1, QStringLiteral("567"));
-  EXPECT_EQ(Taken(), (Calls{"SetRange(,)", "SetRange(234500,234599)", "SetRange(,)", "SetRange(234560,234569)",
-                            "SetRange(,)", "SetRange(234567,234567)"}));
-  // A seventh character removes the range: the whole category shows.
-  TypeText(form_.CoolEdit1, QStringLiteral("8"));
-  EXPECT_EQ(Taken(), (Calls{"SetRange(,)"}));
-  // Deleting back to nothing leaves no range.
+  EXPECT_EQ(Taken(), (Calls{"SetKeyPrefix(2)"}));
+  TypeText(form_.CoolEdit1, QStringLiteral("345678"));
+  EXPECT_EQ(Taken(), (Calls{"SetKeyPrefix(23)", "SetKeyPrefix(234)", "SetKeyPrefix(2345)", "SetKeyPrefix(23456)",
+                            "SetKeyPrefix(234567)", "SetKeyPrefix(2345678)"}));
+  TypeText(form_.CoolEdit1, QStringLiteral("9"));
+  EXPECT_EQ(Taken(), (Calls{"SetKeyPrefix(23456789)"}));
   form_.CoolEdit1->setText(QStringLiteral("2"));
   Taken();
   QTest::keyClick(form_.CoolEdit1, Qt::Key_Backspace);
-  EXPECT_EQ(Taken(), (Calls{"SetRange(,)"}));
-}
-
-TEST_F(SearchTest, LetterInNumberModeBuildsNumberStyleBounds) {
+  EXPECT_EQ(Taken(), (Calls{"SetKeyPrefix()"}));
+  // A letter in number mode is a prefix like any other (no number has it).
   TypeText(form_.CoolEdit1, QStringLiteral("a"));
-  EXPECT_EQ(Taken(), (Calls{"SetRange(,)", "SetRange(A00000,A99999)"}));
+  EXPECT_EQ(Taken(), (Calls{"SetKeyPrefix(A)"}));
 }
 
 TEST_F(SearchTest, SurnameButtonClearsTheBoxAndOpensItsOrder) {
@@ -83,23 +79,20 @@ TEST_F(SearchTest, SurnameButtonClearsTheBoxAndOpensItsOrder) {
   EXPECT_EQ(form_.CoolLabel1->Caption(), QStringLiteral(u"Поиск по фамилии"));
   EXPECT_TRUE(form_.CoolEdit1->text().isEmpty());
   EXPECT_EQ(form_.CitySearchMode, 2);
-  EXPECT_EQ(Taken(), (Calls{"SetRange(,)", "OpenIndexes(,)", "OpenIndexes(TELF.CDX,TELF)", "MoveFirst"}));
-  TypeText(form_.CoolEdit1, QStringLiteral(u"ив"));
-  EXPECT_EQ(Taken(), (Calls{"SetRange(,)", "SetRange(И,ИЯЯ)", "SetRange(,)", "SetRange(ИВ,ИВЯЯ)"}));
+  // The emptied box searches nothing of its own on the old order.
+  EXPECT_EQ(Taken(), (Calls{"OpenIndexes(,)", "OpenIndexes(TELF.CDX,TELF)", "MoveFirst"}));
+  // Text keys take no ceiling: Ё and № sort after Я in code page 866.
+  TypeText(form_.CoolEdit1, QStringLiteral(u"сё"));
+  EXPECT_EQ(Taken(), (Calls{"SetKeyPrefix(С)", "SetKeyPrefix(СЁ)"}));
 
-  // With the box already empty, a button changes no range.
-  form_.CoolEdit1->clear();
-  Taken();
   QTest::mouseClick(form_.CoolBtn3, Qt::LeftButton);
   EXPECT_EQ(Taken(), (Calls{"OpenIndexes(,)", "OpenIndexes(TELA.CDX,TELA)", "MoveFirst"}));
   EXPECT_EQ(form_.CoolLabel1->Caption(), QStringLiteral(u"Поиск по адресу"));
   EXPECT_EQ(form_.CitySearchMode, 3);
-  TypeText(form_.CoolEdit1, QStringLiteral(u"л"));
-  EXPECT_EQ(Taken(), (Calls{"SetRange(,)", "SetRange(Л,ЛЯЯ)"}));
   QTest::mouseClick(form_.CoolBtn1, Qt::LeftButton);
   EXPECT_EQ(form_.CoolLabel1->Caption(), QStringLiteral(u"Поиск по номеру"));
   EXPECT_EQ(form_.CitySearchMode, 1);
-  EXPECT_EQ(Taken(), (Calls{"SetRange(,)", "OpenIndexes(,)", "OpenIndexes(TELN.CDX,TELN)", "MoveFirst"}));
+  EXPECT_EQ(Taken(), (Calls{"OpenIndexes(,)", "OpenIndexes(TELN.CDX,TELN)", "MoveFirst"}));
 }
 
 TEST_F(SearchTest, PayphoneAndEnterpriseButtonsUseTheirOwnIndexes) {
@@ -128,30 +121,54 @@ TEST_F(SearchTest, PayphoneAndEnterpriseButtonsUseTheirOwnIndexes) {
   form_.CoolBtn7->click();
   Taken();
   TypeText(form_.CoolEdit2, QStringLiteral(u"с"));
-  EXPECT_EQ(Taken(), (Calls{"SetRange(,)", "SetRange(С,СЯЯ)"}));
+  EXPECT_EQ(Taken(), (Calls{"SetKeyPrefix(С)"}));
   TypeText(form_.CoolEdit3, QStringLiteral("5"));
-  EXPECT_EQ(Taken(), (Calls{"SetRange(,)", "SetRange(500000,599999)"}));
+  EXPECT_EQ(Taken(), (Calls{"SetKeyPrefix(5)"}));
 }
 
-TEST_F(SearchTest, PageChangeOpensTheNumberOrderAndKeepsModeLabelAndBox) {
+TEST_F(SearchTest, PageChangeReopensThePagesModeAndReappliesItsBox) {
   QTest::mouseClick(form_.CoolBtn2, Qt::LeftButton);
   TypeText(form_.CoolEdit1, QStringLiteral(u"п"));
   Taken();
   TCoolPageControl* pages = form_.CoolPageControl1;
   QTest::mouseClick(pages, Qt::LeftButton, {}, pages->TabRect(1).center());
-  EXPECT_EQ(Taken(), (Calls{"OpenIndexes(,)", "OpenIndexes(TAXN.CDX,TAXN)"}));
+  EXPECT_EQ(Taken(), (Calls{"OpenIndexes(,)", "OpenIndexes(TAXN.CDX,TAXN)", "MoveFirst"}));
   QTest::mouseClick(pages, Qt::LeftButton, {}, pages->TabRect(2).center());
-  EXPECT_EQ(Taken(), (Calls{"OpenIndexes(,)", "OpenIndexes(PREDN.CDX,PREDN)"}));
+  EXPECT_EQ(Taken(), (Calls{"OpenIndexes(,)", "OpenIndexes(PREDN.CDX,PREDN)", "MoveFirst"}));
   QTest::mouseClick(pages, Qt::LeftButton, {}, pages->TabRect(0).center());
-  EXPECT_EQ(Taken(), (Calls{"OpenIndexes(,)", "OpenIndexes(TELN.CDX,TELN)"}));
-  // Back on the city page: the number order, but the label, the box and
-  // the mode are as they were, so the box is still read as a surname.
+  // Back on the city page: the surname order narrowed by the box, as the
+  // label says.
+  EXPECT_EQ(Taken(), (Calls{"OpenIndexes(,)", "OpenIndexes(TELF.CDX,TELF)", "SetKeyPrefix(П)"}));
   EXPECT_EQ(form_.CoolLabel1->Caption(), QStringLiteral(u"Поиск по фамилии"));
   EXPECT_EQ(form_.CoolEdit1->text(), QStringLiteral(u"П"));
   EXPECT_EQ(form_.CitySearchMode, 2);
-  TypeText(form_.CoolEdit1, QStringLiteral(u"е"));
-  EXPECT_EQ(Taken(), (Calls{"SetRange(,)", "SetRange(ПЕ,ПЕЯЯ)"}));
+  QTest::keyClick(form_.CoolEdit1, Qt::Key_Backspace);
+  EXPECT_EQ(Taken(), (Calls{"SetKeyPrefix()"}));
   // Selecting a page from code is no user's page change.
   pages->SetActivePageIndex(1);
   EXPECT_TRUE(Taken().empty());
+}
+
+TEST_F(SearchTest, APageWhoseIndexIsUnusableListsItsCategoryByFilter) {
+  TfrmMain form;
+  TfrmLogo splash;
+  RecordingDM dm;
+  // TELF.CDX cannot be built here: IndexOn fails for it.
+  dm.onIndexOn = [&] {
+    if (dm.calls.back().rfind("IndexOn(TELF.CDX", 0) == 0) throw std::runtime_error("File TELF.CDX could not be found");
+  };
+  form.SetDataModule(&dm);
+  form.SetLogo(&splash);
+  splash.SetDataModule(&dm);
+  form.show();  // returns when the splash has closed
+  ASSERT_EQ(ReportedErrors().size(), 1);
+  ReportedErrors().clear();
+  dm.calls.clear();
+  QTest::mouseClick(form.CoolBtn2, Qt::LeftButton);
+  TypeText(form.CoolEdit1, QStringLiteral(u"ив"));
+  EXPECT_EQ(dm.calls, (Calls{"OpenIndexes(,)", "SetCategoryFilter(1,FIO,)", "SetCategoryFilter(1,FIO,И)",
+                             "SetCategoryFilter(1,FIO,ИВ)"}));
+  dm.calls.clear();
+  QTest::mouseClick(form.CoolBtn1, Qt::LeftButton);
+  EXPECT_EQ(dm.calls, (Calls{"OpenIndexes(,)", "SetCategoryFilter(0,,)", "OpenIndexes(TELN.CDX,TELN)", "MoveFirst"}));
 }

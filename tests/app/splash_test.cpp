@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -95,16 +96,25 @@ TEST_F(SplashTest, IsOnTheScreenBeforeTheFirstBuildBegins) {
   EXPECT_TRUE(exposedAtFirstBuild) << "the window system had not shown the splash when building began";
 }
 
-TEST_F(SplashTest, FailedBuildSkipsTheLaterStepsButTheSplashStillCloses) {
+TEST_F(SplashTest, AFailedBuildIsReportedOnceInRussianAndTheOtherFilesAreStillBuilt) {
   TfrmLogo splash;
   RecordingDM dm;
   dm.onIndexOn = [&] {
-    if (dm.calls.size() == 3) throw std::runtime_error("Index file TELA.CDX is corrupted");
+    const std::string& call = dm.calls.back();
+    if (call.rfind("IndexOn(TELA", 0) == 0 || call.rfind("IndexOn(TAXN", 0) == 0)
+      throw std::runtime_error("File " + call.substr(8, 8) + " could not be found");
   };
   splash.SetDataModule(&dm);
-  EXPECT_THROW(splash.FormActivate(), std::runtime_error);
-  EXPECT_EQ(dm.calls.size(), 3u);
-  EXPECT_EQ(splash.ProgressBar1->value(), 2);
+  splash.FormActivate();
+  EXPECT_EQ(dm.calls.size(), 7u) << "the steps after a failed one still run";
+  EXPECT_EQ(splash.ProgressBar1->value(), 7);
+  EXPECT_EQ(splash.UnusableFiles(), (std::set<std::string>{"TAXN.CDX", "TELA.CDX"}));
+  ASSERT_EQ(ReportedErrors().size(), 1) << "one message for all of them";
+  EXPECT_TRUE(ReportedErrors().front().contains(QStringLiteral(u"перестроить их не удалось: TAXN.CDX, TELA.CDX")))
+      << ReportedErrors().front().toStdString();
+  EXPECT_TRUE(ReportedDetails().back().contains(QStringLiteral("File TELA.CDX could not be found")))
+      << ReportedDetails().back().toStdString();
+  ReportedErrors().clear();
   EXPECT_TRUE(splash.Timer1->isActive());
   splash.show();
   splash.Timer1Timer();

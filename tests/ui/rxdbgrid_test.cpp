@@ -14,9 +14,19 @@
 namespace {
 
 // A stand-in for the dataset's model: the four directory fields, with
-// their display widths, and `rows` rows.
-std::unique_ptr<QStandardItemModel> DirectoryModel(int rows) {
-  auto model = std::make_unique<QStandardItemModel>(rows, 4);
+// their display widths, and `rows` rows; it can be reset as a new search
+// resets the dataset's model.
+class DirectoryItems : public QStandardItemModel {
+ public:
+  using QStandardItemModel::QStandardItemModel;
+  void Reset() {
+    beginResetModel();
+    endResetModel();
+  }
+};
+
+std::unique_ptr<DirectoryItems> DirectoryModel(int rows) {
+  auto model = std::make_unique<DirectoryItems>(rows, 4);
   const char* names[] = {"NUM", "FIO", "ADR", "TIP"};
   const int widths[] = {7, 35, 35, 6};
   for (int c = 0; c < 4; ++c) {
@@ -45,7 +55,7 @@ class GridTest : public ::testing::Test {
   }
 
   TRxDBGrid grid_;
-  std::unique_ptr<QStandardItemModel> model_;
+  std::unique_ptr<DirectoryItems> model_;
 };
 
 }  // namespace
@@ -121,6 +131,32 @@ TEST_F(GridTest, HasNoTitleRowNoIndicatorAndIsReadOnlyWithWholeRowSelection) {
   EXPECT_EQ(model_->data(model_->index(3, 2)).toString(), QStringLiteral(u"УЛ. ЛЕНИНА 3"));
 }
 
+TEST_F(GridTest, TheFirstRowIsCurrentAndHighlightedAfterEveryReset) {
+  const auto expectFirstRow = [this](const char* when) {
+    EXPECT_EQ(grid_.currentIndex().row(), 0) << when;
+    EXPECT_TRUE(grid_.selectionModel()->isRowSelected(0, {})) << when;
+    EXPECT_EQ(grid_.selectionModel()->selectedRows().size(), 1) << when;
+  };
+  expectFirstRow("with a new model");
+  grid_.setFocus();
+  QTest::keyClick(grid_.viewport(), Qt::Key_Down);
+  QTest::keyClick(grid_.viewport(), Qt::Key_Down);
+  EXPECT_EQ(grid_.currentIndex().row(), 2);
+  EXPECT_TRUE(grid_.selectionModel()->isRowSelected(2, {})) << "the frame and the highlight move together";
+  model_->setRowCount(12);  // no reset: the current row stays
+  EXPECT_EQ(grid_.currentIndex().row(), 2);
+  QStandardItemModel empty;
+  grid_.setModel(&empty);
+  EXPECT_FALSE(grid_.currentIndex().isValid()) << "no rows, no current row";
+  grid_.setModel(model_.get());
+  expectFirstRow("with the rows back");
+  // A reset of the model itself (a new search) comes back to the first row.
+  grid_.setCurrentIndex(model_->index(11, 0));
+  ASSERT_EQ(grid_.currentIndex().row(), 11);
+  model_->Reset();
+  expectFirstRow("after a reset");
+}
+
 TEST_F(GridTest, DrawsColumnLinesButNoRowLines) {
   grid_.clearSelection();
   grid_.setCurrentIndex({});
@@ -147,11 +183,12 @@ TEST_F(GridTest, DrawsColumnLinesButNoRowLines) {
 TEST_F(GridTest, DraggingAColumnLineResizesTheColumn) {
   const int lineX = grid_.columnViewportPosition(0) + grid_.columnWidth(0) - 1;
   QWidget* viewport = grid_.viewport();
+  const QModelIndexList selectedBefore = grid_.selectionModel()->selectedIndexes();
   QTest::mousePress(viewport, Qt::LeftButton, {}, QPoint(lineX, 40));
   QTest::mouseMove(viewport, QPoint(lineX + 30, 40));
   QTest::mouseRelease(viewport, Qt::LeftButton, {}, QPoint(lineX + 30, 40));
   EXPECT_EQ(grid_.columnWidth(0), 100);
-  EXPECT_FALSE(grid_.selectionModel()->hasSelection()) << "grabbing a line does not select";
+  EXPECT_EQ(grid_.selectionModel()->selectedIndexes(), selectedBefore) << "grabbing a line does not select";
   // Never narrower than a few pixels.
   const int newLine = grid_.columnViewportPosition(0) + grid_.columnWidth(0) - 1;
   QTest::mousePress(viewport, Qt::LeftButton, {}, QPoint(newLine, 40));
