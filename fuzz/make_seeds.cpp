@@ -1,5 +1,5 @@
 // Writes the seed corpora of the fuzz targets into a folder, one subfolder
-// per target (dbf, memo, expr, cdx), using the test-support writers for
+// per target (dbf, memo, expr, cdx, mdx), using the test-support writers for
 // tables and memo files and the engine itself for the index file.
 //
 //   fuzz_seeds OUTDIR
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/index/gs6_cdx.h"
+#include "engine/index/gs6_mdx.h"
 #include "engine/index/gs6_ndx.h"
 #include "engine/support/gs6_glbl.h"
 #include "engine/table/gs6_dbsy.h"
@@ -130,6 +131,23 @@ void IndexSeeds(const fs::path& out) {
   Save(out / "small.cdx", ReadBytes(dir.File("T.CDX")));
 }
 
+void MdxSeeds(const fs::path& out) {
+  FuzzDir dir;
+  const std::string tablePath = dir.File("T.DBF");
+  WriteDbf(tablePath, FuzzSmallTable());
+  {
+    GSO_dBHandler table(tablePath, "", false, true);
+    table.OpenTable();
+    GSobjMDXFile file(&table, dir.File("F.MDX"), true, true, true, false);
+    for (size_t i = 0; i < kFuzzTagCount; ++i) {
+      const FuzzTagDef& t = kFuzzTags[i];
+      if (!file.AddTag(t.name, t.key, t.unique, t.ascending, t.forExpr))
+        std::fprintf(stderr, "fuzz_seeds: MDX tag %s was not built\n", t.name);
+    }
+  }
+  Save(out / "small.mdx", ReadBytes(dir.File("F.MDX")));
+}
+
 // NDX files of each key type over the small table, and one of three
 // levels over a larger table of the same fields.
 void NdxSeeds(const fs::path& out) {
@@ -171,11 +189,12 @@ int main(int argc, char** argv) {
   }
   const fs::path out = argv[1];
   try {
-    for (const char* sub : {"dbf", "memo", "expr", "cdx", "ndx"}) fs::create_directories(out / sub);
+    for (const char* sub : {"dbf", "memo", "expr", "cdx", "mdx", "ndx"}) fs::create_directories(out / sub);
     TableSeeds(out / "dbf");
     MemoSeeds(out / "memo");
     ExpressionSeeds(out / "expr");
     IndexSeeds(out / "cdx");
+    MdxSeeds(out / "mdx");
     NdxSeeds(out / "ndx");
   } catch (const std::exception& e) {
     std::fprintf(stderr, "fuzz_seeds: %s\n", e.what());
