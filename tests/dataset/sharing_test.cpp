@@ -227,7 +227,7 @@ TEST_P(SharingTest, WriterAndRangeReaderKeepTableAndTagsInStep) {
 
   // Every tag agrees with the table; every record is whole.
   auto table = OpenShared(path, protocol, false);
-  ASSERT_EQ(table->OpenIndexCount(), 2);
+  ASSERT_EQ(table->OpenIndexCount(), 3);
   ASSERT_EQ(table->IndexFile(table->IndexFileByName("T.CDX"))->TagCount(), 4);
   ASSERT_EQ(table->IndexFile(table->IndexFileByName("T.MDX"))->TagCount(), 4);
   ExpectTagsMatchTable(*table);
