@@ -11,6 +11,7 @@
 #include "engine/index/gs6_cdx.h"
 #include "engine/index/gs6_mdx.h"
 #include "engine/index/gs6_ntx.h"
+#include "engine/index/gs6_ndx.h"
 #include "engine/support/gs6_glbl.h"
 #include "engine/table/gs6_dbsy.h"
 #include "fuzz_support.h"
@@ -166,6 +167,38 @@ void NtxSeeds(const fs::path& out) {
   }
 }
 
+// NDX files of each key type over the small table, and one of three
+// levels over a larger table of the same fields.
+void NdxSeeds(const fs::path& out) {
+  FuzzDir dir;
+  DbfLayout large = FuzzSmallTable();
+  for (int i = 0; i < 400; ++i)
+    large.rows.push_back({{std::to_string(1000000 + i * 7919 % 9000000), "NAME" + std::to_string(i % 97),
+                           std::to_string(i % 50 - 25) + ".5", "2001" + std::to_string(10 + i % 3) + "15", "T",
+                           std::to_string(i % 3)}});
+  const struct {
+    const char* name;
+    const DbfLayout layout;
+    const char* key;
+    bool unique;
+  } seeds[] = {{"num", FuzzSmallTable(), "NUM", false},  {"sum", FuzzSmallTable(), "SUM", false},
+               {"day", FuzzSmallTable(), "DAY", true},   {"fio", FuzzSmallTable(), "UPPER(FIO)", false},
+               {"large", large, "FIO+NUM", false}};
+  for (const auto& seed : seeds) {
+    const std::string tablePath = dir.File(std::string(seed.name) + ".DBF");
+    WriteDbf(tablePath, seed.layout);
+    GSO_dBHandler table(tablePath, "", false, true);
+    table.OpenTable();
+    const std::string indexPath = dir.File(std::string(seed.name) + ".NDX");
+    {
+      GSobjNDXFile file(&table, indexPath, true, true, true, false);
+      if (!file.AddTag(seed.name, seed.key, seed.unique, true, ""))
+        std::fprintf(stderr, "fuzz_seeds: order %s was not built\n", seed.name);
+    }
+    Save(out / (std::string(seed.name) + ".ndx"), ReadBytes(indexPath));
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -175,13 +208,14 @@ int main(int argc, char** argv) {
   }
   const fs::path out = argv[1];
   try {
-    for (const char* sub : {"dbf", "memo", "expr", "cdx", "mdx", "ntx"}) fs::create_directories(out / sub);
+    for (const char* sub : {"dbf", "memo", "expr", "cdx", "mdx", "ntx", "ndx"}) fs::create_directories(out / sub);
     TableSeeds(out / "dbf");
     MemoSeeds(out / "memo");
     ExpressionSeeds(out / "expr");
     IndexSeeds(out / "cdx");
     MdxSeeds(out / "mdx");
     NtxSeeds(out / "ntx");
+    NdxSeeds(out / "ndx");
   } catch (const std::exception& e) {
     std::fprintf(stderr, "fuzz_seeds: %s\n", e.what());
     return 1;

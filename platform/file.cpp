@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -104,6 +105,20 @@ int64_t File::Size() const {
   struct stat st {};
   if (fd_ < 0 || ::fstat(fd_, &st) != 0) return -1;
   return static_cast<int64_t>(st.st_size);
+}
+
+bool File::ChangeStamp(int64_t& stamp) const {
+  // Older than this, a modification time is final: file systems count
+  // modification times in ticks of at most two seconds.
+  constexpr int64_t kSettledNanos = 3'000'000'000;
+  struct stat st {};
+  timespec now{};
+  if (fd_ < 0 || ::fstat(fd_, &st) != 0 || ::clock_gettime(CLOCK_REALTIME, &now) != 0) return false;
+  const int64_t modified = int64_t{st.st_mtim.tv_sec} * 1'000'000'000 + st.st_mtim.tv_nsec;
+  const int64_t current = int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
+  if (current - modified < kSettledNanos) return false;
+  stamp = modified ^ (static_cast<int64_t>(st.st_size) << 20) ^ static_cast<int64_t>(st.st_ino);
+  return true;
 }
 
 bool File::Flush() { return fd_ >= 0 && ::fsync(fd_) == 0; }

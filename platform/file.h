@@ -49,6 +49,12 @@ class File {
   bool WriteAt(int64_t offset, const void* buffer, size_t length);
   // Size in bytes, -1 on error.
   int64_t Size() const;
+  // A value that changes with every write to the file by any handle or
+  // process: its modification time and size. False when it cannot be
+  // trusted: the file was modified within the last seconds, when a further
+  // write could still fall in the same tick of the file system's clock and
+  // leave the time as it is.
+  bool ChangeStamp(int64_t& stamp) const;
   bool Flush();
   bool Truncate(int64_t size);
 

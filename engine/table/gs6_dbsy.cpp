@@ -12,6 +12,7 @@
 #include "engine/index/gs6_cdx.h"
 #include "engine/index/gs6_mdx.h"
 #include "engine/index/gs6_ntx.h"
+#include "engine/index/gs6_ndx.h"
 #include "engine/support/gs6_date.h"
 #include "engine/support/gs6_glbl.h"
 #include "engine/table/gs6_memo.h"
@@ -756,6 +757,8 @@ std::unique_ptr<GSobjIndexFile> GSO_dBHandler::MakeIndexFile(const std::string& 
     return std::make_unique<GSobjCDXFile>(this, path, false, create, readWrite, shared);
   if (extension == ".NTX") return std::make_unique<GSobjNTXFile>(this, path, create, create, readWrite, shared);
   if (extension == ".MDX") return std::make_unique<GSobjMDXFile>(this, path, false, create, readWrite, shared);
+  if (extension == ".NDX")
+    return std::make_unique<GSobjNDXFile>(this, path, create, create, readWrite, shared);
   return nullptr;  // no other format is available
 }
 
@@ -1078,7 +1081,8 @@ int32_t GSO_dBHandler::IndexOn(std::string_view fileName, std::string_view tagNa
       const bool exists = platform::FileExists(path);
       file = MakeIndexFile(path, true, exists ? IsReadWrite() : true, exists ? IsShared() : false);
     }
-    if (extension == ".NTX") file = MakeIndexFile(path, true, true, false);  // always made anew
+    // NTX and NDX files hold one order, named after the file; they are always made anew.
+    if (extension == ".NTX" || extension == ".NDX") file = MakeIndexFile(path, true, true, false);
     // No file of another format can be built here: that is reported as an
     // unusable index file rather than as a missing one.
     if (!file || file->Corrupt()) RaiseError(Msg::IndexCorrupted, path);
@@ -1089,8 +1093,8 @@ int32_t GSO_dBHandler::IndexOn(std::string_view fileName, std::string_view tagNa
       cdx->SetDefaultCollation(cdx::Collation::General);
     SetTableState(kStateIndexing);
     // A tag whose key cannot be evaluated (or does not fit) is not added.
-    if (!file->AddTag(TrimBlanks(tagName), keyExpression, uniqueness == 0, ascending,
-                      forExpression))
+    const std::string name = extension == ".NDX" ? BaseName(path) : TrimBlanks(tagName);
+    if (!file->AddTag(name, keyExpression, uniqueness == 0, ascending, forExpression))
       RaiseError(Msg::CannotEvaluate);
     file.reset();
     SetTableState(kStateNormal);

@@ -67,6 +67,8 @@ class GSO_DiskFile {
   // from the open-file list and closes the handle. Always true.
   virtual bool Close();
   virtual int64_t SizeOfFile();
+  // See platform::File::ChangeStamp; false when closed.
+  bool ChangeStamp(int64_t& stamp) const { return !closed_ && handle_.ChangeStamp(stamp); }
   virtual void Flush();
   virtual bool LockWholeFile();
   virtual bool LockRegion(int64_t offset, int64_t length);

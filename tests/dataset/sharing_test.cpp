@@ -1,10 +1,11 @@
 // Two processes sharing one table, its compound index file, its production
-// MDX file (opened with the table) and an NTX file beside them under each
-// lock protocol: one appends and edits records with the index files open
-// while the other walks a tag of each file within a key range; a record lock held by one is refused
-// to the other's dataset. Two writers append records with memo texts side by
-// side. Afterwards every tag of both files agrees with the table (also for
-// "deridar index check") and no record or memo is lost, torn or shared.
+// MDX file (opened with the table), an NTX file and an NDX file beside them
+// under each lock protocol: one appends and edits records with the index
+// files open while the other walks a tag of each file within a key range; a
+// record lock held by one is refused to the other's dataset. Two writers
+// append records with memo texts side by side. Afterwards every tag of every
+// file agrees with the table (also for "deridar index check") and no record
+// or memo is lost, torn or shared.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -66,6 +67,7 @@ std::string MakeTable(const TempDir& dir) {
   table.IndexOn("T.MDX", "MLATE", "NAME+CODE", "ID > 250", 1, 0);
   table.IndexOn("T.MDX", "MID", "ID", "", 1, 1);
   table.IndexOn("T.NTX", "", "NAME", "", 1, 0);
+  table.IndexOn("T.NDX", "", "NAME", "", 1, 0);
   return path;
 }
 
@@ -75,8 +77,10 @@ std::unique_ptr<GSO_dBHandler> OpenShared(const std::string& path, TgsLokProtoco
   table->OpenTable();
   table->SetLockProtocol(protocol);
   if (table->OpenIndexFile("T.CDX") != 0) throw std::runtime_error("T.CDX not opened");
-  const bool hasNtx = std::filesystem::exists(std::filesystem::path(path).parent_path() / "T.NTX");
-  if (hasNtx && table->OpenIndexFile("T.NTX") != 0) throw std::runtime_error("T.NTX not opened");
+  for (const char* single : {"T.NTX", "T.NDX"}) {
+    const bool present = std::filesystem::exists(std::filesystem::path(path).parent_path() / single);
+    if (present && table->OpenIndexFile(single) != 0) throw std::runtime_error(std::string(single) + " not opened");
+  }
   return table;
 }
 
@@ -160,19 +164,22 @@ void ExpectTagsMatchTable(GSO_dBHandler& table) {
       EXPECT_TRUE(report.problems.empty()) << file->TagByPosition(i)->TagName() << ": " << report.problems.front();
     }
   }
-  // The NTX file holds every record's key.
-  if (auto* ntx = dynamic_cast<GSobjNTXFile*>(table.IndexFile(table.IndexFileByName("T.NTX")))) {
+  // The NTX and NDX files hold every record's key.
+  for (const char* single : {"T.NTX", "T.NDX"}) {
+    const int handle = table.IndexFileByName(single);
+    if (handle <= 0) continue;
+    GSobjIndexFile* file = table.IndexFile(handle);
     IndexCheckReport report;
-    ntx->CheckTag(*ntx->Tag(), report);
-    EXPECT_EQ(report.entries.size(), static_cast<size_t>(table.RecordCount()));
+    file->CheckTag(*file->TagByPosition(0), report);
+    EXPECT_EQ(report.entries.size(), static_cast<size_t>(table.RecordCount())) << single;
   }
 }
 
-// The command-line check passes on both index files.
+// The command-line check passes on every index file beside the table.
 void ExpectToolCheckPasses(const std::string& path) {
   if (!std::filesystem::exists(ToolPath("deridar"))) return;  // tool not built
   const std::string folder = std::filesystem::path(path).parent_path().string();
-  for (const char* index : {"T.CDX", "T.NTX"}) {
+  for (const char* index : {"T.CDX", "T.NTX", "T.NDX"}) {
     const ToolResult r = RunTool("deridar", {"index", "check", path, folder + "/" + index});
     EXPECT_EQ(r.exitCode, 0) << index << ": " << r.out << r.err;
   }
@@ -246,7 +253,7 @@ TEST_P(SharingTest, WriterAndRangeReaderKeepTableAndTagsInStep) {
 
   // Every tag agrees with the table; every record is whole.
   auto table = OpenShared(path, protocol, false);
-  ASSERT_EQ(table->OpenIndexCount(), 3);  // T.MDX with the table, T.CDX, T.NTX
+  ASSERT_EQ(table->OpenIndexCount(), 4);  // T.MDX with the table, T.CDX, T.NTX, T.NDX
   ASSERT_EQ(table->IndexFile(table->IndexFileByName("T.CDX"))->TagCount(), 4);
   ASSERT_EQ(table->IndexFile(table->IndexFileByName("T.MDX"))->TagCount(), 4);
   ExpectTagsMatchTable(*table);
@@ -402,6 +409,7 @@ TEST_P(SharingTest, TwoWritersAppendRecordsWithMemosSideBySide) {
     table.IndexOn("T.CDX", "BYWHO", "WHO+STR(ID,6)", "", 1, 0);
     table.IndexOn("T.CDX", "BYID", "ID", "", 1, 1);
     table.IndexOn("T.NTX", "", "WHO+STR(ID,6)", "", 1, 1);
+    table.IndexOn("T.NDX", "", "WHO+STR(ID,6)", "", 1, 0);
   }
 
   pid_t writers[2];
@@ -419,17 +427,21 @@ TEST_P(SharingTest, TwoWritersAppendRecordsWithMemosSideBySide) {
   auto table = OpenShared(path, protocol, false);
   ExpectTagsMatchTable(*table);
   ASSERT_EQ(table->RecordCount(), 2 * kMemoAppends);
-  // In WHO+ID order: A1..A80, then B1..B80, each with its own memo text.
-  table->SelectTag("BYWHO", false);
-  int seen = 0;
-  for (table->ReadRecord(GotoFirst); !table->Eof(); table->ReadRecord(GotoNext), ++seen) {
-    const char who = seen < kMemoAppends ? 'A' : 'B';
-    const int k = seen % kMemoAppends + 1;
-    ASSERT_EQ(Field(*table, "WHO"), std::string(1, who));
-    ASSERT_EQ(Field(*table, "ID"), std::to_string(k));
-    ASSERT_EQ(table->ReadMemo(3), MemoText(who, k)) << who << k;
+  // In WHO+ID order, through the compound tag and the single-order
+  // files' order (named T in both): A1..A80,
+  // then B1..B80, each with its own memo text.
+  for (const char* order : {"BYWHO", "T"}) {
+    table->SelectTag(order, false);
+    int seen = 0;
+    for (table->ReadRecord(GotoFirst); !table->Eof(); table->ReadRecord(GotoNext), ++seen) {
+      const char who = seen < kMemoAppends ? 'A' : 'B';
+      const int k = seen % kMemoAppends + 1;
+      ASSERT_EQ(Field(*table, "WHO"), std::string(1, who)) << order;
+      ASSERT_EQ(Field(*table, "ID"), std::to_string(k)) << order;
+      ASSERT_EQ(table->ReadMemo(3), MemoText(who, k)) << who << k;
+    }
+    EXPECT_EQ(seen, 2 * kMemoAppends) << order;
   }
-  EXPECT_EQ(seen, 2 * kMemoAppends);
   table.reset();
   ExpectToolCheckPasses(path);
 }

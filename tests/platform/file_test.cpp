@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 
@@ -144,6 +145,29 @@ TEST(PlatformFile, RenameAndRemove) {
   EXPECT_FALSE(platform::FileExists(path));
   EXPECT_FALSE(platform::RenameFile(path, dir.File("c.dat")));
   EXPECT_TRUE(platform::RemoveFile(dir.File("b.dat")));
+}
+
+// The change stamp is trusted only once the modification time is seconds
+// old, and then any write changes it.
+TEST(PlatformFile, ChangeStampMovesWithWritesOnceSettled) {
+  TempDir dir;
+  std::string path = MakeFile(dir, "a.dat", "abcd");
+  platform::File file;
+  ASSERT_TRUE(file.Open(path, true, true));
+  int64_t before = 0, after = 0;
+  EXPECT_FALSE(file.ChangeStamp(before));  // just written
+  auto settle = [&] {
+    std::filesystem::last_write_time(path, std::filesystem::file_time_type::clock::now() - std::chrono::seconds(30));
+  };
+  settle();
+  ASSERT_TRUE(file.ChangeStamp(before));
+  ASSERT_TRUE(file.ChangeStamp(after));
+  EXPECT_EQ(before, after);
+  ASSERT_TRUE(file.WriteAt(1, "x", 1));  // same size
+  EXPECT_FALSE(file.ChangeStamp(after));
+  settle();
+  ASSERT_TRUE(file.ChangeStamp(after));
+  EXPECT_NE(before, after);
 }
 
 TEST(PlatformSystem, TestClockReplacesAndRestoresTheSystemClock) {

@@ -210,10 +210,11 @@ int VerbIndex(const VerbArgs& args) {
   const Options o = Parse(args);
   if (o.action == "build") {
     if (o.key.empty()) throw UsageError("build needs --key");
-    // An NTX file holds one order, named after the file.
-    if (platform::UpperCase(std::filesystem::path(o.file).extension().string()) == ".NTX" && !o.tag.empty() &&
-        platform::UpperCase(o.tag) != Stem(o.file))
-      throw UsageError("an NTX file holds one order, named after the file: --tag must be " + Stem(o.file));
+    // NTX and NDX files hold one order each, named after the file.
+    const std::string extension = platform::UpperCase(std::filesystem::path(o.file).extension().string());
+    if ((extension == ".NTX" || extension == ".NDX") && !o.tag.empty() && platform::UpperCase(o.tag) != Stem(o.file))
+      throw UsageError("an " + extension.substr(1) + " file holds one order, named after the file: --tag must be " +
+                       Stem(o.file));
     auto table = OpenTable(o.table, true);
     auto file = OpenIndex(*table, o.file, true);
     SetGeneralCollation(*file, o.general);
