@@ -1390,11 +1390,16 @@ void TDeridarDataSet::OpenIndexes(const std::string& fileList, const std::string
 }
 
 void TDeridarDataSet::SetIndexName(const std::string& name) {
-  indexName_ = name;
-  if (!table_) return;
+  if (!table_) {
+    indexName_ = name;
+    return;
+  }
   if (Active()) CheckBrowseMode();
   table_->RestoreCurrentRecord();
+  // An unknown tag is refused before the name is taken: the order and the
+  // name stay as they were.
   table_->SelectTag(name, false);
+  indexName_ = name;
   ReturnToActiveRow();
   ApplyMasterRange();
   if (!Active()) return;
@@ -1607,9 +1612,17 @@ void TDeridarDataSet::SetFiltered(bool value) {
   }
   CheckBrowseMode();
   if (value != Filtered()) {
-    TDataSet::SetFiltered(value);
     table_->SetFilterActive(value);
-    if (value) ApplyFilter(Filter(), FilterOptions());
+    if (value) {
+      // A filter text the handler refuses leaves the dataset unfiltered.
+      try {
+        ApplyFilter(Filter(), FilterOptions());
+      } catch (...) {
+        table_->SetFilterActive(false);
+        throw;
+      }
+    }
+    TDataSet::SetFiltered(value);
   }
   First();
 }

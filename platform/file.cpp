@@ -1,6 +1,7 @@
 // POSIX implementation of the file layer (see file.h).
 #include "platform/file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -133,10 +134,49 @@ bool File::UnlockRange(int64_t offset, int64_t length) {
   return RangeLock(fd_, F_UNLCK, offset, length);
 }
 
-bool FileExists(const std::string& path) {
+namespace {
+
+bool IsFile(const std::string& path) {
   struct stat st {};
   return !path.empty() && ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
+
+bool EqualIgnoringAsciiCase(const char* a, const std::string& b) {
+  size_t i = 0;
+  for (; a[i] != '\0' && i < b.size(); ++i) {
+    unsigned char x = static_cast<unsigned char>(a[i]);
+    unsigned char y = static_cast<unsigned char>(b[i]);
+    if (x >= 'a' && x <= 'z') x = static_cast<unsigned char>(x - 'a' + 'A');
+    if (y >= 'a' && y <= 'z') y = static_cast<unsigned char>(y - 'a' + 'A');
+    if (x != y) return false;
+  }
+  return a[i] == '\0' && i == b.size();
+}
+
+}  // namespace
+
+std::string ExistingFileName(const std::string& path) {
+  if (path.empty() || IsFile(path)) return path;
+  const size_t slash = path.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (name.empty()) return path;
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return path;
+  std::string found;
+  int matches = 0;
+  while (const dirent* entry = ::readdir(dir)) {
+    if (!EqualIgnoringAsciiCase(entry->d_name, name)) continue;
+    std::string candidate = (slash == std::string::npos ? std::string() : folder) + entry->d_name;
+    if (!IsFile(candidate)) continue;
+    found = std::move(candidate);
+    ++matches;
+  }
+  ::closedir(dir);
+  return matches == 1 ? found : path;
+}
+
+bool FileExists(const std::string& path) { return IsFile(ExistingFileName(path)); }
 
 std::string FullPath(const std::string& path) {
   std::error_code ec;

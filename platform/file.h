@@ -1,6 +1,7 @@
 // POSIX file layer: opening with access and sharing modes, positioned reads
 // and writes at 64-bit offsets, size, flush, truncate, rename, byte-range
-// locks, existence test and full-path expansion.
+// locks, existence test, full-path expansion and the letter-case fallback
+// for file names.
 //
 // Sharing modes are whole-file flock() locks taken without waiting: an
 // exclusive open holds LOCK_EX, a shared open LOCK_SH, so an exclusive open
@@ -57,6 +58,14 @@ class File {
   bool writable_ = false;
 };
 
+// The name under which `path` exists: `path` itself when there is such a
+// file; otherwise the one file in the same folder whose name equals the
+// last part of `path` ignoring ASCII letter case (files copied from other
+// systems come in any case). When there is no such file, or more than one,
+// `path` unchanged.
+std::string ExistingFileName(const std::string& path);
+// Whether a file exists under `path` or, as ExistingFileName finds it,
+// under a name differing only in ASCII letter case.
 bool FileExists(const std::string& path);
 // The absolute, lexically normalised form of `path` against the current
 // directory.

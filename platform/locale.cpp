@@ -68,7 +68,9 @@ std::string FloatToText(double value) {
   return out;
 }
 
-bool TryTextToFloat(std::string_view text, double& value) {
+namespace {
+
+bool ParseNumber(std::string_view text, double& value, bool dotToo) {
   size_t i = 0, n = text.size();
   while (i < n && (text[i] == ' ' || text[i] == '\t')) ++i;
   while (n > i && (text[n - 1] == ' ' || text[n - 1] == '\t')) --n;
@@ -81,7 +83,7 @@ bool TryTextToFloat(std::string_view text, double& value) {
     c += text[i++];
     ++mantissaDigits;
   }
-  if (i < n && text[i] == Locale().decimalSeparator) {
+  if (i < n && (text[i] == Locale().decimalSeparator || (dotToo && text[i] == '.'))) {
     c += '.';
     ++i;
     while (i < n && std::isdigit(static_cast<unsigned char>(text[i]))) {
@@ -108,6 +110,12 @@ bool TryTextToFloat(std::string_view text, double& value) {
   value = v;
   return true;
 }
+
+}  // namespace
+
+bool TryTextToFloat(std::string_view text, double& value) { return ParseNumber(text, value, false); }
+
+bool TryTextToNumber(std::string_view text, double& value) { return ParseNumber(text, value, true); }
 
 double TextToFloat(std::string_view text) {
   double value = 0;

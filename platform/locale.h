@@ -58,6 +58,10 @@ class ConvertError : public std::runtime_error {
 std::string FloatToText(double value);
 double TextToFloat(std::string_view text);                // throws ConvertError
 bool TryTextToFloat(std::string_view text, double& value);
+// A number text of xBase data (table fields, expressions, key bounds): as
+// TryTextToFloat, but "." is read as the decimal point whatever the locale,
+// and the locale's separator as well.
+bool TryTextToNumber(std::string_view text, double& value);
 
 // --- Calendar (date serials) -----------------------------------------------
 constexpr int32_t kMinDateSerial = -693593;  // 0001-01-01

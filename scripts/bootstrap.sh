@@ -8,7 +8,7 @@ PACKAGES=(
   qt6-base-dev libgl-dev xvfb xauth
   fonts-liberation fonts-liberation2 fonts-dejavu-core
   clang libclang-rt-14-dev
-  libsqlite3-dev python3 python3-dbf libdbd-xbase-perl
+  libsqlite3-dev python3 python3-dbf python3-dbfread libdbd-xbase-perl
 )
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -3,7 +3,6 @@
 #include "engine/expr/gs6_fctn.h"
 
 #include <algorithm>
-#include <bit>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -170,54 +169,42 @@ size_t CheckedTextSize(int64_t size, std::string_view function) {
   return size < 0 ? 0 : static_cast<size_t>(size);
 }
 
-// True when `value` lies exactly halfway between two numbers of `decimals`
-// digits after the point: its lowest binary digit is worth 2^-(decimals+1).
-bool IsDecimalTie(double value, int decimals) {
-  if (value == 0.0 || !std::isfinite(value)) return false;
-  int exponent = 0;
-  double mantissa = std::frexp(std::fabs(value), &exponent);
-  auto bits = static_cast<uint64_t>(std::ldexp(mantissa, 53));
-  int lowest = std::countr_zero(bits) + exponent - 53;
-  return lowest == -(decimals + 1);
-}
-
-// Adds one unit of the last digit to a decimal text's magnitude.
-void IncrementLastDigit(std::string& text) {
-  size_t i = text.size();
-  while (i > 0) {
-    --i;
-    if (text[i] == '.') continue;
-    if (text[i] == '-') break;
-    if (text[i] != '9') {
-      ++text[i];
-      return;
-    }
-    text[i] = '0';
-    if (i == 0 || text[i - 1] == '-') {
-      text.insert(i, 1, '1');
-      return;
-    }
-  }
-}
-
 // `value` in fixed notation with `decimals` digits after the point (none
-// for 0), rounded to nearest with halves away from zero.
+// for 0), rounded half away from zero on the decimal value as it is shown:
+// the shortest decimal text that reads back as the value, so that 1.005
+// (held as 1.00499999...) rounds to 1.01 as its reader expects. A result
+// that rounds to zero carries no minus sign.
 std::string FormatFixed(double value, int decimals) {
-  char small[64];
+  char buffer[400];
   if (!std::isfinite(value)) {
-    auto result = std::to_chars(small, small + sizeof small, value);
-    return std::string(small, result.ptr);
+    auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return std::string(buffer, result.ptr);
   }
-  const bool tie = IsDecimalTie(value, decimals);
-  const int digits = tie ? decimals + 1 : decimals;
-  std::string text(static_cast<size_t>(digits) + 400, '\0');
-  auto result = std::to_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed, digits);
-  text.resize(static_cast<size_t>(result.ptr - text.data()));
-  if (tie) {
-    // The exact text ends in 5: drop it and round the magnitude up.
-    text.pop_back();
-    if (decimals == 0) text.pop_back();
-    IncrementLastDigit(text);
+  auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
+  std::string_view shown(buffer, static_cast<size_t>(result.ptr - buffer));
+  const bool negative = !shown.empty() && shown.front() == '-';
+  if (negative) shown.remove_prefix(1);
+  const size_t point = shown.find('.');
+  std::string digits(shown.substr(0, point));  // the integer digits, then the kept decimals
+  std::string_view fraction = point == std::string_view::npos ? std::string_view() : shown.substr(point + 1);
+  const size_t kept = static_cast<size_t>(decimals);
+  const bool roundUp = fraction.size() > kept && fraction[kept] >= '5';
+  digits.append(fraction.substr(0, std::min(kept, fraction.size())));
+  digits.append(kept - std::min(kept, fraction.size()), '0');
+  if (roundUp) {
+    size_t i = digits.size();
+    while (i > 0 && digits[i - 1] == '9') digits[--i] = '0';
+    if (i == 0)
+      digits.insert(0, 1, '1');
+    else
+      ++digits[i - 1];
+  }
+  std::string text;
+  if (negative && digits.find_first_not_of('0') != std::string::npos) text += '-';
+  text.append(digits, 0, digits.size() - kept);
+  if (kept > 0) {
+    text += '.';
+    text.append(digits, digits.size() - kept, kept);
   }
   return text;
 }
@@ -279,36 +266,44 @@ TgsExpValueType TgsUDFTrim::Execute(TgsExpFunction& call, TgsExpValue& value) {
   return TgsExpValueType::Text;
 }
 
-TgsExpValueType TgsUDFUpper::Execute(TgsExpFunction& call, TgsExpValue& value) {
+namespace {
+
+// Runs a case rule of code page 1251 over the call's text argument. When the
+// call's table keeps its text in the OEM code page the text is translated to
+// 1251 for the rule and back, so that OEM letters change case by their
+// meaning and the result stays OEM.
+template <class Rule>
+TgsExpValueType ChangeCase(TgsExpFunction& call, TgsExpValue& value, Rule rule) {
   call.GetArgument(0, value, TgsExpValueType::Text);
   std::string& text = value.TextBuffer();
   TgsExpUserLink* link = call.OwnerLink();
-  if (link && link->TranslateOem() && !text.empty()) {
-    // OEM text: upper-case by the letters' meaning and keep it OEM.
-    TranslateToAnsi(text.data(), text.data(), text.size());
-    platform::UpperCaseInPlace(text);
-    TranslateToOem(text.data(), text.data(), text.size());
-  } else {
-    platform::UpperCaseInPlace(text);
-  }
+  const bool oem = link && link->TranslateOem() && !text.empty();
+  if (oem) TranslateToAnsi(text.data(), text.data(), text.size());
+  rule(text);
+  if (oem) TranslateToOem(text.data(), text.data(), text.size());
   return TgsExpValueType::Text;
+}
+
+}  // namespace
+
+TgsExpValueType TgsUDFUpper::Execute(TgsExpFunction& call, TgsExpValue& value) {
+  return ChangeCase(call, value, [](std::string& text) { platform::UpperCaseInPlace(text); });
 }
 
 TgsExpValueType TgsUDFLower::Execute(TgsExpFunction& call, TgsExpValue& value) {
-  call.GetArgument(0, value, TgsExpValueType::Text);
-  for (char& c : value.TextBuffer()) c = static_cast<char>(platform::LowerChar(static_cast<uint8_t>(c)));
-  return TgsExpValueType::Text;
+  return ChangeCase(call, value, [](std::string& text) {
+    for (char& c : text) c = static_cast<char>(platform::LowerChar(static_cast<uint8_t>(c)));
+  });
 }
 
 TgsExpValueType TgsUDFProper::Execute(TgsExpFunction& call, TgsExpValue& value) {
-  call.GetArgument(0, value, TgsExpValueType::Text);
-  std::string& text = value.TextBuffer();
-  for (size_t i = 0; i < text.size(); ++i) {
-    auto c = static_cast<uint8_t>(text[i]);
-    bool startsWord = i == 0 || IsProperSeparator(static_cast<uint8_t>(text[i - 1]));
-    text[i] = static_cast<char>(startsWord ? platform::UpperChar(c) : platform::LowerChar(c));
-  }
-  return TgsExpValueType::Text;
+  return ChangeCase(call, value, [](std::string& text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+      auto c = static_cast<uint8_t>(text[i]);
+      bool startsWord = i == 0 || IsProperSeparator(static_cast<uint8_t>(text[i - 1]));
+      text[i] = static_cast<char>(startsWord ? platform::UpperChar(c) : platform::LowerChar(c));
+    }
+  });
 }
 
 TgsExpValueType TgsUDFLeft::Execute(TgsExpFunction& call, TgsExpValue& value) {
@@ -537,7 +532,7 @@ TgsExpValueType TgsUDFStrZero::Execute(TgsExpFunction& call, TgsExpValue& value)
 TgsExpValueType TgsUDFVal::Execute(TgsExpFunction& call, TgsExpValue& value) {
   call.GetArgument(0, value, TgsExpValueType::Text);
   double number = 0;
-  if (!platform::TryTextToFloat(value.Text(), number) || !std::isfinite(number)) number = 0;
+  if (!platform::TryTextToNumber(value.Text(), number) || !std::isfinite(number)) number = 0;
   value.SetDouble(number);
   return TgsExpValueType::Number;
 }

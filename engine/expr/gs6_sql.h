@@ -13,8 +13,10 @@
 // numbers and booleans (text buffers are reused between evaluations).
 //
 // Nesting is limited (`kMaxExpressionNesting` groups and calls inside each
-// other, `kMaxExpressionHeight` levels of tree), so that hostile texts end
-// with an `EDeridarExpression` instead of exhausting the stack.
+// other, `kMaxExpressionHeight` levels of recursion through the tree), so
+// that hostile texts end with an `EDeridarExpression` instead of exhausting
+// the stack. A chain of operators bound left to right (1+1+...+1) is walked
+// by a loop and adds no levels, however long it is.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +24,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 class TgsVariant;
@@ -60,7 +63,7 @@ constexpr double BlankDate = 1.0e100;
 
 // Limits that keep compile and evaluation recursion bounded.
 constexpr int kMaxExpressionNesting = 200;   // groups and calls inside each other
-constexpr int kMaxExpressionHeight = 1000;   // levels of the compiled tree
+constexpr int kMaxExpressionHeight = 1000;   // levels of recursion through the tree
 
 // x truncated toward zero to a 32-bit integer, saturating at the limits;
 // NaN gives 0.
@@ -102,7 +105,7 @@ inline bool ReadStoredNumber(std::string_view text, double& value) {
   if (count == 0) return false;
   value = static_cast<double>(digits);
   if (decimals > 0) value /= kPowers[decimals];
-  if (negative) value = -value;
+  if (negative && digits != 0) value = -value;  // "-0.00" is zero, not negative zero
   return true;
 }
 
@@ -134,7 +137,8 @@ class TgsExpValue {
   // The text of a Text value, empty for any other kind (no conversion).
   std::string_view Text() const;
   // Conversions. Numbers become their shortest decimal text with "." as the
-  // point, booleans "T" or "F", Null the empty text.
+  // point (zero as "0", never "-0"), booleans "T" or "F", Null the empty
+  // text.
   std::string AsText() const;
   // Text is read as a decimal number with "." as the point (0 when it is
   // not one); a boolean is 1 or 0; Null is 0.
@@ -195,7 +199,8 @@ class TgsExpBaseObject {
   int32_t Decimals() const { return decimals_; }
   const TgsExpBaseObject* Left() const { return left_.get(); }
   const TgsExpBaseObject* Right() const { return right_.get(); }
-  // Levels of the subtree below and including this node.
+  // Levels of recursion evaluating this subtree takes (a left-to-right
+  // chain of operators counts as one level).
   int32_t Height() const { return height_; }
 
  protected:
@@ -309,6 +314,8 @@ class TgsExpOperator : public TgsExpBaseObject {
   TgsExpOperator(TgsExpOperatorCode code, uint8_t priority, const TgsExpHandler& settings);
 
   std::string NodeName() const override;
+  void ExpressionText(std::string& out) const override;
+  void CollectNames(int32_t kind, std::string& out) const override;
   TgsExpValueType Evaluate(TgsExpValue& value) override;
 
   TgsExpOperatorCode Code() const { return code_; }
@@ -319,7 +326,10 @@ class TgsExpOperator : public TgsExpBaseObject {
   // Compares two texts: emptiness first (before trimming), then without
   // trailing blanks, upper-cased when case-insensitive, by wildcard pattern
   // when the right text begins or ends with the multi-character wildcard,
-  // otherwise in the locale's collation order.
+  // otherwise in the locale's collation order. The case and collation rules
+  // are those of code page 1251: when the expression's table keeps its text
+  // in the OEM code page, both texts are seen through the OEM-to-ANSI table
+  // first.
   int CompareText(const TgsExpValue& left, const TgsExpValue& right);
 
   // A comparison of a variable kept as a stored number ('N') with a number
@@ -336,6 +346,13 @@ class TgsExpOperator : public TgsExpBaseObject {
  private:
   friend class TgsExpHandler;
   void BindOperands(std::unique_ptr<TgsExpBaseObject> left, std::unique_ptr<TgsExpBaseObject> right);
+  // Combines the left operand's value (leftValue_) with the right one's
+  // (in `value`) and reports the result type.
+  TgsExpValueType Combine(TgsExpValue& value, TgsExpValueType leftType, TgsExpValueType rightType);
+  // A chain bound left to right (1+2+3+...) is a spine of operators down
+  // the left operands; it is evaluated, written and searched by a loop
+  // instead of a recursion as deep as the chain.
+  TgsExpValueType EvaluateChain(TgsExpValue& value);
   void EvaluateBoolean(TgsExpValue& value);
   void EvaluateNumber(TgsExpValue& value);
   void EvaluateText(TgsExpValue& value);
@@ -358,6 +375,13 @@ class TgsExpOperator : public TgsExpBaseObject {
 
   TgsExpOperatorCode code_;
   uint8_t priority_;
+  // The table context of the compiling handler (may be null): whether its
+  // text is OEM is read at evaluation.
+  const TgsExpUserLink* link_;
+  // The left operand when it is an operator evaluated through the chain loop.
+  TgsExpOperator* chainLeft_ = nullptr;
+  TgsExpValueType pendingRightType_ = TgsExpValueType::Unknown;
+  std::vector<std::pair<TgsExpOperator*, TgsExpValue*>> spine_;
   bool caseInsensitive_;
   bool partialCompare_;
   char multiWildcard_;

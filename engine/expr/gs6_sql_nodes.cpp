@@ -81,7 +81,16 @@ std::string_view OperatorDisplayName(TgsExpOperatorCode code) { return InfoOf(co
 TgsExpBaseObject::TgsExpBaseObject(TgsExpNodeKind kind, TgsExpValueType resultType)
     : kind_(kind), resultType_(resultType) {}
 
-TgsExpBaseObject::~TgsExpBaseObject() = default;
+TgsExpBaseObject::~TgsExpBaseObject() {
+  // A long chain bound left to right hangs down the left operands: free it
+  // link by link, so that freeing needs no recursion as deep as the chain.
+  std::unique_ptr<TgsExpBaseObject> next = std::move(left_);
+  while (next) {
+    std::unique_ptr<TgsExpBaseObject> below = std::move(next->left_);
+    next.reset();
+    next = std::move(below);
+  }
+}
 
 std::string TgsExpBaseObject::NodeName() const { return {}; }
 
@@ -338,6 +347,7 @@ TgsExpOperator::TgsExpOperator(TgsExpOperatorCode code, uint8_t priority, const 
     : TgsExpBaseObject(TgsExpNodeKind::Operator, TgsExpValueType::Unknown),
       code_(code),
       priority_(priority),
+      link_(settings.Link()),
       caseInsensitive_(settings.CaseInsensitive()),
       partialCompare_(settings.PartialCompare()),
       multiWildcard_(settings.MultiWildcard()),
@@ -349,12 +359,39 @@ void TgsExpOperator::BindOperands(std::unique_ptr<TgsExpBaseObject> left, std::u
   left_ = std::move(left);
   right_ = std::move(right);
   kind_ = TgsExpNodeKind::BoundOperator;
-  UpdateHeight();
   // A comparison with a number literal on the right (TIP = 1, N > 0.5).
   const auto c = static_cast<uint8_t>(code_);
   numberOnRight_ = left_ && right_ && right_->Kind() == TgsExpNodeKind::NumberLiteral &&
                    ((c >= 129 && c <= 134) || code_ == TgsExpOperatorCode::ExactlyEqual);
   if (numberOnRight_) rightNumber_ = static_cast<const TgsExpNumLit&>(*right_).Value();
+  // An operator on the left with both operands and no shortcut of its own
+  // joins this one's chain; the chain loop adds no level for it.
+  auto* leftOperator = dynamic_cast<TgsExpOperator*>(left_.get());
+  chainLeft_ = leftOperator && leftOperator->left_ && leftOperator->right_ && !leftOperator->numberOnRight_
+                   ? leftOperator
+                   : nullptr;
+  UpdateHeight();
+  if (chainLeft_) height_ = std::max(chainLeft_->height_, right_ ? right_->Height() + 1 : 1);
+}
+
+void TgsExpOperator::ExpressionText(std::string& out) const {
+  // Down the chain to its first operand, then each operator with its right
+  // operand on the way back up.
+  std::vector<const TgsExpOperator*> chain{this};
+  while (chain.back()->chainLeft_) chain.push_back(chain.back()->chainLeft_);
+  if (chain.back()->left_) chain.back()->left_->ExpressionText(out);
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    out += (*it)->NodeName();
+    if ((*it)->right_) (*it)->right_->ExpressionText(out);
+  }
+}
+
+void TgsExpOperator::CollectNames(int32_t kind, std::string& out) const {
+  std::vector<const TgsExpOperator*> chain{this};
+  while (chain.back()->chainLeft_) chain.push_back(chain.back()->chainLeft_);
+  if (chain.back()->left_) chain.back()->left_->CollectNames(kind, out);
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it)
+    if ((*it)->right_) (*it)->right_->CollectNames(kind, out);
 }
 
 // The comparison of a number with the literal on the right, done at once
@@ -381,11 +418,35 @@ TgsExpValueType TgsExpOperator::Evaluate(TgsExpValue& value) {
   if ((!left_ && code_ != TgsExpOperatorCode::Not) || !right_)
     Raise<EDeridarExpression>(Msg::TargetValueMissing, NodeName());
   if (numberOnRight_ && CompareWithNumber(value)) return resultType_;
+  if (chainLeft_) return EvaluateChain(value);
   TgsExpValueType rightType = right_->Evaluate(value);
-  if (left_) {
-    TgsExpValueType leftType = left_->Evaluate(leftValue_);
-    if (!TypesMatch(leftType, rightType)) Raise<EDeridarExpression>(Msg::SidesDoNotMatch);
+  TgsExpValueType leftType = left_ ? left_->Evaluate(leftValue_) : TgsExpValueType::Unknown;
+  return Combine(value, leftType, rightType);
+}
+
+// The same order as the recursion would take: the right operands from the
+// top of the chain down, then the first operand, then the operators from
+// the bottom up. Each operator's result lands in the cell its parent reads
+// as its left value, exactly where the recursion would put it.
+TgsExpValueType TgsExpOperator::EvaluateChain(TgsExpValue& value) {
+  spine_.clear();
+  TgsExpOperator* op = this;
+  TgsExpValue* out = &value;
+  for (;;) {
+    spine_.emplace_back(op, out);
+    op->pendingRightType_ = op->right_->Evaluate(*out);
+    if (!op->chainLeft_) break;
+    out = &op->leftValue_;
+    op = op->chainLeft_;
   }
+  TgsExpValueType type = op->left_->Evaluate(op->leftValue_);
+  for (auto it = spine_.rbegin(); it != spine_.rend(); ++it)
+    type = it->first->Combine(*it->second, type, it->first->pendingRightType_);
+  return type;
+}
+
+TgsExpValueType TgsExpOperator::Combine(TgsExpValue& value, TgsExpValueType leftType, TgsExpValueType rightType) {
+  if (left_ && !TypesMatch(leftType, rightType)) Raise<EDeridarExpression>(Msg::SidesDoNotMatch);
   resultType_ = rightType;
   if (rightType == TgsExpValueType::Boolean)
     EvaluateBoolean(value);
@@ -500,11 +561,18 @@ int TgsExpOperator::CompareText(const TgsExpValue& left, const TgsExpValue& righ
   if (leftEmpty) return -1;
   if (rightEmpty) return 1;
   std::string_view a = TrimRight(left.Text()), b = TrimRight(right.Text());
-  if (caseInsensitive_) {
+  const bool oem = link_ && link_->TranslateOem();
+  if (caseInsensitive_ || oem) {
     foldedLeft_.assign(a);
     foldedRight_.assign(b);
-    platform::UpperCaseInPlace(foldedLeft_);
-    platform::UpperCaseInPlace(foldedRight_);
+    if (oem) {
+      TranslateToAnsi(foldedLeft_.data(), foldedLeft_.data(), foldedLeft_.size());
+      TranslateToAnsi(foldedRight_.data(), foldedRight_.data(), foldedRight_.size());
+    }
+    if (caseInsensitive_) {
+      platform::UpperCaseInPlace(foldedLeft_);
+      platform::UpperCaseInPlace(foldedRight_);
+    }
     a = foldedLeft_;
     b = foldedRight_;
   }

@@ -116,7 +116,7 @@ std::string TgsExpValue::AsText() const {
     case Kind::Integer: return std::to_string(integer_);
     case Kind::Double: {
       char buffer[64];
-      auto result = std::to_chars(buffer, buffer + sizeof buffer, double_);
+      auto result = std::to_chars(buffer, buffer + sizeof buffer, double_ + 0.0);  // no "-0"
       return std::string(buffer, result.ptr);
     }
   }

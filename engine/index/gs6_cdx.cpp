@@ -121,27 +121,6 @@ void GSobjCDXTag::SetKeyLength(int length) {
   entriesPerNode_ = static_cast<uint16_t>(BranchCapacity(length));
 }
 
-bool GSobjCDXTag::LearnKeyType(int* textLength) {
-  GSobjIndexKeyData probe;
-  if (!EvaluateKey(probe)) return false;
-  switch (probe.Tag()) {
-    case TgsVariant::kFloat:
-      keyType_ = 'N';
-      break;
-    case TgsVariant::kDate:
-      keyType_ = 'D';
-      break;
-    case TgsVariant::kText:
-    case TgsVariant::kBoolean:
-      keyType_ = 'C';
-      break;
-    default:
-      return false;
-  }
-  if (textLength) *textLength = probe.Tag() == TgsVariant::kBoolean ? 1 : static_cast<int>(probe.Length());
-  return true;
-}
-
 // --- key forms ---
 
 void GSobjCDXTag::NormalizeKey(TgsVariant& value, bool trim) {
@@ -203,7 +182,11 @@ bool GSobjCDXTag::ReadHeader() {
   forExpression_ = hasFor_ ? h.forExpression : std::string();
   CompileKeyExpression();
   if (hasFor_) CompileForExpression();
-  if (KeyEvaluator()) LearnKeyType(nullptr);
+  // The key length is the header's; the type is learned from the key,
+  // without failing the file when the key faults on the records tried.
+  char type = 'C';
+  int textLength = 0;
+  if (KeyEvaluator() && ProbeKeyType(type, textLength, false)) keyType_ = type;
   return true;
 }
 
@@ -242,7 +225,7 @@ bool GSobjCDXTag::DefineTag(std::string_view name, std::string_view keyExpressio
   reversed_ = !ascending;
   if (!keyExpression.empty()) {
     int textLength = 0;
-    if (!LearnKeyType(&textLength)) return false;
+    if (!ProbeKeyType(keyType_, textLength, true)) return false;
     int length = keyType_ == 'C' ? textLength : 8;
     if (keyType_ == 'C' && collation_ == Collation::General) length = std::min(2 * length, kMaxKeyLength);
     if (length < 1 || length > kMaxKeyLength) return false;
@@ -595,7 +578,7 @@ GSobjCDXFile::GSobjCDXFile(GSobjIndexOwner* owner, std::string_view fileName, bo
   } else {
     corrupt_ = true;  // a stub, or empty and read-only: refuse, never overwrite
   }
-  if (!corrupt_) SetProductionFlag();
+  if (!corrupt_) SetProductionFlag(size == 0);
   opening_ = false;
   valid_ = !corrupt_;
 }
@@ -653,19 +636,23 @@ void GSobjCDXFile::CreateDirectory() {
   directory_->ResetPages(GSobjIndexTag::kResetPlain);
 }
 
-void GSobjCDXFile::SetProductionFlag() {
+void GSobjCDXFile::SetProductionFlag(bool created) {
   if (!owner_) return;
   GSO_dBaseDBF* table = owner_->IndexTable();
   if (!table || !table->IsReadWrite() || (table->FlagBits() & 0x01) != 0) return;
-  // The production index is the one named like the table.
+  // The production index is the one named like the table (file names in
+  // any letter case: the two may have been copied from another system).
   const std::string tablePath = table->FileName();
   const std::string indexPath = FullPath();
   const size_t tableDot = tablePath.find_last_of('.');
   const size_t indexDot = indexPath.find_last_of('.');
   if (tableDot == std::string::npos || indexDot == std::string::npos) return;
-  if (indexPath.substr(0, indexDot) != tablePath.substr(0, tableDot)) return;
-  table->SetFlagBits(static_cast<uint8_t>(table->FlagBits() | 0x01));
-  table->WriteTableHeader();
+  if (!SameNameNoCase(indexPath.substr(0, indexDot), tablePath.substr(0, tableDot))) return;
+  if (created) {
+    table->MarkStructuralIndex();  // other programs find the new index by the flag on disk
+  } else {
+    table->SetFlagBits(static_cast<uint8_t>(table->FlagBits() | 0x01));
+  }
 }
 
 bool GSobjCDXFile::ReadBlock(int32_t address, void* buffer, int32_t length) {
@@ -719,22 +706,38 @@ bool GSobjCDXFile::AddTag(std::string_view name, std::string_view keyExpression,
   while (!upper.empty() && upper.back() == ' ') upper.pop_back();
   if (upper.size() > 10) upper.resize(10);
   if (upper.empty()) RaiseError(Msg::IndexTagNotFound, std::string(name));
+  // The new tag is built at the end of the file while the file's tags and
+  // directory stay as they are; only a finished build replaces a tag of the
+  // same name. A key or FOR expression that fails leaves the file as it was.
+  const int64_t sizeBefore = FileSize();
+  if (nextFreePage_ < sizeBefore) ResetAllocator();
+  const int32_t freeBefore = nextFreePage_;
+  auto created = std::make_unique<GSobjCDXTag>(this, upper, -1);
+  created->SetCollation(defaultCollation_);
+  auto discard = [&] {
+    created.reset();
+    diskFile_->Truncate(sizeBefore);
+    DropKeptImages();
+    nextFreePage_ = freeBefore;
+  };
+  bool defined = false;
+  try {
+    defined = created->DefineTag(upper, keyExpression, unique, ascending, forExpression);
+    if (defined) created->ReleasePages();
+  } catch (...) {
+    discard();
+    throw;
+  }
+  if (!defined) {
+    discard();
+    return false;
+  }
   directory_->ResetPages(GSobjIndexTag::kResetPlain);
   if (auto* old = static_cast<GSobjCDXTag*>(FindTag(upper))) {
     RemoveDirectoryEntry(old);
     tags_.RemoveAndFree(old);
   }
-  auto created = std::make_unique<GSobjCDXTag>(this, upper, -1);
-  created->SetCollation(defaultCollation_);
-  GSobjCDXTag* tag = static_cast<GSobjCDXTag*>(tags_.Add(std::move(created)));
-  const bool result = tag->DefineTag(upper, keyExpression, unique, ascending, forExpression);
-  if (!result) {
-    // A tag without a tree must not be listed: the file would read as damaged.
-    tags_.RemoveAndFree(tag);
-    directory_->ReleasePages();
-    return false;
-  }
-  tag->ReleasePages();
+  auto* tag = static_cast<GSobjCDXTag*>(tags_.Add(std::move(created)));
   AddDirectoryEntry(tag);
   directory_->ReleasePages();
   return true;

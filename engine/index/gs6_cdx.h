@@ -79,9 +79,6 @@ class GSobjCDXTag : public GSobjIndexTag, public CdxBuildTarget {
   // becomes `link`.
   void RelinkSibling(int32_t address, int offset, int32_t link);
   void WriteEmptyRootLeaf();
-  // The key type from one evaluation of the key expression; false when it
-  // cannot be evaluated.
-  bool LearnKeyType(int* textLength);
   // Writes the nodes a build has gathered (see WriteNode).
   void FlushNodeWrites();
 
@@ -132,7 +129,9 @@ class GSobjCDXFile : public GSobjIndexFile {
  private:
   void ReadDirectory();
   void CreateDirectory();
-  void SetProductionFlag();
+  // Marks the table as owning this file when it is its structural index
+  // (named like the table): on disk at once when the file was just created.
+  void SetProductionFlag(bool created);
   // Removes the directory entry of `tag`; true when one was found.
   bool RemoveDirectoryEntry(GSobjCDXTag* tag);
   void AddDirectoryEntry(GSobjCDXTag* tag);

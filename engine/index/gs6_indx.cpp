@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <exception>
+#include <string>
 #include <tuple>
 #include <utility>
 
@@ -11,6 +13,7 @@
 #include "engine/support/gs6_glbl.h"
 #include "engine/table/gs6_dbf.h"
 #include "engine/table/gs6_disk.h"
+#include "platform/system.h"
 
 namespace {
 
@@ -456,12 +459,12 @@ void GSobjIndexTag::ResetPages(int mode) {
       const TRecNo recNo = table->RecNumber();
       if (RootImage()->SeekInPage(recNo, key, -1) == 0) {
         RootImage()->CurrentEntry(currentKey_);
-        MoveTo(GotoCurrent);
+        MoveOnce(GotoCurrent);
         if (CurrentRecord() != 0) return;
       }
     }
   }
-  MoveTo(GotoFirst);
+  MoveOnce(GotoFirst);
 }
 
 // ---------------------------------------------------------------------------
@@ -532,7 +535,74 @@ bool GSobjIndexTag::SetRange(const TgsVariant* low, bool lowInclusive, const Tgs
   return true;
 }
 
+// ---------------------------------------------------------------------------
+// GSobjIndexTag: reading beside a writer
+//
+// Under the lock protocols that do not lock the index for reading, another
+// process may rewrite a node while this one reads it, or link a node it has
+// not written yet: the chain then meets a node that looks damaged. A reader
+// that may meet a writer (a shared file this process does not lock, no
+// changes of its own in the chain) drops the chain and its kept images and
+// reads again, from the root, a bounded number of times; a fault that stays
+// is the file's and is raised.
+
+namespace {
+
+constexpr int kRereads = 20;
+
+}  // namespace
+
+bool GSobjIndexTag::MayMeetWriter() const {
+  GSO_DiskFile* disk = ownerFile_ ? ownerFile_->DiskFile() : nullptr;
+  return disk && disk->IsShared() && disk->LockCount() == 0 && !updating_ && !HasUnwrittenChanges();
+}
+
+void GSobjIndexTag::DiscardChain() {
+  chain_.clear();
+  ClearCurrent();
+  DropKeptImages();
+  keeping_ = false;
+}
+
+template <class F>
+TRecNo GSobjIndexTag::Reread(F&& step) {
+  for (int attempt = 0;; ++attempt) {
+    try {
+      return step(attempt);
+    } catch (const EDeridarError&) {
+      if (attempt + 1 >= kRereads || !MayMeetWriter()) throw;
+    }
+    DiscardChain();
+    // Give the writer time to finish its nodes.
+    if (attempt > 0) platform::SleepMilliseconds(static_cast<unsigned>(std::min(attempt, 10)));
+  }
+}
+
 TRecNo GSobjIndexTag::MoveTo(int32_t code) {
+  const uint32_t link = currentKey_.Link();
+  const bool step = code == GotoNext || code == GotoPrevious || code == GotoCurrent;
+  GSobjIndexKeyData origin;
+  return Reread([&](int attempt) {
+    int32_t move = code;
+    if (attempt > 0 && step && link != 0) {
+      // A failed step drops only the current key's record, never its value
+      // (a new entry is copied in only when the step succeeds).
+      if (attempt == 1) {
+        origin.CopyEntry(currentKey_);
+        origin.SetLink(link);
+      }
+      // Stand where the current entry was in the chain read afresh and step
+      // from there. When it is gone the chain stands on the entry after it,
+      // which is itself the next one going forward.
+      ResetPages(kResetRootOnly);
+      const int r = RootImage()->SeekInPage(static_cast<int32_t>(link), origin, -1);
+      if (r == -1 && code != GotoCurrent && (code == GotoNext) != reversed_) move = GotoCurrent;
+    }
+    return MoveOnce(move);
+  });
+}
+
+TRecNo GSobjIndexTag::MoveOnce(int32_t code) {
   ClearCurrent();
   if (chain_.empty()) {
     // The chain is loaded on demand; without a root there is nothing.
@@ -612,9 +682,11 @@ TRecNo GSobjIndexTag::MoveTo(int32_t code) {
 TRecNo GSobjIndexTag::SeekKey(const GSobjIndexKeyData& probe) {
   GSobjIndexOwner* owner = ownerFile_->Owner();
   ownerFile_->SetExactMatch(owner ? owner->IndexExactMatch() : true);
-  ClearCurrent();
-  ResetPages(kResetPlain);
-  return SeekKeyWith(probe);
+  return Reread([&](int) {
+    ClearCurrent();
+    ResetPages(kResetPlain);
+    return SeekKeyWith(probe);
+  });
 }
 
 TRecNo GSobjIndexTag::SeekKeyWith(const GSobjIndexKeyData& probe) {
@@ -684,7 +756,10 @@ TRecNo GSobjIndexTag::LookupKey(const GSobjIndexKeyData& probe) {
 
 TRecNo GSobjIndexTag::SyncToRecord(TRecNo n) {
   if (currentKey_.Link() == 0 || static_cast<TRecNo>(currentKey_.Link()) != n)
-    ResetPages(kResetSync);
+    Reread([&](int) {
+      ResetPages(kResetSync);
+      return CurrentRecord();
+    });
   return CurrentRecord();
 }
 
@@ -797,7 +872,8 @@ bool GSobjIndexTag::UpdateRecordKey(TRecNo n, bool appended) {
   keysChanged_ = false;
   GSO_dBaseDBF* table = Table();
   if (!table || !table->SnapshotBuffer() || table->RecordLength() <= 0) return false;
-  if (!hasFor_ && !table->RecordChanged()) return false;
+  // Every write re-keys the record, whatever the record-changed flag says:
+  // any read since the record was changed clears that flag.
   UpdatingScope scope(*this);
   const bool hadRoot = !chain_.empty();
 
@@ -838,12 +914,147 @@ bool GSobjIndexTag::UpdateRecordKey(TRecNo n, bool appended) {
         keysChanged_ = true;
       }
       if (newPass && haveKey && InsertKey(newKey)) keysChanged_ = true;
+      // The entry stood for every record with the old key.
+      if (found && unique_) HandOverUniqueKey(oldKey, n);
     } else if (!found && haveKey && InsertKey(newKey)) {
       keysChanged_ = true;
     }
   }
   if (!hadRoot) ReleasePages();
   return keysChanged_;
+}
+
+void GSobjIndexTag::HandOverUniqueKey(const GSobjIndexKeyData& key, TRecNo former) {
+  GSO_dBaseDBF* table = Table();
+  if (!table) return;
+  GSobjIndexKeyData wanted(key);
+  NormalizeKey(wanted, true);
+  GSobjIndexKeyData candidate, heir;
+  TRecNo heirNumber = 0;
+  VisitStoredRecords(1, table->RecordCount(), [&](TRecNo m) {
+    if (m == former || (hasFor_ && !EvaluateFor()) || !EvaluateKey(candidate)) return true;
+    GSobjIndexKeyData stored(candidate);
+    NormalizeKey(stored, true);
+    if (CompareKeys(stored, wanted, -1) != 0) return true;
+    heir = candidate;
+    heirNumber = m;
+    return false;
+  });
+  if (heirNumber == 0) return;
+  heir.SetRecordNumber(heirNumber);
+  heir.SetLink(static_cast<uint32_t>(heirNumber));
+  if (InsertKey(heir)) keysChanged_ = true;
+}
+
+// ---------------------------------------------------------------------------
+// GSobjIndexTag: reading the table
+
+namespace {
+
+// Bytes of whole records read from the table at a time.
+constexpr int64_t kVisitChunkBytes = 1 << 18;
+
+// Points the table's current record somewhere for a scope.
+class CurrentRecordScope {
+ public:
+  explicit CurrentRecordScope(GSO_dBaseDBF& table) : table_(table), saved_(table.CurrentRecord()) {}
+  ~CurrentRecordScope() { table_.SetCurrentRecord(saved_); }
+
+ private:
+  GSO_dBaseDBF& table_;
+  char* saved_;
+};
+
+}  // namespace
+
+void GSobjIndexTag::VisitStoredRecords(TRecNo first, TRecNo last,
+                                       const std::function<bool(TRecNo)>& visit) {
+  GSO_dBaseDBF* table = Table();
+  if (!table || table->RecordLength() <= 0) return;
+  const int32_t length = table->RecordLength();
+  first = std::max<TRecNo>(first, 1);
+  last = std::min(last, table->RecordCount());
+  if (first > last) return;
+  const int64_t perChunk =
+      std::clamp<int64_t>(kVisitChunkBytes / length, 1, int64_t{last} - first + 1);
+  std::vector<char> chunk(static_cast<size_t>(perChunk * length) + 1, ' ');
+  CurrentRecordScope scope(*table);
+  for (int64_t n = first; n <= last;) {
+    const int64_t count = std::min<int64_t>(perChunk, int64_t{last} - n + 1);
+    const int32_t bytes = static_cast<int32_t>(count * length);
+    const int64_t offset = int64_t{table->HeaderLength()} + (n - 1) * length;
+    if (table->GSO_DiskFile::ReadAt(offset, chunk.data(), bytes) < bytes)
+      RaiseError(Msg::ReadError, table->FileName());
+    for (int64_t i = 0; i < count; ++i, ++n) {
+      char* record = chunk.data() + i * length;
+      if (table->Encrypted()) TableCipher(table->Password(), record, record, static_cast<size_t>(length));
+      table->SetCurrentRecord(record);
+      if (!visit(static_cast<TRecNo>(n))) return;
+    }
+  }
+}
+
+bool GSobjIndexTag::ProbeKeyType(char& type, int& textLength, bool raiseFault) {
+  GSO_dBaseDBF* table = Table();
+  if (!keyEvaluator_ || !table) return false;
+  const int32_t length = table->RecordLength();
+  std::vector<std::string> records;
+  if (length > 0) {
+    // A blank record, and one whose text fields are full.
+    std::string blank(static_cast<size_t>(length) + 1, ' ');
+    std::string full = blank;
+    int32_t offset = 1;
+    for (int32_t f = 1; f <= table->FieldCount(); ++f) {
+      const int32_t width = table->DescriptorLength(f);
+      const uint8_t* descriptor = table->FieldDescriptor(f);
+      if (descriptor && descriptor[11] == 'C' && offset + width <= length)
+        std::fill_n(full.begin() + offset, width, 'W');
+      offset += width;
+    }
+    records.push_back(std::move(blank));
+    records.push_back(std::move(full));
+  }
+  bool known = false;
+  std::exception_ptr fault;
+  auto learn = [&] {
+    GSobjIndexKeyData value;
+    try {
+      if (!EvaluateKey(value)) return;
+    } catch (const EDeridarBase&) {
+      if (!fault) fault = std::current_exception();
+      return;
+    }
+    char kind;
+    switch (value.Tag()) {
+      case TgsVariant::kFloat: kind = 'N'; break;
+      case TgsVariant::kDate: kind = 'D'; break;
+      case TgsVariant::kText:
+      case TgsVariant::kBoolean: kind = 'C'; break;
+      default: return;
+    }
+    const int width = value.Tag() == TgsVariant::kBoolean ? 1 : static_cast<int>(value.Length());
+    if (!known) {
+      type = kind;
+      textLength = width;
+      known = true;
+    } else if (kind == type) {
+      textLength = std::max(textLength, width);
+    }
+  };
+  // The first record decides the type when it can be evaluated.
+  VisitStoredRecords(1, 1, [&](TRecNo) {
+    learn();
+    return false;
+  });
+  {
+    CurrentRecordScope scope(*table);
+    for (std::string& record : records) {
+      table->SetCurrentRecord(record.data());
+      learn();
+    }
+  }
+  if (!known && fault && raiseFault) std::rethrow_exception(fault);
+  return known;
 }
 
 // ---------------------------------------------------------------------------
@@ -988,6 +1199,7 @@ GSO_DiskFile* GSobjIndexFile::OpenDiskFile(std::string_view fileName, bool overw
   fileName_ = std::string(WithoutFolder(name));
   diskFile_ = std::make_unique<GSO_DiskFile>(name, shared, readWrite);
   if (create && (overwrite || !diskFile_->Exists())) {
+    createdNew_ = !diskFile_->Exists();
     diskFile_->CreateNew();
     return diskFile_.get();
   }
@@ -1105,28 +1317,14 @@ void GSobjIndexFile::CheckTag(GSobjIndexTag& tag, IndexCheckReport& report, bool
   // What the tag should hold: the key of every record that passes the FOR
   // condition, read straight from the file (deleted records included).
   std::vector<IndexEntryImage> expected;
-  const TRecNo count = table->RecordCount();
-  const int32_t recordLength = table->RecordLength();
-  std::vector<char> record(static_cast<size_t>(recordLength) + 1);
-  char* saved = table->CurrentRecord();
   GSobjIndexKeyData key;
-  try {
-    for (TRecNo n = 1; n <= count; ++n) {
-      const int64_t offset = int64_t{table->HeaderLength()} + int64_t{n - 1} * recordLength;
-      if (table->ReadAt(offset, record.data(), recordLength) < recordLength)
-        RaiseError(Msg::ReadError, table->FileName());
-      if (table->Encrypted()) TableCipher(table->Password(), record.data(), record.data(), recordLength);
-      table->SetCurrentRecord(record.data());
-      if (tag.HasFor() && !tag.EvaluateFor()) continue;
-      if (!tag.EvaluateKey(key)) continue;
-      tag.NormalizeKey(key, true);
-      expected.push_back({CheckedKeyForm(tag, key), static_cast<uint32_t>(n), 0});
-    }
-  } catch (...) {
-    table->SetCurrentRecord(saved);
-    throw;
-  }
-  table->SetCurrentRecord(saved);
+  tag.VisitStoredRecords(1, table->RecordCount(), [&](TRecNo n) {
+    if (tag.HasFor() && !tag.EvaluateFor()) return true;
+    if (!tag.EvaluateKey(key)) return true;
+    tag.NormalizeKey(key, true);
+    expected.push_back({CheckedKeyForm(tag, key), static_cast<uint32_t>(n), 0});
+    return true;
+  });
 
   // Both sides are compared as sets ordered by key bytes and record number;
   // the order of the tree itself is the walk's to check.

@@ -38,6 +38,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <map>
 #include <memory>
@@ -284,8 +285,25 @@ class GSobjIndexTag {
 
   // --- maintenance ---
   // Brings the tag in step with record n after it was appended or edited;
-  // true when the tag's entries changed.
+  // true when the tag's entries changed. In a unique tag, when record n held
+  // the entry of its old key, the first other record with that key takes
+  // the entry over.
   bool UpdateRecordKey(TRecNo n, bool appended);
+
+  // --- reading the table ---
+  // Calls `visit` with each record number from `first` to `last` (clamped
+  // to the table) while that record's stored image, deciphered, stands as
+  // the table's current record; stops when `visit` returns false. The
+  // records are read from the file in chunks, past the read-ahead window.
+  void VisitStoredRecords(TRecNo first, TRecNo last, const std::function<bool(TRecNo)>& visit);
+  // Learns what the key expression gives: its type ('C' text and logical,
+  // 'N' number, 'D' date) and, for text, the longest value. It is evaluated
+  // on the table's first record, on a blank record and on a record whose
+  // text fields are full, so that a key that faults on blanks (a division
+  // by a trimmed length) or shrinks on them (TRIM) is still learned. A fault
+  // on some of them is passed over; when every one faults the result is
+  // false, or the first fault is raised when `raiseFault` is set.
+  bool ProbeKeyType(char& type, int& textLength, bool raiseFault);
 
   // --- showing keys ---
   // The number a numeric or date key stands for (a day number for a date).
@@ -391,6 +409,18 @@ class GSobjIndexTag {
 
  private:
   TRecNo SeekKeyWith(const GSobjIndexKeyData& probe);
+  // MoveTo without rereading.
+  TRecNo MoveOnce(int32_t code);
+  // Runs `step` (given the attempt, from 0) again when it failed on a node
+  // that may be half written by another process (see the .cpp).
+  template <class F>
+  TRecNo Reread(F&& step);
+  bool MayMeetWriter() const;
+  // Drops the chain and the kept images without writing anything.
+  void DiscardChain();
+  // The unique entry of `key` left with record `former`: another record with
+  // that key that passes the FOR condition gets it.
+  void HandOverUniqueKey(const GSobjIndexKeyData& key, TRecNo former);
   std::vector<char> snapshotScratch_;
 
   // Kept images by address, with their place in the release order (oldest
@@ -444,6 +474,8 @@ class GSobjIndexFile {
   // when it could not be opened.
   GSO_DiskFile* OpenDiskFile(std::string_view fileName, bool overwrite, bool create,
                              bool readWrite, bool shared, std::string_view defaultExtension);
+  // True when OpenDiskFile made the file, which was not there before.
+  bool CreatedNew() const { return createdNew_; }
   // Locks the index per the lock protocol, waiting; raises "Can not Lock
   // file %s" when every try failed.
   bool LockIndex();
@@ -534,6 +566,7 @@ class GSobjIndexFile {
   TgsLokProtocol lockProtocol_ = TgsLokProtocol::Default;
   int64_t lockPositionA_ = 0x7FFFFFFE;
   int64_t lockPositionB_ = 0x40000000;
+  bool createdNew_ = false;
 
  private:
   std::vector<uint8_t> cipherScratch_;

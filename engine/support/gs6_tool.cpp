@@ -250,8 +250,12 @@ int32_t TgsVariant::AsDate() const {
 double TgsVariant::AsFloat() const {
   if (IsEmpty()) return 0.0;
   switch (tag_) {
-    case kText:
-      return platform::TextToFloat(std::string_view(reinterpret_cast<const char*>(data_.get()), length_));
+    case kText: {
+      // Number texts of xBase data write "." whatever the locale.
+      const std::string_view text(reinterpret_cast<const char*>(data_.get()), length_);
+      double value = 0.0;
+      return platform::TryTextToNumber(text, value) ? value : platform::TextToFloat(text);
+    }
     case kDate: {
       int32_t day = 0;
       ReadPadded(&day, sizeof day);

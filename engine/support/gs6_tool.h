@@ -78,7 +78,9 @@ class TgsVariant {
 
   bool AsBoolean() const;
   int32_t AsDate() const;
-  double AsFloat() const;  // throws platform::ConvertError on bad text
+  // Text: "." or the locale's separator as the point; throws
+  // platform::ConvertError on bad text.
+  double AsFloat() const;
   std::string AsText() const;
   // AsText into `buffer` (capacity bytes including the NUL), cut to fit.
   void AsTextBuffer(char* buffer, size_t capacity) const;

@@ -142,6 +142,26 @@ void GSO_dBaseDBF::OpenTable() {
   NotifyStatus(2, 0);
 }
 
+namespace {
+
+// Level-7 tables (version 0x04) describe their fields in 48-byte entries
+// after a 68-byte header: name 32 bytes, type at 32, length at 33. They are
+// recognised by a terminator after a whole number of such entries whose
+// lengths make up the record.
+bool IsLevel7Layout(const std::vector<uint8_t>& header, int32_t recordLength) {
+  constexpr size_t kLevel7Start = 68;
+  constexpr size_t kLevel7Desc = 48;
+  int64_t length = 1;
+  for (size_t at = kLevel7Start; at < header.size(); at += kLevel7Desc) {
+    if (header[at] == kFieldTerminator) return at > kLevel7Start && length == recordLength;
+    if (at + kLevel7Desc > header.size()) break;
+    length += header[at + 33];
+  }
+  return false;
+}
+
+}  // namespace
+
 void GSO_dBaseDBF::ReadHeaderAndDescriptors() {
   if (ReadAt(0, header_, kTableHeaderSize) < kTableHeaderSize) RaiseError(Msg::ReadError, FileName());
   uint8_t version = header_[0];
@@ -165,23 +185,37 @@ void GSO_dBaseDBF::ReadHeaderAndDescriptors() {
   if (!encrypted_ && !passwordDecipher_.empty())
     Raise<EDeridarEncryption>(Msg::PasswordForUnencrypted, FileName());
 
-  hasMemo_ = version == 0x30 ? (flagBits_ & 0x02) != 0
-                             : (version == 0x83 || version == 0x8B || version == 0xF5);
-
   ComputeRecordCount();
 
-  std::vector<uint8_t> area(static_cast<size_t>(areaSize));
-  if (ReadAt(kTableHeaderSize, area.data(), areaSize) < areaSize)
-    RaiseError(Msg::ReadError, FileName());
-  if (encrypted_) TableCipher(passwordDecipher_, area.data(), area.data(), area.size());
+  // The whole header up to the first record: level-7 tables are recognised
+  // in it, and a plain table's descriptors end at the terminator, so that
+  // what follows (the 263-byte area that other programs write for 0xF5
+  // tables too) is not taken for fields.
+  std::vector<uint8_t> whole(static_cast<size_t>(headerLength_));
+  if (ReadAt(0, whole.data(), headerLength_) < headerLength_) RaiseError(Msg::ReadError, FileName());
+  if (version == 0x04 && IsLevel7Layout(whole, recordLength_))
+    RaiseError(Msg::TableHeaderInvalid, FileName());
+  uint8_t* area = whole.data() + kTableHeaderSize;
+  if (encrypted_) TableCipher(passwordDecipher_, area, area, static_cast<size_t>(areaSize));
   fieldCount_ = areaSize / kFieldDescSize;
-  descriptors_.assign(area.begin(), area.begin() + int64_t{fieldCount_} * kFieldDescSize);
+  if (!encrypted_) {
+    for (int32_t n = 0; n < fieldCount_; ++n) {
+      if (area[int64_t{n} * kFieldDescSize] == kFieldTerminator) {
+        if (n == 0) RaiseError(Msg::TableHeaderInvalid, FileName());
+        fieldCount_ = n;
+        break;
+      }
+    }
+  }
+  descriptors_.assign(area, area + int64_t{fieldCount_} * kFieldDescSize);
 
   // Offsets and numbers of the fields; every field must lie inside the
   // record, so that no field access can leave the record buffer.
   int64_t offset = 1;
+  bool memoField = false;
   for (int32_t n = 1; n <= fieldCount_; ++n) {
     uint8_t* d = descriptors_.data() + int64_t{n - 1} * kFieldDescSize;
+    memoField = memoField || d[11] == 'M' || d[11] == 'G';
     PutLe32(d + 12, static_cast<uint32_t>(offset));
     PutLe16(d + 26, static_cast<uint32_t>(n));
     offset += DescriptorLength(n);
@@ -189,6 +223,11 @@ void GSO_dBaseDBF::ReadHeaderAndDescriptors() {
   if (encrypted_ && offset != recordLength_)
     Raise<EDeridarEncryption>(Msg::InvalidPassword, FileName());
   if (offset > recordLength_) RaiseError(Msg::TableHeaderInvalid, FileName());
+
+  // A version 0x30 table whose memo flag is clear still keeps the texts of
+  // its memo fields in its memo file (other programs write such tables).
+  hasMemo_ = version == 0x30 ? (flagBits_ & 0x02) != 0 || memoField
+                             : (version == 0x83 || version == 0x8B || version == 0xF5);
 }
 
 void GSO_dBaseDBF::ComputeRecordCount() {
@@ -240,7 +279,11 @@ void GSO_dBaseDBF::WriteTableHeader() {
   if (!IsReadWrite() || !headerDirty_ || tableLocked_) return;
   uint32_t stamp = MakeUpdateStamp();
   platform::LocalDateTime today = platform::Now();
-  header_[1] = static_cast<uint8_t>(today.year % 100);
+  // dBase tables count the year from 1900 (2026 is 126); FoxPro tables
+  // (0x30, 0xF5) keep the year of the century (26), as FoxPro programs read
+  // it. Readers that know both forms accept either.
+  const bool fox = Version() == 0x30 || Version() == 0xF5;
+  header_[1] = static_cast<uint8_t>(fox ? today.year % 100 : std::clamp(today.year - 1900, 0, 255));
   header_[2] = static_cast<uint8_t>(today.month);
   header_[3] = static_cast<uint8_t>(today.day);
   PutLe32(header_ + 4, static_cast<uint32_t>(recordCount_));
@@ -251,6 +294,22 @@ void GSO_dBaseDBF::WriteTableHeader() {
   PutLe32(header_ + 20, userId_);
   GSO_DiskFile::WriteAt(0, header_, kTableHeaderSize);
   headerDirty_ = false;
+}
+
+void GSO_dBaseDBF::LastUpdate(int32_t& year, int32_t& month, int32_t& day) const {
+  // Written as year - 1900 by most programs, as year mod 100 by some: no
+  // table was written before 1980, so small values are this century's.
+  year = header_[1] < 80 ? 2000 + header_[1] : 1900 + header_[1];
+  month = header_[2];
+  day = header_[3];
+}
+
+void GSO_dBaseDBF::MarkStructuralIndex() {
+  if (!IsReadWrite() || (flagBits_ & 0x01) != 0) return;
+  flagBits_ |= 0x01;
+  headerDirty_ = true;
+  RefreshHeader();
+  WriteTableHeader();  // deferred to the end of a table lock, like any header write
 }
 
 // ---------------------------------------------------------------------------
@@ -539,7 +598,7 @@ void GSO_dBaseDBF::FlushTable() {
 }
 
 void GSO_dBaseDBF::RenameTable(const std::string& newName) {
-  OpenMemoFile();
+  OpenExistingMemoFile();
   GSO_DiskFile::Rename(WithTableExtension(newName));
   tableName_ = TableNameOf(FileName());
   RenameMemo(FileName());

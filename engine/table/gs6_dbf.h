@@ -15,7 +15,9 @@
 //
 // Header:
 //   0  1  version: 0x03, 0x04, 0x30, 0x83, 0x8B or 0xF5
-//   1  3  date of last update: year mod 100, month, day
+//   1  3  date of last update: year - 1900 (FoxPro versions 0x30 and 0xF5:
+//         year mod 100), month, day; read either way: below 80 is 2000 +
+//         value, from 80 on 1900 + value
 //   4  4  record count (written; on open the count comes from the file size)
 //   8  2  header length (offset of record 1)
 //   10 2  record length, deletion flag included
@@ -24,6 +26,11 @@
 //   20 4  user id of the last writer
 //   28 1  flags: bit 0 structural index, bit 1 memo file (0x30), bit 2 kept
 //   other bytes are carried unchanged
+//
+// The descriptors end at a 0x0D byte where the next descriptor would start;
+// without one, the field count is the area size / 32. Level-7 tables
+// (version 0x04 with 48-byte descriptors after a 68-byte header) are
+// refused.
 //
 // Field descriptor (32 bytes):
 //   0  11 name, NUL-padded      16 1 length (type C: low byte of 16 bits)
@@ -60,6 +67,8 @@ void TableCipher(const std::string& password, const void* in, void* out, size_t 
 constexpr int32_t kTableHeaderSize = 32;
 constexpr int32_t kFieldDescSize = 32;
 constexpr int32_t kVfpExtraArea = 263;
+// The byte that ends the field descriptors.
+constexpr uint8_t kFieldTerminator = 0x0D;
 
 class GSO_dBaseDBF : public GSO_DiskFile {
  public:
@@ -100,6 +109,12 @@ class GSO_dBaseDBF : public GSO_DiskFile {
   virtual void RenameTable(const std::string& newName);
   void RefreshHeader();
   void WriteTableHeader();
+  // Date of the last update from the header (year in full).
+  void LastUpdate(int32_t& year, int32_t& month, int32_t& day) const;
+  // Records on disk that a structural index file belongs to the table
+  // (header byte 28, bit 0): sets the bit and writes the header, unless the
+  // table is read-only or has the bit already.
+  void MarkStructuralIndex();
 
   // Read-ahead window for reading in record order (32768 bytes rounded down
   // to whole records, at least one record). Off after open. A record is
@@ -184,6 +199,8 @@ class GSO_dBaseDBF : public GSO_DiskFile {
   }
   char* RecordBuffer() { return recordBuffer_.data(); }
   const char* SnapshotBuffer() const { return snapshotBuffer_.data(); }
+  // The snapshot for a caller that sets the old image itself.
+  char* EditableSnapshot() { return snapshotBuffer_.data(); }
   std::vector<uint8_t>& ChangedFieldMap() { return changedFieldMap_; }
 
   const std::string& Password() const { return passwordDecipher_; }
@@ -201,6 +218,11 @@ class GSO_dBaseDBF : public GSO_DiskFile {
   void RenameMemo(const std::string& newTableName);
   void PassLockProtocolToMemo();
   void DropMemo();
+  // The memo object when the table has memos and its file exists; none
+  // otherwise, without raising.
+  GSobjMemo* OpenExistingMemoFile();
+  // The memo file's name, for messages about it before it is opened.
+  std::string MemoFileName() const;
 
   void SetEndFlags(bool bof, bool eof) {
     bof_ = bof;

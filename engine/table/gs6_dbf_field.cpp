@@ -319,7 +319,7 @@ double GSO_dBaseFld::GetNumber(int32_t n) {
   double value = 0;
   if (!ParsePlainNumber(number, value))
     RaiseError(Msg::InvalidNumeric, FieldReference(n) + " (" + std::string(number) + ")");
-  return value;
+  return value + 0.0;  // a stored "-0.00" is zero, not negative zero
 }
 
 std::string GSO_dBaseFld::FormatNumber(int32_t n, double value) {
@@ -492,7 +492,7 @@ bool GSO_dBaseFld::PutValueFromText(int32_t n, std::string_view text) {
   if (IsNumericType(type) || (IsBinaryField(n) && type != 'T')) {
     std::string_view v = TrimRight(text);
     double value = 0;
-    if (!v.empty() && !platform::TryTextToFloat(v, value))
+    if (!v.empty() && !platform::TryTextToNumber(v, value))
       RaiseError(Msg::InvalidFieldValue, "Number", FieldName(n));
     return PutNumber(n, value);
   }
@@ -515,7 +515,7 @@ bool GSO_dBaseFld::PutValueFromText(int32_t n, std::string_view text) {
         value = false;
       } else {
         double number = 0;
-        if (!platform::TryTextToFloat(text, number) || !std::isfinite(number))
+        if (!platform::TryTextToNumber(text, number) || !std::isfinite(number))
           RaiseError(Msg::InvalidFieldValue, "Logical", FieldName(n));
         value = std::trunc(number) != 0;
       }
@@ -606,30 +606,65 @@ void GSO_dBaseFld::MarkUndeleted() {
 // ---------------------------------------------------------------------------
 // Memo fields
 
-GSobjMemo* GSO_dBaseFld::MemoOf(int32_t n) {
-  char type = FieldType(n);
-  bool memo = type == 'M' || type == 'G' || (type == 'B' && Version() != 0x30);
-  return memo ? OpenMemoFile() : nullptr;
+bool GSO_dBaseFld::IsMemoField(int32_t n) const {
+  const uint8_t* d = FieldDescriptor(n);
+  if (!d) return false;
+  const char type = static_cast<char>(d[11]);
+  return type == 'M' || type == 'G' || (type == 'B' && Version() != 0x30);
+}
+
+GSobjMemo* GSO_dBaseFld::MemoOf(int32_t n) { return IsMemoField(n) ? OpenMemoFile() : nullptr; }
+
+int32_t GSO_dBaseFld::MemoBlock(int32_t n) {
+  if (!IsMemoField(n) || !CurrentRecord()) return 0;
+  const uint8_t* d = FieldDescriptor(n);
+  const char* field = CurrentRecord() + LoadLe<uint32_t>(d + 12);
+  const size_t length = static_cast<size_t>(DescriptorLength(n));
+  int64_t block = 0;
+  if (IsBinaryField(n)) {
+    uint8_t bytes[4];
+    ReadBinary(n, bytes, 4);
+    if (std::memcmp(bytes, "    ", 4) != 0) block = LoadLe<int32_t>(bytes);
+  } else {
+    // Right-aligned decimal digits; blanks (or 0) for none.
+    std::string_view text = TrimLeft(TrimRight(std::string_view(field, length)));
+    for (char c : text) {
+      if (c < '0' || c > '9') RaiseError(Msg::MemoRecordBad, MemoFileName());
+      block = block * 10 + (c - '0');
+      if (block > std::numeric_limits<int32_t>::max()) break;
+    }
+  }
+  if (block < 0 || block > std::numeric_limits<int32_t>::max())
+    RaiseError(Msg::MemoRecordBad, MemoFileName());
+  return static_cast<int32_t>(block);
 }
 
 int32_t GSO_dBaseFld::MemoSize(int32_t n) {
-  GSobjMemo* memo = MemoOf(n);
-  if (!memo) return 0;
-  int32_t block = static_cast<int32_t>(std::trunc(GetNumber(n)));
-  return block > 0 ? memo->MemoSize(block) : 0;
+  const int32_t block = MemoBlock(n);
+  GSobjMemo* memo = block > 0 ? MemoOf(n) : nullptr;
+  return memo ? memo->MemoSize(block) : 0;
 }
 
 std::string GSO_dBaseFld::ReadMemo(int32_t n) {
-  GSobjMemo* memo = MemoOf(n);
-  if (!memo) return std::string();
-  int32_t block = static_cast<int32_t>(std::trunc(GetNumber(n)));
-  return block > 0 ? memo->ReadMemo(block) : std::string();
+  const int32_t block = MemoBlock(n);
+  GSobjMemo* memo = block > 0 ? MemoOf(n) : nullptr;
+  return memo ? memo->ReadMemo(block) : std::string();
 }
 
 void GSO_dBaseFld::WriteMemo(int32_t n, std::string_view text) {
-  GSobjMemo* memo = MemoOf(n);
-  if (!memo) return;
-  int32_t oldBlock = static_cast<int32_t>(std::trunc(GetNumber(n)));
-  int32_t block = memo->WriteMemo(text, oldBlock);
-  PutNumber(n, text.empty() ? 0 : block);
+  if (!IsMemoField(n)) return;
+  const int32_t oldBlock = MemoBlock(n);
+  int32_t block = 0;
+  if (!text.empty() || oldBlock != 0) {
+    GSobjMemo* memo = MemoOf(n);
+    if (!memo) return;
+    block = memo->WriteMemo(text, oldBlock);
+  }
+  if (block == 0 && !IsBinaryField(n)) {
+    // No memo: blanks, as other programs expect ("0" would be read as the
+    // memo file's header block by some).
+    PutFieldText(n, "");
+    return;
+  }
+  PutNumber(n, block);
 }

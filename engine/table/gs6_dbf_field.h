@@ -100,10 +100,19 @@ class GSO_dBaseFld : public GSO_dBaseDBF {
   // True for the types stored as bytes in this table's version.
   bool IsBinaryField(int32_t n) const;
 
-  // Memo fields (types M and G, and B outside version 0x30).
+  // Memo fields (types M and G, and B outside version 0x30). The memo file
+  // is opened only when a memo is really read or written: a blank reference
+  // reads as an empty text even when the file is missing.
+  bool IsMemoField(int32_t n) const;
   GSobjMemo* MemoOf(int32_t n);
+  // The start block in memo field n of the current record, 0 for none
+  // (blanks or 0). A reference that is no block number (negative, beyond 32
+  // bits, not decimal digits) raises "Memo record is bad in %s".
+  int32_t MemoBlock(int32_t n);
   int32_t MemoSize(int32_t n);
   std::string ReadMemo(int32_t n);
+  // Stores `text` as the memo of field n. An empty text leaves no memo: a
+  // decimal reference becomes blanks, a binary one 0.
   void WriteMemo(int32_t n, std::string_view text);
 
   bool TranslateASCII() const { return translateASCII_; }

@@ -2,6 +2,7 @@
 // first need, flushing, renaming, the lock protocol and freeing it.
 #include "engine/table/gs6_dbf.h"
 #include "engine/table/gs6_memo.h"
+#include "platform/file.h"
 
 GSobjMemo* GSO_dBaseDBF::OpenMemoFile() {
   if (!memo_ && hasMemo_) {
@@ -15,9 +16,21 @@ GSobjMemo* GSO_dBaseDBF::OpenMemoFile() {
 
 void GSO_dBaseDBF::MemoDeleter::operator()(GSobjMemo* memo) const noexcept { delete memo; }
 
+GSobjMemo* GSO_dBaseDBF::OpenExistingMemoFile() {
+  if (memo_ || !hasMemo_) return memo_.get();
+  if (!platform::FileExists(GSobjMemo::MemoFileNameFor(FileName(), Version()))) return nullptr;
+  return OpenMemoFile();
+}
+
+std::string GSO_dBaseDBF::MemoFileName() const {
+  if (memo_) return memo_->FileName();
+  return GSobjMemo::MemoFileNameFor(FileName(), Version());
+}
+
 void GSO_dBaseDBF::FlushMemo() {
-  if (!hasMemo_) return;
-  if (GSobjMemo* memo = OpenMemoFile()) memo->Flush();
+  // A memo object not made yet has written nothing: the memo file is not
+  // opened (and perhaps found missing) only to be flushed.
+  if (memo_) memo_->Flush();
 }
 
 void GSO_dBaseDBF::RenameMemo(const std::string& newTableName) {

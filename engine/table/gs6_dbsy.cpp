@@ -10,10 +10,12 @@
 
 #include "engine/expr/gs6_sql.h"
 #include "engine/index/gs6_cdx.h"
+#include "engine/support/gs6_date.h"
 #include "engine/support/gs6_glbl.h"
 #include "engine/table/gs6_memo.h"
 #include "platform/ansi.h"
 #include "platform/file.h"
+#include "platform/locale.h"
 
 namespace {
 
@@ -207,6 +209,40 @@ void GSO_dBHandler::Skip(int32_t count) {
 // ---------------------------------------------------------------------------
 // Key searches (through the current tag)
 
+namespace {
+
+// A search key or range bound given as text, as a value for `tag` (at most
+// 256 bytes). On a date tag a text is a date: eight digits are yyyymmdd,
+// another number is a day number as it stands, anything else is read in the
+// locale's short date form ("A Date value is required but invalid" when it
+// is none); the value is the day number's text, which date keys read as
+// their number. Other tags take the text as it is.
+void SetKeyText(TgsVariant& value, const GSobjIndexTag& tag, std::string_view text) {
+  text = text.substr(0, std::min<size_t>(text.size(), 256));
+  if (tag.KeyType() != 'D') {
+    value.SetText(text);
+    return;
+  }
+  std::string_view trimmed = text;
+  while (!trimmed.empty() && trimmed.front() == ' ') trimmed.remove_prefix(1);
+  while (!trimmed.empty() && trimmed.back() == ' ') trimmed.remove_suffix(1);
+  const bool eightDigits = trimmed.size() == 8 && std::all_of(trimmed.begin(), trimmed.end(), [](char c) {
+                             return c >= '0' && c <= '9';
+                           });
+  double number = 0;
+  if (!eightDigits && platform::TryTextToNumber(trimmed, number)) {
+    value.SetText(trimmed);
+    return;
+  }
+  try {
+    value.SetText(std::to_string(DBFDate().TextToDay(trimmed)));
+  } catch (const platform::ConvertError&) {
+    RaiseError(Msg::ValueRequiredInvalid, "Date");
+  }
+}
+
+}  // namespace
+
 bool GSO_dBHandler::KeySearch(std::string_view key) {
   found_ = false;
   if (RecordCount() == 0) RefreshHeader();
@@ -225,7 +261,7 @@ bool GSO_dBHandler::KeySearch(std::string_view key) {
     return false;
   }
   GSobjIndexKeyData probe;
-  probe.SetText(key.substr(0, std::min<size_t>(key.size(), 256)));
+  SetKeyText(probe, *currentTag_, key);
   probe.SetLink(static_cast<uint32_t>(-1));
   TRecNo n = currentTag_->SeekKey(probe);
   if (n <= 0) {
@@ -237,10 +273,15 @@ bool GSO_dBHandler::KeySearch(std::string_view key) {
     }
   } else {
     ReadRecord(n);
-    while (!Eof() && ((!useDeleted_ && IsDeleted()) || !RecordAcceptable())) ReadRecord(GotoNext);
+    // The record the key leads to may be hidden; the next visible one in the
+    // order is the candidate (a move honours the filter, a read by number
+    // does not).
+    while (!Eof() && ((!useDeleted_ && IsDeleted()) || !RecordAcceptable() ||
+                      (filterActive_ && !filterSet_->TestBit(RecNumber()))))
+      ReadRecord(GotoNext);
     if (!Eof()) {
       GSobjIndexKeyData wanted;
-      wanted.SetText(key.substr(0, std::min<size_t>(key.size(), 256)));
+      SetKeyText(wanted, *currentTag_, key);
       currentTag_->NormalizeKey(wanted, true);
       GSobjIndexKeyData current;
       current.CopyValue(currentTag_->CurrentKey());
@@ -271,7 +312,7 @@ TRecNo GSO_dBHandler::KeyLookup(std::string_view tagName, std::string_view key) 
   TRecNo n = -1;
   try {
     GSobjIndexKeyData probe;
-    probe.SetText(key.substr(0, std::min<size_t>(key.size(), 256)));
+    SetKeyText(probe, *tag, key);
     probe.SetLink(static_cast<uint32_t>(-1));
     n = tag->LookupKey(probe);
   } catch (...) {
@@ -328,12 +369,26 @@ void GSO_dBHandler::AppendRecord() {
 void GSO_dBHandler::WriteRecord(TRecNo recNo) {
   LockIndexes();
   try {
+    // The index entries of the record are those of its stored image: with
+    // the index files locked, that image (not whatever record was read last)
+    // is the old one the key upkeep removes.
+    if (HasOpenIndex() && recNo >= 1 && recNo <= RecordCount())
+      ReadStoredImage(recNo, EditableSnapshot());
     GSO_dBaseFld::WriteRecord(recNo);
   } catch (...) {
     UnlockIndexes();
     throw;
   }
   UnlockIndexes();
+}
+
+void GSO_dBHandler::ReadStoredImage(TRecNo recNo, char* image) {
+  const int32_t length = RecordLength();
+  // Past the read-ahead window: another process may have written the record
+  // since the window was filled.
+  if (GSO_DiskFile::ReadAt(RecordOffset(recNo), image, length) < length)
+    RaiseError(Msg::ReadError, FileName());
+  if (Encrypted()) TableCipher(Password(), image, image, static_cast<size_t>(length));
 }
 
 bool GSO_dBHandler::NotifyStatus(int32_t code, int32_t value) {
@@ -485,10 +540,13 @@ void GSO_dBHandler::SetPassword(const std::string& newKey) {
 }
 
 void GSO_dBHandler::RekeyRecords(const std::string& oldKey, const std::string& newKey) {
-  GSobjMemo* memo = HasMemo() ? OpenMemoFile() : nullptr;
+  // The memo file is opened at the first memo to re-key, so a table whose
+  // memos are all blank needs none.
+  GSobjMemo* memo = nullptr;
   std::vector<int32_t> memoFields;
-  for (int32_t n = 1; n <= FieldCount(); ++n)
-    if (MemoOf(n)) memoFields.push_back(n);
+  if (HasMemo())
+    for (int32_t n = 1; n <= FieldCount(); ++n)
+      if (IsMemoField(n)) memoFields.push_back(n);
 
   const int32_t length = RecordLength();
   std::vector<char> image(static_cast<size_t>(length) + 1, ' ');
@@ -499,17 +557,16 @@ void GSO_dBHandler::RekeyRecords(const std::string& oldKey, const std::string& n
       if (GSO_DiskFile::ReadAt(RecordOffset(n), image.data(), length) < length)
         RaiseError(Msg::ReadError, FileName());
       TableCipher(oldKey, image.data(), image.data(), static_cast<size_t>(length));
-      if (memo) {
-        for (int32_t field : memoFields) {
-          const int32_t block = static_cast<int32_t>(std::trunc(GetNumber(field)));
-          if (block <= 0) continue;
-          // Read with the old key, write with the new: WriteMemo measures the
-          // old memo as it is stored, and an enciphered dBase III memo carries
-          // a length prefix that a plain one lacks.
-          memo->SetPasswords(oldKey, newKey);
-          std::string text = memo->ReadMemo(block);
-          PutNumber(field, memo->WriteMemo(text, block));
-        }
+      for (int32_t field : memoFields) {
+        const int32_t block = MemoBlock(field);
+        if (block == 0) continue;
+        if (!memo) memo = OpenMemoFile();
+        // Read with the old key, write with the new: WriteMemo measures the
+        // old memo as it is stored, and an enciphered dBase III memo carries
+        // a length prefix that a plain one lacks.
+        memo->SetPasswords(oldKey, newKey);
+        std::string text = memo->ReadMemo(block);
+        PutNumber(field, memo->WriteMemo(text, block));
       }
       TableCipher(newKey, image.data(), image.data(), static_cast<size_t>(length));
       GSO_dBaseFld::WriteAt(RecordOffset(n), image.data(), length);
@@ -518,6 +575,7 @@ void GSO_dBHandler::RekeyRecords(const std::string& oldKey, const std::string& n
     SetCurrentRecord(own);
     throw;
   }
+  if (!memo) memo = OpenExistingMemoFile();  // one opened before keeps the old key otherwise
   if (memo) memo->SetPasswords(newKey, newKey);
   SetCurrentRecord(own);
 }
@@ -539,31 +597,47 @@ void GSO_dBHandler::RekeyDescriptors(const std::string& oldKey, const std::strin
 void GSO_dBHandler::SetFilterExpression(std::string_view text, bool caseInsensitive,
                                         bool partial) {
   const bool requested = filterRequested_;
-  filterActive_ = false;
   if (!filterSet_) filterSet_ = std::make_unique<TgsHugeSet>();
-  if (!text.empty()) {
-    if (!filterExpression_)
-      filterExpression_ = std::make_unique<TgsExpHandler>(IndexExpressionLink(), false, "");
-    if (text != filterText_ || caseInsensitive != filterCaseInsensitive_ ||
-        partial != filterPartial_ || !filterExpression_->Root()) {
-      filterText_ = std::string(text);
-      filterCaseInsensitive_ = caseInsensitive;
-      filterPartial_ = partial;
-      filterSet_->ClearAll();
-      filterExpression_->SetCaseInsensitive(caseInsensitive);
-      filterExpression_->SetPartialCompare(partial);
-      filterExpression_->Compile(text);
-      TgsExpValue value;
-      if (filterExpression_->Evaluate(value) != TgsExpValueType::Boolean) {
-        filterExpression_.reset();
-        filterText_.clear();
-        RaiseError(Msg::FilterNotBoolean);
-      }
-      ScanFilterSet();
-    }
-  } else {
+  if (text.empty()) {
+    filterActive_ = false;
     filterExpression_.reset();
     filterText_.clear();
+  } else if (!filterExpression_ || !filterExpression_->Root() || text != filterText_ ||
+             caseInsensitive != filterCaseInsensitive_ || partial != filterPartial_) {
+    // The new text is compiled and tried on the current record before the
+    // filter changes: a text that does not compile or is no condition is
+    // refused with the previous filter still in place.
+    auto compiled = std::make_unique<TgsExpHandler>(IndexExpressionLink(), false, "");
+    compiled->SetCaseInsensitive(caseInsensitive);
+    compiled->SetPartialCompare(partial);
+    compiled->Compile(text);
+    TgsExpValue value;
+    if (compiled->Evaluate(value) != TgsExpValueType::Boolean) RaiseError(Msg::FilterNotBoolean);
+
+    std::unique_ptr<TgsExpHandler> oldExpression = std::move(filterExpression_);
+    std::unique_ptr<TgsHugeSet> oldSet = std::move(filterSet_);
+    std::string oldText = std::move(filterText_);
+    const bool oldCaseInsensitive = filterCaseInsensitive_, oldPartial = filterPartial_;
+    filterActive_ = false;
+    filterExpression_ = std::move(compiled);
+    filterSet_ = std::make_unique<TgsHugeSet>();
+    filterText_ = std::string(text);
+    filterCaseInsensitive_ = caseInsensitive;
+    filterPartial_ = partial;
+    try {
+      ScanFilterSet();
+    } catch (...) {
+      // A record the new filter cannot judge: the previous one stays.
+      filterExpression_ = std::move(oldExpression);
+      filterSet_ = std::move(oldSet);
+      filterText_ = std::move(oldText);
+      filterCaseInsensitive_ = oldCaseInsensitive;
+      filterPartial_ = oldPartial;
+      SetFilterActive(requested);
+      throw;
+    }
+  } else {
+    filterActive_ = false;
   }
   SetFilterActive(requested);
 }
@@ -779,8 +853,8 @@ bool GSO_dBHandler::SetKeyRange(std::string_view low, std::string_view high, boo
   if (!currentTag_) return false;
   TgsVariant lowValue;
   TgsVariant highValue;
-  lowValue.SetText(low.substr(0, std::min<size_t>(low.size(), 256)));
-  highValue.SetText(high.substr(0, std::min<size_t>(high.size(), 256)));
+  if (!low.empty()) SetKeyText(lowValue, *currentTag_, low);
+  if (!high.empty()) SetKeyText(highValue, *currentTag_, high);
   const bool changed = currentTag_->SetRange(low.empty() ? nullptr : &lowValue, lowInclusive,
                                              high.empty() ? nullptr : &highValue, highContinue,
                                              partialHigh);
@@ -797,8 +871,13 @@ bool GSO_dBHandler::SetKeyRange(std::string_view low, std::string_view high, boo
 
 bool GSO_dBHandler::FindByFields(std::string_view fieldList, const std::vector<std::string>& values,
                                  bool caseInsensitive, bool partial, TRecNo startRecord) {
+  // The answer is the first record of the current view (the current order
+  // with its range and FOR condition, the filter, the deleted switch and the
+  // dataset's record hook) whose fields hold the values. A tag serves only
+  // where it gives that same answer, so which index files are open never
+  // changes the result.
   ReadRecord(GotoFirst);
-  if (Bof()) return false;
+  if (Bof() || Eof()) return false;
 
   std::vector<std::string> names;
   for (const std::string& name : SplitIndexList(fieldList)) names.push_back(UpperAscii(name));
@@ -825,24 +904,48 @@ bool GSO_dBHandler::FindByFields(std::string_view fieldList, const std::vector<s
       PutValueByName(names[i], i < values.size() ? values[i] : std::string());
     for (const std::string& name : names) wanted.push_back(prepare(GetDisplayTextByName(name)));
 
-    if (!currentTag_ || !currentTag_->HasRange()) {
-      std::string list;
-      for (const std::string& name : names) list += name + ";";
-      auto covers = [&](GSobjIndexTag* tag) {
-        if (!tag || !tag->KeyEvaluator()) return false;
-        std::string used = tag->KeyEvaluator()->FieldNames(17);
-        std::replace(used.begin(), used.end(), '+', ';');
-        std::replace(used.begin(), used.end(), '-', ';');
-        if (used.empty() || used.back() != ';') used.push_back(';');
-        return UpperAscii(used.substr(0, list.size())) == list;
-      };
-      if (covers(currentTag_)) chosen = currentTag_;
-      for (int32_t n = 1; !chosen && n <= TagCount(); ++n) {
-        GSobjIndexTag* tag = TagByNumber(n);
-        if (!tag->HasFor() && covers(tag)) chosen = tag;
+    // A tag whose keys are the listed character fields themselves (upper-
+    // cased for a case-insensitive search), in plain ascending byte order
+    // and long enough to hold them: its key comparison is then the field
+    // comparison.
+    std::string plain, upperEach;
+    int32_t totalLength = 0;
+    bool allText = true;
+    for (const std::string& name : names) {
+      int32_t n = 0;
+      allText = allText && FieldIndexByName(name, n) && FieldType(n) == 'C';
+      if (allText) totalLength += FieldLength(n);
+      if (!plain.empty()) {
+        plain += '+';
+        upperEach += '+';
+      }
+      plain += name;
+      upperEach += "UPPER(" + name + ")";
+    }
+    auto keyIsFields = [&](GSobjIndexTag* tag) {
+      if (!allText || !tag || !tag->KeyEvaluator() || tag->KeyType() != 'C' || !tag->Ascending() ||
+          tag->DescendingCompare() || tag->KeyLength() < totalLength)
+        return false;
+      GSobjIndexKeyData sample;
+      sample.SetText("aZ");
+      tag->NormalizeKey(sample, false);
+      if (sample.AsText() != "aZ") return false;  // keys under a collation of their own
+      const std::string key = tag->KeyEvaluator()->ExpressionText();
+      return caseInsensitive ? key == "UPPER(" + plain + ")" || key == upperEach : key == plain;
+    };
+    if (startRecord <= 0) {
+      if (currentTag_) {
+        // The view's own order, when no range narrows it.
+        if (!currentTag_->HasRange() && keyIsFields(currentTag_)) chosen = currentTag_;
+      } else {
+        // Record order: any tag that holds every record once.
+        for (int32_t n = 1; !chosen && n <= TagCount(); ++n) {
+          GSobjIndexTag* tag = TagByNumber(n);
+          if (!tag->HasFor() && !tag->Unique() && keyIsFields(tag)) chosen = tag;
+        }
       }
     }
-    if (chosen && startRecord <= 0) {
+    if (chosen) {
       TgsVariant key;
       chosen->KeyEvaluator()->EvaluateToVariant(key);
       searchKey = key.AsText();
@@ -853,24 +956,54 @@ bool GSO_dBHandler::FindByFields(std::string_view fieldList, const std::vector<s
   }
   SetCurrentRecord(own);
 
-  GSobjIndexTag* const tagWas = currentTag_;
+  auto fieldsMatch = [&] {
+    for (size_t i = 0; i < names.size(); ++i) {
+      std::string text = prepare(GetDisplayTextByName(names[i]));
+      if (partial && i + 1 == names.size() && text.size() > wanted[i].size()) text.resize(wanted[i].size());
+      if (text != wanted[i]) return false;
+    }
+    return true;
+  };
+
   bool found = false;
-  if (chosen && startRecord <= 0) {
+  if (chosen && chosen == currentTag_) {
+    // The key search in the current order lands on the first visible record
+    // at or after the key.
     exactMatch_ = !partial;
     nearest_ = false;
-    currentTag_ = chosen;
-    try {
-      found = KeySearch(searchKey);
-    } catch (...) {
-      currentTag_ = tagWas;
-      throw;
+    found = KeySearch(searchKey) && fieldsMatch();
+  } else if (chosen) {
+    // Record order: of the records under the key, the lowest-numbered one
+    // that is visible.
+    exactMatch_ = !partial;
+    nearest_ = false;
+    GSobjIndexKeyData probe;
+    probe.SetText(searchKey.substr(0, std::min<size_t>(searchKey.size(), 256)));
+    probe.SetLink(static_cast<uint32_t>(-1));
+    GSobjIndexKeyData wantedKey;
+    wantedKey.SetText(probe.AsText());
+    chosen->NormalizeKey(wantedKey, true);
+    TRecNo best = 0;
+    for (TRecNo n = chosen->SeekKey(probe); n > 0; n = chosen->MoveTo(GotoNext)) {
+      GSobjIndexKeyData current;
+      current.CopyValue(chosen->CurrentKey());
+      chosen->NormalizeKey(current, true);
+      int matched = 0;
+      const int compare = chosen->CompareKeys(wantedKey, current, 0, &matched);
+      if (compare != 0 && (!partial || matched < static_cast<int64_t>(wantedKey.Length()))) break;
+      if (best > 0 && n > best) continue;
+      ReadRecord(n);
+      if (Eof() || (!useDeleted_ && IsDeleted()) || (filterActive_ && !filterSet_->TestBit(n)) ||
+          !RecordAcceptable() || !fieldsMatch())
+        continue;
+      best = n;
     }
+    found = best > 0;
+    if (found) ReadRecord(best);
   } else {
+    // A scan of the view in its order; record order reads through the window.
     const bool cacheWas = CacheOn();
-    if (!currentTag_ || !currentTag_->HasRange()) {
-      currentTag_ = nullptr;
-      SetCacheSwitch(true);
-    }
+    if (!currentTag_) SetCacheSwitch(true);
     try {
       if (startRecord > 0) {
         ReadRecord(startRecord);
@@ -878,26 +1011,14 @@ bool GSO_dBHandler::FindByFields(std::string_view fieldList, const std::vector<s
       } else {
         ReadRecord(GotoFirst);
       }
-      while (!Eof() && !found) {
-        found = true;
-        for (size_t i = 0; i < names.size() && found; ++i) {
-          std::string text = prepare(GetDisplayTextByName(names[i]));
-          if (partial && i + 1 == names.size() && text.size() > wanted[i].size())
-            text.resize(wanted[i].size());
-          found = text == wanted[i];
-        }
-        if (!found) ReadRecord(GotoNext);
-      }
+      while (!Eof() && !(found = fieldsMatch())) ReadRecord(GotoNext);
     } catch (...) {
-      currentTag_ = tagWas;
       SetCache(cacheWas);
       throw;
     }
     SetCache(cacheWas);
   }
-  const TRecNo at = RecNumber();
-  currentTag_ = tagWas;
-  if (found) ReadRecord(at);
+  if (found) ReadRecord(RecNumber());
   return found;
 }
 
@@ -937,7 +1058,10 @@ int32_t GSO_dBHandler::IndexOn(std::string_view fileName, std::string_view tagNa
     file.reset();
     SetTableState(kStateNormal);
   } catch (...) {
+    // A file this call made is not left behind without its tag.
+    const bool made = file && file->CreatedNew();
     file.reset();
+    if (made) platform::RemoveFile(path);
     SetTableState(kStateNormal);
     SetCache(cacheWas);
     throw;

@@ -107,13 +107,17 @@ class GSO_dBHandler : public GSO_dBaseFld, public GSobjIndexOwner {
   // for record order; raises "Cannot find index tag %s".
   int32_t SelectTag(std::string_view tagName, bool keepPosition);
   // Key range on the current tag (an empty bound is none); moves to the
-  // top when it changed. False without a current tag.
+  // top when it changed. False without a current tag. On a date tag a bound
+  // is a date text (yyyymmdd or the short date form) or a day number.
   bool SetKeyRange(std::string_view low, std::string_view high, bool lowInclusive,
                    bool highContinue, bool partialHigh);
-  // Finds the first record whose listed fields (names separated by ";")
-  // hold `values` (texts in field order), from the top of the current
-  // order or after `startRecord`. Uses a tag whose key covers the fields
-  // when there is one.
+  // Finds the first record of the current view (order, range, FOR
+  // condition, filter, deleted switch, record hook) whose listed fields
+  // (names separated by ";") hold `values` (texts in field order), from the
+  // top or after `startRecord`. A tag whose keys are exactly those character
+  // fields (upper-cased for a case-insensitive search) is searched instead
+  // of scanning where it gives the same record, so the result does not
+  // depend on which index files are open.
   bool FindByFields(std::string_view fieldList, const std::vector<std::string>& values,
                     bool caseInsensitive, bool partial, TRecNo startRecord);
   // Builds a tag into an index file, creating it when needed. Uniqueness 0
@@ -150,7 +154,9 @@ class GSO_dBHandler : public GSO_dBaseFld, public GSobjIndexOwner {
   // --- record filter ---
   // Compiles `text` as the filter (a Boolean expression over the fields)
   // and builds the set of passing records; an empty text drops it. The
-  // filter's requested switch is kept.
+  // filter's requested switch is kept. A text that fails (no expression, no
+  // condition, an evaluation error) is refused with the previous filter
+  // still in force.
   void SetFilterExpression(std::string_view text, bool caseInsensitive, bool partial);
   // Requests the filter on or off; it is active when requested and an
   // expression is compiled.
@@ -176,6 +182,8 @@ class GSO_dBHandler : public GSO_dBaseFld, public GSobjIndexOwner {
   // in record order. A number beyond the table gives a blank record at
   // end-of-file.
   void ReadFromTable(int32_t target);
+  // Reads record n as stored in the file (deciphered) into `image`.
+  void ReadStoredImage(TRecNo recNo, char* image);
   // The next record of the filter set for a move by `code`; 0 (with the
   // end flag set) when there is none.
   TRecNo NextInFilterSet(int32_t code);

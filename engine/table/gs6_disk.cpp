@@ -107,7 +107,9 @@ std::string GSO_DiskFile::NormalizeName(const std::string& name) {
 }
 
 GSO_DiskFile::GSO_DiskFile(const std::string& fileName, bool shared, bool readWrite)
-    : fileName_(NormalizeName(fileName)), shared_(shared), readWrite_(readWrite) {
+    : fileName_(platform::ExistingFileName(NormalizeName(fileName))),
+      shared_(shared),
+      readWrite_(readWrite) {
   exists_ = platform::FileExists(fileName_);
 }
 
@@ -140,7 +142,11 @@ void GSO_DiskFile::ReleaseAtExit() {
 
 void GSO_DiskFile::Open() {
   if (!closed_) return;
-  if (!exists_) exists_ = platform::FileExists(fileName_);
+  if (!exists_) {
+    // The file may have appeared since, perhaps under another letter case.
+    fileName_ = platform::ExistingFileName(fileName_);
+    exists_ = platform::FileExists(fileName_);
+  }
   if (!exists_) RaiseError(Msg::FileNotFound, fileName_);
   if (!handle_.Open(fileName_, readWrite_, shared_)) RaiseError(Msg::AccessDenied, fileName_);
   position_ = 0;

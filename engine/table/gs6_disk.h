@@ -56,7 +56,8 @@ TgsLockArea MemoLockArea(TgsLokProtocol protocol);
 class GSO_DiskFile {
  public:
   // Normalises the name, records the modes and whether the file exists now.
-  // No file is opened yet.
+  // When no file has the exact name but one file in its folder has it in
+  // another letter case, that file is the one meant. No file is opened yet.
   GSO_DiskFile(const std::string& fileName, bool shared, bool readWrite);
   virtual ~GSO_DiskFile();
   GSO_DiskFile(const GSO_DiskFile&) = delete;

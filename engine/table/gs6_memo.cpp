@@ -154,11 +154,9 @@ std::string GSobjMemo::MemoFileNameFor(const std::string& tableFileName, uint8_t
   bool fox = version == 0x30 || version == 0xF5;
   std::string lower = fox ? ".fpt" : ".dbt";
   std::string upper = fox ? ".FPT" : ".DBT";
-  bool upperFirst = IsUpperCase(tableExt);
-  std::string preferred = name + (upperFirst ? upper : lower);
-  std::string other = name + (upperFirst ? lower : upper);
-  if (!platform::FileExists(preferred) && platform::FileExists(other)) return other;
-  return preferred;
+  // The letter case of the table's extension is tried first; failing that,
+  // the one file named so in any letter case.
+  return platform::ExistingFileName(name + (IsUpperCase(tableExt) ? upper : lower));
 }
 
 void GSobjMemo::RaiseBadMemo() const { RaiseError(Msg::MemoRecordBad, FileName()); }

@@ -62,8 +62,9 @@ class GSobjMemo : public GSO_DiskFile {
                                          const std::string& tableFileName);
   // The memo file name for a table file name and version (".dbt" for 0x83
   // and 0x8B, ".fpt" for 0x30 and 0xF5); empty for versions without memos.
-  // An existing file whose extension differs only in letter case is
-  // preferred, so "A.DBF" finds "A.DBT" and "a.dbf" finds "a.FPT".
+  // The extension takes the letter case of the table's; when no file has
+  // that name, the one file named so in another letter case is meant, so
+  // "A.DBF" finds "a.dbt" and "a.dbf" finds "A.FPT".
   static std::string MemoFileNameFor(const std::string& tableFileName, uint8_t version);
 
   // Virtual operations, in slot order.

@@ -3,6 +3,7 @@
 // to the table object, folders and the alias list.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "dataset/Razuz6oz.h"
@@ -74,6 +75,22 @@ TEST(DataSetOpen, TheViewerConfigurationReadsTranslatedRows) {
             "Cannot perform this operation on an open dataset");
   table.Close();
   EXPECT_EQ(table.FieldCount(), 4);  // persistent fields stay
+}
+
+// Tables and index files copied from other systems come in any letter case.
+TEST(DataSetOpen, FilesNamedInAnotherLetterCaseAreFound) {
+  TempDir dir;
+  WriteDbf(dir.File("phone.dbf"), PhoneLayout());
+  TDeridarDataSet table;
+  ConfigureAsViewer(table, dir.Path().string());
+  table.Open();
+  EXPECT_EQ(table.FieldByName("NUM")->AsString(), "2301234");
+  table.IndexOn("TELN.CDX", "TELN", "NUM", "TIP=2", 1, 0);
+  std::filesystem::rename(dir.File("TELN.CDX"), dir.File("teln.cdx"));
+  table.OpenIndexes("TELN.CDX", "TELN");
+  table.First();
+  EXPECT_EQ(table.FieldByName("NUM")->AsString(), "2405678");
+  EXPECT_EQ(table.Table()->OpenIndexCount(), 1);
 }
 
 TEST(DataSetOpen, SettingsReachTheTableObjectAtOpenAndWhenChanged) {

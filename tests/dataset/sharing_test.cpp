@@ -6,14 +6,18 @@
 // lost, torn or shared.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "dataset/Razuz6oz.h"
 #include "open_on.h"
@@ -223,6 +227,96 @@ TEST_P(SharingTest, WriterAndRangeReaderKeepTableAndTagsInStep) {
   dataset.First();
   dataset.Edit();
   dataset.Cancel();
+}
+
+// Another program rewriting index nodes while the reader works: each node
+// that differs between two versions of the file is written over and over,
+// from one version to the other, its header first and the rest a moment
+// later. The file's change counter moves as the rewrite begins, as it does
+// when one update follows another, so readers come to read the node while
+// it is half rewritten.
+int RunNodeRewriter(const std::string& cdx, const std::vector<uint8_t>& from,
+                    const std::vector<uint8_t>& to, const std::vector<size_t>& nodes, int rounds) {
+  const int fd = open(cdx.c_str(), O_WRONLY);
+  if (fd < 0) return 30;
+  constexpr size_t kNode = 512, kHead = 24;
+  uint32_t counter = 0;
+  std::memcpy(&counter, to.data() + 8, 4);
+  for (int k = 0; k < rounds; ++k) {
+    // The last round writes the second version.
+    const std::vector<uint8_t>& image = (rounds - k) % 2 == 1 ? to : from;
+    for (size_t at : nodes) {
+      if (pwrite(fd, image.data() + at, kHead, static_cast<off_t>(at)) != static_cast<ssize_t>(kHead))
+        return 31;
+      ++counter;
+      if (pwrite(fd, &counter, 4, 8) != 4) return 32;
+      usleep(200);
+      if (pwrite(fd, image.data() + at + kHead, kNode - kHead, static_cast<off_t>(at + kHead)) !=
+          static_cast<ssize_t>(kNode - kHead))
+        return 33;
+    }
+  }
+  close(fd);
+  return 0;
+}
+
+// A reader that does not lock the index meets nodes another process is
+// rewriting; it reads them again instead of calling the file damaged.
+TEST_P(SharingTest, UnlockedReaderNeverTakesANodeBeingRewrittenForDamage) {
+  const TgsLokProtocol protocol = GetParam();
+  if (protocol == TgsLokProtocol::ClipLock) GTEST_SKIP() << "readers lock the index under this protocol";
+  TempDir dir;
+  const std::string path = MakeTable(dir);
+  const std::string cdx = dir.File("T.CDX");
+  // Two versions of the file: names appended in the middle of BYNAME split
+  // its leaves, and the branch above them gains entries.
+  const std::vector<uint8_t> before = ReadBytes(cdx);
+  {
+    auto table = OpenShared(path, protocol, true);
+    for (int k = 10; k < 70; ++k) {
+      table->BlankRecord();
+      table->PutFieldTextByName("NAME", "R150_" + std::to_string(k));
+      table->AppendRecord();
+    }
+  }
+  const std::vector<uint8_t> after = ReadBytes(cdx);
+  std::vector<size_t> nodes;  // the directory header at 0 is left alone
+  for (size_t at = 1024; at + 512 <= before.size(); at += 512)
+    if (!std::equal(after.begin() + at, after.begin() + at + 512, before.begin() + at)) nodes.push_back(at);
+  ASSERT_FALSE(nodes.empty());
+
+  const int rounds = 150;
+  const pid_t writer = fork();
+  ASSERT_GE(writer, 0);
+  if (writer == 0) _exit(RunNodeRewriter(cdx, before, after, nodes, rounds));
+
+  auto reader = OpenShared(path, protocol, false);
+  reader->SelectTag("BYNAME", false);
+  int steps = 0, status = 0;
+  std::string fault;
+  uint32_t seed = 777;
+  bool reaped = false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (fault.empty() && std::chrono::steady_clock::now() < deadline &&
+         !(reaped = waitpid(writer, &status, WNOHANG) == writer)) {
+    try {
+      seed = seed * 1103515245u + 12345u;
+      reader->KeySearch("R" + std::to_string((seed >> 4) % 300 + 1));
+      for (int i = 0; i < 20 && !reader->Eof(); ++i, ++steps) reader->ReadRecord(GotoNext);
+      for (int i = 0; i < 20 && !reader->Bof(); ++i, ++steps) reader->ReadRecord(GotoPrevious);
+    } catch (const EDeridarError& e) {
+      fault = e.what();
+    }
+  }
+  if (!reaped) {
+    kill(writer, SIGKILL);
+    waitpid(writer, &status, 0);
+  }
+  EXPECT_EQ(fault, "") << "after " << steps << " steps";
+  EXPECT_GT(steps, 2000);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "writer status " << status;
+  // The rewriter left the second version: the file is sound and in step.
+  ExpectTagsMatchTable(*OpenShared(path, protocol, false));
 }
 
 constexpr int kMemoAppends = 80;

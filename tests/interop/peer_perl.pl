@@ -1,12 +1,15 @@
 #!/usr/bin/perl
 # Drives the XBase module of libdbd-xbase-perl as an independent peer for
-# memo-file tests.
+# table and memo-file tests.
 #
 # Commands (texts travel as hex of their code page 866 bytes, one per line):
 #   create <layout> <table.dbf> <texts>   new table ID N(4), NOTES M with one
 #                                         record per line of <texts>
 #   read <table.dbf>                      print the memo of every record
 #   update <table.dbf> <texts>            replace memos; a line "-" keeps one
+#   header <table.dbf>                    print "year Y", "records N" and
+#                                         "fields A,B,..." as the module
+#                                         reads them from the header
 # Layouts: db3 (version 0x83, .dbt), db4 (version 0x8B, .dbt),
 #          fp (version 0xF5, .fpt).
 # Exit status 2 when the module is missing, 1 on any other failure.
@@ -73,13 +76,24 @@ sub Update {
     $table->close or die $table->errstr;
 }
 
+sub Header {
+    my ($tablePath) = @_;
+    my $table = XBase->new($tablePath) or die XBase->errstr;
+    my ($year) = split m{/}, $table->get_last_change;
+    print "year $year\n";
+    print "records ", $table->last_record + 1, "\n";
+    print "fields ", join(',', map { uc } $table->field_names), "\n";
+    $table->close;
+}
+
 my ($command, @args) = @ARGV;
 $command = '' unless defined $command;
 eval {
     if ($command eq 'create' && @args == 3) { Create(@args); }
     elsif ($command eq 'read' && @args == 1) { Read(@args); }
     elsif ($command eq 'update' && @args == 2) { Update(@args); }
-    else { die "usage: peer_perl.pl create <layout> <table.dbf> <texts> | read <table.dbf> | update <table.dbf> <texts>\n"; }
+    elsif ($command eq 'header' && @args == 1) { Header(@args); }
+    else { die "usage: peer_perl.pl create <layout> <table.dbf> <texts> | read <table.dbf> | update <table.dbf> <texts> | header <table.dbf>\n"; }
     1;
 } or do {
     my $error = $@ || 'unknown failure';

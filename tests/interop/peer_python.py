@@ -1,11 +1,16 @@
 #!/usr/bin/python3
-"""Drives the python3-dbf module as an independent peer for memo-file tests.
+"""Drives the python3-dbf module as an independent peer for table and
+memo-file tests (and python3-dbfread for the header's flag byte).
 
 Commands (texts travel as hex of their code page 866 bytes, one per line):
   create <layout> <table.dbf> <texts>   new table ID N(4), NOTES M with one
                                         record per line of <texts>
   read <table.dbf>                      print the memo of every record
   update <table.dbf> <texts>            replace memos; a line "-" keeps one
+  header <table.dbf>                    print "year Y", "records N" and
+                                        "fields A,B,..." as python3-dbf reads
+                                        them, and "structural F" with bit 0
+                                        of the flag byte as dbfread reads it
 Layouts: db3 (dBase III .dbt), fp (FoxPro .fpt), vfp (Visual FoxPro .fpt).
 Exit status 2 when the module is missing, 1 on any other failure.
 """
@@ -14,8 +19,9 @@ import sys
 
 try:
     import dbf
-except ImportError:
-    sys.stderr.write("python3-dbf is not installed (Debian package python3-dbf)\n")
+    import dbfread
+except ImportError as missing:
+    sys.stderr.write("%s is not installed (Debian packages python3-dbf, python3-dbfread)\n" % missing.name)
     sys.exit(2)
 
 CODEPAGE = "cp866"
@@ -58,6 +64,17 @@ def update(table_path, texts_path):
     table.close()
 
 
+def header(table_path):
+    table = dbf.Table(table_path, codepage=CODEPAGE)
+    table.open(dbf.READ_ONLY)
+    sys.stdout.write("year %d\n" % table.last_update.year)
+    sys.stdout.write("records %d\n" % len(table))
+    sys.stdout.write("fields %s\n" % ",".join(name.upper() for name in table.field_names))
+    table.close()
+    flags = dbfread.DBF(table_path, load=False, ignore_missing_memofile=True).header.mdx_flag
+    sys.stdout.write("structural %d\n" % (flags & 1))
+
+
 def main(argv):
     if len(argv) == 4 and argv[0] == "create":
         create(argv[1], argv[2], argv[3])
@@ -65,6 +82,8 @@ def main(argv):
         read(argv[1])
     elif len(argv) == 3 and argv[0] == "update":
         update(argv[1], argv[2])
+    elif len(argv) == 2 and argv[0] == "header":
+        header(argv[1])
     else:
         sys.stderr.write(__doc__)
         return 1

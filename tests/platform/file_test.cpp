@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "platform/system.h"
@@ -113,6 +114,27 @@ TEST(PlatformFile, FullPathExpandsRelativeNames) {
   std::string cwd = platform::FullPath(".");
   EXPECT_EQ(platform::FullPath("a/../b/./c.dbf"), cwd + "/b/c.dbf");
   EXPECT_EQ(platform::FullPath("/x/y/../z.dbf"), "/x/z.dbf");
+}
+
+TEST(PlatformFile, NameInAnotherLetterCaseIsFoundWhenItIsTheOnlyOne) {
+  TempDir dir;
+  MakeFile(dir, "Phone.Dbf", "x");
+  MakeFile(dir, "exact.dbf", "x");
+  MakeFile(dir, "EXACT.DBF", "x");
+  MakeFile(dir, "twin.cdx", "x");
+  MakeFile(dir, "TWIN.cdx", "x");
+  std::filesystem::create_directory(dir.Path() / "FOLDER.DBF");
+  EXPECT_EQ(platform::ExistingFileName(dir.File("PHONE.DBF")), dir.File("Phone.Dbf"));
+  EXPECT_TRUE(platform::FileExists(dir.File("phone.dbf")));
+  // The exact name wins over other cases.
+  EXPECT_EQ(platform::ExistingFileName(dir.File("exact.dbf")), dir.File("exact.dbf"));
+  EXPECT_EQ(platform::ExistingFileName(dir.File("EXACT.DBF")), dir.File("EXACT.DBF"));
+  // Two candidates, none, or only a folder: the name stays as asked.
+  EXPECT_EQ(platform::ExistingFileName(dir.File("Twin.CDX")), dir.File("Twin.CDX"));
+  EXPECT_FALSE(platform::FileExists(dir.File("Twin.CDX")));
+  EXPECT_EQ(platform::ExistingFileName(dir.File("none.dbf")), dir.File("none.dbf"));
+  EXPECT_FALSE(platform::FileExists(dir.File("folder.dbf")));
+  EXPECT_FALSE(platform::FileExists(dir.File("nofolder/phone.dbf")));
 }
 
 TEST(PlatformFile, RenameAndRemove) {

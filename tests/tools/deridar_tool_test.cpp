@@ -82,7 +82,7 @@ TEST_F(DeridarTool, InfoPrintsHeaderAndFields) {
   DbfLayout layout = SampleLayout();
   layout.version = 0x8B;
   EXPECT_EQ(Deridar({"info", WriteDbf(dir_.File("V.DBF"), layout)}),
-            "version 0x8B\nrecords 4\nheader length 161\nrecord length 25\n"
+            "version 0x8B\nlast update 2026-01-15\nrecords 4\nheader length 161\nrecord length 25\n"
             "language 0x00 code page unknown\ntexts decoded as code page 866\nfields 4\n"
             "NAME C 10 0\nQTY N 5 1\nBORN D 8 0\nOK L 1 0\n");
 }
@@ -197,6 +197,52 @@ TEST_F(DeridarTool, MemoTextsAreDecodedLikeOtherText) {
   EXPECT_EQ(Deridar({"dump", path}), "NAME,NOTE\r\na,Первая заметка\r\nb,\r\nc,\"two, \"\"quoted\"\"\r\nlines\"\r\n");
   const std::string eval = Deridar({"eval", path, "NOTE"});
   EXPECT_EQ(eval.substr(0, eval.find('\n')), "1\tПервая заметка");
+}
+
+TEST_F(DeridarTool, TableWithAllMemosBlankNeedsNoMemoFile) {
+  DbfLayout layout;
+  layout.version = 0x83;
+  layout.fields = {{"NAME", 'C', 5}, {"NOTE", 'M', 10}};
+  layout.rows = {{{"a", ""}}, {{"b", "0"}}};
+  const std::string path = WriteDbf(dir_.File("M.DBF"), layout);  // no M.DBT beside it
+  EXPECT_EQ(Deridar({"dump", path}), "NAME,NOTE\r\na,\r\nb,\r\n");
+  layout.rows.push_back({{"c", "1"}});
+  WriteDbf(path, layout);
+  const ToolResult run = RunTool("deridar", {"dump", path});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.err, FormatMessage(Msg::FileNotFound, {dir_.File("M.DBT")}) + "\n");
+}
+
+TEST_F(DeridarTool, StructuralIndexIsRecordedInTheTableHeaderOnDisk) {
+  const std::string other = WriteDbf(dir_.File("O.DBF"), SampleLayout());
+  ASSERT_EQ(ReadBytes(path_)[28] & 0x01, 0);
+  Deridar({"index", "build", path_, dir_.File("t.cdx"), "--tag", "NAME", "--key", "NAME"});
+  Deridar({"index", "build", other, dir_.File("NOTO.CDX"), "--tag", "NAME", "--key", "NAME"});
+  const std::vector<uint8_t> header = ReadBytes(path_);
+  EXPECT_EQ(header[28], 0x01);
+  EXPECT_EQ(header[4], 4);  // the rest of the header is still the table's
+  EXPECT_EQ(ReadBytes(other)[28], 0x00);
+}
+
+// Files copied from other systems come with names in any letter case.
+TEST_F(DeridarTool, FilesAreFoundInAnotherLetterCase) {
+  MemoFileBuilder memo(MemoLayout::Fox, 64);
+  const int32_t block = memo.Add("note");
+  memo.Save(dir_.File("Phone.Fpt"));
+  DbfLayout layout;
+  layout.version = 0xF5;
+  layout.fields = {{"NUM", 'C', 7}, {"NOTE", 'M', 10}};
+  layout.rows = {{{"2345678", std::to_string(block)}}, {{"1234567", ""}}};
+  WriteDbf(dir_.File("phone.dbf"), layout);
+  EXPECT_EQ(Deridar({"dump", dir_.File("PHONE.DBF")}), "NUM,NOTE\r\n2345678,note\r\n1234567,\r\n");
+  Deridar({"index", "build", dir_.File("phone.dbf"), dir_.File("pf.cdx"), "--tag", "NUM", "--key", "NUM"});
+  EXPECT_EQ(Lines(Deridar({"seek", dir_.File("PHONE.DBF"), dir_.File("PF.CDX"), "--tag", "NUM", "--key", "1"}),
+                  "\r\n"),
+            (std::vector<std::string>{"NUM,NOTE", "1234567,"}));
+  // Two names that differ only in case: neither is taken.
+  WriteDbf(dir_.File("PHONE.dbf"), layout);
+  const ToolResult run = RunTool("deridar", {"info", dir_.File("Phone.DBF")});
+  EXPECT_EQ(run.err, FormatMessage(Msg::FileNotFound, {dir_.File("Phone.DBF")}) + "\n");
 }
 
 TEST_F(DeridarTool, EvalPrintsRecordNumberAndValueOfEachChosenRecord) {

@@ -67,7 +67,7 @@ RecordCsvWriter::RecordCsvWriter(GSO_dBaseFld& table, platform::CodePage codePag
     c.offset = static_cast<int32_t>(d[12] | (d[13] << 8) | (d[14] << 16) | (d[15] << 24));
     c.length = table.DescriptorLength(n);
     c.binary = table.IsBinaryField(n);
-    c.memo = table.MemoOf(n) != nullptr;
+    c.memo = table.IsMemoField(n) && table.HasMemo();  // the memo file is opened when read
     columns_.push_back(c);
   }
 }

@@ -8,7 +8,9 @@
 // adds a leading "_deleted" column (1 or 0). Numbers stored as bytes (the
 // binary types of version 0x30 tables) are written as their display text.
 // --filter keeps the records for which the table handler's filter passes;
-// the filter is typed in UTF-8 and converted to code page 866.
+// the filter is typed in UTF-8 and converted to the table's code page; a
+// table of 1251 text (by --encoding or its language byte) is compared and
+// case-folded as it stands, any other as 866 text.
 #include <string>
 
 #include "engine/table/gs6_dbsy.h"
@@ -59,7 +61,10 @@ int VerbDump(const VerbArgs& args) {
   RecordCsvWriter writer(table, codePage, rawBytes, withDeleted);
   if (!filter.empty()) {
     WithDecodedEngineMessages([&] {
-      table.SetFilterExpression(ExpressionBytes(filter), false, false);
+      const bool ansiTable = !rawBytes && codePage == platform::CodePage::Cp1251;
+      table.SetTranslateASCII(!ansiTable);
+      table.SetFilterExpression(ansiTable ? platform::FromUtf8(filter, codePage) : ExpressionBytes(filter), false,
+                                false);
       table.SetFilterActive(true);
     });
   }

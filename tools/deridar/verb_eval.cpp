@@ -3,7 +3,8 @@
 // record: the record number, a tab and the value. Texts are decoded from
 // code page 866 to UTF-8, numbers are written as the expression engine
 // converts them to text, logicals as .T./.F., dates as yyyymmdd (empty for
-// no date). Deleted records are left out unless --deleted is given; --where
+// no date). A difference of two dates (D - {01.01.2020}) is reported with
+// the date type but counts days: it is written as that number. Deleted records are left out unless --deleted is given; --where
 // keeps the records the table handler's filter passes for that expression.
 // Expressions are typed in UTF-8 and converted to code page 866, so their
 // literals compare with the table's texts. Compile and evaluation failures
@@ -20,14 +21,24 @@
 
 namespace {
 
-std::string ValueText(const TgsExpValue& value, TgsExpValueType type) {
+// Whether the expression's result is a subtraction (inside any groups): with
+// the date type its value is a count of days, not a day.
+bool IsSubtraction(const TgsExpBaseObject* node) {
+  while (node && node->Kind() == TgsExpNodeKind::Group) node = node->Right();
+  const auto* op = dynamic_cast<const TgsExpOperator*>(node);
+  return op && op->Code() == TgsExpOperatorCode::Minus;
+}
+
+std::string ValueText(const TgsExpValue& value, TgsExpValueType type, bool dayCount) {
   switch (type) {
     case TgsExpValueType::Boolean:
       return value.AsBoolean() ? ".T." : ".F.";
     case TgsExpValueType::Date:
     case TgsExpValueType::DateTime: {
       double day = value.AsDouble();
-      if (day >= BlankDate || day <= 0 || !std::isfinite(day)) return "";
+      if (day >= BlankDate || !std::isfinite(day)) return "";
+      if (dayCount) return value.AsText();
+      if (day <= 0) return "";
       return DBFDate().DayToStorageText(static_cast<int32_t>(std::floor(day)));
     }
     case TgsExpValueType::Text:
@@ -76,6 +87,7 @@ int VerbEval(const VerbArgs& args) {
     }
   });
 
+  const bool dayCount = IsSubtraction(expression.Root());
   std::string out;
   TgsExpValue value;
   // The lines of the records before a failing one are still printed.
@@ -85,7 +97,7 @@ int VerbEval(const VerbArgs& args) {
       TgsExpValueType type = expression.Evaluate(value);
       out += std::to_string(table.RecNumber());
       out += '\t';
-      out += ValueText(value, type);
+      out += ValueText(value, type, dayCount);
       out += '\n';
       if (out.size() > (1 << 16)) {
         WriteOut(out);

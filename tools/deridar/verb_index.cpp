@@ -210,7 +210,23 @@ int VerbIndex(const VerbArgs& args) {
     auto file = OpenIndex(*table, o.file, true);
     SetGeneralCollation(*file, o.general);
     const std::string tagName = o.tag.empty() ? Stem(o.file) : o.tag;
-    if (!file->AddTag(tagName, o.key, o.unique, !o.descending, o.forExpr)) {
+    // A failed build leaves an existing file as it was and no new one.
+    const std::string path = file->FullPath();
+    const bool made = file->CreatedNew();
+    auto forget = [&] {
+      file.reset();
+      std::error_code ignored;
+      if (made) std::filesystem::remove(path, ignored);
+    };
+    bool built = false;
+    try {
+      built = file->AddTag(tagName, o.key, o.unique, !o.descending, o.forExpr);
+    } catch (...) {
+      forget();
+      throw;
+    }
+    if (!built) {
+      forget();
       std::fprintf(stderr, "deridar index: the key expression \"%s\" cannot be indexed\n", o.key.c_str());
       return 1;
     }

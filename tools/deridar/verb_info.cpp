@@ -12,6 +12,9 @@ int VerbInfo(const VerbArgs& args) {
   GSO_dBaseDBF table(args[0], TablePassword(), true, false);
   table.OpenTable();
   std::printf("version 0x%02X\n", table.Version());
+  int32_t year = 0, month = 0, day = 0;
+  table.LastUpdate(year, month, day);
+  std::printf("last update %04d-%02d-%02d\n", year, month, day);
   std::printf("records %d\n", table.RecordCount());
   std::printf("header length %d\n", table.HeaderLength());
   std::printf("record length %d\n", table.RecordLength());

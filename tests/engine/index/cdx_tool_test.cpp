@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <vector>
 #include <sys/wait.h>
 
 #include "support/dbf_writer.h"
@@ -70,4 +71,41 @@ TEST(CdxTool, BuildListDumpAndCheck) {
 
   EXPECT_EQ(RunTool("index dump " + table + " " + cdx + " --tag NOSUCH", out), 1);
   EXPECT_NE(out.find("Cannot find index tag NOSUCH"), std::string::npos) << out;
+}
+
+// A build whose key or FOR expression fails, at once or on a record deep in
+// the table, leaves an existing file byte for byte as it was: the tag of
+// that name is still there and still checks.
+TEST(CdxTool, AFailedBuildLeavesTheFileAsItWas) {
+  if (!std::filesystem::exists(Tool())) GTEST_SKIP() << "deridar tool not built";
+  TempDir dir;
+  DbfLayout l;
+  l.fields = {{"ID", 'N', 5}, {"NAME", 'C', 10}};
+  for (int i = 1; i <= 300; ++i) l.rows.push_back(DbfRow{{std::to_string(i % 250), "N" + std::to_string(i)}});
+  const std::string table = WriteDbf(dir.File("T.DBF"), l);
+  const std::string cdx = dir.File("T.CDX");
+  const std::string build = "index build " + table + " " + cdx + " --tag ";
+  std::string out;
+  ASSERT_EQ(RunTool(build + "BYNAME --key NAME", out), 0) << out;
+  ASSERT_EQ(RunTool(build + "BYID --key ID --for \"ID > 3\"", out), 0) << out;
+  const std::vector<uint8_t> before = ReadBytes(cdx);
+
+  const char* failing[] = {
+      "BYNAME --key \"NOSUCH(NAME)\"",             // does not compile
+      "BYNAME --key NAME --for \"NOSUCH > 1\"",    // FOR does not compile
+      "BYNAME --key \"STR(1000/ID,10)\"",          // faults on record 250
+      "BYID --key ID --for \"1000/ID > 1\"",       // FOR faults on record 250
+      "NEWTAG --key \"STR(1000/ID,10)\"",          // a new tag: nothing added
+  };
+  for (const char* args : failing) {
+    EXPECT_NE(RunTool(build + args, out), 0) << args;
+    EXPECT_TRUE(ReadBytes(cdx) == before) << args << ": " << out;
+  }
+  // Nor is a new file left behind.
+  const std::string fresh = dir.File("NEW.CDX");
+  EXPECT_NE(RunTool("index build " + table + " " + fresh + " --tag X --key \"STR(1000/ID,10)\"", out), 0);
+  EXPECT_FALSE(std::filesystem::exists(fresh)) << out;
+  ASSERT_EQ(RunTool("index check " + table + " " + cdx, out), 0) << out;
+  EXPECT_NE(out.find("BYNAME: 300 entries"), std::string::npos) << out;
+  EXPECT_NE(out.find("BYID: 293 entries"), std::string::npos) << out;
 }

@@ -10,6 +10,7 @@
 #include "engine/support/gs6_date.h"
 #include "engine/support/gs6_glbl.h"
 #include "support/error_text.h"
+#include "platform/file.h"
 #include "platform/locale.h"
 #include "support/dbf_writer.h"
 #include "support/memo_files.h"
@@ -258,4 +259,115 @@ TEST(DbfFields, MemoFieldsGoThroughTheMemoFile) {
   table->WriteRecord(2);
   table->ReadRecord(2);
   EXPECT_EQ(table->ReadMemo(2), "Second text");
+}
+
+namespace {
+
+// A table of `version` with fields NAME C(5) and NOTE M (10 characters, or
+// 4 bytes in version 0x30) whose memo references are `references` (raw
+// field bytes), beside a memo file of the version's layout that holds
+// "Hello memo" at its first block. Returns the table's path.
+std::string MemoTable(const TempDir& dir, uint8_t version, const std::vector<std::string>& references,
+                      int32_t* firstBlock = nullptr) {
+  const bool fox = version == 0x30 || version == 0xF5;
+  MemoFileBuilder memo(fox ? MemoLayout::Fox : version == 0x8B ? MemoLayout::Db4 : MemoLayout::Db3);
+  const int32_t block = memo.Add("Hello memo");
+  if (firstBlock) *firstBlock = block;
+  memo.Save(dir.File(fox ? "M.FPT" : "M.DBT"));
+  DbfLayout layout;
+  layout.version = version;
+  layout.flags = version == 0x30 ? 0x02 : 0x00;
+  layout.fields = {{"NAME", 'C', 5}, {"NOTE", 'M', version == 0x30 ? 4 : 10}};
+  for (const std::string& reference : references) layout.rows.push_back({{"x", reference}});
+  return WriteDbf(dir.File("M.DBF"), layout);
+}
+
+std::string DecimalReference(int32_t block) {
+  std::string text = std::to_string(block);
+  return std::string(10 - text.size(), ' ') + text;
+}
+
+std::string BinaryReference(uint32_t block) {
+  std::vector<uint8_t> bytes = LE32(block);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+}  // namespace
+
+TEST(DbfFields, EmptiedMemoLeavesBlanksInTextReferencesAndZeroInBinaryOnes) {
+  for (uint8_t version : {uint8_t{0x83}, uint8_t{0x8B}, uint8_t{0xF5}, uint8_t{0x30}}) {
+    SCOPED_TRACE(static_cast<int>(version));
+    TempDir dir;
+    int32_t block = 0;
+    std::string path = MemoTable(dir, version, {"", ""}, &block);
+    const bool binary = version == 0x30;
+    {
+      auto table = Open(path);
+      table->ReadRecord(1);
+      table->PutValueFromText(2, "Some text");
+      table->WriteRecord(1);
+      table->ReadRecord(1);
+      EXPECT_EQ(table->ReadMemo(2), "Some text");
+      table->PutValueFromText(2, "");
+      table->WriteRecord(1);
+      table->ReadRecord(2);
+      table->WriteMemo(2, "");  // never held a memo
+      table->WriteRecord(2);
+    }
+    auto table = Open(path);
+    for (TRecNo n : {1, 2}) {
+      table->ReadRecord(n);
+      EXPECT_EQ(Field(*table, 2), binary ? std::string(4, '\0') : std::string(10, ' ')) << n;
+      EXPECT_EQ(table->ReadMemo(2), "");
+    }
+  }
+}
+
+TEST(DbfFields, BlankMemoReferencesReadEmptyWithoutTheMemoFile) {
+  for (uint8_t version : {uint8_t{0x83}, uint8_t{0x30}}) {
+    SCOPED_TRACE(static_cast<int>(version));
+    TempDir dir;
+    const bool binary = version == 0x30;
+    const std::vector<std::string> references =
+        binary ? std::vector<std::string>{std::string(4, '\0'), "    ", BinaryReference(1)}
+               : std::vector<std::string>{"", "         0", DecimalReference(1)};
+    std::string path = MemoTable(dir, version, references);
+    const std::string memoPath = dir.File(binary ? "M.FPT" : "M.DBT");
+    ASSERT_TRUE(platform::RemoveFile(memoPath));
+    auto table = Open(path);
+    for (TRecNo n : {1, 2}) {
+      table->ReadRecord(n);
+      EXPECT_EQ(table->ReadMemo(2), "") << n;
+      EXPECT_EQ(table->MemoSize(2), 0) << n;
+      EXPECT_EQ(table->GetDisplayText(2), "") << n;
+      table->PutValueFromText(2, "");
+      table->WriteRecord(n);
+    }
+    table->FlushTable();
+    // A memo that is really there to read needs the file.
+    table->ReadRecord(3);
+    EXPECT_EQ(ErrorOf([&] { (void)table->ReadMemo(2); }), FormatMessage(Msg::FileNotFound, {memoPath}));
+  }
+}
+
+TEST(DbfFields, MemoReferenceThatIsNoBlockNumberIsABadMemoRecord) {
+  TempDir dir;
+  const std::vector<std::string> texts = {"        -5", "9999999999", "4294967297", "       12a"};
+  std::string path = MemoTable(dir, 0x83, texts);
+  auto table = Open(path);
+  const std::string bad = FormatMessage(Msg::MemoRecordBad, {dir.File("M.DBT")});
+  for (TRecNo n = 1; n <= table->RecordCount(); ++n) {
+    table->ReadRecord(n);
+    EXPECT_EQ(ErrorOf([&] { (void)table->ReadMemo(2); }), bad) << texts[n - 1];
+    EXPECT_EQ(ErrorOf([&] { (void)table->MemoSize(2); }), bad) << texts[n - 1];
+    EXPECT_EQ(ErrorOf([&] { table->WriteMemo(2, "new"); }), bad) << texts[n - 1];
+  }
+  TempDir foxDir;
+  path = MemoTable(foxDir, 0x30, {BinaryReference(0xFFFFFFFFu), BinaryReference(0x80000000u)});
+  table = Open(path);
+  for (TRecNo n : {1, 2}) {
+    table->ReadRecord(n);
+    EXPECT_EQ(ErrorOf([&] { (void)table->ReadMemo(2); }),
+              FormatMessage(Msg::MemoRecordBad, {foxDir.File("M.FPT")}));
+  }
 }

@@ -159,3 +159,53 @@ TEST(DbfTable, TruncatedFilesGiveReadErrors) {
   WriteBytes(path, std::vector<uint8_t>(bytes.begin(), bytes.begin() + 100));
   EXPECT_EQ(OpenError(path), FormatMessage(Msg::TableHeaderInvalid, {path}));
 }
+
+// Other programs write the 263-byte area of version 0x30 after the
+// descriptors of 0xF5 (and other) tables too: it holds no fields.
+TEST(DbfTable, DescriptorsEndAtTheTerminator) {
+  TempDir dir;
+  for (uint8_t version : {uint8_t{0xF5}, uint8_t{0x03}, uint8_t{0x83}}) {
+    DbfLayout layout = PhoneLayout(version, 2);
+    layout.headerLength = 32 + 4 * 32 + 1 + 263;
+    auto table = OpenTable(WriteDbf(dir.File("T.DBF"), layout));
+    EXPECT_EQ(table->FieldCount(), 4) << int(version);
+    EXPECT_EQ(table->FieldDescriptor(5), nullptr);
+    table->ReadRecord(2);
+    EXPECT_EQ(Record(*table), RecordImage(layout, layout.rows[1]));
+  }
+  // A terminator in place of the first descriptor leaves no fields.
+  DbfLayout none = PhoneLayout(0x03, 1);
+  std::vector<uint8_t> bytes = BuildDbf(none);
+  bytes[32] = 0x0D;
+  WriteBytes(dir.File("N.DBF"), bytes);
+  EXPECT_EQ(OpenError(dir.File("N.DBF")), FormatMessage(Msg::TableHeaderInvalid, {dir.File("N.DBF")}));
+}
+
+// Level-7 tables (version 0x04) keep 48-byte descriptors after a 68-byte
+// header; read as 32-byte ones they would be invented fields.
+TEST(DbfTable, LevelSevenTablesAreRefused) {
+  TempDir dir;
+  const std::string path = dir.File("L7.DBF");
+  std::vector<uint8_t> bytes(68 + 2 * 48 + 1, 0);
+  bytes[0] = 0x04;
+  bytes[8] = static_cast<uint8_t>(bytes.size());
+  bytes[10] = 1 + 5 + 4;
+  std::memcpy(&bytes[32], "DBWINUS0", 8);  // language driver name
+  const struct {
+    const char* name;
+    char type;
+    uint8_t length;
+  } fields[] = {{"NAME", 'C', 5}, {"QUANTITY_IN_STOCK", 'N', 4}};
+  for (size_t i = 0; i < 2; ++i) {
+    uint8_t* d = &bytes[68 + 48 * i];
+    std::memcpy(d, fields[i].name, std::strlen(fields[i].name));
+    d[32] = static_cast<uint8_t>(fields[i].type);
+    d[33] = fields[i].length;
+  }
+  bytes.back() = 0x0D;
+  const std::string record = " ABCDE  12";
+  bytes.insert(bytes.end(), record.begin(), record.end());
+  bytes.push_back(0x1A);
+  WriteBytes(path, bytes);
+  EXPECT_EQ(OpenError(path), FormatMessage(Msg::TableHeaderInvalid, {path}));
+}

@@ -9,6 +9,7 @@
 #include "engine/table/gs6_dbf.h"
 #include "platform/system.h"
 #include "support/dbf_writer.h"
+#include "support/memo_files.h"
 #include "support/temp_dir.h"
 #include "table_fixtures.h"
 
@@ -135,7 +136,7 @@ TEST(DbfRecords, HeaderWriteStoresDateStampCountAndFlags) {
     EXPECT_EQ(table->UpdateStamp(), GSO_dBaseDBF::MakeUpdateStamp());
   }
   std::vector<uint8_t> bytes = ReadBytes(path);
-  EXPECT_EQ(bytes[1], 26);
+  EXPECT_EQ(bytes[1], 126);  // dBase tables count the year from 1900
   EXPECT_EQ(bytes[2], 12);
   EXPECT_EQ(bytes[3], 8);
   EXPECT_EQ(bytes[4], 2);
@@ -192,4 +193,37 @@ TEST(DbfTable, TruncatedUnderneathGivesReadErrorNotGarbage) {
   table->RefreshHeader();
   EXPECT_EQ(table->RecordCount(), 6);
   EXPECT_TRUE(table->ExternalChange());
+}
+
+TEST(DbfRecords, FoxProTablesStoreTheYearOfTheCentury) {
+  TempDir dir;
+  FixedClock clock({2026, 12, 8, 17, 45, 30, 123});
+  for (uint8_t version : {uint8_t{0x30}, uint8_t{0xF5}}) {
+    std::string path = WriteDbf(dir.File("F.DBF"), NumberedLayout(1, version));
+    PatchFile(path, 1, {0});
+    auto table = OpenDbf(path);
+    table->ReadRecord(1);
+    table->WriteRecord(1);
+    int32_t year = 0, month = 0, day = 0;
+    table->LastUpdate(year, month, day);
+    EXPECT_EQ(year, 2026);
+    table.reset();
+    EXPECT_EQ(ReadBytes(path)[1], 26) << int(version);
+  }
+}
+
+TEST(DbfRecords, UpdateYearIsReadInBothConventions) {
+  TempDir dir;
+  std::string path = WriteDbf(dir.File("T.DBF"), NumberedLayout(1));
+  const struct {
+    uint8_t stored;
+    int32_t year;
+  } cases[] = {{126, 2026}, {26, 2026}, {99, 1999}, {80, 1980}, {0, 2000}};
+  for (const auto& c : cases) {
+    PatchFile(path, 1, {c.stored, 3, 4});
+    int32_t year = 0, month = 0, day = 0;
+    OpenDbf(path)->LastUpdate(year, month, day);
+    EXPECT_EQ(year, c.year) << int(c.stored);
+    EXPECT_EQ(month * 100 + day, 304);
+  }
 }

@@ -8,6 +8,7 @@
 #include "engine/support/gs6_glbl.h"
 #include "support/error_text.h"
 #include "engine/table/gs6_dbf.h"
+#include "engine/table/gs6_dbf_field.h"
 #include "engine/table/gs6_memo.h"
 #include "platform/file.h"
 #include "support/dbf_writer.h"
@@ -70,13 +71,29 @@ TEST(MemoTable, EachVersionReadsItsOwnMemoLayout) {
   }
 }
 
-TEST(MemoTable, VersionThirtyWithoutTheMemoFlagHasNoMemoObject) {
+TEST(MemoTable, VersionThirtyWithMemoFieldsFindsItsMemoFileWithoutTheMemoFlag) {
   TempDir dir;
-  std::string path = WriteTableWithMemos(dir, 0x30, {"text"});
+  const std::vector<std::string> texts = {"text", "", CyrillicText(700, 3)};
+  std::string path = WriteTableWithMemos(dir, 0x30, texts);
   PatchFile(path, 28, {0x00});
-  GSO_dBaseDBF fox(path, "", false, false);
-  fox.OpenTable();
-  EXPECT_EQ(fox.OpenMemoFile(), nullptr);
+  {
+    GSO_dBaseFld fox(path, "", false, true);
+    fox.OpenTable();
+    ASSERT_NE(fox.OpenMemoFile(), nullptr);
+    EXPECT_EQ(MemoTexts(fox, 2), texts);
+    fox.ReadRecord(1);
+    fox.PutValueFromText(2, "changed");
+    fox.WriteRecord(1);
+  }
+  // The flag byte is written back as it was found.
+  EXPECT_EQ(ReadBytes(path)[28], 0x00);
+  // Without memo fields there is nothing to open.
+  DbfLayout plain;
+  plain.version = 0x30;
+  plain.fields = {{"ID", 'N', 4}};
+  GSO_dBaseDBF table(WriteDbf(dir.File("plain.dbf"), plain), "", false, false);
+  table.OpenTable();
+  EXPECT_EQ(table.OpenMemoFile(), nullptr);
 }
 
 TEST(MemoTable, MissingMemoFileIsReportedByItsName) {

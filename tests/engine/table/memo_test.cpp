@@ -72,6 +72,13 @@ TEST(MemoFile, ExtensionInOtherLetterCaseIsFound) {
   // Neither exists: the case of the table's extension decides.
   EXPECT_EQ(GSobjMemo::MemoFileNameFor(dir.File("c.DBF"), 0x8B), dir.File("c.DBT"));
   EXPECT_EQ(GSobjMemo::MemoFileNameFor(dir.File("c"), 0x30), dir.File("c.fpt"));
+  // The whole name in another case: files copied from other systems.
+  MemoFileBuilder(MemoLayout::Fox).Save(dir.File("Mixed.Fpt"));
+  EXPECT_EQ(GSobjMemo::MemoFileNameFor(dir.File("MIXED.DBF"), 0xF5), dir.File("Mixed.Fpt"));
+  // Two files that differ only in case: neither is taken for the other.
+  MemoFileBuilder(MemoLayout::Db3).Save(dir.File("twin.DBT"));
+  MemoFileBuilder(MemoLayout::Db3).Save(dir.File("TWIN.dbt"));
+  EXPECT_EQ(GSobjMemo::MemoFileNameFor(dir.File("Twin.dbf"), 0x83), dir.File("Twin.dbt"));
 }
 
 // ---------------------------------------------------------------------------
