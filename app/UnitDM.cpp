@@ -109,13 +109,17 @@ void TDM::SetCategoryFilter(int tip, const std::string& keyField, const std::str
 }
 
 void TDM::CheckIndex(const std::string& file, const std::string& tag) {
+  // The grids do not follow the order opened for a look.
+  tblVemaron->DisableControls();
   try {
     tblVemaron->OpenIndexes(file, tag);
   } catch (...) {
     tblVemaron->OpenIndexes({}, {});
+    tblVemaron->EnableControls();
     throw;
   }
   tblVemaron->OpenIndexes({}, {});
+  tblVemaron->EnableControls();
 }
 
 void TDM::IndexOn(const std::string& file, const std::string& tag, const std::string& key,
