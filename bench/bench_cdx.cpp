@@ -2,7 +2,11 @@
 // a generated PHONE.DBF, against a floor that reads the table once per tag
 // and std::sorts that tag's keys, and (when SQLite is present) against
 // SQLite building the seven matching partial indexes over the same rows,
-// loaded beforehand into an in-memory database. Prints the best times of
+// loaded beforehand into an in-memory database. The same seven tags built
+// into one MDX file are measured against the CDX build, and a search step
+// (a key range of a number prefix, the first record and 24 more) through
+// the MDX tag against the same step through the CDX tag, both files opened
+// shared and read-only as the viewer opens them. Prints the best times of
 // three runs and their ratios.
 //
 //   bench_cdx [records]       (default 1000000)
@@ -23,6 +27,7 @@
 #endif
 
 #include "engine/index/gs6_cdx.h"
+#include "engine/index/gs6_mdx.h"
 #include "engine/table/gs6_dbsy.h"
 
 namespace {
@@ -148,6 +153,45 @@ double Engine(const std::filesystem::path& dir) {
   return CpuSeconds() - start;
 }
 
+// The seven tags in one MDX file (not named like the table: no production
+// file is made).
+double MdxEngine(const std::filesystem::path& dir) {
+  GSO_dBHandler table((dir / "PHONE.DBF").string(), "", false, true);
+  table.OpenTable();
+  const double start = CpuSeconds();
+  GSobjMDXFile file(&table, (dir / "TEL.MDX").string(), true, true, true, false);
+  for (const Step& s : kSteps) {
+    std::string forText = std::string("tip=") + s.tip;
+    if (!file.AddTag(s.tag, s.key, false, true, forText)) {
+      std::fprintf(stderr, "building %s in MDX failed\n", s.tag);
+      std::exit(1);
+    }
+  }
+  return CpuSeconds() - start;
+}
+
+// Search steps through tag TELN of `indexFile`: the range of a three-digit
+// number prefix, the first record and the next 24.
+double SearchSteps(const std::filesystem::path& dir, const char* indexFile, int steps, long& checksum) {
+  GSO_dBHandler table((dir / "PHONE.DBF").string(), "", true, false);
+  table.OpenTable();
+  table.OpenIndexFile((dir / indexFile).string());
+  table.SelectTag("TELN", false);
+  uint64_t state = 1234567;
+  const double start = CpuSeconds();
+  for (int i = 0; i < steps; ++i) {
+    state = state * 6364136223846793005ull + 1442695040888963407ull;
+    const std::string prefix = std::to_string(200 + (state >> 33) % 700);
+    table.SetKeyRange(prefix + "0000", prefix + "9999", true, true, false);
+    table.ReadRecord(GotoFirst);
+    for (int row = 0; row < 25 && !table.Eof(); ++row) {
+      checksum += table.RecNumber();
+      if (row < 24) table.ReadRecord(GotoNext);
+    }
+  }
+  return CpuSeconds() - start;
+}
+
 #ifdef DERIDAR_HAVE_SQLITE
 void Exec(sqlite3* db, const std::string& sql) {
   char* error = nullptr;
@@ -217,7 +261,9 @@ int main(int argc, char** argv) {
   // the machine may be shared, and the best of several runs is the least
   // disturbed one.
   size_t keys = 0;
-  double floor = 1e9, engine = 1e9;
+  double floor = 1e9, engine = 1e9, mdxEngine = 1e9, cdxSearch = 1e9, mdxSearch = 1e9;
+  long cdxSum = 0, mdxSum = 0;
+  constexpr int kSearchSteps = 4000;
 #ifdef DERIDAR_HAVE_SQLITE
   double sqlite = 1e9;
   SqliteBuild sqliteBuild(path);
@@ -225,6 +271,9 @@ int main(int argc, char** argv) {
   for (int round = 0; round < 3; ++round) {
     floor = std::min(floor, Floor(path, keys));
     engine = std::min(engine, Engine(dir));
+    mdxEngine = std::min(mdxEngine, MdxEngine(dir));
+    cdxSearch = std::min(cdxSearch, SearchSteps(dir, "TELN.CDX", kSearchSteps, cdxSum));
+    mdxSearch = std::min(mdxSearch, SearchSteps(dir, "TEL.MDX", kSearchSteps, mdxSum));
 #ifdef DERIDAR_HAVE_SQLITE
     sqlite = std::min(sqlite, sqliteBuild.Time());
 #endif
@@ -233,6 +282,12 @@ int main(int argc, char** argv) {
   std::printf("floor  (read + std::sort per tag): %8.3f s cpu\n", floor);
   std::printf("engine (seven CDX tags built):     %8.3f s cpu\n", engine);
   std::printf("ratio engine / floor:              %8.2f\n", engine / floor);
+  std::printf("engine (seven tags in one MDX):    %8.3f s cpu\n", mdxEngine);
+  std::printf("ratio MDX build / CDX build:       %8.2f\n", mdxEngine / engine);
+  std::printf("%d search steps, CDX tag:        %8.3f s cpu\n", kSearchSteps, cdxSearch);
+  std::printf("%d search steps, MDX tag:        %8.3f s cpu\n", kSearchSteps, mdxSearch);
+  std::printf("ratio MDX step / CDX step:         %8.2f%s\n", mdxSearch / cdxSearch,
+              cdxSum == mdxSum ? "" : "  (the tags gave different rows!)");
 #ifdef DERIDAR_HAVE_SQLITE
   std::printf("sqlite (seven partial indexes):    %8.3f s cpu\n", sqlite);
   std::printf("ratio sqlite / engine:             %8.2f\n", sqlite / engine);

@@ -1,5 +1,5 @@
 // Writes the seed corpora of the fuzz targets into a folder, one subfolder
-// per target (dbf, memo, expr, cdx), using the test-support writers for
+// per target (dbf, memo, expr, cdx, mdx), using the test-support writers for
 // tables and memo files and the engine itself for the index file.
 //
 //   fuzz_seeds OUTDIR
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/index/gs6_cdx.h"
+#include "engine/index/gs6_mdx.h"
 #include "engine/support/gs6_glbl.h"
 #include "engine/table/gs6_dbsy.h"
 #include "fuzz_support.h"
@@ -129,6 +130,23 @@ void IndexSeeds(const fs::path& out) {
   Save(out / "small.cdx", ReadBytes(dir.File("T.CDX")));
 }
 
+void MdxSeeds(const fs::path& out) {
+  FuzzDir dir;
+  const std::string tablePath = dir.File("T.DBF");
+  WriteDbf(tablePath, FuzzSmallTable());
+  {
+    GSO_dBHandler table(tablePath, "", false, true);
+    table.OpenTable();
+    GSobjMDXFile file(&table, dir.File("F.MDX"), true, true, true, false);
+    for (size_t i = 0; i < kFuzzTagCount; ++i) {
+      const FuzzTagDef& t = kFuzzTags[i];
+      if (!file.AddTag(t.name, t.key, t.unique, t.ascending, t.forExpr))
+        std::fprintf(stderr, "fuzz_seeds: MDX tag %s was not built\n", t.name);
+    }
+  }
+  Save(out / "small.mdx", ReadBytes(dir.File("F.MDX")));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -138,11 +156,12 @@ int main(int argc, char** argv) {
   }
   const fs::path out = argv[1];
   try {
-    for (const char* sub : {"dbf", "memo", "expr", "cdx"}) fs::create_directories(out / sub);
+    for (const char* sub : {"dbf", "memo", "expr", "cdx", "mdx"}) fs::create_directories(out / sub);
     TableSeeds(out / "dbf");
     MemoSeeds(out / "memo");
     ExpressionSeeds(out / "expr");
     IndexSeeds(out / "cdx");
+    MdxSeeds(out / "mdx");
   } catch (const std::exception& e) {
     std::fprintf(stderr, "fuzz_seeds: %s\n", e.what());
     return 1;

@@ -14,7 +14,7 @@ rm -rf "$work"
 mkdir -p "$work/artifacts"
 "$build/bin/fuzz_seeds" "$work/seeds"
 failed=()
-for target in dbf memo expr cdx; do
+for target in dbf memo expr cdx mdx; do
   mkdir -p "$work/corpus/$target"
   echo "fuzz smoke: $target for ${seconds}s"
   if ! nice -n 10 "$build/bin/fuzz_$target" -max_total_time="$seconds" -timeout=10 \

@@ -53,6 +53,13 @@ bool File::Create(const std::string& path) {
   return true;
 }
 
+bool File::CreateNew(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
+}
+
 void File::Close() {
   if (fd_ >= 0) {
     ::close(fd_);  // also drops the handle's flock and OFD locks

@@ -35,6 +35,10 @@ class File {
   bool Open(const std::string& path, bool readWrite, bool shared);
   // Creates the file, or empties an existing one, and closes it again.
   static bool Create(const std::string& path);
+  // Creates a file that must not exist yet, and closes it again; false when
+  // a file of that name exists (checked and created in one step, so two
+  // creators never both succeed) or the system refuses.
+  static bool CreateNew(const std::string& path);
   void Close();
   bool IsOpen() const { return fd_ >= 0; }
   bool IsWritable() const { return writable_; }

@@ -2,6 +2,7 @@
 #include "platform/system.h"
 
 #include <time.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <utility>
@@ -45,5 +46,7 @@ LocalDateTime Now() {
 void SetClockForTests(std::function<LocalDateTime()> clock) { TestClock() = std::move(clock); }
 
 std::string WindowsDirectory() { return "/etc"; }
+
+bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 
 }  // namespace platform

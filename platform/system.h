@@ -1,5 +1,6 @@
 // Time and system places: sleeping, today's date and the time of day, and
-// the folder that plays the role of the Windows directory ("/etc").
+// the folder that plays the role of the Windows directory ("/etc"), and
+// whether standard error is a terminal.
 // Tests may replace the clock to get fixed dates and times.
 #pragma once
 
@@ -25,6 +26,9 @@ LocalDateTime Now();
 
 // Replaces the clock (tests only); an empty function restores the system one.
 void SetClockForTests(std::function<LocalDateTime()> clock);
+
+// Whether standard error is a terminal (progress lines are shown only there).
+bool StandardErrorIsTerminal();
 
 // Where the engine looks for its optional configuration file.
 std::string WindowsDirectory();

@@ -20,6 +20,6 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 # from their seeds; a finding fails the test command.
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDERIDAR_FUZZ=ON \
   -DDERIDAR_WITH_QT=OFF -DDERIDAR_TESTS=OFF -DDERIDAR_BENCH=OFF
-cmake --build build-fuzz -j"$JOBS" --target fuzz_dbf fuzz_memo fuzz_expr fuzz_cdx fuzz_seeds
+cmake --build build-fuzz -j"$JOBS" --target fuzz_dbf fuzz_memo fuzz_expr fuzz_cdx fuzz_mdx fuzz_seeds
 fuzz/smoke.sh build-fuzz 15
 echo "test.sh: all tests passed (normal and sanitizer builds, fuzz smoke run)"

@@ -28,39 +28,6 @@ std::string UpperAscii(std::string_view s) {
 
 bool SameNameNoCase(std::string_view a, std::string_view b) { return UpperAscii(a) == UpperAscii(b); }
 
-// Bytes of whole records a build reads from the table at a time.
-constexpr int32_t kBuildChunkBytes = 1 << 18;
-
-// Where the stored text of a table field's variable lies in `record`, the
-// table's current record: its offset, or -1 when the variable is not a
-// field of that table (its text is then read through the variable).
-int32_t PlaceInRecord(TgsUserDefFieldVar* variable, const char* record, int32_t recordLength) {
-  if (!dynamic_cast<TgslDBFFieldVars*>(variable)) return -1;
-  const std::string_view text = variable->StoredText();
-  if (text.data() < record || text.data() + text.size() > record + recordLength) return -1;
-  return static_cast<int32_t>(text.data() - record);
-}
-
-// `text` without trailing blanks, looked at eight bytes at a time.
-std::string_view TrimBlanks(std::string_view text) {
-  size_t n = text.size();
-  constexpr uint64_t kBlanks = 0x2020202020202020ull;
-  while (n >= 8) {
-    uint64_t word;
-    std::memcpy(&word, text.data() + n - 8, 8);
-    const uint64_t other = word ^ kBlanks;  // non-zero bytes: not blanks
-    if (other != 0) {
-      // The blanks after the last other byte of the word.
-      const int blanks = std::endian::native == std::endian::little ? std::countl_zero(other) / 8
-                                                                     : std::countr_zero(other) / 8;
-      return text.substr(0, n - static_cast<size_t>(blanks));
-    }
-    n -= 8;
-  }
-  while (n > 0 && text[n - 1] == ' ') --n;
-  return text.substr(0, n);
-}
-
 // Keeps a leaf's format fields with its image, as read or as written.
 void KeepLeafParameters(GSobjIndexKey& image, const LeafParams& p, int32_t freeSpace) {
   image.leaf.freeSpace = freeSpace;
@@ -262,99 +229,28 @@ void GSobjCDXTag::BuildTag() {
     WriteEmptyRootLeaf();
   } else {
     const TRecNo count = table->RecordCount();
-    const int32_t recordLength = table->RecordLength();
-    // Progress goes to the table handler's status report, when there is one.
-    GSO_dBHandler* handler = dynamic_cast<GSO_dBHandler*>(table);
-    auto status = [handler](int32_t a, int32_t b, int32_t c) {
-      if (handler) handler->StatusReport(a, b, c);
-    };
-    status(-1, 1, count);
     GSobjSortCDX sorter(*this, unique_, count);
-    GSobjIndexKeyData key;
-    const bool binary = keyType_ != 'C';
-    // A key that is one character field is taken from the record's bytes as
-    // they stand: without trailing blanks, as NormalizeKey would leave it.
-    TgsUserDefFieldVar* keyField =
-        keyType_ == 'C' && collation_ != Collation::General ? KeyEvaluator()->StoredTextVariable() : nullptr;
-    // A FOR condition comparing a stored-number field with a number is
-    // decided on the field's bytes in the record.
-    TgsExpHandler* forEvaluator = hasFor_ ? ForEvaluator() : nullptr;
-    TgsUserDefFieldVar* forField = forEvaluator ? forEvaluator->StoredComparisonVariable() : nullptr;
-    int32_t keyAt = -1, forAt = -1;
-    bool placed = false;
-    const int32_t perChunk = std::max<int32_t>(1, kBuildChunkBytes / std::max(recordLength, 1));
-    std::vector<char> chunk(static_cast<size_t>(perChunk) * recordLength + 1);
-    std::vector<int32_t> passingRecords(static_cast<size_t>(perChunk));
-    char* saved = table->CurrentRecord();
-    updating_ = true;
-    try {
-      for (TRecNo first = 1; first <= count; first += perChunk) {
-        const int32_t n = std::min<int32_t>(perChunk, count - first + 1);
-        const int64_t offset = int64_t{table->HeaderLength()} + int64_t{first - 1} * recordLength;
-        const int32_t bytes = n * recordLength;
-        if (table->ReadAt(offset, chunk.data(), bytes) < bytes)
-          RaiseError(Msg::ReadError, table->FileName());
-        if (!placed) {
-          table->SetCurrentRecord(chunk.data());
-          if (keyField) keyAt = PlaceInRecord(keyField, chunk.data(), recordLength);
-          if (forField) forAt = PlaceInRecord(forField, chunk.data(), recordLength);
-          placed = true;
-        }
-        const size_t keyLength = keyField ? static_cast<size_t>(keyField->Length()) : 0;
-        const size_t forLength = forField ? static_cast<size_t>(forField->Length()) : 0;
-        const bool encrypted = table->Encrypted();
-        // First the records of the chunk that pass the FOR condition, then
-        // their keys: the list is kept without a branch per record.
-        int32_t passing = 0;
-        for (int32_t i = 0; i < n; ++i) {
-          char* record = chunk.data() + static_cast<size_t>(i) * recordLength;
-          if (encrypted) TableCipher(table->Password(), record, record, recordLength);
-          table->SetCurrentRecord(record);
-          status(1, first + i, 0);
-          int pass = 1;
-          if (hasFor_) {
-            pass = forAt >= 0 ? forEvaluator->DecideStoredComparison(
-                                    std::string_view(record + forAt, forLength))
-                              : -1;
-            if (pass < 0) pass = forEvaluator && forEvaluator->EvaluateCondition();
-          }
-          passingRecords[passing] = i;
-          passing += pass;
-        }
-        for (int32_t p = 0; p < passing; ++p) {
-          const int32_t i = passingRecords[p];
-          char* record = chunk.data() + static_cast<size_t>(i) * recordLength;
-          table->SetCurrentRecord(record);
-          if (keyField) {
-            const std::string_view text =
-                keyAt >= 0 ? std::string_view(record + keyAt, keyLength) : keyField->StoredText();
-            sorter.AddKey(TrimBlanks(text), false, first + i);
-            continue;
-          }
-          if (!EvaluateKey(key)) continue;
-          NormalizeKey(key, true);
-          sorter.AddKey(std::string_view(reinterpret_cast<const char*>(key.Data()), key.Length()),
-                        binary, first + i);
-        }
+    // The scanned keys go into the sorter in their stored form.
+    struct Sink : BuildKeySink {
+      GSobjSortCDX& sorter;
+      bool binary;
+      Sink(GSobjSortCDX& s, bool b) : sorter(s), binary(b) {}
+      void AddFieldText(std::string_view text, TRecNo recNo) override { sorter.AddKey(text, false, recNo); }
+      void AddKey(const GSobjIndexKeyData& key, TRecNo recNo) override {
+        sorter.AddKey(std::string_view(reinterpret_cast<const char*>(key.Data()), key.Length()), binary, recNo);
       }
-      table->SetCurrentRecord(saved);
-    } catch (...) {
-      table->SetCurrentRecord(saved);
-      updating_ = false;
-      throw;
-    }
-    updating_ = false;
-    status(0, 0, 0);
-    status(-1, 2, count);
+    } sink(sorter, keyType_ != 'C');
+    ScanTableKeys(sink, collation_ != Collation::General);
+    BuildStatus(-1, 2, count);
     try {
-      sorter.Drain([&status](int32_t written) { status(2, written, 0); });
+      sorter.Drain([this](int32_t written) { BuildStatus(2, written, 0); });
       FlushNodeWrites();
     } catch (...) {
       pendingNodes_ = {};
       throw;
     }
     pendingNodes_ = {};
-    status(0, 0, 0);
+    BuildStatus(0, 0, 0);
   }
   headerChanged_ = true;
   WriteHeader();

@@ -305,6 +305,25 @@ class GSobjIndexTag {
   // false, or the first fault is raised when `raiseFault` is set.
   bool ProbeKeyType(char& type, int& textLength, bool raiseFault);
 
+  // --- builds (gs6_indx_table.cpp) ---
+  // Where a build's table scan hands the keys of the passing records.
+  class BuildKeySink {
+   public:
+    virtual ~BuildKeySink();
+    // A key that is the stored text of one character field, without its
+    // trailing blanks (only when the scan was asked for field texts).
+    virtual void AddFieldText(std::string_view text, TRecNo recNo) = 0;
+    // An evaluated key after NormalizeKey with trimming.
+    virtual void AddKey(const GSobjIndexKeyData& key, TRecNo recNo) = 0;
+  };
+  // Reads every record of the table (deleted ones included) and hands the
+  // key of each one that passes the FOR condition to `sink`, reporting
+  // build phase 1. `fieldText`: a key that is one character field may be
+  // handed as the field's stored text.
+  void ScanTableKeys(BuildKeySink& sink, bool fieldText);
+  // A status report to the table handler, when the table is one.
+  void BuildStatus(int32_t stat1, int32_t stat2, int32_t stat3);
+
   // --- showing keys ---
   // The number a numeric or date key stands for (a day number for a date).
   virtual double KeyNumber(const GSobjIndexKeyData& key) const;
@@ -489,6 +508,10 @@ class GSobjIndexFile {
   GSobjIndexTag* TagByPosition(int32_t index) const;
   // Releases every tag's node chain and writes changed headers.
   void ReleaseTags();
+  // When the file is named like its table (folder and name, any
+  // extension), sets the table header's production-index flag (bit 0 of
+  // byte 28) and writes the header (gs6_indx_table.cpp).
+  void MarkProductionIndex();
 
   // --- checking ---
   // Checks a tag against the file and the table: the tree is sound (the

@@ -10,6 +10,7 @@
 
 #include "engine/expr/gs6_sql.h"
 #include "engine/index/gs6_cdx.h"
+#include "engine/index/gs6_mdx.h"
 #include "engine/support/gs6_date.h"
 #include "engine/support/gs6_glbl.h"
 #include "engine/table/gs6_memo.h"
@@ -441,6 +442,7 @@ void GSO_dBHandler::CloseIndexFiles() {
   currentTagName_.clear();
   for (auto& file : indexFiles_) file.reset();
   notInOrder_ = false;
+  OpenProductionIndex();
 }
 
 void GSO_dBHandler::SetLockProtocol(TgsLokProtocol protocol) {
@@ -751,6 +753,7 @@ std::unique_ptr<GSobjIndexFile> GSO_dBHandler::MakeIndexFile(const std::string& 
   const std::string extension = UpperAscii(ExtensionOf(path));
   if (extension == ".CDX")
     return std::make_unique<GSobjCDXFile>(this, path, false, create, readWrite, shared);
+  if (extension == ".MDX") return std::make_unique<GSobjMDXFile>(this, path, false, create, readWrite, shared);
   return nullptr;  // no other format is available
 }
 
@@ -761,10 +764,39 @@ int32_t GSO_dBHandler::IndexFileByName(std::string_view name) const {
   return found;
 }
 
+std::unique_ptr<GSobjIndexFile> GSO_dBHandler::ReleaseIndexFile(int32_t slot) {
+  if (slot < 1 || slot > kIndexSlotCount || !indexFiles_[slot - 1]) return nullptr;
+  std::unique_ptr<GSobjIndexFile> file = std::move(indexFiles_[slot - 1]);
+  if (currentTag_ && currentTag_->OwnerFile() == file.get()) {
+    currentTag_ = nullptr;
+    currentTagName_.clear();
+  }
+  return file;
+}
+
+void GSO_dBHandler::OpenTable() {
+  GSO_dBaseFld::OpenTable();
+  OpenProductionIndex();
+}
+
+// The production MDX file is kept in step with every write, whatever other
+// index files are open: it opens with the table and stays open.
+void GSO_dBHandler::OpenProductionIndex() {
+  if ((FlagBits() & 0x01) == 0 || IsClosed()) return;
+  const std::string path = mdx::ProductionPath(FileName());
+  if (!platform::FileExists(path) || IndexFileByName(path) > 0) return;
+  OpenIndexFile(path);
+}
+
+bool GSO_dBHandler::IsProductionIndex(std::string_view path) const {
+  return (FlagBits() & 0x01) != 0 && UpperAscii(ResolveIndexName(path, ".ndx")) ==
+                                         UpperAscii(mdx::ProductionPath(FileName()));
+}
+
 int32_t GSO_dBHandler::OpenIndexFile(std::string_view fileName) {
   if (TrimBlanks(fileName).empty()) return -1;
   const std::string path = ResolveIndexName(fileName, ".ndx");
-  if (IndexFileByName(path) > 0) return -1;
+  if (IndexFileByName(path) > 0) return IsProductionIndex(path) ? 0 : -1;
   auto freeSlot = std::find(indexFiles_.begin(), indexFiles_.end(), nullptr);
   // A file beyond the last slot is not opened at all.
   if (freeSlot == indexFiles_.end()) return -1;
@@ -1033,6 +1065,8 @@ int32_t GSO_dBHandler::IndexOn(std::string_view fileName, std::string_view tagNa
   SetCacheSwitch(true);
   const std::string path = ResolveIndexName(fileName, ".ndx");
   const std::string extension = UpperAscii(ExtensionOf(path));
+  // The production MDX file gets its tag through a handle of its own.
+  if (const int32_t open = IndexFileByName(path); open > 0) ReleaseIndexFile(open);
   std::unique_ptr<GSobjIndexFile> file;
   try {
     if (extension == ".CDX" || extension == ".MDX") {
@@ -1064,8 +1098,14 @@ int32_t GSO_dBHandler::IndexOn(std::string_view fileName, std::string_view tagNa
     if (made) platform::RemoveFile(path);
     SetTableState(kStateNormal);
     SetCache(cacheWas);
+    try {
+      OpenProductionIndex();
+    } catch (const EDeridarBase&) {
+      // The build's failure is the one to report.
+    }
     throw;
   }
   SetCache(cacheWas);
+  OpenProductionIndex();
   return 0;
 }

@@ -47,6 +47,9 @@ class GSO_dBHandler : public GSO_dBaseFld, public GSobjIndexOwner {
   ~GSO_dBHandler() override;
 
   // --- replaced slots of the table file, in slot order ---
+  // Opens the table, and its production MDX file when the header says it
+  // has one and the file is there.
+  void OpenTable() override;
   void RenameTable(const std::string& newName) override;
   void AppendRecord() override;
   bool NotifyStatus(int32_t code, int32_t value) override;
@@ -88,12 +91,13 @@ class GSO_dBHandler : public GSO_dBaseFld, public GSobjIndexOwner {
   // The file in slot 1..63, none for an empty slot or another number.
   GSobjIndexFile* IndexFile(int32_t slot) const;
   int32_t OpenIndexCount() const;
-  // Frees every open index file; record-number order.
+  // Frees every open index file; record-number order. The table's
+  // production MDX file stays open (it is opened again).
   void CloseIndexFiles();
   // Opens an index file (a name without folder takes the table's folder,
   // one without extension gets ".ndx"; the extension picks the format) in
   // the first empty slot. -1 when the name is empty, a file of that name
-  // is open already or no slot is free; raises "Index file %s is corrupted"
+  // is open already (0 for the production MDX file) or no slot is free; raises "Index file %s is corrupted"
   // or "File %s could not be found" when it cannot be opened.
   int32_t OpenIndexFile(std::string_view fileName);
   // Closes all index files and opens those of a list (names separated by
@@ -132,6 +136,9 @@ class GSO_dBHandler : public GSO_dBaseFld, public GSobjIndexOwner {
   // table; none for an unknown extension. Check `Valid()` and `Corrupt()`.
   std::unique_ptr<GSobjIndexFile> MakeIndexFile(const std::string& path, bool create,
                                                 bool readWrite, bool shared);
+  // Takes the file out of slot 1..63 (none for an empty slot); the current
+  // tag goes with it when it is one of the file's.
+  std::unique_ptr<GSobjIndexFile> ReleaseIndexFile(int32_t slot);
   // The n-th tag over all open files in slot order (from 1), none else.
   GSobjIndexTag* TagByNumber(int32_t n) const;
   int32_t TagCount() const;
@@ -192,6 +199,10 @@ class GSO_dBHandler : public GSO_dBaseFld, public GSobjIndexOwner {
   // A full index file name: the table's folder and `extension` added
   // where missing.
   std::string ResolveIndexName(std::string_view name, std::string_view extension) const;
+  // Opens the production MDX file when the header's flag says there is one
+  // and it is not open yet.
+  void OpenProductionIndex();
+  bool IsProductionIndex(std::string_view path) const;
   // Under the Clipper protocol key searches and moves lock the index files.
   bool ClipperLocking() const;
   // Sets the filter bit of every record of the current order (or of the

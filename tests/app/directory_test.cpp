@@ -412,6 +412,16 @@ TEST_F(DirectoryTest, CityNumberSearchNarrowsWithEachDigit) {
   EXPECT_TRUE(Form().grab().toImage().save(ScreenshotPath("directory_city_number.png")));
 }
 
+// The README's picture (docs/viewer.png is a copy of this one): the City
+// page of the generated directory with a number search under way.
+TEST_F(DirectoryTest, TheCityPageWithASearchUnderWayIsPictured) {
+  Start();
+  TypeText(Form().CoolEdit1, QStringLiteral("23"));
+  ExpectShows(Form().RxDBGrid1, 1, "NUM", Typed(QStringLiteral("23")), "23");
+  ASSERT_FALSE(GridRows(Form().RxDBGrid1).empty());
+  EXPECT_TRUE(Form().grab().toImage().save(ScreenshotPath("viewer.png")));
+}
+
 TEST_F(DirectoryTest, CitySearchButtonsClearTheBoxAndSearchTheirOrder) {
   Start();
   TRxDBGrid* grid = Form().RxDBGrid1;

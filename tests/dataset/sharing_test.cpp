@@ -1,6 +1,7 @@
-// Two processes sharing one table and its compound index file under each
-// lock protocol: one appends and edits records with the index open while the
-// other walks a tag within a key range; a record lock held by one is refused
+// Two processes sharing one table, its compound index file and its
+// production MDX file (opened with the table) under each lock protocol: one
+// appends and edits records with the index files open while the other walks
+// a tag of each file within a key range; a record lock held by one is refused
 // to the other's dataset. Two writers append records with memo texts side by
 // side. Afterwards every tag agrees with the table and no record or memo is
 // lost, torn or shared.
@@ -57,6 +58,10 @@ std::string MakeTable(const TempDir& dir) {
   table.IndexOn("T.CDX", "BYNAME", "NAME", "", 1, 1);
   table.IndexOn("T.CDX", "LATE", "NAME+CODE", "ID > 250", 1, 0);
   table.IndexOn("T.CDX", "INITIAL", "LEFT(NAME,1)", "", 0, 7);
+  table.IndexOn("T.MDX", "MCODE", "CODE", "", 1, 0);
+  table.IndexOn("T.MDX", "MNAME", "NAME", "", 1, 1);
+  table.IndexOn("T.MDX", "MLATE", "NAME+CODE", "ID > 250", 1, 0);
+  table.IndexOn("T.MDX", "MID", "ID", "", 1, 1);
   return path;
 }
 
@@ -138,15 +143,16 @@ std::string WalkRange(GSO_dBHandler& table, int* seen) {
   return "";
 }
 
-// Every tag of the open index file agrees with the table.
+// Every tag of the open index files agrees with the table.
 void ExpectTagsMatchTable(GSO_dBHandler& table) {
-  auto* file = static_cast<GSobjCDXFile*>(table.IndexFile(1));
-  ASSERT_NE(file, nullptr);
-  for (int32_t i = 0; i < file->TagCount(); ++i) {
-    auto& tag = *static_cast<GSobjCDXTag*>(file->TagByPosition(i));
-    cdx::TreeReport report;
-    file->CheckTag(tag, report);
-    EXPECT_TRUE(report.problems.empty()) << tag.TagName() << ": " << report.problems.front();
+  ASSERT_GT(table.OpenIndexCount(), 0);
+  for (int32_t slot = 1; slot <= table.OpenIndexCount(); ++slot) {
+    GSobjIndexFile* file = table.IndexFile(slot);
+    for (int32_t i = 0; i < file->TagCount(); ++i) {
+      IndexCheckReport report;
+      file->CheckTag(*file->TagByPosition(i), report);
+      EXPECT_TRUE(report.problems.empty()) << file->TagByPosition(i)->TagName() << ": " << report.problems.front();
+    }
   }
 }
 
@@ -210,10 +216,17 @@ TEST_P(SharingTest, WriterAndRangeReaderKeepTableAndTagsInStep) {
   reader->SetKeyRange("000200", "009999", true, false, false);
   EXPECT_EQ(WalkRange(*reader, &seen), "");
   EXPECT_EQ(seen, kInitialRows + kAppends - 199);
+  // The production file's tag saw every write too.
+  reader->SelectTag("MCODE", false);
+  reader->SetKeyRange("000200", "009999", true, false, false);
+  EXPECT_EQ(WalkRange(*reader, &seen), "");
+  EXPECT_EQ(seen, kInitialRows + kAppends - 199);
 
   // Every tag agrees with the table; every record is whole.
   auto table = OpenShared(path, protocol, false);
-  ASSERT_EQ(table->IndexFile(1)->TagCount(), 4);
+  ASSERT_EQ(table->OpenIndexCount(), 2);
+  ASSERT_EQ(table->IndexFile(table->IndexFileByName("T.CDX"))->TagCount(), 4);
+  ASSERT_EQ(table->IndexFile(table->IndexFileByName("T.MDX"))->TagCount(), 4);
   ExpectTagsMatchTable(*table);
   ASSERT_EQ(table->RecordCount(), kInitialRows + kAppends);
   for (TRecNo n = 1; n <= table->RecordCount(); ++n) {

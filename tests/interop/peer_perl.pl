@@ -10,6 +10,12 @@
 #   header <table.dbf>                    print "year Y", "records N" and
 #                                         "fields A,B,..." as the module
 #                                         reads them from the header
+#   rows <table.dbf>                      every record: deleted flag (0/1),
+#                                         then each field as hex, tab-separated
+#                                         (texts without trailing blanks,
+#                                         numbers with two decimals, dates
+#                                         YYYYMMDD, logicals T/F, empty
+#                                         values empty)
 # Layouts: db3 (version 0x83, .dbt), db4 (version 0x8B, .dbt),
 #          fp (version 0xF5, .fpt).
 # Exit status 2 when the module is missing, 1 on any other failure.
@@ -86,6 +92,29 @@ sub Header {
     $table->close;
 }
 
+sub Rows {
+    my ($tablePath) = @_;
+    my $table = XBase->new($tablePath) or die XBase->errstr;
+    my @types = $table->field_types;
+    for my $number (0 .. $table->last_record) {
+        my ($deleted, @values) = $table->get_record($number);
+        defined $deleted or die $table->errstr;
+        my @cells = ($deleted ? '1' : '0');
+        for my $i (0 .. $#values) {
+            my ($value, $type) = ($values[$i], $types[$i]);
+            my $text = '';
+            if (defined $value && $value ne '') {
+                if ($type eq 'N' || $type eq 'F') { $text = sprintf('%.2f', $value); }
+                elsif ($type eq 'L') { $text = $value ? 'T' : 'F'; }
+                else { ($text = $value) =~ s/ +$//; }
+            }
+            push @cells, unpack('H*', $text);
+        }
+        print join("\t", @cells), "\n";
+    }
+    $table->close;
+}
+
 my ($command, @args) = @ARGV;
 $command = '' unless defined $command;
 eval {
@@ -93,7 +122,8 @@ eval {
     elsif ($command eq 'read' && @args == 1) { Read(@args); }
     elsif ($command eq 'update' && @args == 2) { Update(@args); }
     elsif ($command eq 'header' && @args == 1) { Header(@args); }
-    else { die "usage: peer_perl.pl create <layout> <table.dbf> <texts> | read <table.dbf> | update <table.dbf> <texts> | header <table.dbf>\n"; }
+    elsif ($command eq 'rows' && @args == 1) { Rows(@args); }
+    else { die "usage: peer_perl.pl create <layout> <table.dbf> <texts> | read <table.dbf> | update <table.dbf> <texts> | header <table.dbf> | rows <table.dbf>\n"; }
     1;
 } or do {
     my $error = $@ || 'unknown failure';

@@ -11,6 +11,11 @@ Commands (texts travel as hex of their code page 866 bytes, one per line):
                                         "fields A,B,..." as python3-dbf reads
                                         them, and "structural F" with bit 0
                                         of the flag byte as dbfread reads it
+  rows <table.dbf>                      every record: deleted flag (0/1), then
+                                        each field as hex, tab-separated (texts
+                                        without trailing blanks, numbers with
+                                        two decimals, dates YYYYMMDD, logicals
+                                        T/F, empty values empty)
 Layouts: db3 (dBase III .dbt), fp (FoxPro .fpt), vfp (Visual FoxPro .fpt).
 Exit status 2 when the module is missing, 1 on any other failure.
 """
@@ -75,11 +80,37 @@ def header(table_path):
     sys.stdout.write("structural %d\n" % (flags & 1))
 
 
+def cell_text(value):
+    if value is None:
+        return ""
+    if isinstance(value, bool):
+        return "T" if value else "F"
+    if isinstance(value, (int, float)):
+        return "%.2f" % value
+    if hasattr(value, "strftime"):
+        return value.strftime("%Y%m%d")
+    return str(value).rstrip(" ")
+
+
+def rows(table_path):
+    table = dbf.Table(table_path, codepage=CODEPAGE)
+    table.open(dbf.READ_ONLY)
+    for record in table:
+        cells = ["1" if dbf.is_deleted(record) else "0"]
+        for name in table.field_names:
+            text = cell_text(record[name])
+            cells.append(binascii.hexlify(text.encode(CODEPAGE)).decode("ascii"))
+        sys.stdout.write("\t".join(cells) + "\n")
+    table.close()
+
+
 def main(argv):
     if len(argv) == 4 and argv[0] == "create":
         create(argv[1], argv[2], argv[3])
     elif len(argv) == 2 and argv[0] == "read":
         read(argv[1])
+    elif len(argv) == 2 and argv[0] == "rows":
+        rows(argv[1])
     elif len(argv) == 3 and argv[0] == "update":
         update(argv[1], argv[2])
     elif len(argv) == 2 and argv[0] == "header":

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-class TempDir;
+#include "support/temp_dir.h"
 
 enum class Peer { Python, Perl };
 

@@ -24,6 +24,11 @@ constexpr Verb kVerbs[] = {
     {"eval", "eval TABLE EXPR [--deleted] [--where EXPR]", VerbEval},
     {"seek", "seek TABLE INDEXFILE [--tag NAME] (--key TEXT | --range LOW HIGH) [--limit N] [--deleted]", VerbSeek},
     {"index", "index build|list|dump|check|rebuild TABLE INDEXFILE [--tag NAME] [--key EXPR [--for EXPR] [--unique] [--descending] [--general]]", VerbIndex},
+    {"create", "create TABLE --field NAME:TYPE:LEN[:DEC] ... [--version 03|83|8B|F5|30] [--encoding 866|1251]", VerbCreate},
+    {"import", "import TABLE FILE.csv [--index FILE ...] [--encoding 866|1251]", VerbImport},
+    {"set", "set TABLE RECNO FIELD=VALUE ... [--index FILE ...] [--encoding 866|1251]", VerbSet},
+    {"delete", "delete TABLE RECNO ... [--index FILE ...]", VerbDelete},
+    {"recall", "recall TABLE RECNO ... [--index FILE ...]", VerbRecall},
 };
 
 std::string password;

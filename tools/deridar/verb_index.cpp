@@ -40,6 +40,7 @@
 #include "engine/table/gs6_dbsy.h"
 #include "platform/ansi.h"
 #include "platform/codepage.h"
+#include "tools/deridar/field_input.h"
 #include "tools/deridar/verbs.h"
 
 namespace {
@@ -47,7 +48,8 @@ namespace {
 // The table, opened through the table handler, which publishes its fields
 // to the expression context the index keys compile against.
 std::unique_ptr<GSO_dBHandler> OpenTable(const std::string& name, bool readWrite) {
-  auto table = std::make_unique<GSO_dBHandler>(name, TablePassword(), !readWrite, readWrite);
+  std::unique_ptr<GSO_dBHandler> table =
+      std::make_unique<ProgressReportingHandler>(name, TablePassword(), !readWrite, readWrite);
   table->OpenTable();
   return table;
 }
@@ -132,6 +134,8 @@ GSobjIndexTag& TagNamed(GSobjIndexFile& file, const std::string& name) {
 // The index file, of the format its extension names, opened (or with
 // `create` created) for the table.
 std::unique_ptr<GSobjIndexFile> OpenIndex(GSO_dBHandler& table, const std::string& name, bool create) {
+  // The table's production MDX file, opened with the table, is used as it is.
+  if (const int32_t slot = table.IndexFileByName(name); slot > 0) return table.ReleaseIndexFile(slot);
   auto file = table.MakeIndexFile(name, create, create, false);
   // A name whose extension names no format the engine reads cannot hold
   // an index the engine would open with its table.

@@ -26,3 +26,8 @@ int VerbDump(const VerbArgs& args);
 int VerbIndex(const VerbArgs& args);
 int VerbEval(const VerbArgs& args);
 int VerbSeek(const VerbArgs& args);
+int VerbCreate(const VerbArgs& args);
+int VerbImport(const VerbArgs& args);
+int VerbSet(const VerbArgs& args);
+int VerbDelete(const VerbArgs& args);
+int VerbRecall(const VerbArgs& args);
