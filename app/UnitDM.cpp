@@ -4,8 +4,6 @@
 #include <QDir>
 #include <QStringList>
 
-#include <limits>
-#include <map>
 #include <string_view>
 #include <vector>
 
@@ -110,34 +108,18 @@ void TDM::SetCategoryFilter(int tip, const std::string& keyField, const std::str
   table.SetFiltered(true);
 }
 
-int32_t TDM::IndexRowCount(const std::string& file, const std::string& tag) {
-  int32_t count = -1;
+void TDM::CheckIndex(const std::string& file, const std::string& tag) {
+  // The grids do not follow the order opened for a look.
+  tblVemaron->DisableControls();
   try {
     tblVemaron->OpenIndexes(file, tag);
-    std::vector<platform::TBookmark> ends;
-    count = tblVemaron->CountRecords(std::numeric_limits<int32_t>::max(), ends);
   } catch (...) {
     tblVemaron->OpenIndexes({}, {});
+    tblVemaron->EnableControls();
     throw;
   }
   tblVemaron->OpenIndexes({}, {});
-  return count;
-}
-
-std::array<int32_t, 4> TDM::CategoryRowCounts() {
-  std::array<int32_t, 4> counts{};
-  const std::map<std::string, int32_t> values = tblVemaron->CountFieldValues("TIP");
-  if (values.empty() && tblVemaron->Table()->RecordCount() > 0) {
-    counts.fill(-1);  // not countable that way
-    return counts;
-  }
-  for (const auto& [text, rows] : values) {
-    // A number is stored right-aligned.
-    std::string_view digits = text;
-    while (!digits.empty() && digits.front() == ' ') digits.remove_prefix(1);
-    if (digits.size() == 1 && digits[0] >= '0' && digits[0] <= '3') counts[static_cast<size_t>(digits[0] - '0')] += rows;
-  }
-  return counts;
+  tblVemaron->EnableControls();
 }
 
 void TDM::IndexOn(const std::string& file, const std::string& tag, const std::string& key,

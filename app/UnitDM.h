@@ -13,7 +13,6 @@
 #include <QObject>
 #include <QString>
 
-#include <array>
 #include <memory>
 #include <string>
 
@@ -52,15 +51,9 @@ class TDM : public QObject {
   // with `prefix` (code page 1251), in the current order; tip 0 shows
   // every record again. For a page whose index file cannot be used.
   virtual void SetCategoryFilter(int tip, const std::string& keyField, const std::string& prefix);
-  // The rows of one index file's tag (records marked deleted left out),
-  // counted from its keys; -1 when they cannot be counted that way. Fails
-  // with the engine's error when the file or its tag cannot be read. No
-  // index is left open.
-  virtual int32_t IndexRowCount(const std::string& file, const std::string& tag);
-  // The rows of the table per category (TIP 0 to 3; other values are not
-  // counted; records marked deleted left out); -1 each when they cannot be
-  // counted without reading every record through the dataset.
-  virtual std::array<int32_t, 4> CategoryRowCounts();
+  // Opens one index file and its tag, and closes it again: fails with the
+  // engine's error when the file cannot be read. No index is left open.
+  virtual void CheckIndex(const std::string& file, const std::string& tag);
   // Builds one tag into an index file (created when missing).
   virtual void IndexOn(const std::string& file, const std::string& tag, const std::string& key,
                        const std::string& condition, int unique, int order);

@@ -4,8 +4,7 @@
 // it.
 //
 // An index file is rebuilt when it is missing, older than the table (a new
-// edition was copied in), cannot be read, or holds another number of rows
-// than the table has records of its category; the progress bar counts the
+// edition was copied in) or cannot be read; the progress bar counts the
 // rebuilt files. A file that cannot be rebuilt (a read-only folder) is left
 // unusable: the user is told once, in Russian, what is wrong and what to do,
 // and the main window lists that page's category without the index.
@@ -19,7 +18,6 @@
 #include <QStringList>
 
 #include <array>
-#include <optional>
 #include <set>
 #include <string>
 
@@ -90,6 +88,4 @@ class TfrmLogo : public QDialog {
   TDM* dataModule_ = nullptr;
   bool checkPending_ = false;
   std::set<std::string> unusable_;
-  // The rows of each category in the table, counted once per check.
-  std::optional<std::array<int32_t, 4>> categoryRows_;
 };

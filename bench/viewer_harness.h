@@ -123,13 +123,9 @@ class TimedDM : public TDM {
     TableWorkClock clock;
     TDM::MoveFirst();
   }
-  int32_t IndexRowCount(const std::string& file, const std::string& tag) override {
+  void CheckIndex(const std::string& file, const std::string& tag) override {
     TableWorkClock clock;
-    return TDM::IndexRowCount(file, tag);
-  }
-  std::array<int32_t, 4> CategoryRowCounts() override {
-    TableWorkClock clock;
-    return TDM::CategoryRowCounts();
+    TDM::CheckIndex(file, tag);
   }
   void IndexOn(const std::string& file, const std::string& tag, const std::string& key, const std::string& condition,
                int unique, int order) override {

@@ -920,37 +920,6 @@ const std::vector<uint8_t>* TDeridarDataSet::DeletedMarks() {
   return &deletedMarks_;
 }
 
-std::map<std::string, int32_t> TDeridarDataSet::CountFieldValues(const std::string& fieldName) {
-  CheckActive();
-  std::map<std::string, int32_t> counts;
-  if (table_->Encrypted()) return counts;
-  const int32_t field = table_->FieldNumber(fieldName);
-  if (field < 1) DatabaseError(DbMsg::FieldNotFound, {fieldName});
-  // The field's place in the record: after the deletion flag and the
-  // fields before it.
-  int32_t offset = 1;
-  for (int32_t n = 1; n < field; ++n) offset += table_->FieldLength(n);
-  const int32_t width = table_->FieldLength(field);
-  const int32_t length = table_->RecordLength();
-  if (width <= 0 || offset + width > length) return counts;
-  const TRecNo count = table_->RecordCount();
-  const int32_t perBlock = std::max<int32_t>(1, (1 << 16) / length);
-  std::vector<char> block(static_cast<size_t>(perBlock) * static_cast<size_t>(length));
-  for (TRecNo first = 1; first <= count; first += perBlock) {
-    const int32_t records = std::min<int32_t>(perBlock, count - first + 1);
-    const int64_t at = table_->HeaderLength() + static_cast<int64_t>(first - 1) * length;
-    const int32_t got = table_->ReadAt(at, block.data(), records * length);
-    for (int32_t i = 0; i < records && (i + 1) * length <= got; ++i) {
-      const char* record = block.data() + static_cast<size_t>(i) * length;
-      if (!useDeleted_ && record[0] == '*') continue;
-      std::string_view value(record + offset, static_cast<size_t>(width));
-      while (!value.empty() && value.back() == ' ') value.remove_suffix(1);
-      ++counts[std::string(value)];
-    }
-  }
-  return counts;
-}
-
 const std::vector<TRecNo>* TDeridarDataSet::WholeOrderRows(const std::vector<uint8_t>* deleted) {
   GSobjIndexTag* tag = table_->CurrentTag();
   std::string order;

@@ -34,7 +34,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -186,11 +185,6 @@ class TDeridarDataSet : public platform::TDataSet, public DBFObjectOwner {
   // counted once and kept while neither the table nor the index file
   // changes; a range of more than kRangeCountLimit keys is not counted.
   int32_t CountRecords(int32_t step, std::vector<platform::TBookmark>& ends) override;
-  // The records of the table per value of one field (its stored text,
-  // trailing blanks dropped), counted in record order straight from the
-  // file's blocks; records marked deleted are left out unless UseDeleted.
-  // Empty for an enciphered table. Raises for an unknown field.
-  std::map<std::string, int32_t> CountFieldValues(const std::string& fieldName);
   int32_t ActiveRecordNumber() override;
   void GotoRecordNumber(int32_t recordNumber) override;
   bool IsSequenced() override;
