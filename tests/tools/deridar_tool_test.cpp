@@ -278,7 +278,7 @@ TEST_F(DeridarTool, EvalPrintsRecordNumberAndValueOfEachChosenRecord) {
 }
 
 TEST_F(DeridarTool, FailuresPrintTheEngineMessageAndWrongUsageExitsWithTwo) {
-  const std::string missing = dir_.File("NONE.DBF"), bad = dir_.File("BAD.DBF"), ntx = dir_.File("T.IDX");
+  const std::string missing = dir_.File("NONE.DBF"), bad = dir_.File("BAD.DBF"), unknown = dir_.File("T.IDX");
   std::vector<uint8_t> bytes = BuildDbf(SampleLayout());
   bytes[0] = 0x07;
   WriteBytes(bad, bytes);
@@ -293,10 +293,9 @@ TEST_F(DeridarTool, FailuresPrintTheEngineMessageAndWrongUsageExitsWithTwo) {
       {{"eval", path_, "NAME +"}, 1, "~NAME +"}, {{"eval", path_, "\"Жук\" +"}, 1, "~\"Жук\" +"},
       {{"eval", path_, "NOSUCHFIELD"}, 1, "~"}, {{"eval", path_, "NAME", "--where", "QTY"}, 1, "~"},
       {{"dump", path_, "--filter", "QTY >"}, 1, "~"},
-      // The engine opens only files named .CDX as compound indexes (.NTX
-      // files hold one order each).
-      {{"index", "build", path_, ntx, "--tag", "N", "--key", "NAME"}, 1,
-       FormatMessage(Msg::IndexCorrupted, {ntx}) + "\n"},
+      // An extension of no format the engine knows is refused.
+      {{"index", "build", path_, unknown, "--tag", "N", "--key", "NAME"}, 1,
+       FormatMessage(Msg::IndexCorrupted, {unknown}) + "\n"},
       // Wrong usage; with no verb at all the usage of every verb is shown.
       {{}, 2, "~deridar eval TABLE EXPR"}, {{}, 2, "~deridar seek TABLE INDEXFILE [--tag NAME]"},
       {{"frobnicate"}, 2, "~"}, {{"info"}, 2, "~"}, {{"dump", "a.dbf", "b.dbf"}, 2, "~deridar dump TABLE"},
@@ -314,7 +313,7 @@ TEST_F(DeridarTool, FailuresPrintTheEngineMessageAndWrongUsageExitsWithTwo) {
       EXPECT_EQ(run.err, c.err);
     }
   }
-  EXPECT_FALSE(std::filesystem::exists(ntx));
+  EXPECT_FALSE(std::filesystem::exists(unknown));
 }
 
 namespace {
