@@ -408,7 +408,7 @@ TEST_P(SharingTest, TwoWritersAppendRecordsWithMemosSideBySide) {
     table.OpenTable();
     table.IndexOn("T.CDX", "BYWHO", "WHO+STR(ID,6)", "", 1, 0);
     table.IndexOn("T.CDX", "BYID", "ID", "", 1, 1);
-    table.IndexOn("T.NTX", "", "WHO+STR(ID,6)", "", 1, 1);
+    table.IndexOn("T.NTX", "", "WHO+STR(ID,6)", "", 1, 0);
     table.IndexOn("T.NDX", "", "WHO+STR(ID,6)", "", 1, 0);
   }
 
