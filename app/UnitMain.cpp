@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <array>
 #include <string>
+#include <utility>
 
 #include "app/Application.h"
 #include "app/UnitDM.h"
@@ -281,6 +282,8 @@ void TfrmMain::CreatePages() {
   CoolLabel3 = MakeSearchLabel(CoolTabSheet3, "CoolLabel3", 61);
   CoolEdit3 = MakeSearchBox(CoolTabSheet3, "CoolEdit3", 180, 297);
 
+  // A page coming on show, by the user or from code, takes the grid model.
+  for (TCoolTabSheet* sheet : {CoolTabSheet1, CoolTabSheet2, CoolTabSheet3}) sheet->installEventFilter(this);
   for (TCoolBtn* exit : {CoolBtn4, CoolBtn8, CoolBtn11}) {
     connect(exit, &QAbstractButton::clicked, this, &TfrmMain::CoolBtn4Click);
   }
@@ -315,7 +318,20 @@ void TfrmMain::ConnectStatusTexts() {
 }
 
 void TfrmMain::SetGridModel(QAbstractItemModel* model) {
-  for (TRxDBGrid* grid : {RxDBGrid1, RxDBGrid2, RxDBGrid3}) grid->setModel(model);
+  gridModel_ = model;
+  AttachGridModel();
+}
+
+void TfrmMain::AttachGridModel() {
+  const std::pair<TCoolTabSheet*, TRxDBGrid*> pages[] = {
+      {CoolTabSheet1, RxDBGrid1}, {CoolTabSheet2, RxDBGrid2}, {CoolTabSheet3, RxDBGrid3}};
+  TCoolTabSheet* shown = CoolPageControl1->ActivePage();
+  // The grid that gives the model up goes first: a model reset while two
+  // grids hold it would set up both views' rows.
+  for (const auto& [sheet, grid] : pages)
+    if (sheet != shown && grid->model() != nullptr) grid->setModel(nullptr);
+  for (const auto& [sheet, grid] : pages)
+    if (sheet == shown && grid->model() != gridModel_) grid->setModel(gridModel_);
 }
 
 void TfrmMain::SetStatus(const QString& text) { CoolPanelBottom->SetCaption(text); }
@@ -482,6 +498,12 @@ void TfrmMain::CoolPanel4MouseDown(Qt::MouseButton button, const QPoint& positio
 }
 
 bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
+  // ShowToParent comes even while the window itself is not on screen.
+  if ((event->type() == QEvent::ShowToParent || event->type() == QEvent::Show) &&
+      (watched == CoolTabSheet1 || watched == CoolTabSheet2 || watched == CoolTabSheet3)) {
+    AttachGridModel();
+    return false;
+  }
   if (watched == CoolPanel4 && dragging_) {
     if (event->type() == QEvent::MouseMove) {
       move(static_cast<QMouseEvent*>(event)->globalPosition().toPoint() - dragOffset_);
