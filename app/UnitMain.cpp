@@ -18,6 +18,7 @@
 #include "app/UnitDM.h"
 #include "app/UnitLogo.h"
 #include "platform/codepage.h"
+#include "platform/system.h"
 #include "ui/coolalign.h"
 #include "ui/coolbevel.h"
 #include "ui/coolbtn.h"
@@ -367,6 +368,10 @@ void TfrmMain::FormShow() {
   if (logo_ != nullptr) {
     logo_->exec();
     unusableIndexes_ = logo_->UnusableFiles();
+    // The splash's builds and checks of the index files are over: what they
+    // freed goes back to the system rather than staying in the viewer's
+    // resident size for as long as it runs.
+    platform::ReleaseFreeMemory();
   }
   CoolPageControl1->SetActivePageIndex(0);
   CitySearchMode = 1;
