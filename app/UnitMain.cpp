@@ -329,8 +329,16 @@ void TfrmMain::AttachGridModel() {
   TCoolTabSheet* shown = CoolPageControl1->ActivePage();
   // The grid that gives the model up goes first: a model reset while two
   // grids hold it would set up both views' rows.
-  for (const auto& [sheet, grid] : pages)
-    if (sheet != shown && grid->model() != nullptr) grid->setModel(nullptr);
+  bool released = false;
+  for (const auto& [sheet, grid] : pages) {
+    if (sheet != shown && grid->model() != nullptr) {
+      grid->setModel(nullptr);
+      released = true;
+    }
+  }
+  // What the grid that gave the model up kept for its rows goes back to
+  // the system, not only to the heap (a page change is rare enough).
+  if (released) platform::ReleaseFreeMemory();
   for (const auto& [sheet, grid] : pages)
     if (sheet == shown && grid->model() != gridModel_) grid->setModel(gridModel_);
 }
