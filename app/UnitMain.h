@@ -16,12 +16,13 @@
 // few bytes for every row of it (hundreds of thousands on the city page).
 #pragma once
 
+#include <QAbstractItemModel>
+#include <QPointer>
 #include <QWidget>
 
 #include <set>
 #include <string>
 
-class QAbstractItemModel;
 class QPainter;
 class TCoolBevel;
 class TCoolBtn;
@@ -51,7 +52,6 @@ class TfrmMain : public QWidget {
   // The rows of the grids: they read one record set. The grid of the page
   // on show holds the model; the others hold none until their page shows.
   void SetGridModel(QAbstractItemModel* model);
-  QAbstractItemModel* GridModel() const { return gridModel_; }
 
   // Search modes of the pages (1: by number; 2 and 3: by a text key).
   int CitySearchMode = 1;
@@ -161,7 +161,8 @@ class TfrmMain : public QWidget {
 
   TfrmLogo* logo_ = nullptr;
   TDM* dataModule_ = nullptr;
-  QAbstractItemModel* gridModel_ = nullptr;
+  // Null once the model is gone (it may go before the window).
+  QPointer<QAbstractItemModel> gridModel_;
   // Index files the splash could neither use nor rebuild: their pages list
   // the category in record order instead.
   std::set<std::string> unusableIndexes_;
