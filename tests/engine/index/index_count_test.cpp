@@ -57,7 +57,7 @@ int32_t FirstLeaf(const std::vector<uint8_t>& file, int32_t root, int keyLength)
 TEST(CdxCountKeys, SumsTheLeavesOfADeepTagAsAWalkThroughItsKeysCountsThem) {
   TempDir dir;
   std::mt19937 rng(5);
-  const DbfLayout l = NamedRows(12000, rng);
+  const DbfLayout l = NamedRows(6000, rng);
   WriteDbf(dir.File("T.DBF"), l);
   std::vector<std::string> tips;
   for (const DbfRow& row : l.rows) tips.push_back(row.values[1]);
@@ -75,7 +75,7 @@ TEST(CdxCountKeys, SumsTheLeavesOfADeepTagAsAWalkThroughItsKeysCountsThem) {
   ASSERT_GE(report.levels, 3) << "a tag of several branch levels";
 
   // Every record has its key, deleted ones too; the FOR condition picks.
-  EXPECT_EQ(all->CountKeys(), 12000);
+  EXPECT_EQ(all->CountKeys(), 6000);
   EXPECT_EQ(two->CountKeys(), twos());
   EXPECT_EQ(f.FindTag("NONE")->CountKeys(), 0) << "an empty tag is one empty leaf";
   EXPECT_EQ(all->CountKeys(), WalkedKeys(*all));
@@ -83,7 +83,7 @@ TEST(CdxCountKeys, SumsTheLeavesOfADeepTagAsAWalkThroughItsKeysCountsThem) {
 
   // Later changes split leaves into nodes at the end of the file, out of
   // the built order, and move records in and out of the FOR condition.
-  for (int i = 0; i < 1500; ++i) {
+  for (int i = 0; i < 800; ++i) {
     t.Blank();
     std::string name;
     for (int j = 0; j < 30; ++j) name += static_cast<char>('A' + rng() % 26);
@@ -99,7 +99,7 @@ TEST(CdxCountKeys, SumsTheLeavesOfADeepTagAsAWalkThroughItsKeysCountsThem) {
     t.Write(n, {&f});
   }
   f.ReleaseTags();
-  EXPECT_EQ(all->CountKeys(), 13500);
+  EXPECT_EQ(all->CountKeys(), 6800);
   EXPECT_EQ(two->CountKeys(), twos());
   EXPECT_EQ(two->CountKeys(), WalkedKeys(*two));
 
@@ -109,8 +109,8 @@ TEST(CdxCountKeys, SumsTheLeavesOfADeepTagAsAWalkThroughItsKeysCountsThem) {
   high.SetText("C");
   ASSERT_TRUE(all->SetRange(&low, true, &high, true, true));
   const int64_t inRange = WalkedKeys(*all);
-  EXPECT_LT(inRange, 13500);
-  EXPECT_EQ(all->CountKeys(), 13500);
+  EXPECT_LT(inRange, 6800);
+  EXPECT_EQ(all->CountKeys(), 6800);
   EXPECT_TRUE(all->HasRange());
   EXPECT_EQ(WalkedKeys(*all), inRange);
 }
