@@ -381,7 +381,8 @@ void GSobjIndexTag::KeepImage(std::unique_ptr<GSobjIndexKey> image) {
   image->parent_ = image->child_ = nullptr;
   keptOrder_.push_back(address);
   kept_.emplace(address, KeptImage{std::move(image), std::prev(keptOrder_.end())});
-  if (kept_.size() > kKeptImages) DropKeptImage(keptOrder_.front());
+  const bool held = ownerFile_ && ownerFile_->BlockCacheActive();
+  while (kept_.size() > (held ? kKeptImagesUnderLock : kKeptImages)) DropKeptImage(keptOrder_.front());
 }
 
 void GSobjIndexTag::DropKeptImage(int32_t address) {
@@ -394,7 +395,7 @@ void GSobjIndexTag::DropKeptImage(int32_t address) {
 void GSobjIndexTag::DropKeptImagesIn(int64_t address, int64_t length) {
   // Kept images are ordered by address: only those from one span below the
   // written bytes up to their end can overlap them.
-  const int64_t from = std::clamp<int64_t>(address - kKeptNodeSpan + 1, INT32_MIN, INT32_MAX);
+  const int64_t from = std::clamp<int64_t>(address - keptNodeSpan_ + 1, INT32_MIN, INT32_MAX);
   for (auto it = kept_.lower_bound(static_cast<int32_t>(from));
        it != kept_.end() && it->first < address + length;) {
     keptOrder_.erase(it->second.order);
@@ -1132,25 +1133,21 @@ void GSobjIndexFile::UnregisterTag(GSobjIndexTag* tag) {
   registeredTags_.erase(std::remove(registeredTags_.begin(), registeredTags_.end(), tag), registeredTags_.end());
 }
 
-bool GSobjIndexFile::ReadBlock(int32_t address, void* buffer, int32_t length) {
-  if (!diskFile_ || length < 0) return false;
-  auto* bytes = static_cast<uint8_t*>(buffer);
+int32_t GSobjIndexFile::ReadDisk(int64_t address, uint8_t* buffer, int32_t length) {
   const int32_t got = std::max(0, diskFile_->ReadAt(address, buffer, length));
-  if (got < length) std::fill(bytes + got, bytes + length, uint8_t{0});
+  if (got < length) std::fill(buffer + got, buffer + length, uint8_t{0});
   const std::string key = owner_ ? owner_->IndexDecipherKey() : std::string();
   if (!key.empty())
     for (int32_t at = 0; at < got; at += kCipherPiece)
-      TableCipher(key, bytes + at, bytes + at, static_cast<size_t>(std::min(kCipherPiece, got - at)));
-  return got == length;
+      TableCipher(key, buffer + at, buffer + at, static_cast<size_t>(std::min(kCipherPiece, got - at)));
+  return got;
 }
 
-bool GSobjIndexFile::WriteBlock(int32_t address, const void* buffer, int32_t length) {
-  if (!diskFile_ || length < 0) return false;
-  DropImagesOverlapping(address, length);
+void GSobjIndexFile::WriteDisk(int64_t address, const void* buffer, int32_t length) {
   const std::string key = owner_ ? owner_->IndexEncipherKey() : std::string();
   if (key.empty()) {
     diskFile_->WriteAt(address, buffer, length);
-    return true;
+    return;
   }
   const auto* bytes = static_cast<const uint8_t*>(buffer);
   cipherScratch_.assign(bytes, bytes + length);
@@ -1158,11 +1155,39 @@ bool GSobjIndexFile::WriteBlock(int32_t address, const void* buffer, int32_t len
     TableCipher(key, cipherScratch_.data() + at, cipherScratch_.data() + at,
                 static_cast<size_t>(std::min(kCipherPiece, length - at)));
   diskFile_->WriteAt(address, cipherScratch_.data(), length);
+}
+
+bool GSobjIndexFile::ReadBlock(int32_t address, void* buffer, int32_t length) {
+  if (!diskFile_ || length < 0) return false;
+  if (blockCache_.Active())
+    return blockCache_.Read(address, buffer, length, [this](int64_t at, uint8_t* bytes, int32_t count) {
+      return ReadDisk(at, bytes, count);
+    });
+  return ReadDisk(address, static_cast<uint8_t*>(buffer), length) == length;
+}
+
+bool GSobjIndexFile::WriteBlock(int32_t address, const void* buffer, int32_t length) {
+  if (!diskFile_ || length < 0) return false;
+  DropImagesOverlapping(address, length);
+  if (!blockCache_.Active()) {
+    WriteDisk(address, buffer, length);
+    return true;
+  }
+  blockCache_.Write(address, buffer, length, [this](int64_t at, uint8_t* bytes, int32_t count) {
+    return ReadDisk(at, bytes, count);
+  });
+  if (blockCache_.Full()) {
+    blockCache_.WriteOut([this](int64_t at, const uint8_t* bytes, int32_t count) { WriteDisk(at, bytes, count); });
+    blockCache_.Trim();
+  }
   return true;
 }
 
 void GSobjIndexFile::Recrypt() {
   if (!diskFile_) return;
+  // The blocks are re-enciphered on disk: cached ones go there first.
+  if (blockCache_.Active())
+    blockCache_.WriteOut([this](int64_t at, const uint8_t* bytes, int32_t count) { WriteDisk(at, bytes, count); });
   const std::string oldKey = owner_ ? owner_->IndexDecipherKey() : std::string();
   const std::string newKey = owner_ ? owner_->IndexEncipherKey() : std::string();
   const int64_t blocks = diskFile_->SizeOfFile() / kCipherPiece;
@@ -1280,10 +1305,49 @@ int64_t GSobjIndexFile::LockLength() const {
 bool GSobjIndexFile::LockIndex() {
   if (!diskFile_) return false;
   diskFile_->LockRegionWaiting(LockOffset(), LockLength(), LockWaitTotal, LockRetryPause);
+  // Nobody else changes the file until the lock goes: its blocks may stay
+  // in memory till then.
+  if (heldLocks_++ == 0 && CachesBlocksUnderLock() && diskFile_->IsReadWrite())
+    blockCache_.Start(diskFile_->SizeOfFile());
   return true;
 }
 
-bool GSobjIndexFile::UnlockIndex() { return diskFile_ ? diskFile_->Unlock() : true; }
+bool GSobjIndexFile::UnlockIndex() {
+  if (!diskFile_) return true;
+  if (heldLocks_ > 0 && --heldLocks_ == 0 && blockCache_.Active()) {
+    try {
+      WriteOutHeld();
+    } catch (...) {
+      blockCache_.Stop();
+      diskFile_->Unlock();
+      throw;
+    }
+    blockCache_.Stop();
+  }
+  return diskFile_->Unlock();
+}
+
+void GSobjIndexFile::FinishHeldWrites() { ReleaseTags(); }
+
+void GSobjIndexFile::WriteOutHeld() {
+  if (!blockCache_.Active()) return;
+  FinishHeldWrites();
+  blockCache_.WriteOut([this](int64_t at, const uint8_t* bytes, int32_t count) { WriteDisk(at, bytes, count); });
+}
+
+void GSobjIndexFile::FlushWrites() {
+  if (blockCache_.Active())
+    WriteOutHeld();
+  else
+    ReleaseTags();
+  if (diskFile_) diskFile_->Flush();
+}
+
+void GSobjIndexFile::TruncateFile(int64_t size) {
+  if (!diskFile_) return;
+  if (blockCache_.Active()) blockCache_.Truncated(size);
+  diskFile_->Truncate(size);
+}
 
 bool GSobjIndexFile::IsFileName(std::string_view name) const {
   return platform::UpperCase(WithoutFolder(Trimmed(name))) ==
@@ -1311,7 +1375,10 @@ void GSobjIndexFile::ReleaseTags() {
 
 std::string GSobjIndexFile::FullPath() const { return diskFile_ ? diskFile_->FileName() : fileName_; }
 
-int64_t GSobjIndexFile::FileSize() const { return diskFile_ ? diskFile_->SizeOfFile() : 0; }
+int64_t GSobjIndexFile::FileSize() const {
+  if (!diskFile_) return 0;
+  return blockCache_.Active() ? blockCache_.FileSize() : diskFile_->SizeOfFile();
+}
 
 void GSobjIndexFile::WalkTag(GSobjIndexTag& /*tag*/, IndexCheckReport& report) {
   report.problems.push_back("the tree of this index format cannot be walked");

@@ -130,6 +130,7 @@ void GSO_dBaseDBF::OpenTable() {
   changedFieldMap_.assign(static_cast<size_t>(fieldCount_) + 1, 0);
   headerDirty_ = false;
   tableLocked_ = false;
+  headerReadUnderLock_ = false;
   externalChange_ = false;
   recordChanged_ = false;
   tableState_ = 1;
@@ -251,12 +252,15 @@ int32_t GSO_dBaseDBF::DescriptorLength(int32_t n) const {
 // Header refresh and write
 
 void GSO_dBaseDBF::RefreshHeader() {
-  if (!IsShared()) {
+  // Exclusive, or read once since this process locked the table: nobody
+  // else can have changed the header or appended.
+  if (!IsShared() || (tableLocked_ && headerReadUnderLock_)) {
     externalChange_ = false;
     return;
   }
   uint8_t image[kTableHeaderSize];
   if (ReadAt(0, image, kTableHeaderSize) < kTableHeaderSize) RaiseError(Msg::ReadError, FileName());
+  headerReadUnderLock_ = tableLocked_;
   TRecNo oldCount = recordCount_;
   ComputeRecordCount();
   uint32_t stamp = Le32(image + 16);
@@ -577,6 +581,7 @@ bool GSO_dBaseDBF::UnlockTable() {
   Unlock();
   if (wasTableLocked && LockCount() <= 0) {
     tableLocked_ = false;
+    headerReadUnderLock_ = false;
     WriteTableHeader();
   }
   return true;
