@@ -409,7 +409,33 @@ void GSobjIndexTag::DropKeptImages() {
 }
 
 bool GSobjIndexTag::HasUnwrittenChanges() const {
-  return std::any_of(chain_.begin(), chain_.end(), [](const auto& image) { return image->changed_; });
+  return !pendingKeys_.empty() ||
+         std::any_of(chain_.begin(), chain_.end(), [](const auto& image) { return image->changed_; });
+}
+
+void GSobjIndexTag::ApplyPendingKeys() {
+  if (pendingKeys_.empty()) return;
+  std::vector<GSobjIndexKeyData> keys = std::move(pendingKeys_);
+  pendingKeys_.clear();
+  // Sorted by their stored forms (InsertKey makes its own from the key as
+  // evaluated). Equal keys keep the order of their records: in a unique tag
+  // the first record keeps the entry, as when the keys went in one by one.
+  std::vector<GSobjIndexKeyData> stored(keys);
+  for (GSobjIndexKeyData& key : stored) NormalizeKey(key, true);
+  std::vector<size_t> order(keys.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](size_t a, size_t b) { return CompareKeys(stored[a], stored[b], -1) < 0; });
+  stored.clear();
+  UpdatingScope scope(*this);
+  ResetPages(kResetRootOnly);
+  for (size_t i : order) {
+    InsertKey(keys[i]);
+    // A leaf that many keys went into is written (and so split) before it
+    // grows further: entries are kept in a plain array.
+    if (LeafImage() && LeafImage()->EntryCount() > kMostLeafEntries) ResetPages(kResetRootOnly);
+  }
+  ReleasePages();
 }
 
 void GSobjIndexTag::WriteBack(GSobjIndexKey& image) {
@@ -457,6 +483,7 @@ void GSobjIndexTag::GrowRootAbove(GSobjIndexKey& node) {
 }
 
 void GSobjIndexTag::ReleasePages() {
+  ApplyPendingKeys();
   ReleaseLevels(0);
   ClearCurrent();
   if (headerChanged_) WriteHeader();
@@ -599,6 +626,16 @@ TRecNo GSobjIndexTag::Reread(F&& step) {
 }
 
 TRecNo GSobjIndexTag::MoveTo(int32_t code) {
+  if (!pendingKeys_.empty()) {
+    // The new keys go in; the chain stands on the current entry again.
+    const GSobjIndexKeyData saved = currentKey_;
+    ApplyPendingKeys();
+    if (saved.Link() != 0) {
+      ResetPages(kResetRootOnly);
+      RootImage()->SeekInPage(static_cast<int32_t>(saved.Link()), saved, -1);
+      currentKey_ = saved;
+    }
+  }
   const uint32_t link = currentKey_.Link();
   const bool step = code == GotoNext || code == GotoPrevious || code == GotoCurrent;
   GSobjIndexKeyData origin;
@@ -904,7 +941,11 @@ bool GSobjIndexTag::UpdateRecordKey(TRecNo n, bool appended) {
   const bool newPass = hasFor_ ? EvaluateFor() : true;
 
   if (appended) {
-    if (newPass && haveKey) {
+    if (newPass && haveKey && ownerFile_->BlockCacheActive()) {
+      pendingKeys_.push_back(std::move(newKey));
+      keysChanged_ = true;
+      if (pendingKeys_.size() >= kMostPendingKeys) ApplyPendingKeys();
+    } else if (newPass && haveKey) {
       ResetPages(kResetRootOnly);
       if (InsertKey(newKey)) keysChanged_ = true;
     }
@@ -917,17 +958,27 @@ bool GSobjIndexTag::UpdateRecordKey(TRecNo n, bool appended) {
     char* const current = table->CurrentRecord();
     GSobjIndexKeyData oldKey;
     bool found = false;
+    bool unchanged = false;
     table->SetCurrentRecord(snapshotScratch_.data());
     try {
       EvaluateKey(oldKey);
       oldKey.SetRecordNumber(n);
       oldKey.SetLink(static_cast<uint32_t>(n));
-      found = SeekKey(oldKey) > 0;
+      // With keys of appends waiting, a write that leaves the record's key
+      // and FOR verdict as they were (a deletion mark after an append) need
+      // not put them in the tree to find the entry: it is either the last
+      // key waiting, or none at all.
+      if (!pendingKeys_.empty() && CompareKeys(newKey, oldKey, -1) == 0 && (hasFor_ ? EvaluateFor() : true) == newPass)
+        unchanged = !newPass || !haveKey ||
+                    (pendingKeys_.back().Link() == static_cast<uint32_t>(n) &&
+                     CompareKeys(newKey, pendingKeys_.back(), -1) == 0);
+      if (!unchanged) found = SeekKey(oldKey) > 0;
     } catch (...) {
       table->SetCurrentRecord(current);
       throw;
     }
     table->SetCurrentRecord(current);
+    if (unchanged) return false;
     if (CompareKeys(newKey, oldKey, -1) != 0 || (hasFor_ && !newPass)) {
       if (found) {
         RootImage()->DeleteEntry();
@@ -940,7 +991,8 @@ bool GSobjIndexTag::UpdateRecordKey(TRecNo n, bool appended) {
       keysChanged_ = true;
     }
   }
-  if (!hadRoot) ReleasePages();
+  // (Keys waiting for the tree wait on; the chain was not touched then.)
+  if (!hadRoot && pendingKeys_.empty()) ReleasePages();
   return keysChanged_;
 }
 

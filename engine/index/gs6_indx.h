@@ -301,6 +301,17 @@ class GSobjIndexTag {
   // the entry of its old key, the first other record with that key takes
   // the entry over.
   bool UpdateRecordKey(TRecNo n, bool appended);
+  // While the file's blocks are cached under its lock, the keys of appended
+  // records wait in memory and go into the tree together, in key order (a
+  // leaf met once for all its new keys): before anything reads or changes
+  // the tree, and at the end of the lock.
+  void ApplyPendingKeys();
+  size_t PendingKeyCount() const { return pendingKeys_.size(); }
+  // Entries a leaf image may reach while the waiting keys go in before it
+  // is written out.
+  static constexpr int32_t kMostLeafEntries = 128;
+  // Keys that may wait before they go in (memory stays bounded).
+  static constexpr size_t kMostPendingKeys = 65536;
 
   // --- reading the table ---
   // Calls `visit` with each record number from `first` to `last` (clamped
@@ -462,6 +473,9 @@ class GSobjIndexTag {
   // that key that passes the FOR condition gets it.
   void HandOverUniqueKey(const GSobjIndexKeyData& key, TRecNo former);
   std::vector<char> snapshotScratch_;
+  // Keys of appended records not yet in the tree (stored form, record
+  // number as link), in the order of the appends.
+  std::vector<GSobjIndexKeyData> pendingKeys_;
 
   // Kept images by address, with their place in the release order (oldest
   // first); images are kept only while `keeping_`, which each chain reset

@@ -208,7 +208,12 @@ TEST(DeridarWrite, ALargeImportLeavesSoundMultiLevelIndexes) {
     indexArgs.push_back("--index");
     indexArgs.push_back(o.file);
   }
-  std::vector<std::string> import = {"import", table, WriteText(dir, "b.csv", DirectoryCsv(gen, 6000))};
+  // Every seventh row comes marked deleted (its mark is a second write of
+  // the record just appended).
+  std::istringstream rows(DirectoryCsv(gen, 6000));
+  std::string csv, line;
+  for (int i = 0; std::getline(rows, line); ++i) csv += (i == 0 ? "_deleted" : i % 7 == 0 ? "1" : "0") + ("," + line) + "\n";
+  std::vector<std::string> import = {"import", table, WriteText(dir, "b.csv", csv)};
   import.insert(import.end(), indexArgs.begin(), indexArgs.end());
   Deridar(import);
 
