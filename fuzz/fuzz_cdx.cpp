@@ -1,6 +1,7 @@
 // Fuzz target: the input is a compound index file over a small table. Opens
-// it; for every tag walks the entries forward and backward, seeks keys of
-// each type and checks the tag against the table. A damaged file must be
+// it; for every tag walks the entries forward and backward, counts them
+// from the leaf headers, seeks keys of each type and checks the tag against
+// the table. A damaged file must be
 // refused or reported, never followed into a loop: a walk far longer than
 // the file could hold is a finding.
 #include <cstddef>
@@ -61,6 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (!tag) continue;
       Try([&] { Walk(*tag, GotoFirst, GotoNext, static_cast<int64_t>(size)); });
       Try([&] { Walk(*tag, GotoLast, GotoPrevious, static_cast<int64_t>(size)); });
+      Try([&] { (void)tag->CountKeys(); });
       GSobjIndexKeyData probe;
       probe.SetText("2345678");
       Seek(*tag, probe);
