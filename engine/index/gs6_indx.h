@@ -320,7 +320,7 @@ class GSobjIndexTag {
   // is written out.
   static constexpr int32_t kMostLeafEntries = 128;
   // Keys that may wait before they go in (memory stays bounded).
-  static constexpr size_t kMostPendingKeys = 65536;
+  static constexpr size_t kMostPendingKeys = 262144;
 
   // --- reading the table ---
   // Calls `visit` with each record number from `first` to `last` (clamped
