@@ -48,6 +48,7 @@ GSobjCDXTag::GSobjCDXTag(GSobjCDXFile* file, std::string_view name, int32_t head
     : GSobjIndexTag(file, UpperAscii(name), headerAddress) {
   indexKind_ = "CDX";
   defaultStrWidth_ = 10;
+  keptNodeSpan_ = kBlockSize;
   if (headerAddress_ == -1) {
     headerAddress_ = file->AllocatePage();
     file->AllocatePage();  // the header's second half
@@ -358,6 +359,16 @@ std::string_view KeyOf(const GSobjIndexKeyData& e) {
   return std::string_view(reinterpret_cast<const char*>(e.Data()), e.Length());
 }
 
+// Whether a leaf gives `key` back unchanged: not longer than the key, and
+// without what reading drops (text: trailing blanks and anything from a zero
+// byte on; binary: trailing zero bytes).
+bool IsStoredForm(std::string_view key, const KeyFormat& fmt) {
+  if (key.size() > static_cast<size_t>(std::max(fmt.keyLength, 0))) return false;
+  if (key.empty()) return true;
+  if (fmt.character) return key.back() != ' ' && key.find('\0') == std::string_view::npos;
+  return key.back() != '\0';
+}
+
 }  // namespace
 
 void GSobjCDXTag::RelinkSibling(int32_t address, int offset, int32_t link) {
@@ -441,6 +452,11 @@ void GSobjCDXTag::WriteLeaf(GSobjIndexKey& image) {
                    node);
   File()->WriteBlock(image.PageAddress(), node, kBlockSize);
   KeepLeafParameters(image, params, writer.Free());
+  // The image may stand for the node when reading it back would give the
+  // same entries: every key already in its stored form.
+  bool asStored = !image.Split() && !(fmt.character && fmt.general);
+  for (size_t i = start; i < count && asStored; ++i) asStored = IsStoredForm(KeyOf(*image.Entry(i)), fmt);
+  image.SetMatchesNode(asStored);
 }
 
 void GSobjCDXTag::WriteBranch(GSobjIndexKey& image) {
@@ -509,6 +525,7 @@ GSobjCDXFile::GSobjCDXFile(GSobjIndexOwner* owner, std::string_view fileName, bo
 
 GSobjCDXFile::~GSobjCDXFile() {
   try {
+    WriteOutHeld();
     ReleaseTags();
     if (directory_) directory_->ReleasePages();
   } catch (...) {
@@ -640,7 +657,7 @@ bool GSobjCDXFile::AddTag(std::string_view name, std::string_view keyExpression,
   created->SetCollation(defaultCollation_);
   auto discard = [&] {
     created.reset();
-    diskFile_->Truncate(sizeBefore);
+    TruncateFile(sizeBefore);
     DropKeptImages();
     nextFreePage_ = freeBefore;
   };
@@ -687,7 +704,7 @@ void GSobjCDXFile::Reindex() {
   try {
     ReleaseTags();
     directory_->ReleasePages();
-    diskFile_->Truncate(kNewFileSize);
+    TruncateFile(kNewFileSize);
     DropKeptImages();
     // The directory starts again with an empty root leaf at 1024.
     nextFreePage_ = kHeaderSize;
@@ -717,7 +734,11 @@ void GSobjCDXFile::Reindex() {
 
 bool GSobjCDXFile::UpdateKeys(TRecNo n, bool appended) {
   const bool changed = GSobjIndexFile::UpdateKeys(n, appended);
-  if (changed && directory_) {
+  if (changed && BlockCacheActive()) {
+    // Under the lock the nodes stay cached: the counter moves once, when
+    // they are written out (FinishHeldWrites).
+    versionPending_ = true;
+  } else if (changed && directory_) {
     // The changed nodes reach the file before the counter moves, so that
     // a process that sees the new counter reads the new nodes.
     for (const auto& tag : tags_)
@@ -727,6 +748,15 @@ bool GSobjCDXFile::UpdateKeys(TRecNo n, bool appended) {
     directory_->WriteHeader();
   }
   return changed;
+}
+
+void GSobjCDXFile::FinishHeldWrites() {
+  GSobjIndexFile::FinishHeldWrites();
+  if (!versionPending_ || !directory_) return;
+  versionPending_ = false;
+  directory_->SetVersion(directory_->Version() + 1);
+  directory_->SetHeaderChanged(true);
+  directory_->WriteHeader();
 }
 
 bool GSobjCDXFile::NodeStamp(int64_t& stamp) {
@@ -744,7 +774,9 @@ bool GSobjCDXFile::NodeStamp(int64_t& stamp) {
   int64_t settled = 0;
   int64_t size = -1;
   const bool trusted = diskFile_->ChangeStamp(settled, &size);
-  if (size >= 0) NoteFileSize(size);
+  // Blocks cached under this process's lock may reach past the file's end
+  // on disk: the size is then the cache's, learned when asked.
+  if (size >= 0 && !BlockCacheActive()) NoteFileSize(size);
   if (trusted) {
     stamp = settled & INT64_MAX;
     return true;

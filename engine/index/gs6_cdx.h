@@ -119,6 +119,10 @@ class GSobjCDXFile : public GSobjIndexFile {
   bool UpdateKeys(TRecNo n, bool appended) override;
   bool ChangedByOthers() override;
   bool NodeStamp(int64_t& stamp) override;
+  bool CachesBlocksUnderLock() const override { return true; }
+  // The tags' chains, then the version counter once for all the updates
+  // made under the lock.
+  void FinishHeldWrites() override;
 
   GSobjCDXTag* Directory() const { return directory_.get(); }
   cdx::Collation DefaultCollation() const { return defaultCollation_; }
@@ -145,4 +149,6 @@ class GSobjCDXFile : public GSobjIndexFile {
   std::unique_ptr<GSobjCDXTag> directory_;
   cdx::Collation defaultCollation_ = cdx::Collation::Machine;
   bool opening_ = false;
+  // Keys changed under the lock; the version counter has yet to move.
+  bool versionPending_ = false;
 };

@@ -411,8 +411,14 @@ void GSobjIndexTag::KeepImage(std::unique_ptr<GSobjIndexKey> image) {
   std::list<int32_t>& order = KeptOrder(leaf);
   order.push_back(address);
   kept_.emplace(address, KeptImage{std::move(image), std::prev(order.end()), leaf});
-  if (keptLeafOrder_.size() > kKeptLeaves) DropKeptImage(keptLeafOrder_.front());
-  if (kept_.size() > kKeptImages)
+  // While the file's blocks are cached under this process's lock nobody
+  // else changes the nodes, and a bulk of writes meets the same leaves again
+  // and again: more images are kept, leaves too.
+  const bool held = ownerFile_ && ownerFile_->BlockCacheActive();
+  const size_t limit = held ? kKeptImagesUnderLock : kKeptImages;
+  const size_t leafLimit = held ? kKeptImagesUnderLock : kKeptLeaves;
+  while (keptLeafOrder_.size() > leafLimit) DropKeptImage(keptLeafOrder_.front());
+  while (kept_.size() > limit)
     DropKeptImage(keptBranchOrder_.empty() ? keptLeafOrder_.front() : keptBranchOrder_.front());
 }
 
@@ -432,7 +438,7 @@ void GSobjIndexTag::DropKeptImage(int32_t address) {
 void GSobjIndexTag::DropKeptImagesIn(int64_t address, int64_t length) {
   // Kept images are ordered by address: only those from one span below the
   // written bytes up to their end can overlap them.
-  const int64_t from = std::clamp<int64_t>(address - kKeptNodeSpan + 1, INT32_MIN, INT32_MAX);
+  const int64_t from = std::clamp<int64_t>(address - keptNodeSpan_ + 1, INT32_MIN, INT32_MAX);
   for (auto it = kept_.lower_bound(static_cast<int32_t>(from));
        it != kept_.end() && it->first < address + length;) {
     KeptOrder(it->second.leaf).erase(it->second.order);
@@ -447,7 +453,33 @@ void GSobjIndexTag::DropKeptImages() {
 }
 
 bool GSobjIndexTag::HasUnwrittenChanges() const {
-  return std::any_of(chain_.begin(), chain_.end(), [](const auto& image) { return image->changed_; });
+  return !pendingKeys_.empty() ||
+         std::any_of(chain_.begin(), chain_.end(), [](const auto& image) { return image->changed_; });
+}
+
+void GSobjIndexTag::ApplyPendingKeys() {
+  if (pendingKeys_.empty()) return;
+  std::vector<GSobjIndexKeyData> keys = std::move(pendingKeys_);
+  pendingKeys_.clear();
+  // Sorted by their stored forms (InsertKey makes its own from the key as
+  // evaluated). Equal keys keep the order of their records: in a unique tag
+  // the first record keeps the entry, as when the keys went in one by one.
+  std::vector<GSobjIndexKeyData> stored(keys);
+  for (GSobjIndexKeyData& key : stored) NormalizeKey(key, true);
+  std::vector<size_t> order(keys.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](size_t a, size_t b) { return CompareKeys(stored[a], stored[b], -1) < 0; });
+  stored.clear();
+  UpdatingScope scope(*this);
+  ResetPages(kResetRootOnly);
+  for (size_t i : order) {
+    InsertKey(keys[i]);
+    // A leaf that many keys went into is written (and so split) before it
+    // grows further: entries are kept in a plain array.
+    if (LeafImage() && LeafImage()->EntryCount() > kMostLeafEntries) ResetPages(kResetRootOnly);
+  }
+  ReleasePages();
 }
 
 void GSobjIndexTag::WriteBack(GSobjIndexKey& image) {
@@ -495,6 +527,7 @@ void GSobjIndexTag::GrowRootAbove(GSobjIndexKey& node) {
 }
 
 void GSobjIndexTag::ReleasePages() {
+  ApplyPendingKeys();
   ReleaseLevels(0);
   ClearCurrent();
   if (headerChanged_) WriteHeader();
@@ -658,6 +691,16 @@ TRecNo GSobjIndexTag::Reread(F&& step) {
 }
 
 TRecNo GSobjIndexTag::MoveTo(int32_t code) {
+  if (!pendingKeys_.empty()) {
+    // The new keys go in; the chain stands on the current entry again.
+    const GSobjIndexKeyData saved = currentKey_;
+    ApplyPendingKeys();
+    if (saved.Link() != 0) {
+      ResetPages(kResetRootOnly);
+      RootImage()->SeekInPage(static_cast<int32_t>(saved.Link()), saved, -1);
+      currentKey_ = saved;
+    }
+  }
   const uint32_t link = currentKey_.Link();
   const bool step = code == GotoNext || code == GotoPrevious || code == GotoCurrent;
   GSobjIndexKeyData origin;
@@ -970,7 +1013,11 @@ bool GSobjIndexTag::UpdateRecordKey(TRecNo n, bool appended) {
   const bool newPass = hasFor_ ? EvaluateFor() : true;
 
   if (appended) {
-    if (newPass && haveKey) {
+    if (newPass && haveKey && ownerFile_->BlockCacheActive()) {
+      pendingKeys_.push_back(std::move(newKey));
+      keysChanged_ = true;
+      if (pendingKeys_.size() >= kMostPendingKeys) ApplyPendingKeys();
+    } else if (newPass && haveKey) {
       ResetPages(kResetRootOnly);
       if (InsertKey(newKey)) keysChanged_ = true;
     }
@@ -983,17 +1030,27 @@ bool GSobjIndexTag::UpdateRecordKey(TRecNo n, bool appended) {
     char* const current = table->CurrentRecord();
     GSobjIndexKeyData oldKey;
     bool found = false;
+    bool unchanged = false;
     table->SetCurrentRecord(snapshotScratch_.data());
     try {
       EvaluateKey(oldKey);
       oldKey.SetRecordNumber(n);
       oldKey.SetLink(static_cast<uint32_t>(n));
-      found = SeekKey(oldKey) > 0;
+      // With keys of appends waiting, a write that leaves the record's key
+      // and FOR verdict as they were (a deletion mark after an append) need
+      // not put them in the tree to find the entry: it is either the last
+      // key waiting, or none at all.
+      if (!pendingKeys_.empty() && CompareKeys(newKey, oldKey, -1) == 0 && (hasFor_ ? EvaluateFor() : true) == newPass)
+        unchanged = !newPass || !haveKey ||
+                    (pendingKeys_.back().Link() == static_cast<uint32_t>(n) &&
+                     CompareKeys(newKey, pendingKeys_.back(), -1) == 0);
+      if (!unchanged) found = SeekKey(oldKey) > 0;
     } catch (...) {
       table->SetCurrentRecord(current);
       throw;
     }
     table->SetCurrentRecord(current);
+    if (unchanged) return false;
     if (CompareKeys(newKey, oldKey, -1) != 0 || (hasFor_ && !newPass)) {
       if (found) {
         RootImage()->DeleteEntry();
@@ -1006,7 +1063,8 @@ bool GSobjIndexTag::UpdateRecordKey(TRecNo n, bool appended) {
       keysChanged_ = true;
     }
   }
-  if (!hadRoot) ReleasePages();
+  // (Keys waiting for the tree wait on; the chain was not touched then.)
+  if (!hadRoot && pendingKeys_.empty()) ReleasePages();
   return keysChanged_;
 }
 
@@ -1210,27 +1268,21 @@ void GSobjIndexFile::UnregisterTag(GSobjIndexTag* tag) {
   registeredTags_.erase(std::remove(registeredTags_.begin(), registeredTags_.end(), tag), registeredTags_.end());
 }
 
-bool GSobjIndexFile::ReadBlock(int32_t address, void* buffer, int32_t length) {
-  if (!diskFile_ || length < 0) return false;
-  auto* bytes = static_cast<uint8_t*>(buffer);
+int32_t GSobjIndexFile::ReadDisk(int64_t address, uint8_t* buffer, int32_t length) {
   const int32_t got = std::max(0, diskFile_->ReadAt(address, buffer, length));
-  if (got < length) std::fill(bytes + got, bytes + length, uint8_t{0});
+  if (got < length) std::fill(buffer + got, buffer + length, uint8_t{0});
   const std::string key = owner_ ? owner_->IndexDecipherKey() : std::string();
   if (!key.empty())
     for (int32_t at = 0; at < got; at += kCipherPiece)
-      TableCipher(key, bytes + at, bytes + at, static_cast<size_t>(std::min(kCipherPiece, got - at)));
-  return got == length;
+      TableCipher(key, buffer + at, buffer + at, static_cast<size_t>(std::min(kCipherPiece, got - at)));
+  return got;
 }
 
-bool GSobjIndexFile::WriteBlock(int32_t address, const void* buffer, int32_t length) {
-  if (!diskFile_ || length < 0) return false;
-  DropImagesOverlapping(address, length);
-  knownSize_ = -1;
-  ++imageGeneration_;
+void GSobjIndexFile::WriteDisk(int64_t address, const void* buffer, int32_t length) {
   const std::string key = owner_ ? owner_->IndexEncipherKey() : std::string();
   if (key.empty()) {
     diskFile_->WriteAt(address, buffer, length);
-    return true;
+    return;
   }
   const auto* bytes = static_cast<const uint8_t*>(buffer);
   cipherScratch_.assign(bytes, bytes + length);
@@ -1238,11 +1290,41 @@ bool GSobjIndexFile::WriteBlock(int32_t address, const void* buffer, int32_t len
     TableCipher(key, cipherScratch_.data() + at, cipherScratch_.data() + at,
                 static_cast<size_t>(std::min(kCipherPiece, length - at)));
   diskFile_->WriteAt(address, cipherScratch_.data(), length);
+}
+
+bool GSobjIndexFile::ReadBlock(int32_t address, void* buffer, int32_t length) {
+  if (!diskFile_ || length < 0) return false;
+  if (blockCache_.Active())
+    return blockCache_.Read(address, buffer, length, [this](int64_t at, uint8_t* bytes, int32_t count) {
+      return ReadDisk(at, bytes, count);
+    });
+  return ReadDisk(address, static_cast<uint8_t*>(buffer), length) == length;
+}
+
+bool GSobjIndexFile::WriteBlock(int32_t address, const void* buffer, int32_t length) {
+  if (!diskFile_ || length < 0) return false;
+  DropImagesOverlapping(address, length);
+  knownSize_ = -1;
+  ++imageGeneration_;
+  if (!blockCache_.Active()) {
+    WriteDisk(address, buffer, length);
+    return true;
+  }
+  blockCache_.Write(address, buffer, length, [this](int64_t at, uint8_t* bytes, int32_t count) {
+    return ReadDisk(at, bytes, count);
+  });
+  if (blockCache_.Full()) {
+    blockCache_.WriteOut([this](int64_t at, const uint8_t* bytes, int32_t count) { WriteDisk(at, bytes, count); });
+    blockCache_.Trim();
+  }
   return true;
 }
 
 void GSobjIndexFile::Recrypt() {
   if (!diskFile_) return;
+  // The blocks are re-enciphered on disk: cached ones go there first.
+  if (blockCache_.Active())
+    blockCache_.WriteOut([this](int64_t at, const uint8_t* bytes, int32_t count) { WriteDisk(at, bytes, count); });
   const std::string oldKey = owner_ ? owner_->IndexDecipherKey() : std::string();
   const std::string newKey = owner_ ? owner_->IndexEncipherKey() : std::string();
   const int64_t blocks = diskFile_->SizeOfFile() / kCipherPiece;
@@ -1360,10 +1442,51 @@ int64_t GSobjIndexFile::LockLength() const {
 bool GSobjIndexFile::LockIndex() {
   if (!diskFile_) return false;
   diskFile_->LockRegionWaiting(LockOffset(), LockLength(), LockWaitTotal, LockRetryPause);
+  // Nobody else changes the file until the lock goes: its blocks may stay
+  // in memory till then.
+  if (heldLocks_++ == 0 && CachesBlocksUnderLock() && diskFile_->IsReadWrite())
+    blockCache_.Start(diskFile_->SizeOfFile());
   return true;
 }
 
-bool GSobjIndexFile::UnlockIndex() { return diskFile_ ? diskFile_->Unlock() : true; }
+bool GSobjIndexFile::UnlockIndex() {
+  if (!diskFile_) return true;
+  if (heldLocks_ > 0 && --heldLocks_ == 0 && blockCache_.Active()) {
+    try {
+      WriteOutHeld();
+    } catch (...) {
+      blockCache_.Stop();
+      diskFile_->Unlock();
+      throw;
+    }
+    blockCache_.Stop();
+  }
+  return diskFile_->Unlock();
+}
+
+void GSobjIndexFile::FinishHeldWrites() { ReleaseTags(); }
+
+void GSobjIndexFile::WriteOutHeld() {
+  if (!blockCache_.Active()) return;
+  FinishHeldWrites();
+  blockCache_.WriteOut([this](int64_t at, const uint8_t* bytes, int32_t count) { WriteDisk(at, bytes, count); });
+}
+
+void GSobjIndexFile::FlushWrites() {
+  if (blockCache_.Active())
+    WriteOutHeld();
+  else
+    ReleaseTags();
+  if (diskFile_) diskFile_->Flush();
+}
+
+void GSobjIndexFile::TruncateFile(int64_t size) {
+  if (!diskFile_) return;
+  knownSize_ = -1;
+  ++imageGeneration_;
+  if (blockCache_.Active()) blockCache_.Truncated(size);
+  diskFile_->Truncate(size);
+}
 
 bool GSobjIndexFile::IsFileName(std::string_view name) const {
   return platform::UpperCase(WithoutFolder(Trimmed(name))) ==
@@ -1391,7 +1514,10 @@ void GSobjIndexFile::ReleaseTags() {
 
 std::string GSobjIndexFile::FullPath() const { return diskFile_ ? diskFile_->FileName() : fileName_; }
 
-int64_t GSobjIndexFile::FileSize() const { return diskFile_ ? diskFile_->SizeOfFile() : 0; }
+int64_t GSobjIndexFile::FileSize() const {
+  if (!diskFile_) return 0;
+  return blockCache_.Active() ? blockCache_.FileSize() : diskFile_->SizeOfFile();
+}
 
 void GSobjIndexFile::WalkTag(GSobjIndexTag& /*tag*/, IndexCheckReport& report) {
   report.problems.push_back("the tree of this index format cannot be walked");

@@ -46,6 +46,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/index/gs6_indx_cache.h"
 #include "engine/index/gs6_indx_check.h"
 #include "engine/support/gs6_cnst.h"
 #include "engine/support/gs6_tool.h"
@@ -173,6 +174,9 @@ class GSobjIndexKey : public TgsCollection<GSobjIndexKeyData> {
   void SetSplit(bool split) { split_ = split; }
   bool AtFirst() const { return atFirst_; }
   bool AtLast() const { return atLast_; }
+  // A format's WritePage tells that the entries are now exactly what
+  // reading the node back would give, so the image may be kept for reuse.
+  void SetMatchesNode(bool matches) { asRead_ = matches; }
 
   // Leaf parameters a format with compressed leaves keeps with the image.
   struct LeafParameters {
@@ -208,8 +212,9 @@ class GSobjIndexKey : public TgsCollection<GSobjIndexKeyData> {
   bool split_ = false;
   bool atFirst_ = false;
   bool atLast_ = false;
-  // The entries are the node as read from the file, never changed since:
-  // such an image may be kept for reuse when it is released.
+  // The entries are the node as read from the file (or as just written),
+  // never changed since: such an image may be kept for reuse when it is
+  // released.
   bool asRead_ = false;
 };
 
@@ -297,6 +302,10 @@ class GSobjIndexTag {
   // them from pushing the branches out.
   static constexpr size_t kKeptImages = 512;
   static constexpr size_t kKeptLeaves = 64;
+  // While the file's blocks are cached under its lock, nothing but this
+  // process changes the nodes: more images are kept (a bulk of appends
+  // meets the same leaves again and again).
+  static constexpr size_t kKeptImagesUnderLock = 8192;
   // Bytes a kept image is taken to stand for from its address: the largest
   // node of the formats.
   static constexpr int64_t kKeptNodeSpan = 1024;
@@ -316,6 +325,17 @@ class GSobjIndexTag {
   // the entry of its old key, the first other record with that key takes
   // the entry over.
   bool UpdateRecordKey(TRecNo n, bool appended);
+  // While the file's blocks are cached under its lock, the keys of appended
+  // records wait in memory and go into the tree together, in key order (a
+  // leaf met once for all its new keys): before anything reads or changes
+  // the tree, and at the end of the lock.
+  void ApplyPendingKeys();
+  size_t PendingKeyCount() const { return pendingKeys_.size(); }
+  // Entries a leaf image may reach while the waiting keys go in before it
+  // is written out.
+  static constexpr int32_t kMostLeafEntries = 128;
+  // Keys that may wait before they go in (memory stays bounded).
+  static constexpr size_t kMostPendingKeys = 262144;
 
   // --- reading the table ---
   // Calls `visit` with each record number from `first` to `last` (clamped
@@ -456,6 +476,10 @@ class GSobjIndexTag {
   bool reversed_ = false;
   bool updating_ = false;
   bool keepsEmptyRightmostNodes_ = false;
+  // Bytes a kept image stands for from its address (a format whose nodes
+  // are smaller than kKeptNodeSpan says so, so that writing a node does not
+  // drop the image of the node before it).
+  int64_t keptNodeSpan_ = kKeptNodeSpan;
   std::unique_ptr<TgsExpHandler> keyEvaluator_;
   std::unique_ptr<TgsExpHandler> forEvaluator_;
 
@@ -479,6 +503,9 @@ class GSobjIndexTag {
   // that key that passes the FOR condition gets it.
   void HandOverUniqueKey(const GSobjIndexKeyData& key, TRecNo former);
   std::vector<char> snapshotScratch_;
+  // Keys of appended records not yet in the tree (stored form, record
+  // number as link), in the order of the appends.
+  std::vector<GSobjIndexKeyData> pendingKeys_;
 
   // Kept images by address, with their place in the release order (oldest
   // first); images are kept only while `keeping_`, which each chain reset
@@ -528,6 +555,14 @@ class GSobjIndexFile {
   virtual void SetLockProtocol(TgsLokProtocol protocol);
   // Re-enciphers every whole 512-byte block from the old to the new key.
   virtual void Recrypt();
+  // Whether the format's blocks may be held in the block cache while this
+  // process holds the index lock: its reads and writes all go through
+  // ReadBlock, WriteBlock, FileSize and TruncateFile. Default: no.
+  virtual bool CachesBlocksUnderLock() const { return false; }
+  // What is left to write before the cached blocks go out at the end of a
+  // lock (or a flush under it): every tag's chain (default), and whatever
+  // the format defers to then.
+  virtual void FinishHeldWrites();
 
   // --- file operations ---
   // Opens or creates the disk file. The name is trimmed and gets
@@ -540,9 +575,19 @@ class GSobjIndexFile {
   // True when OpenDiskFile made the file, which was not there before.
   bool CreatedNew() const { return createdNew_; }
   // Locks the index per the lock protocol, waiting; raises "Can not Lock
-  // file %s" when every try failed.
+  // file %s" when every try failed. While this process holds the lock, a
+  // format that keeps blocks under its lock (CachesBlocksUnderLock) reads
+  // and writes through the block cache; giving the last level of the lock
+  // up finishes the held writes (FinishHeldWrites) and writes the cached
+  // blocks out before the lock goes.
   bool LockIndex();
   bool UnlockIndex();
+  // Levels of LockIndex this object holds.
+  int32_t HeldLocks() const { return heldLocks_; }
+  bool BlockCacheActive() const { return blockCache_.Active(); }
+  // Releases every tag's chain and puts everything written so far in the
+  // file (the block cache written out), then flushes the disk file.
+  void FlushWrites();
   // True when the file is called `name` (folders ignored, case-insensitive).
   bool IsFileName(std::string_view name) const;
   int32_t TagCount() const { return static_cast<int32_t>(tags_.Count()); }
@@ -598,7 +643,8 @@ class GSobjIndexFile {
  public:
 
   // Full path of the disk file (the name asked for while none is open),
-  // for messages; the disk file's size, 0 while none is open.
+  // for messages; the disk file's size (with blocks cached past its end on
+  // disk), 0 while none is open.
   std::string FullPath() const;
   int64_t FileSize() const;
   // The size last learned (asking the file when none is known), for checks
@@ -608,6 +654,8 @@ class GSobjIndexFile {
   int64_t KnownFileSize();
   int64_t FreshFileSize();
   void NoteFileSize(int64_t size);
+  // Cuts the file to `size` bytes, cached blocks included.
+  void TruncateFile(int64_t size);
 
   // --- fields ---
   const std::string& FileName() const { return fileName_; }
@@ -631,6 +679,10 @@ class GSobjIndexFile {
   static constexpr int32_t kCipherPiece = 512;
 
  protected:
+  // Under the block cache: finishes the held writes and writes the cached
+  // blocks out (a format's destructor calls it before its tags go).
+  void WriteOutHeld();
+
   std::string fileName_;
   TgsCollection<GSobjIndexTag> tags_;
   GSobjIndexOwner* owner_;
@@ -646,8 +698,14 @@ class GSobjIndexFile {
   bool createdNew_ = false;
 
  private:
+  // The disk half of ReadBlock and WriteBlock: whole bytes deciphered on
+  // the way in, enciphered on the way out.
+  int32_t ReadDisk(int64_t address, uint8_t* buffer, int32_t length);
+  void WriteDisk(int64_t address, const void* buffer, int32_t length);
   std::vector<uint8_t> cipherScratch_;
   std::vector<GSobjIndexTag*> registeredTags_;
+  GSobjIndexBlockCache blockCache_;
+  int32_t heldLocks_ = 0;
   int64_t nodeStamp_ = 0;
   bool nodeStampKnown_ = false;
   int64_t knownSize_ = -1;

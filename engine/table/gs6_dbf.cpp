@@ -130,6 +130,7 @@ void GSO_dBaseDBF::OpenTable() {
   changedFieldMap_.assign(static_cast<size_t>(fieldCount_) + 1, 0);
   headerDirty_ = false;
   tableLocked_ = false;
+  headerReadUnderLock_ = false;
   externalChange_ = false;
   recordChanged_ = false;
   tableState_ = 1;
@@ -296,12 +297,15 @@ std::map<std::string, TRecNo, std::less<>> GSO_dBaseDBF::CountFieldTexts(int32_t
 // Header refresh and write
 
 void GSO_dBaseDBF::RefreshHeader() {
-  if (!IsShared()) {
+  // Exclusive, or read once since this process locked the table: nobody
+  // else can have changed the header or appended.
+  if (!IsShared() || (tableLocked_ && headerReadUnderLock_)) {
     externalChange_ = false;
     return;
   }
   uint8_t image[kTableHeaderSize];
   if (ReadAt(0, image, kTableHeaderSize) < kTableHeaderSize) RaiseError(Msg::ReadError, FileName());
+  headerReadUnderLock_ = tableLocked_;
   TRecNo oldCount = recordCount_;
   ComputeRecordCount();
   uint32_t stamp = Le32(image + 16);
@@ -622,6 +626,7 @@ bool GSO_dBaseDBF::UnlockTable() {
   Unlock();
   if (wasTableLocked && LockCount() <= 0) {
     tableLocked_ = false;
+    headerReadUnderLock_ = false;
     WriteTableHeader();
   }
   return true;

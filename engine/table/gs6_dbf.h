@@ -285,6 +285,8 @@ class GSO_dBaseDBF : public GSO_DiskFile {
   bool eof_ = false;
   bool bof_ = true;
   bool tableLocked_ = false;
+  // The header was read after the table lock was taken (see RefreshHeader).
+  bool headerReadUnderLock_ = false;
   uint8_t flagBits_ = 0;
   uint32_t updateStamp_ = 0;
   bool externalChange_ = false;

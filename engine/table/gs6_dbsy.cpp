@@ -406,11 +406,8 @@ bool GSO_dBHandler::NotifyStatus(int32_t code, int32_t value) {
         if (file) file->UpdateKeys(n, value == 0);
     }
     if (code == 8) {
-      for (auto& file : indexFiles_) {
-        if (!file) continue;
-        file->ReleaseTags();
-        if (file->DiskFile()) file->DiskFile()->Flush();
-      }
+      for (auto& file : indexFiles_)
+        if (file) file->FlushWrites();
     }
     if (currentTag_ && n > 0) notInOrder_ = currentTag_->SyncToRecord(n) != n;
   }

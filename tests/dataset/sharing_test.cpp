@@ -29,6 +29,7 @@
 #include "engine/index/gs6_ntx.h"
 #include "engine/support/gs6_glbl.h"
 #include "engine/table/gs6_dbsy.h"
+#include "platform/file.h"
 #include "support/dataset_fixtures.h"
 #include "support/dbf_writer.h"
 #include "support/memo_files.h"
@@ -452,6 +453,70 @@ TEST_P(SharingTest, TwoWritersAppendRecordsWithMemosSideBySide) {
     }
     EXPECT_EQ(seen, 2 * kMemoAppends) << order;
   }
+  table.reset();
+  ExpectToolCheckPasses(path);
+}
+
+// A bulk of appends under one table lock and one index lock (as the import
+// verb does): a reader on the same files keeps walking the tree as it was
+// until the locks go, and then finds every new record in every file, with
+// the table header counting them.
+TEST_P(SharingTest, AppendsUnderOneLockReachOtherReadersWhenTheLockGoes) {
+  const TgsLokProtocol protocol = GetParam();
+  TempDir dir;
+  const std::string path = MakeTable(dir);
+  auto writer = OpenShared(path, protocol, true);
+  auto reader = OpenShared(path, protocol, false);
+  reader->SelectTag("BYCODE", false);
+  constexpr int kBulk = 600;  // splits leaves and branches of every tag
+
+  ASSERT_TRUE(writer->LockTable());
+  writer->LockIndexes();
+  for (int k = 1; k <= kBulk; ++k) {
+    const int id = kInitialRows + k;
+    writer->BlankRecord();
+    writer->PutFieldTextByName("ID", std::to_string(id));
+    writer->PutFieldTextByName("CODE", Code(id));
+    writer->PutFieldTextByName("NAME", "B" + std::to_string(id));
+    writer->PutFieldTextByName("TWIN", "B" + std::to_string(id));
+    writer->AppendRecord();
+    if (k % 50 == 0) {
+      // Under the lock the writer's own lookups and edits see every append.
+      EXPECT_EQ(writer->KeyLookup("BYNAME", "B" + std::to_string(id - 1)), id - 1);
+      writer->ReadRecord(id - 2);
+      writer->PutFieldTextByName("NAME", "C" + std::to_string(id - 2));
+      writer->PutFieldTextByName("TWIN", "C" + std::to_string(id - 2));
+      writer->WriteRecord(id - 2);
+      writer->MarkDeleted();
+    }
+  }
+  EXPECT_EQ(writer->KeyLookup("BYNAME", "C" + std::to_string(kInitialRows + 48)), kInitialRows + 48);
+  // The compound file still holds the tree the reader knew (under the
+  // Clipper protocol a reader would wait for the index lock instead).
+  int seen = 0;
+  if (protocol != TgsLokProtocol::ClipLock) {
+    reader->SetKeyRange("000200", "009999", true, false, false);
+    EXPECT_EQ(WalkRange(*reader, &seen), "");
+    EXPECT_EQ(seen, kInitialRows - 199);
+  }
+  writer->UnlockIndexes();
+  writer->UnlockTable();
+
+  reader->SetKeyRange("000200", "009999", true, false, false);
+  EXPECT_EQ(WalkRange(*reader, &seen), "");
+  EXPECT_EQ(seen, kInitialRows + kBulk - 199 - kBulk / 50);  // the walk passes deleted records over
+  auto table = OpenShared(path, protocol, false);
+  ASSERT_EQ(table->RecordCount(), kInitialRows + kBulk);
+  ExpectTagsMatchTable(*table);
+  // The header on disk counts every record.
+  platform::File file;
+  ASSERT_TRUE(file.Open(path, false, true));
+  uint8_t head[8] = {};
+  ASSERT_EQ(file.ReadAt(0, head, sizeof head), 8);
+  EXPECT_EQ(head[4] | head[5] << 8 | head[6] << 16 | head[7] << 24, kInitialRows + kBulk);
+  file.Close();
+  writer.reset();
+  reader.reset();
   table.reset();
   ExpectToolCheckPasses(path);
 }

@@ -6,6 +6,7 @@
 // holds locked is not written.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -169,6 +170,70 @@ TEST(DeridarWrite, IndexFilesOpenDuringTheWritesStayInStep) {
     EXPECT_NE(check.out.find("ok"), std::string::npos) << check.out;
   }
   EXPECT_NE(Deridar({"seek", table, telf, "--key", "ЯКОВЛЕВ А.А."}).find("Яковлев А.А."), std::string::npos);
+}
+
+// The number before " levels" in a line of index check.
+int CheckedLevels(const std::string& out) {
+  const size_t at = out.find(" levels");
+  if (at == std::string::npos) return 0;
+  size_t from = at;
+  while (from > 0 && std::isdigit(static_cast<unsigned char>(out[from - 1]))) --from;
+  return std::stoi(out.substr(from, at - from));
+}
+
+// A large import holds every index file locked and its nodes in memory till
+// the end: what it leaves must be whole trees of several levels, the same
+// keys as files built afresh, and a header that counts every record.
+TEST(DeridarWrite, ALargeImportLeavesSoundMultiLevelIndexes) {
+  TempDir dir;
+  const std::string table = dir.File("PHONE.DBF");
+  Deridar({"create", table, "--field", "NUM:C:7", "--field", "FIO:C:35", "--field", "ADR:C:35", "--field", "TIP:N:1"});
+  phonegen::PhoneGenerator gen(11);
+  Deridar({"import", table, WriteText(dir, "a.csv", DirectoryCsv(gen, 50))});
+  struct Order {
+    std::string file;
+    std::vector<std::string> build;
+  };
+  const std::vector<Order> orders = {
+      {dir.File("TELA.CDX"), {"--key", "ADR", "--for", "TIP=1"}},
+      {dir.File("TELF.CDX"), {"--key", "UPPER(FIO)"}},
+      {dir.File("NUMD.CDX"), {"--key", "VAL(NUM)", "--descending"}},
+      {dir.File("TIPN.CDX"), {"--key", "STR(TIP)+NUM", "--unique"}},
+  };
+  std::vector<std::string> indexArgs;
+  for (const Order& o : orders) {
+    std::vector<std::string> build = {"index", "build", table, o.file};
+    build.insert(build.end(), o.build.begin(), o.build.end());
+    Deridar(build);
+    indexArgs.push_back("--index");
+    indexArgs.push_back(o.file);
+  }
+  // Every seventh row comes marked deleted (its mark is a second write of
+  // the record just appended).
+  std::istringstream rows(DirectoryCsv(gen, 6000));
+  std::string csv, line;
+  for (int i = 0; std::getline(rows, line); ++i) csv += (i == 0 ? "_deleted" : i % 7 == 0 ? "1" : "0") + ("," + line) + "\n";
+  std::vector<std::string> import = {"import", table, WriteText(dir, "b.csv", csv)};
+  import.insert(import.end(), indexArgs.begin(), indexArgs.end());
+  Deridar(import);
+
+  EXPECT_NE(Deridar({"info", table}).find("6050"), std::string::npos);
+  EXPECT_EQ(PeerRows(Peer::Python, table, dir).size(), 6050u);
+  for (const Order& o : orders) {
+    ToolResult check = RunTool("deridar", {"index", "check", table, o.file});
+    EXPECT_EQ(check.exitCode, 0) << o.file << check.out << check.err;
+    EXPECT_NE(check.out.find("ok"), std::string::npos) << check.out;
+    if (o.file != dir.File("TIPN.CDX")) {
+      EXPECT_GE(CheckedLevels(check.out), 3) << check.out;
+    }
+    // The same order as a file built from the finished table.
+    std::vector<std::string> build = {"index", "build", table, dir.File("FRESH.CDX")};
+    build.insert(build.end(), o.build.begin(), o.build.end());
+    Deridar(build);
+    EXPECT_EQ(Deridar({"index", "dump", table, o.file}), Deridar({"index", "dump", table, dir.File("FRESH.CDX")}))
+        << o.file;
+    platform::RemoveFile(dir.File("FRESH.CDX"));
+  }
 }
 
 TEST(DeridarWrite, NoProgressLineWhenStandardErrorIsNoTerminal) {
