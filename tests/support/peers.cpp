@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "engine/table/gs6_dbf_field.h"
 #include "platform/file.h"
 #include "support/temp_dir.h"
 
@@ -91,4 +92,49 @@ std::vector<std::string> ParseTexts(const std::string& output) {
   std::string line;
   while (std::getline(in, line)) texts.push_back(Unhex(line));
   return texts;
+}
+
+std::ostream& operator<<(std::ostream& os, const PeerLayout& layout) {
+  return os << PeerName(layout.writer) << "/" << layout.name;
+}
+
+std::vector<PeerLayout> PeerMemoLayouts() {
+  return {{Peer::Python, "db3", 0x83}, {Peer::Python, "fp", 0xF5}, {Peer::Python, "vfp", 0x30},
+          {Peer::Perl, "db3", 0x83},   {Peer::Perl, "db4", 0x8B},   {Peer::Perl, "fp", 0xF5}};
+}
+
+std::string PeerLayoutName(const ::testing::TestParamInfo<PeerLayout>& info) {
+  return std::string(info.param.writer == Peer::Python ? "Python_" : "Perl_") + info.param.name;
+}
+
+std::vector<Peer> PeerReadersOf(uint8_t version) {
+  if (version == 0x8B) return {Peer::Perl};
+  return {Peer::Python, Peer::Perl};
+}
+
+::testing::AssertionResult PeerTableTest::PeerCreates(const std::vector<std::string>& texts) {
+  const std::string textsFile = WriteTexts(dir_, "create.txt", texts);
+  return RunPeer(GetParam().writer, {"create", GetParam().name, table_, textsFile}, dir_);
+}
+
+std::vector<std::string> PeerTableTest::OurMemos() const {
+  GSO_dBaseFld table(table_, "", false, false);
+  table.OpenTable();
+  std::vector<std::string> texts;
+  for (TRecNo n = 1; n <= table.RecordCount(); ++n) {
+    table.ReadRecord(n);
+    texts.push_back(table.ReadMemo(2));
+  }
+  return texts;
+}
+
+void PeerTableTest::WriteOurMemos(const std::vector<std::string>& texts) const {
+  GSO_dBaseFld table(table_, "", false, true);
+  table.OpenTable();
+  for (TRecNo n = 1; n <= table.RecordCount(); ++n) {
+    table.ReadRecord(n);
+    table.WriteMemo(2, texts[static_cast<size_t>(n - 1)]);
+    table.WriteRecord(n);
+  }
+  table.FlushTable();
 }

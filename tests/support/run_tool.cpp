@@ -49,3 +49,9 @@ ToolResult RunTool(const std::string& name, const std::vector<std::string>& args
   result.err = Slurp(errPath);
   return result;
 }
+
+int RunDeridar(const std::vector<std::string>& args, std::string& shown) {
+  const ToolResult run = RunTool("deridar", args);
+  shown = run.out + run.err;
+  return run.exitCode;
+}
