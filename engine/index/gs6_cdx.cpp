@@ -61,18 +61,9 @@ GSobjCDXTag::GSobjCDXTag(GSobjCDXFile* file, std::string_view name, int32_t head
   options_ = kOptionOrdinary;
 }
 
-GSobjCDXTag::~GSobjCDXTag() {
-  try {
-    ReleasePages();
-  } catch (...) {
-    // A destructor cannot report a failed write-back; the file keeps what
-    // was written before.
-  }
-}
+GSobjCDXTag::~GSobjCDXTag() { ReleasePagesQuietly(); }
 
 GSobjCDXFile* GSobjCDXTag::File() const { return static_cast<GSobjCDXFile*>(ownerFile_); }
-
-void GSobjCDXTag::Corrupted() const { RaiseError(Msg::IndexCorrupted, File()->FullPath()); }
 
 KeyFormat GSobjCDXTag::KeyFormatOf() const {
   KeyFormat f;
@@ -287,11 +278,7 @@ bool GSobjCDXTag::InsertKey(const GSobjIndexKeyData& entry) {
 bool GSobjCDXTag::ReadPage(int32_t address, GSobjIndexKey& image) {
   const int64_t size = File()->FileSize();
   if (!IsNodeAddress(address, size)) Corrupted();
-  // A node that repeats an address of the path above it would make a cycle.
-  int depth = 0;
-  for (GSobjIndexKey* up = image.Parent(); up; up = up->Parent()) {
-    if (up->PageAddress() == address || ++depth >= kMaxLevels) Corrupted();
-  }
+  RefuseNodeOnPath(image, address, kMaxLevels);
   uint8_t node[kBlockSize];
   if (!File()->ReadBlock(address, node, kBlockSize)) Corrupted();
   NodeHeader h;

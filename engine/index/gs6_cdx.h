@@ -64,13 +64,11 @@ class GSobjCDXTag : public GSobjIndexTag, public CdxBuildTarget {
   uint32_t Version() const { return version_; }
   void SetVersion(uint32_t version) { version_ = version; }
   bool IsDirectory() const { return (options_ & 0x80) != 0; }
-  bool HeaderAccepted() const { return headerAccepted_; }
   cdx::KeyFormat KeyFormatOf() const;
 
  private:
   friend class GSobjCDXFile;
   GSobjCDXFile* File() const;
-  [[noreturn]] void Corrupted() const;
   void SetKeyLength(int length);
   // Leaf and branch writers; both split an image that does not fit.
   void WriteLeaf(GSobjIndexKey& image);
@@ -85,7 +83,6 @@ class GSobjCDXTag : public GSobjIndexTag, public CdxBuildTarget {
   uint8_t options_ = cdx::kOptionOrdinary;
   cdx::Collation collation_ = cdx::Collation::None;
   uint32_t version_ = 0;
-  bool headerAccepted_ = false;
   // Nodes written by a build at consecutive addresses, from
   // pendingAddress_ on, go to the file in one write.
   std::vector<uint8_t> pendingNodes_;

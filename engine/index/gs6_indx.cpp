@@ -323,6 +323,21 @@ GSO_dBaseDBF* GSobjIndexTag::Table() const {
   return owner ? owner->IndexTable() : nullptr;
 }
 
+void GSobjIndexTag::Corrupted() const { RaiseError(Msg::IndexCorrupted, ownerFile_->FullPath()); }
+
+void GSobjIndexTag::RefuseNodeOnPath(const GSobjIndexKey& image, int32_t address, int maxLevels) const {
+  int depth = 0;
+  for (const GSobjIndexKey* up = image.Parent(); up; up = up->Parent())
+    if (up->PageAddress() == address || ++depth >= maxLevels) Corrupted();
+}
+
+void GSobjIndexTag::ReleasePagesQuietly() noexcept {
+  try {
+    ReleasePages();
+  } catch (...) {
+  }
+}
+
 void GSobjIndexTag::SetCurrent(const GSobjIndexKeyData& entry) { currentKey_.CopyEntry(entry); }
 
 GSobjIndexKey* GSobjIndexTag::LoadChildAt(GSobjIndexKey& node, uint32_t address) {
@@ -1013,6 +1028,36 @@ void GSobjIndexTag::VisitStoredRecords(TRecNo first, TRecNo last,
   }
 }
 
+namespace {
+
+// The key type a value of the key expression gives ('C' for text and
+// logical values, 'N' for numbers, 'D' for dates) and its width (the
+// text's length, 1 for a logical); false for any other kind of value.
+bool KindOfKey(const TgsVariant& value, char& type, int& width) {
+  switch (value.Tag()) {
+    case TgsVariant::kFloat: type = 'N'; break;
+    case TgsVariant::kDate: type = 'D'; break;
+    case TgsVariant::kText:
+    case TgsVariant::kBoolean: type = 'C'; break;
+    default: return false;
+  }
+  width = value.Tag() == TgsVariant::kBoolean ? 1 : static_cast<int>(value.Length());
+  return true;
+}
+
+}  // namespace
+
+bool GSobjIndexTag::LearnKeyType(int* textLength) {
+  GSobjIndexKeyData probe;
+  if (!EvaluateKey(probe)) return false;
+  char type;
+  int width;
+  if (!KindOfKey(probe, type, width)) return false;
+  keyType_ = type;
+  if (textLength) *textLength = width;
+  return true;
+}
+
 bool GSobjIndexTag::ProbeKeyType(char& type, int& textLength, bool raiseFault) {
   GSO_dBaseDBF* table = Table();
   if (!keyEvaluator_ || !table) return false;
@@ -1044,14 +1089,8 @@ bool GSobjIndexTag::ProbeKeyType(char& type, int& textLength, bool raiseFault) {
       return;
     }
     char kind;
-    switch (value.Tag()) {
-      case TgsVariant::kFloat: kind = 'N'; break;
-      case TgsVariant::kDate: kind = 'D'; break;
-      case TgsVariant::kText:
-      case TgsVariant::kBoolean: kind = 'C'; break;
-      default: return;
-    }
-    const int width = value.Tag() == TgsVariant::kBoolean ? 1 : static_cast<int>(value.Length());
+    int width;
+    if (!KindOfKey(value, kind, width)) return;
     if (!known) {
       type = kind;
       textLength = width;

@@ -358,6 +358,8 @@ class GSobjIndexTag {
   void SetRootAddress(int32_t address) { rootAddress_ = address; }
   bool HeaderChanged() const { return headerChanged_; }
   void SetHeaderChanged(bool changed) { headerChanged_ = changed; }
+  // The header read when the tag was opened was accepted.
+  bool HeaderAccepted() const { return headerAccepted_; }
   bool Ascending() const { return ascending_; }
   bool Unique() const { return unique_; }
   bool HasFor() const { return hasFor_; }
@@ -401,6 +403,23 @@ class GSobjIndexTag {
   // The table file, or none.
   GSO_dBaseDBF* Table() const;
 
+  // --- for the formats ---
+  // Raises "Index file %s is corrupted" naming the tag's file.
+  [[noreturn]] void Corrupted() const;
+  // Raises Corrupted when reading the node at `address` below `image`
+  // would repeat a node of the path above it, or go `maxLevels` deep: a
+  // damaged tree that leads round in a circle.
+  void RefuseNodeOnPath(const GSobjIndexKey& image, int32_t address, int maxLevels) const;
+  // ReleasePages for a format's destructor, which cannot report a failed
+  // write-back: the file keeps what was written before.
+  void ReleasePagesQuietly() noexcept;
+  // Sets the key type from the key of the table's current record: 'C' for
+  // text and logical values, 'N' for numbers, 'D' for dates; `textLength`
+  // (when given) gets the text's length, 1 for a logical. False, leaving
+  // the type, when the key cannot be evaluated or gives another kind of
+  // value.
+  bool LearnKeyType(int* textLength);
+
   std::string indexKind_ = "UNK";
   std::string tagName_;
   std::string keyExpression_;
@@ -419,6 +438,7 @@ class GSobjIndexTag {
   int32_t rootAddress_ = 0;
   std::vector<std::unique_ptr<GSobjIndexKey>> chain_;
   bool headerChanged_ = false;
+  bool headerAccepted_ = false;
   bool ascending_ = true;
   bool unique_ = false;
   bool hasFor_ = false;

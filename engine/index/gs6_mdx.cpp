@@ -162,18 +162,9 @@ GSobjMDXTag::GSobjMDXTag(GSobjMDXFile* file, std::string_view name, int32_t head
   headerAccepted_ = ReadHeader();
 }
 
-GSobjMDXTag::~GSobjMDXTag() {
-  try {
-    ReleasePages();
-  } catch (...) {
-    // A destructor cannot report a failed write-back; the file keeps what
-    // was written before.
-  }
-}
+GSobjMDXTag::~GSobjMDXTag() { ReleasePagesQuietly(); }
 
 GSobjMDXFile* GSobjMDXTag::File() const { return static_cast<GSobjMDXFile*>(ownerFile_); }
-
-void GSobjMDXTag::Corrupted() const { RaiseError(Msg::IndexCorrupted, File()->FullPath()); }
 
 void GSobjMDXTag::SetKeyLength(int32_t length) {
   keyLength_ = static_cast<int16_t>(length);
@@ -183,27 +174,6 @@ void GSobjMDXTag::SetKeyLength(int32_t length) {
 
 uint8_t GSobjMDXTag::KeyFormat() const {
   return static_cast<uint8_t>(kFormatBase | (unique_ ? kFormatUnique : 0) | (ascending_ ? 0 : kFormatDescending));
-}
-
-bool GSobjMDXTag::LearnKeyType(int32_t* textLength) {
-  GSobjIndexKeyData probe;
-  if (!EvaluateKey(probe)) return false;
-  switch (probe.Tag()) {
-    case TgsVariant::kFloat:
-      keyType_ = 'N';
-      break;
-    case TgsVariant::kDate:
-      keyType_ = 'D';
-      break;
-    case TgsVariant::kText:
-    case TgsVariant::kBoolean:
-      keyType_ = 'C';
-      break;
-    default:
-      return false;
-  }
-  if (textLength) *textLength = probe.Tag() == TgsVariant::kBoolean ? 1 : static_cast<int32_t>(probe.Length());
-  return true;
 }
 
 // --- key forms ---
@@ -412,10 +382,7 @@ bool GSobjMDXTag::ReadPage(int32_t address, GSobjIndexKey& image) {
   GSobjMDXFile* file = File();
   // A node beyond the file's end shows as a short read below.
   if (address < file->HeaderSize() || address % kBlockSize != 0) Corrupted();
-  // A node that repeats an address of the path above it would make a cycle.
-  int depth = 0;
-  for (GSobjIndexKey* up = image.Parent(); up; up = up->Parent())
-    if (up->PageAddress() == address || ++depth >= kMaxLevels) Corrupted();
+  RefuseNodeOnPath(image, address, kMaxLevels);
   std::vector<uint8_t>& node = readBuffer_;
   node.resize(static_cast<size_t>(nodeSize_));
   if (!file->ReadBlock(address, node.data(), nodeSize_)) Corrupted();

@@ -139,7 +139,6 @@ class GSobjMDXTag : public GSobjIndexTag {
   void StoreKey(const TgsVariant& key, uint8_t* out) const;
   void LoadKey(const uint8_t* stored, TgsVariant& key) const;
   uint8_t KeyFormat() const;
-  bool HeaderAccepted() const { return headerAccepted_; }
   int32_t NodeSize() const { return nodeSize_; }
   int32_t FirstLeaf() const { return firstLeaf_; }
   int32_t LastLeaf() const { return lastLeaf_; }
@@ -148,11 +147,7 @@ class GSobjMDXTag : public GSobjIndexTag {
   friend class GSobjMDXFile;
   friend class GSobjSortMDX;
   GSobjMDXFile* File() const;
-  [[noreturn]] void Corrupted() const;
   void SetKeyLength(int32_t length);
-  // The key type from one evaluation of the key expression; false when it
-  // cannot be evaluated.
-  bool LearnKeyType(int32_t* textLength);
   // Writes an empty root node (`bytes` of zeros) at a fresh address.
   void WriteEmptyRoot(int32_t bytes);
   // Writes `count` entries of `image` from `from` as one node at `address`.
@@ -163,7 +158,6 @@ class GSobjMDXTag : public GSobjIndexTag {
   std::vector<uint8_t> readBuffer_;  // the node ReadPage reads
   int32_t firstLeaf_ = 0;  // byte offsets
   int32_t lastLeaf_ = 0;
-  bool headerAccepted_ = false;
 };
 
 class GSobjMDXFile : public GSobjIndexFile {

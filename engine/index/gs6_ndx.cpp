@@ -167,17 +167,9 @@ GSobjNDXTag::GSobjNDXTag(GSobjNDXFile* file, std::string_view name, bool read)
   if (read) headerAccepted_ = ReadHeader();
 }
 
-GSobjNDXTag::~GSobjNDXTag() {
-  try {
-    ReleasePages();
-  } catch (...) {
-    // A destructor cannot report a failed write-back.
-  }
-}
+GSobjNDXTag::~GSobjNDXTag() { ReleasePagesQuietly(); }
 
 GSobjNDXFile* GSobjNDXTag::File() const { return static_cast<GSobjNDXFile*>(ownerFile_); }
-
-void GSobjNDXTag::Corrupted() const { RaiseError(Msg::IndexCorrupted, File()->FullPath()); }
 
 void GSobjNDXTag::SetSizes(int keyLength, int entrySize, int maxKeys) {
   keyLength_ = static_cast<int16_t>(keyLength);
@@ -198,28 +190,11 @@ Header GSobjNDXTag::HeaderFields() const {
   return h;
 }
 
-bool GSobjNDXTag::LearnKeyType() {
-  GSobjIndexKeyData probe;
-  if (!EvaluateKey(probe)) return false;
-  int length = 8;
-  switch (probe.Tag()) {
-    case TgsVariant::kFloat:
-      keyType_ = 'N';
-      break;
-    case TgsVariant::kDate:
-      keyType_ = 'D';
-      break;
-    case TgsVariant::kText:
-      keyType_ = 'C';
-      length = static_cast<int>(probe.Length());
-      break;
-    case TgsVariant::kBoolean:
-      keyType_ = 'C';
-      length = 1;
-      break;
-    default:
-      return false;
-  }
+bool GSobjNDXTag::LearnKeySizes() {
+  int length = 0;
+  if (!LearnKeyType(&length)) return false;
+  // Numbers and dates are stored as 8-byte doubles.
+  if (keyType_ != 'C') length = 8;
   if (length < 1 || length > kMaxKeyLength) return false;
   const int entrySize = EntrySizeFor(length);
   SetSizes(length, entrySize, MaxKeysFor(entrySize));
@@ -328,7 +303,7 @@ bool GSobjNDXTag::DefineTag(std::string_view name, std::string_view keyExpressio
   // The format holds neither a FOR condition nor a descending order.
   if (!forExpression.empty() || !ascending) return false;
   GSobjIndexTag::DefineTag(name, keyExpression, unique, ascending, forExpression);
-  if (!LearnKeyType()) return false;
+  if (!LearnKeySizes()) return false;
   if (keyExpression_.size() > static_cast<size_t>(kBlockSize - 24 - 1)) return false;
   // The definition is accepted: the file starts anew.
   if (File()->DiskFile()->SizeOfFile() > 0) File()->DiskFile()->Truncate(0);
@@ -437,10 +412,7 @@ bool GSobjNDXTag::InsertKey(const GSobjIndexKeyData& entry) {
 bool GSobjNDXTag::ReadPage(int32_t address, GSobjIndexKey& image) {
   const int64_t blocks = File()->FileBlocks();
   if (address < 1 || address >= blocks || address > kMostBlocks) Corrupted();
-  // A node that repeats a block of the path above it would make a cycle.
-  int depth = 0;
-  for (GSobjIndexKey* up = image.Parent(); up; up = up->Parent())
-    if (up->PageAddress() == address || ++depth >= kMaxLevels) Corrupted();
+  RefuseNodeOnPath(image, address, kMaxLevels);
   uint8_t block[kBlockSize];
   if (!File()->ReadBlock(address, block, kBlockSize)) Corrupted();
   Header h = HeaderFields();

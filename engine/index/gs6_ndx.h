@@ -129,24 +129,21 @@ class GSobjNDXTag : public GSobjIndexTag {
 
   double KeyNumber(const GSobjIndexKeyData& key) const override;
 
-  bool HeaderAccepted() const { return headerAccepted_; }
   // The header's figures for this tag.
   ndx::Header HeaderFields() const;
 
  private:
   friend class GSobjNDXFile;
   GSobjNDXFile* File() const;
-  [[noreturn]] void Corrupted() const;
-  // Key type and lengths from one evaluation of the key; false when it
+  // Key type and sizes from the key of the current record; false when it
   // cannot be evaluated or is too long.
-  bool LearnKeyType();
+  bool LearnKeySizes();
   void SetSizes(int keyLength, int entrySize, int maxKeys);
   // An empty root leaf at a new block.
   void WriteEmptyRoot();
   // The stored bytes of an entry's key, padded to the key length.
   void PutKey(uint8_t* at, const GSobjIndexKeyData& e) const;
 
-  bool headerAccepted_ = false;
   uint16_t maxKeys_ = 0;
 };
 

@@ -275,44 +275,14 @@ GSobjNTXTag::GSobjNTXTag(GSobjNTXFile* file, std::string_view name, int32_t head
   if (read) headerAccepted_ = ReadHeader();
 }
 
-GSobjNTXTag::~GSobjNTXTag() {
-  try {
-    ReleasePages();
-  } catch (...) {
-    // A destructor cannot report a failed write-back; the file keeps what
-    // was written before.
-  }
-}
+GSobjNTXTag::~GSobjNTXTag() { ReleasePagesQuietly(); }
 
 GSobjNTXFile* GSobjNTXTag::File() const { return static_cast<GSobjNTXFile*>(ownerFile_); }
-
-void GSobjNTXTag::Corrupted() const { RaiseError(Msg::IndexCorrupted, File()->FullPath()); }
 
 void GSobjNTXTag::SetKeyLength(int length) {
   keyLength_ = static_cast<int16_t>(length);
   entrySize_ = static_cast<uint16_t>(length + 8);
   entriesPerNode_ = static_cast<uint16_t>(MaxKeysFor(length));
-}
-
-bool GSobjNTXTag::LearnKeyType(int* textLength) {
-  GSobjIndexKeyData probe;
-  if (!EvaluateKey(probe)) return false;
-  switch (probe.Tag()) {
-    case TgsVariant::kFloat:
-      keyType_ = 'N';
-      break;
-    case TgsVariant::kDate:
-      keyType_ = 'D';
-      break;
-    case TgsVariant::kText:
-    case TgsVariant::kBoolean:
-      keyType_ = 'C';
-      break;
-    default:
-      return false;
-  }
-  if (textLength) *textLength = probe.Tag() == TgsVariant::kBoolean ? 1 : static_cast<int>(probe.Length());
-  return true;
 }
 
 bool GSobjNTXTag::NumericFieldSize(int& width, int& decimals) {
@@ -576,10 +546,7 @@ bool GSobjNTXTag::InsertKey(const GSobjIndexKeyData& entry) {
 bool GSobjNTXTag::ReadPage(int32_t address, GSobjIndexKey& image) {
   const int64_t size = File()->FileSize();
   if (!IsPageAddress(address, size)) Corrupted();
-  // A page that repeats an address of the path above it would make a cycle.
-  int depth = 0;
-  for (GSobjIndexKey* up = image.Parent(); up; up = up->Parent())
-    if (up->PageAddress() == address || ++depth >= kMaxLevels) Corrupted();
+  RefuseNodeOnPath(image, address, kMaxLevels);
   uint8_t bytes[kPageSize];
   Page page;
   if (!File()->ReadBlock(address, bytes, kPageSize) ||

@@ -187,7 +187,6 @@ class GSobjNTXTag : public GSobjIndexTag {
   void WriteBuiltPage(int32_t address, const uint8_t* page);
 
   int16_t Decimals() const { return decimals_; }
-  bool HeaderAccepted() const { return headerAccepted_; }
   int MaxKeys() const { return entriesPerNode_; }
   // Clears the tree: an empty root page at `root`.
   void WriteEmptyRoot(int32_t root);
@@ -195,18 +194,13 @@ class GSobjNTXTag : public GSobjIndexTag {
  private:
   friend class GSobjNTXFile;
   GSobjNTXFile* File() const;
-  [[noreturn]] void Corrupted() const;
   void SetKeyLength(int length);
-  // The key type from one evaluation of the key expression (and the text
-  // length of a character key); false when it cannot be evaluated.
-  bool LearnKeyType(int* textLength);
   // Width and decimals of the numeric field the key expression names.
   bool NumericFieldSize(int& width, int& decimals);
   void FlushBuiltPages();
   void CompileWithoutAliases(std::string& text, const std::function<void()>& compile);
 
   int16_t decimals_ = 0;
-  bool headerAccepted_ = false;
   std::vector<uint8_t> pendingPages_;
   int32_t pendingAddress_ = 0;
 };
