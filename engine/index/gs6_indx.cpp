@@ -1001,8 +1001,8 @@ class CurrentRecordScope {
 
 }  // namespace
 
-void GSobjIndexTag::VisitStoredRecords(TRecNo first, TRecNo last,
-                                       const std::function<bool(TRecNo)>& visit) {
+void GSobjIndexTag::VisitStoredChunks(TRecNo first, TRecNo last,
+                                      const std::function<bool(TRecNo, char*, int32_t)>& visit) {
   GSO_dBaseDBF* table = Table();
   if (!table || table->RecordLength() <= 0) return;
   const int32_t length = table->RecordLength();
@@ -1019,13 +1019,28 @@ void GSobjIndexTag::VisitStoredRecords(TRecNo first, TRecNo last,
     const int64_t offset = int64_t{table->HeaderLength()} + (n - 1) * length;
     if (table->GSO_DiskFile::ReadAt(offset, chunk.data(), bytes) < bytes)
       RaiseError(Msg::ReadError, table->FileName());
-    for (int64_t i = 0; i < count; ++i, ++n) {
-      char* record = chunk.data() + i * length;
-      if (table->Encrypted()) TableCipher(table->Password(), record, record, static_cast<size_t>(length));
-      table->SetCurrentRecord(record);
-      if (!visit(static_cast<TRecNo>(n))) return;
-    }
+    if (table->Encrypted())
+      for (int64_t i = 0; i < count; ++i) {
+        char* record = chunk.data() + i * length;
+        TableCipher(table->Password(), record, record, static_cast<size_t>(length));
+      }
+    if (!visit(static_cast<TRecNo>(n), chunk.data(), static_cast<int32_t>(count))) return;
+    n += count;
   }
+}
+
+void GSobjIndexTag::VisitStoredRecords(TRecNo first, TRecNo last,
+                                       const std::function<bool(TRecNo)>& visit) {
+  GSO_dBaseDBF* table = Table();
+  if (!table) return;
+  const size_t length = static_cast<size_t>(table->RecordLength());
+  VisitStoredChunks(first, last, [&](TRecNo at, char* records, int32_t count) {
+    for (int32_t i = 0; i < count; ++i) {
+      table->SetCurrentRecord(records + i * length);
+      if (!visit(at + i)) return false;
+    }
+    return true;
+  });
 }
 
 namespace {

@@ -299,6 +299,11 @@ class GSobjIndexTag {
   // the table's current record; stops when `visit` returns false. The
   // records are read from the file in chunks, past the read-ahead window.
   void VisitStoredRecords(TRecNo first, TRecNo last, const std::function<bool(TRecNo)>& visit);
+  // The same reading a run of records at a time: `visit` gets the number of
+  // the run's first record, their images one after another in one buffer
+  // (the same for every run, with a spare byte after the last record) and
+  // their count. The table's current record is restored afterwards.
+  void VisitStoredChunks(TRecNo first, TRecNo last, const std::function<bool(TRecNo, char*, int32_t)>& visit);
   // Learns what the key expression gives: its type ('C' text and logical,
   // 'N' number, 'D' date) and, for text, the longest value. It is evaluated
   // on the table's first record, on a blank record and on a record whose

@@ -10,8 +10,6 @@
 #include "engine/support/gs6_glbl.h"
 #include "engine/support/gs6_tool.h"
 #include "engine/table/gs6_dbf.h"
-#include "engine/table/gs6_dbf_fieldvars.h"
-#include "engine/table/gs6_dbsy.h"
 #include "engine/table/gs6_disk.h"
 #include "platform/ansi.h"
 
@@ -141,18 +139,6 @@ std::string_view TrimBlanks(std::string_view text) {
   return text;
 }
 
-// Where the stored text of a table field's variable lies in `record`, the
-// table's current record: its offset, or -1 when the variable is not a
-// field of that table.
-int32_t PlaceInRecord(TgsUserDefFieldVar* variable, const char* record, int32_t recordLength) {
-  if (!dynamic_cast<TgslDBFFieldVars*>(variable)) return -1;
-  const std::string_view text = variable->StoredText();
-  if (text.data() < record || text.data() + text.size() > record + recordLength) return -1;
-  return static_cast<int32_t>(text.data() - record);
-}
-
-// Bytes of whole records a build reads from the table at a time.
-constexpr int32_t kBuildChunkBytes = 1 << 18;
 // Largest block number whose byte address fits the block I/O.
 constexpr int64_t kMostBlocks = int64_t{INT32_MAX} / kBlockSize;
 
@@ -335,68 +321,28 @@ void GSobjNDXTag::BuildTag() {
     WriteHeader();
     return;
   }
-  const TRecNo count = table->RecordCount();
-  const int32_t recordLength = table->RecordLength();
-  GSO_dBHandler* handler = dynamic_cast<GSO_dBHandler*>(table);
-  auto status = [handler](int32_t a, int32_t b, int32_t c) {
-    if (handler) handler->StatusReport(a, b, c);
-  };
-  status(-1, 1, count);
   GSobjSortNdx sorter(*this);
-  // A key that is one character field is taken from the record's bytes.
-  TgsUserDefFieldVar* keyField = keyType_ == 'C' ? KeyEvaluator()->StoredTextVariable() : nullptr;
-  int32_t keyAt = -1;
-  bool placed = false;
-  const int32_t perChunk = std::max<int32_t>(1, kBuildChunkBytes / std::max(recordLength, 1));
-  std::vector<char> chunk(static_cast<size_t>(perChunk) * recordLength + 1);
-  char* saved = table->CurrentRecord();
-  GSobjIndexKeyData key;
-  updating_ = true;
-  try {
-    for (TRecNo first = 1; first <= count; first += perChunk) {
-      const int32_t n = std::min<int32_t>(perChunk, count - first + 1);
-      const int64_t offset = int64_t{table->HeaderLength()} + int64_t{first - 1} * recordLength;
-      const int32_t bytes = n * recordLength;
-      if (table->ReadAt(offset, chunk.data(), bytes) < bytes) RaiseError(Msg::ReadError, table->FileName());
-      if (!placed) {
-        table->SetCurrentRecord(chunk.data());
-        if (keyField) keyAt = PlaceInRecord(keyField, chunk.data(), recordLength);
-        placed = true;
-      }
-      const bool encrypted = table->Encrypted();
-      for (int32_t i = 0; i < n; ++i) {
-        char* record = chunk.data() + static_cast<size_t>(i) * recordLength;
-        if (encrypted) TableCipher(table->Password(), record, record, recordLength);
-        table->SetCurrentRecord(record);
-        status(1, first + i, 0);
-        if (keyField) {
-          const std::string_view text = keyAt >= 0
-                                            ? std::string_view(record + keyAt, static_cast<size_t>(keyField->Length()))
-                                            : keyField->StoredText();
-          sorter.AddKey(TrimBlanks(text.substr(0, static_cast<size_t>(keyLength_))), first + i);
-          continue;
-        }
-        if (!EvaluateKey(key)) continue;
-        NormalizeKey(key, true);
-        if (keyType_ == 'C') {
-          const std::string_view text(reinterpret_cast<const char*>(key.Data()), key.Length());
-          sorter.AddKey(TrimBlanks(text.substr(0, static_cast<size_t>(keyLength_))), first + i);
-        } else {
-          sorter.AddKey(key.AsFloat(), first + i);
-        }
-      }
+  // Text keys are stored cut to the key length, without trailing blanks.
+  struct Sink : BuildKeySink {
+    Sink(GSobjSortNdx& s, size_t length, bool number) : sorter(s), keyLength(length), numeric(number) {}
+    void AddFieldText(std::string_view text, TRecNo recNo) override {
+      sorter.AddKey(TrimBlanks(text.substr(0, keyLength)), recNo);
     }
-  } catch (...) {
-    table->SetCurrentRecord(saved);
-    updating_ = false;
-    throw;
-  }
-  table->SetCurrentRecord(saved);
-  updating_ = false;
-  status(0, 0, 0);
-  status(-1, 2, count);
-  sorter.Drain([&status](int32_t written) { status(2, written, 0); });
-  status(0, 0, 0);
+    void AddKey(const GSobjIndexKeyData& key, TRecNo recNo) override {
+      if (numeric)
+        sorter.AddKey(key.AsFloat(), recNo);
+      else
+        AddFieldText(std::string_view(reinterpret_cast<const char*>(key.Data()), key.Length()), recNo);
+    }
+    GSobjSortNdx& sorter;
+    size_t keyLength;
+    bool numeric;
+  } sink(sorter, static_cast<size_t>(keyLength_), keyType_ != 'C');
+  ScanTableKeys(sink, true);
+  const TRecNo count = table->RecordCount();
+  BuildStatus(-1, 2, count);
+  sorter.Drain([this](int32_t written) { BuildStatus(2, written, 0); });
+  BuildStatus(0, 0, 0);
   headerChanged_ = true;
   WriteHeader();
 }
