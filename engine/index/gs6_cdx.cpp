@@ -45,7 +45,7 @@ void KeepLeafParameters(GSobjIndexKey& image, const LeafParams& p, int32_t freeS
 // --- GSobjCDXTag --------------------------------------------------------------
 
 GSobjCDXTag::GSobjCDXTag(GSobjCDXFile* file, std::string_view name, int32_t headerAddress)
-    : GSobjIndexTag(file, UpperAscii(name), headerAddress) {
+    : GSobjIndexTag(file, UpperAscii(name), headerAddress), builtNodes_(*file) {
   indexKind_ = "CDX";
   defaultStrWidth_ = 10;
   if (headerAddress_ == -1) {
@@ -235,12 +235,12 @@ void GSobjCDXTag::BuildTag() {
     BuildStatus(-1, 2, count);
     try {
       sorter.Drain([this](int32_t written) { BuildStatus(2, written, 0); });
-      FlushNodeWrites();
+      builtNodes_.Flush();
     } catch (...) {
-      pendingNodes_ = {};
+      builtNodes_.Release();
       throw;
     }
-    pendingNodes_ = {};
+    builtNodes_.Release();
     BuildStatus(0, 0, 0);
   }
   headerChanged_ = true;
@@ -249,23 +249,7 @@ void GSobjCDXTag::BuildTag() {
 
 int32_t GSobjCDXTag::AllocateNode() { return File()->AllocatePage(); }
 
-// A build writes each node once, mostly at the address after the previous
-// one: such runs of nodes are gathered and written together.
-void GSobjCDXTag::WriteNode(int32_t address, const uint8_t* node) {
-  constexpr size_t kMostPending = 256 * 1024;
-  if (!pendingNodes_.empty() &&
-      (int64_t{address} != pendingAddress_ + static_cast<int64_t>(pendingNodes_.size()) ||
-       pendingNodes_.size() >= kMostPending))
-    FlushNodeWrites();
-  if (pendingNodes_.empty()) pendingAddress_ = address;
-  pendingNodes_.insert(pendingNodes_.end(), node, node + kBlockSize);
-}
-
-void GSobjCDXTag::FlushNodeWrites() {
-  if (pendingNodes_.empty()) return;
-  File()->WriteBlock(pendingAddress_, pendingNodes_.data(), static_cast<int32_t>(pendingNodes_.size()));
-  pendingNodes_.clear();
-}
+void GSobjCDXTag::WriteNode(int32_t address, const uint8_t* node) { builtNodes_.Write(address, node, kBlockSize); }
 
 bool GSobjCDXTag::InsertKey(const GSobjIndexKeyData& entry) {
   GSobjIndexKeyData copy(entry);
@@ -536,14 +520,6 @@ void GSobjCDXFile::SetProductionFlag(bool created) {
   } else {
     table->SetFlagBits(static_cast<uint8_t>(table->FlagBits() | 0x01));
   }
-}
-
-bool GSobjCDXFile::ReadBlock(int32_t address, void* buffer, int32_t length) {
-  return GSobjIndexFile::ReadBlock(address, buffer, length);
-}
-
-bool GSobjCDXFile::WriteBlock(int32_t address, const void* buffer, int32_t length) {
-  return GSobjIndexFile::WriteBlock(address, buffer, length);
 }
 
 int32_t GSobjCDXFile::AllocatePage() {

@@ -77,16 +77,12 @@ class GSobjCDXTag : public GSobjIndexTag, public CdxBuildTarget {
   // becomes `link`.
   void RelinkSibling(int32_t address, int offset, int32_t link);
   void WriteEmptyRootLeaf();
-  // Writes the nodes a build has gathered (see WriteNode).
-  void FlushNodeWrites();
 
   uint8_t options_ = cdx::kOptionOrdinary;
   cdx::Collation collation_ = cdx::Collation::None;
   uint32_t version_ = 0;
-  // Nodes written by a build at consecutive addresses, from
-  // pendingAddress_ on, go to the file in one write.
-  std::vector<uint8_t> pendingNodes_;
-  int32_t pendingAddress_ = 0;
+  // The nodes a build writes (see WriteNode).
+  GSobjNodeWrites builtNodes_;
 };
 
 class GSobjCDXFile : public GSobjIndexFile {
@@ -104,8 +100,6 @@ class GSobjCDXFile : public GSobjIndexFile {
   bool DeleteTag(std::string_view name) override;
   int32_t AllocatePage() override;
   int32_t ResetAllocator() override;
-  bool ReadBlock(int32_t address, void* buffer, int32_t length) override;
-  bool WriteBlock(int32_t address, const void* buffer, int32_t length) override;
   void Reindex() override;
   bool UpdateKeys(TRecNo n, bool appended) override;
   bool ChangedByOthers() override;

@@ -1455,3 +1455,22 @@ void GSobjIndexFile::CheckTag(GSobjIndexTag& tag, IndexCheckReport& report, bool
     }
   }
 }
+
+// ---------------------------------------------------------------------------
+// GSobjNodeWrites
+
+void GSobjNodeWrites::Write(int32_t address, const uint8_t* node, size_t bytes) {
+  constexpr size_t kMostPending = 256 * 1024;
+  if (!pending_.empty() &&
+      (int64_t{address} != pendingAddress_ + static_cast<int64_t>(pending_.size() / addressUnit_) ||
+       pending_.size() >= kMostPending))
+    Flush();
+  if (pending_.empty()) pendingAddress_ = address;
+  pending_.insert(pending_.end(), node, node + bytes);
+}
+
+void GSobjNodeWrites::Flush() {
+  if (pending_.empty()) return;
+  file_.WriteBlock(pendingAddress_, pending_.data(), static_cast<int32_t>(pending_.size()));
+  pending_.clear();
+}

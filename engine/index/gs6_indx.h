@@ -30,6 +30,7 @@
 //         where needed UpdateKeys and ChangedByOthers.
 //   A format's destructors must call ReleasePages (tag) and ReleaseTags
 //   (file) themselves: a base destructor cannot reach the format's slots.
+//   A format's bottom-up build writes its nodes through GSobjNodeWrites.
 //
 // The table: an index file belongs to a table through GSobjIndexOwner, which
 // the table handler implements: the table file (current record, record
@@ -629,4 +630,30 @@ class GSobjIndexFile {
   std::vector<GSobjIndexTag*> registeredTags_;
   int64_t nodeStamp_ = 0;
   bool nodeStampKnown_ = false;
+};
+
+// The node writes of a bottom-up build, which writes each node once and
+// mostly right after the one before: a run of nodes at consecutive
+// addresses is gathered and goes to the file in one write.
+class GSobjNodeWrites {
+ public:
+  // Writes go to `file` through WriteBlock. An address counts
+  // `addressUnit` bytes: 1 where addresses are byte offsets, the block
+  // size where they are block numbers.
+  explicit GSobjNodeWrites(GSobjIndexFile& file, int32_t addressUnit = 1)
+      : file_(file), addressUnit_(addressUnit) {}
+
+  // Writes `bytes` bytes of `node` at `address`, or keeps them to go with
+  // the nodes that follow.
+  void Write(int32_t address, const uint8_t* node, size_t bytes);
+  // Writes the nodes kept.
+  void Flush();
+  // Drops the nodes kept, giving back their memory.
+  void Release() { pending_ = {}; }
+
+ private:
+  GSobjIndexFile& file_;
+  int32_t addressUnit_;
+  std::vector<uint8_t> pending_;
+  int32_t pendingAddress_ = 0;
 };

@@ -470,7 +470,8 @@ GSobjSortMDX::GSobjSortMDX(GSobjMDXTag& tag)
     : TgsSort(tag.KeyType() == 'C' ? tag.KeyLength() : 8, tag.Ascending(), tag.Unique()),
       tag_(tag),
       entrySize_(tag.EntrySize()),
-      maxKeys_(tag.EntriesPerNode()) {}
+      maxKeys_(tag.EntriesPerNode()),
+      nodes_(*tag.OwnerFile()) {}
 
 bool GSobjSortMDX::NextStored(std::vector<uint8_t>& key, TRecNo& recNo) {
   TgsSortType type;
@@ -489,22 +490,6 @@ bool GSobjSortMDX::NextStored(std::vector<uint8_t>& key, TRecNo& recNo) {
   return true;
 }
 
-void GSobjSortMDX::Emit(int32_t address, const uint8_t* node) {
-  constexpr size_t kMostPending = 256 * 1024;
-  const size_t nodeSize = static_cast<size_t>(tag_.NodeSize());
-  if (!pending_.empty() &&
-      (int64_t{address} != pendingAddress_ + static_cast<int64_t>(pending_.size()) || pending_.size() >= kMostPending))
-    FlushPending();
-  if (pending_.empty()) pendingAddress_ = address;
-  pending_.insert(pending_.end(), node, node + nodeSize);
-}
-
-void GSobjSortMDX::FlushPending() {
-  if (pending_.empty()) return;
-  tag_.File()->WriteBlock(pendingAddress_, pending_.data(), static_cast<int32_t>(pending_.size()));
-  pending_.clear();
-}
-
 void GSobjSortMDX::WriteLevel(size_t level, int32_t address) {
   Level& lv = levels_[level];
   // Above the leaves the last entry keeps its pointer only.
@@ -519,7 +504,7 @@ void GSobjSortMDX::WriteLevel(size_t level, int32_t address) {
     uint8_t* last = lv.node.data() + 8 + (lv.count - 1) * entrySize_ + 4;
     std::memset(last, 0, static_cast<size_t>(entrySize_ - 4));
   }
-  Emit(address, lv.node.data());
+  nodes_.Write(address, lv.node.data(), static_cast<size_t>(tag_.NodeSize()));
 }
 
 void GSobjSortMDX::Add(size_t level, uint32_t pointer, const uint8_t* key) {
@@ -561,7 +546,7 @@ void GSobjSortMDX::Flush() {
       Add(level + 1, static_cast<uint32_t>(a / kBlockSize), lastKey.data());
     }
   }
-  FlushPending();
+  nodes_.Flush();
   if (!rooted) tag_.WriteEmptyRoot(tag_.NodeSize());
 }
 
@@ -692,14 +677,6 @@ void GSobjMDXFile::WriteTagTable() {
   WriteBlock(kTagTable, table.data(), static_cast<int32_t>(table.size()));
   headerChanged_ = true;
   WriteHeaderFields();
-}
-
-bool GSobjMDXFile::ReadBlock(int32_t address, void* buffer, int32_t length) {
-  return GSobjIndexFile::ReadBlock(address, buffer, length);
-}
-
-bool GSobjMDXFile::WriteBlock(int32_t address, const void* buffer, int32_t length) {
-  return GSobjIndexFile::WriteBlock(address, buffer, length);
 }
 
 int32_t GSobjMDXFile::AllocatePage() {

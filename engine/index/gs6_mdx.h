@@ -175,8 +175,6 @@ class GSobjMDXFile : public GSobjIndexFile {
   bool DeleteTag(std::string_view name) override;
   int32_t AllocatePage() override;
   int32_t ResetAllocator() override;
-  bool ReadBlock(int32_t address, void* buffer, int32_t length) override;
-  bool WriteBlock(int32_t address, const void* buffer, int32_t length) override;
   void Reindex() override;
   bool RenameFile(std::string_view newName) override;
   bool UpdateKeys(TRecNo n, bool appended) override;
@@ -238,11 +236,7 @@ class GSobjSortMDX : public TgsSort {
   int32_t maxKeys_;
   int32_t keysWritten_ = 0;
   std::vector<Level> levels_;
-  // Consecutive nodes of a build go to the file in one write.
-  std::vector<uint8_t> pending_;
-  int32_t pendingAddress_ = 0;
-  void Emit(int32_t address, const uint8_t* node);
-  void FlushPending();
+  GSobjNodeWrites nodes_;
 };
 
 template <class F>

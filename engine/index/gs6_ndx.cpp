@@ -663,7 +663,8 @@ GSobjSortNdx::GSobjSortNdx(GSobjNDXTag& tag)
       keyLength_(tag.KeyLength()),
       entrySize_(tag.EntrySize()),
       maxKeys_(std::max<int>(tag.EntriesPerNode(), 2)),
-      numeric_(tag.KeyType() != 'C') {}
+      numeric_(tag.KeyType() != 'C'),
+      nodes_(file_, kBlockSize) {}
 
 GSobjSortNdx::~GSobjSortNdx() = default;
 
@@ -680,22 +681,6 @@ bool GSobjSortNdx::NextStored(std::string_view& stored, TRecNo& recNo) {
   return true;
 }
 
-void GSobjSortNdx::WriteNode(int32_t block, const uint8_t* node) {
-  constexpr size_t kMostPending = 256 * 1024;
-  if (!pending_.empty() &&
-      (int64_t{block} != pendingBlock_ + static_cast<int64_t>(pending_.size() / kBlockSize) ||
-       pending_.size() >= kMostPending))
-    FlushWrites();
-  if (pending_.empty()) pendingBlock_ = block;
-  pending_.insert(pending_.end(), node, node + kBlockSize);
-}
-
-void GSobjSortNdx::FlushWrites() {
-  if (pending_.empty()) return;
-  file_.WriteBlock(pendingBlock_, pending_.data(), static_cast<int32_t>(pending_.size()));
-  pending_.clear();
-}
-
 // Writes a level's node at `block`; a branch stores one key fewer than its
 // entries, its last entry keeping only the child.
 void GSobjSortNdx::WriteLevel(Level& lv, size_t level, int32_t block) {
@@ -704,7 +689,7 @@ void GSobjSortNdx::WriteLevel(Level& lv, size_t level, int32_t block) {
   if (level > 0 && lv.count > 0)
     std::memset(lv.node + kNodeHeaderSize + size_t(lv.count - 1) * entrySize_ + 8, 0,
                 static_cast<size_t>(entrySize_ - 8));
-  WriteNode(block, lv.node);
+  nodes_.Write(block, lv.node, kBlockSize);
 }
 
 void GSobjSortNdx::Add(size_t level, uint32_t link, std::string_view storedKey) {
@@ -756,7 +741,7 @@ void GSobjSortNdx::Rebalance(size_t level) {
   const size_t entry = static_cast<size_t>(entrySize_);
   uint8_t* parentLast = parent.node + kNodeHeaderSize + size_t(parent.count - 1) * entry;
   if (parent.count < 1 || GetLE32(parentLast) != static_cast<uint32_t>(lv.previousBlock)) return;
-  FlushWrites();
+  nodes_.Flush();
   const int last = lv.previousCount - 1;
   const uint32_t movedChild = GetLE32(lv.previous + kNodeHeaderSize + size_t(last) * entry);
   const std::string movedKey = parent.lastKey;
@@ -794,6 +779,6 @@ void GSobjSortNdx::Finish() {
       Add(level + 1, static_cast<uint32_t>(block), up);
     }
   }
-  FlushWrites();
+  nodes_.Flush();
   tag_.SetRootAddress(root);
 }

@@ -224,8 +224,6 @@ class GSobjSortNdx : public TgsSort {
   void PutStoredKey(uint8_t* node, int index, std::string_view storedKey) const;
   // Writes the last node of every level; the top one is the root.
   void Finish();
-  void WriteNode(int32_t block, const uint8_t* node);
-  void FlushWrites();
 
   GSobjNDXTag& tag_;
   GSobjNDXFile& file_;
@@ -235,8 +233,8 @@ class GSobjSortNdx : public TgsSort {
   bool numeric_;
   std::vector<std::unique_ptr<Level>> levels_;
   std::string stored_;
-  std::vector<uint8_t> pending_;
-  int32_t pendingBlock_ = 0;
+  // Addresses are block numbers.
+  GSobjNodeWrites nodes_;
 };
 
 template <class F>

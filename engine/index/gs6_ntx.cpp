@@ -268,7 +268,7 @@ std::string_view KeyOf(const TgsVariant& e) {
 // --- GSobjNTXTag --------------------------------------------------------------
 
 GSobjNTXTag::GSobjNTXTag(GSobjNTXFile* file, std::string_view name, int32_t headerAddress, bool read)
-    : GSobjIndexTag(file, name, headerAddress) {
+    : GSobjIndexTag(file, name, headerAddress), builtPages_(*file) {
   indexKind_ = "NTX";
   defaultStrWidth_ = -1;
   keepsEmptyRightmostNodes_ = true;
@@ -505,34 +505,20 @@ void GSobjNTXTag::BuildTag() {
     status(-1, 2, table->RecordCount());
     try {
       rootAddress_ = sorter.Drain([&status](int32_t written) { status(2, written, 0); });
-      FlushBuiltPages();
+      builtPages_.Flush();
     } catch (...) {
-      pendingPages_ = {};
+      builtPages_.Release();
       throw;
     }
-    pendingPages_ = {};
+    builtPages_.Release();
     status(0, 0, 0);
   }
   headerChanged_ = true;
   WriteHeader();
 }
 
-// A build writes each page once, at the address after the previous one:
-// such runs of pages are gathered and written together.
 void GSobjNTXTag::WriteBuiltPage(int32_t address, const uint8_t* page) {
-  constexpr size_t kMostPending = 256 * 1024;
-  if (!pendingPages_.empty() &&
-      (int64_t{address} != pendingAddress_ + static_cast<int64_t>(pendingPages_.size()) ||
-       pendingPages_.size() >= kMostPending))
-    FlushBuiltPages();
-  if (pendingPages_.empty()) pendingAddress_ = address;
-  pendingPages_.insert(pendingPages_.end(), page, page + kPageSize);
-}
-
-void GSobjNTXTag::FlushBuiltPages() {
-  if (pendingPages_.empty()) return;
-  File()->WriteBlock(pendingAddress_, pendingPages_.data(), static_cast<int32_t>(pendingPages_.size()));
-  pendingPages_.clear();
+  builtPages_.Write(address, page, kPageSize);
 }
 
 bool GSobjNTXTag::InsertKey(const GSobjIndexKeyData& entry) {
@@ -664,14 +650,6 @@ GSobjNTXFile::~GSobjNTXFile() {
 }
 
 GSobjNTXTag* GSobjNTXFile::Tag() const { return static_cast<GSobjNTXTag*>(TagByPosition(0)); }
-
-bool GSobjNTXFile::ReadBlock(int32_t address, void* buffer, int32_t length) {
-  return GSobjIndexFile::ReadBlock(address, buffer, length);
-}
-
-bool GSobjNTXFile::WriteBlock(int32_t address, const void* buffer, int32_t length) {
-  return GSobjIndexFile::WriteBlock(address, buffer, length);
-}
 
 int32_t GSobjNTXFile::AllocatePage() {
   if (nextFreePage_ == -1) ResetAllocator();

@@ -197,12 +197,11 @@ class GSobjNTXTag : public GSobjIndexTag {
   void SetKeyLength(int length);
   // Width and decimals of the numeric field the key expression names.
   bool NumericFieldSize(int& width, int& decimals);
-  void FlushBuiltPages();
   void CompileWithoutAliases(std::string& text, const std::function<void()>& compile);
 
   int16_t decimals_ = 0;
-  std::vector<uint8_t> pendingPages_;
-  int32_t pendingAddress_ = 0;
+  // The pages a build writes (see WriteBuiltPage).
+  GSobjNodeWrites builtPages_;
 };
 
 class GSobjNTXFile : public GSobjIndexFile {
@@ -220,8 +219,6 @@ class GSobjNTXFile : public GSobjIndexFile {
               bool ascending, std::string_view forExpression) override;
   int32_t AllocatePage() override;
   int32_t ResetAllocator() override;
-  bool ReadBlock(int32_t address, void* buffer, int32_t length) override;
-  bool WriteBlock(int32_t address, const void* buffer, int32_t length) override;
   void Reindex() override;
   bool UpdateKeys(TRecNo n, bool appended) override;
   bool ChangedByOthers() override;
