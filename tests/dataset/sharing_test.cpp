@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -282,17 +283,18 @@ TEST_P(SharingTest, WriterAndRangeReaderKeepTableAndTagsInStep) {
 // from one version to the other, its header first and the rest a moment
 // later. The file's change counter moves as the rewrite begins, as it does
 // when one update follows another, so readers come to read the node while
-// it is half rewritten.
+// it is half rewritten. It goes on until a byte arrives on `stopFd` (checked
+// after each round that ends on the second version, which it leaves), so
+// the reader's share of the work does not depend on the machine's speed.
 int RunNodeRewriter(const std::string& cdx, const std::vector<uint8_t>& from,
-                    const std::vector<uint8_t>& to, const std::vector<size_t>& nodes, int rounds) {
+                    const std::vector<uint8_t>& to, const std::vector<size_t>& nodes, int stopFd) {
   const int fd = open(cdx.c_str(), O_WRONLY);
   if (fd < 0) return 30;
   constexpr size_t kNode = 512, kHead = 24;
   uint32_t counter = 0;
   std::memcpy(&counter, to.data() + 8, 4);
-  for (int k = 0; k < rounds; ++k) {
-    // The last round writes the second version.
-    const std::vector<uint8_t>& image = (rounds - k) % 2 == 1 ? to : from;
+  for (int k = 0;; ++k) {
+    const std::vector<uint8_t>& image = k % 2 == 1 ? to : from;
     for (size_t at : nodes) {
       if (pwrite(fd, image.data() + at, kHead, static_cast<off_t>(at)) != static_cast<ssize_t>(kHead))
         return 31;
@@ -303,6 +305,8 @@ int RunNodeRewriter(const std::string& cdx, const std::vector<uint8_t>& from,
           static_cast<ssize_t>(kNode - kHead))
         return 33;
     }
+    pollfd stop{stopFd, POLLIN, 0};
+    if (k % 2 == 1 && poll(&stop, 1, 0) > 0) break;
   }
   close(fd);
   return 0;
@@ -333,19 +337,21 @@ TEST_P(SharingTest, UnlockedReaderNeverTakesANodeBeingRewrittenForDamage) {
     if (!std::equal(after.begin() + at, after.begin() + at + 512, before.begin() + at)) nodes.push_back(at);
   ASSERT_FALSE(nodes.empty());
 
-  const int rounds = 150;
+  int stopPipe[2];
+  ASSERT_EQ(pipe(stopPipe), 0);
   const pid_t writer = fork();
   ASSERT_GE(writer, 0);
-  if (writer == 0) _exit(RunNodeRewriter(cdx, before, after, nodes, rounds));
+  if (writer == 0) _exit(RunNodeRewriter(cdx, before, after, nodes, stopPipe[0]));
 
   auto reader = OpenShared(path, protocol, false);
   reader->SelectTag("BYNAME", false);
+  constexpr int kSteps = 5000;
   int steps = 0, status = 0;
   std::string fault;
   uint32_t seed = 777;
   bool reaped = false;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (fault.empty() && std::chrono::steady_clock::now() < deadline &&
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (fault.empty() && steps < kSteps && std::chrono::steady_clock::now() < deadline &&
          !(reaped = waitpid(writer, &status, WNOHANG) == writer)) {
     try {
       seed = seed * 1103515245u + 12345u;
@@ -356,12 +362,16 @@ TEST_P(SharingTest, UnlockedReaderNeverTakesANodeBeingRewrittenForDamage) {
       fault = e.what();
     }
   }
+  // The writer ends on the second version once told to stop.
+  if (!reaped && write(stopPipe[1], "x", 1) == 1) reaped = waitpid(writer, &status, 0) == writer;
   if (!reaped) {
     kill(writer, SIGKILL);
     waitpid(writer, &status, 0);
   }
+  close(stopPipe[0]);
+  close(stopPipe[1]);
   EXPECT_EQ(fault, "") << "after " << steps << " steps";
-  EXPECT_GT(steps, 2000);
+  EXPECT_GE(steps, kSteps) << "the rewriter stopped early or the reader was too slow";
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "writer status " << status;
   // The rewriter left the second version: the file is sound and in step.
   ExpectTagsMatchTable(*OpenShared(path, protocol, false));

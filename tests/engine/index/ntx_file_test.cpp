@@ -240,6 +240,39 @@ TEST(NtxBuild, EmptyTableAndEvenlyFilledPages) {
   EXPECT_EQ(r.entries.size(), 120u);
 }
 
+// A file that folds case keys character values upper-cased, in the build
+// and on writes, so mixed-case names sort together and are found by their
+// upper-case form; the flag is not stored, so the file reads the same
+// without it.
+TEST(NtxBuild, CaseFoldingFileKeysUpperCasedText) {
+  TempDir dir;
+  DbfLayout l;
+  l.fields = {{"NAME", 'C', 8}};
+  for (const char* name : {"beta", "Alpha", "ALPHA", "gamma", "Beta"}) l.rows.push_back({{name}});
+  WriteDbf(dir.File("C.DBF"), l);
+  IndexTestTable t(dir.File("C.DBF"));
+  Walked w;
+  {
+    GSobjNTXFile f(&t, dir.File("C.NTX"), true, true, true, false);
+    f.SetFoldCase(true);
+    ASSERT_TRUE(f.AddTag("", "NAME", false, true, ""));
+    t.Blank();
+    t.SetField("NAME", "alpine");
+    t.Append({&f});
+    w = OurWalk(*f.Tag());
+    std::vector<std::string> keys;
+    for (const auto& [r, k] : w) keys.push_back(k.substr(0, k.find_last_not_of(' ') + 1));
+    EXPECT_EQ(keys, (std::vector<std::string>{"ALPHA", "ALPHA", "ALPINE", "BETA", "BETA", "GAMMA"}));
+    EXPECT_EQ(Records(w)[2], 6);
+    ExpectSound(f, "folded keys");
+  }
+  // Opened again without the flag, the stored keys are what they were.
+  GSobjNTXFile again(&t, dir.File("C.NTX"), false, false, false, false);
+  ASSERT_NE(again.Tag(), nullptr);
+  EXPECT_FALSE(again.FoldCase());
+  EXPECT_EQ(OurWalk(*again.Tag()), w);
+}
+
 // Thousands of appends, edits and FOR-flips on a short key, with the file
 // open: pages split, empty and leave the tree. After every batch the tag
 // matches the table and the peer reads it in our order.
