@@ -79,6 +79,27 @@ std::string Unhex(const std::string& hex) {
   return ::testing::AssertionSuccess();
 }
 
+bool RunPerlWalk(const TempDir& dir, const std::string& script, const std::vector<std::string>& args,
+                 std::vector<std::string>& lines) {
+  const std::string path = dir.File("walk.pl");
+  std::ofstream(path) << script;
+  std::string command = "perl " + Quoted(path);
+  for (const std::string& arg : args) command += " " + Quoted(arg);
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return false;
+  std::string all;
+  char buffer[65536];
+  size_t got;
+  while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) all.append(buffer, got);
+  const int status = pclose(pipe);
+  lines.clear();
+  std::istringstream in(all);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) == 2 || WEXITSTATUS(status) == 127) return false;
+  EXPECT_EQ(WEXITSTATUS(status), 0) << all.substr(0, 2000);
+  return true;
+}
+
 std::string WriteTexts(const TempDir& dir, const std::string& name, const std::vector<std::string>& texts) {
   std::string path = dir.File(name);
   std::ofstream out(path);

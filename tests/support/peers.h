@@ -24,6 +24,14 @@ const char* PeerName(Peer peer);
 ::testing::AssertionResult RunPeer(Peer peer, const std::vector<std::string>& args, const TempDir& dir,
                                    std::string* output = nullptr);
 
+// Runs the Perl program `script` (an index walk through the Perl peer's
+// index reader, written to the folder) with `args`; `lines` gets what it
+// printed, both streams, line by line. False when perl or the module is
+// missing (the program exits with 2 when it cannot load the module);
+// another failure is a test failure showing the output.
+bool RunPerlWalk(const TempDir& dir, const std::string& script, const std::vector<std::string>& args,
+                 std::vector<std::string>& lines);
+
 std::string Hex(const std::string& bytes);
 std::string Unhex(const std::string& hex);
 // Writes texts for a peer, one hex line each; returns the file's path.
