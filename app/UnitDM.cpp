@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QStringList>
 
+#include <charconv>
 #include <string_view>
 #include <vector>
 
@@ -108,11 +109,13 @@ void TDM::SetCategoryFilter(int tip, const std::string& keyField, const std::str
   table.SetFiltered(true);
 }
 
-void TDM::CheckIndex(const std::string& file, const std::string& tag) {
+int64_t TDM::IndexKeyCount(const std::string& file, const std::string& tag) {
   // The grids do not follow the order opened for a look.
   tblVemaron->DisableControls();
+  int64_t keys = 0;
   try {
     tblVemaron->OpenIndexes(file, tag);
+    if (GSobjIndexTag* current = tblVemaron->Table()->CurrentTag()) keys = current->CountKeys();
   } catch (...) {
     tblVemaron->OpenIndexes({}, {});
     tblVemaron->EnableControls();
@@ -120,6 +123,18 @@ void TDM::CheckIndex(const std::string& file, const std::string& tag) {
   }
   tblVemaron->OpenIndexes({}, {});
   tblVemaron->EnableControls();
+  return keys;
+}
+
+std::map<int, int64_t> TDM::CategoryRecordCounts() {
+  DBFObject& table = *tblVemaron->Table();
+  std::map<int, int64_t> counts;
+  for (const auto& [text, records] : table.CountFieldTexts(table.FieldNumber("TIP"))) {
+    int tip = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), tip);
+    if (error == std::errc() && end == text.data() + text.size()) counts[tip] += records;
+  }
+  return counts;
 }
 
 void TDM::IndexOn(const std::string& file, const std::string& tag, const std::string& key,

@@ -13,6 +13,8 @@
 #include <QObject>
 #include <QString>
 
+#include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -51,9 +53,16 @@ class TDM : public QObject {
   // with `prefix` (code page 1251), in the current order; tip 0 shows
   // every record again. For a page whose index file cannot be used.
   virtual void SetCategoryFilter(int tip, const std::string& keyField, const std::string& prefix);
-  // Opens one index file and its tag, and closes it again: fails with the
-  // engine's error when the file cannot be read. No index is left open.
-  virtual void CheckIndex(const std::string& file, const std::string& tag);
+  // Opens one index file and its tag, counts the tag's keys (every key of
+  // the tag, from its leaves) and closes it again: fails with the engine's
+  // error when the file cannot be read or its tree is damaged. No index is
+  // left open.
+  virtual int64_t IndexKeyCount(const std::string& file, const std::string& tag);
+  // The table's records per category (TIP value), counted in one pass over
+  // the file: every record, those marked deleted too, as the index files
+  // hold a key for each. Records whose TIP is not a whole number are not
+  // counted.
+  virtual std::map<int, int64_t> CategoryRecordCounts();
   // Builds one tag into an index file (created when missing).
   virtual void IndexOn(const std::string& file, const std::string& tag, const std::string& key,
                        const std::string& condition, int unique, int order);

@@ -4,7 +4,9 @@
 // it.
 //
 // An index file is rebuilt when it is missing, older than the table (a new
-// edition was copied in) or cannot be read; the progress bar counts the
+// edition was copied in), cannot be read, or holds another number of keys
+// than the table has records of its category (built from other data of the
+// same age, or the table changed without it); the progress bar counts the
 // rebuilt files. A file that cannot be rebuilt (a read-only folder) is left
 // unusable: the user is told once, in Russian, what is wrong and what to do,
 // and the main window lists that page's category without the index.
@@ -18,6 +20,9 @@
 #include <QStringList>
 
 #include <array>
+#include <cstdint>
+#include <map>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -30,12 +35,14 @@ class TCoolPanel;
 class TDM;
 
 // One index file the search modes rely on: the file, its single tag, the
-// tag's key and FOR expressions (xBase).
+// tag's key and FOR expressions (xBase), and the category (TIP value) whose
+// records the FOR expression selects.
 struct TIndexStep {
   const char* fileName;
   const char* tagName;
   const char* keyExpression;
   const char* forExpression;
+  int tip;
 };
 
 // The seven index files, in the order they are checked.
@@ -78,6 +85,9 @@ class TfrmLogo : public QDialog {
   void RunPendingCheck();
   // Why the step's file must be rebuilt; empty when it need not be.
   QString RebuildReason(const TIndexStep& step);
+  // The table's records of category `tip`, the table counted once per
+  // check.
+  int64_t CategoryRecords(int tip);
   // When the table file was last modified (invalid when it is not found).
   QDateTime TableTime() const;
   // Builds the step's file anew; false (with `error` set) when it cannot.
@@ -88,4 +98,7 @@ class TfrmLogo : public QDialog {
   TDM* dataModule_ = nullptr;
   bool checkPending_ = false;
   std::set<std::string> unusable_;
+  // The table's records per category, counted at the first file that needs
+  // them in a check (empty: not counted yet).
+  std::optional<std::map<int, int64_t>> categoryRecords_;
 };

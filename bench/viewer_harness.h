@@ -100,9 +100,13 @@ class TimedDM : public TDM {
     TableWorkClock clock;
     TDM::MoveFirst();
   }
-  void CheckIndex(const std::string& file, const std::string& tag) override {
+  int64_t IndexKeyCount(const std::string& file, const std::string& tag) override {
     TableWorkClock clock;
-    TDM::CheckIndex(file, tag);
+    return TDM::IndexKeyCount(file, tag);
+  }
+  std::map<int, int64_t> CategoryRecordCounts() override {
+    TableWorkClock clock;
+    return TDM::CategoryRecordCounts();
   }
   void IndexOn(const std::string& file, const std::string& tag, const std::string& key, const std::string& condition,
                int unique, int order) override {

@@ -39,6 +39,7 @@ void Seek(GSobjIndexTag& tag, GSobjIndexKeyData& probe) {
 void ExerciseTag(GSobjIndexFile& file, GSobjIndexTag& tag, int64_t bound) {
   FuzzTry([&] { FuzzWalk(tag, GotoFirst, GotoNext, bound); });
   FuzzTry([&] { FuzzWalk(tag, GotoLast, GotoPrevious, bound); });
+  FuzzTry([&] { (void)tag.CountKeys(); });
   GSobjIndexKeyData probe;
   probe.SetText("2345678");
   Seek(tag, probe);

@@ -73,8 +73,8 @@ struct FuzzIndexFormat {
 };
 
 // Writes the input as the format's file beside the small table and opens it;
-// for every tag walks the entries forward and backward, seeks keys of each
-// type, syncs to a record and checks the tag against the table. A damaged
+// for every tag walks the entries forward and backward, counts them, seeks
+// keys of each type, syncs to a record and checks the tag against the table. A damaged
 // file must be refused or reported, never followed into a loop: a walk far
 // longer than the file could hold traps.
 int FuzzIndexInput(const uint8_t* data, size_t size, const FuzzIndexFormat& format);

@@ -45,6 +45,9 @@ class GSobjCDXTag : public GSobjIndexTag, public CdxBuildTarget {
   // collation weights.
   double KeyNumber(const GSobjIndexKeyData& key) const override;
   bool KeyIsWeights() const override { return collation_ == cdx::Collation::General; }
+  // Sums the entry counts of the leaf headers along the leaf level, no key
+  // decoded (gs6_cdx_count.cpp).
+  int64_t CountKeys() override;
 
   // Fills the tag from the table (all records, deleted ones included, that
   // pass the FOR condition).
@@ -77,6 +80,9 @@ class GSobjCDXTag : public GSobjIndexTag, public CdxBuildTarget {
   // becomes `link`.
   void RelinkSibling(int32_t address, int offset, int32_t link);
   void WriteEmptyRootLeaf();
+  // One walk of CountKeys: down the first entries to the first leaf, then
+  // along the right-sibling links.
+  int64_t CountLeafEntries();
 
   uint8_t options_ = cdx::kOptionOrdinary;
   cdx::Collation collation_ = cdx::Collation::None;

@@ -899,6 +899,13 @@ bool GSobjIndexTag::EvaluateFor() {
   return forEvaluator_->Evaluate(value) == TgsExpValueType::Boolean && value.AsBoolean();
 }
 
+int64_t GSobjIndexTag::CountKeys() {
+  IndexCheckReport report;
+  ownerFile_->CheckTag(*this, report, false);
+  if (!report.problems.empty()) RaiseError(Msg::IndexCorrupted, ownerFile_->FullPath());
+  return static_cast<int64_t>(report.entries.size());
+}
+
 // ---------------------------------------------------------------------------
 // GSobjIndexTag: key maintenance
 

@@ -239,6 +239,15 @@ class GSobjIndexTag {
   // True when there is a FOR expression and the current record passes it.
   virtual bool EvaluateFor();
 
+  // --- counting ---
+  // The number of entries of the whole tag, whatever its range. Changes
+  // held in loaded node images are written first, so the tag may lose its
+  // current position (the range stays). Here every entry is walked through
+  // the format's tree check; a format whose leaves carry their entry count
+  // sums those instead. Raises "Index file %s is corrupted" for a damaged
+  // tree.
+  virtual int64_t CountKeys();
+
   // --- positioning ---
   // The record number of the first entry not less than the probe (Link:
   // the record wanted, or -1 for any), or 0 with the nearest entry current.

@@ -247,6 +247,51 @@ int32_t GSO_dBaseDBF::DescriptorLength(int32_t n) const {
   return d[11] == 'C' ? Le16(d + 16) : d[16];
 }
 
+// Bytes of whole records CountFieldTexts reads at a time.
+constexpr int32_t kCountBlockBytes = 1 << 18;
+
+std::map<std::string, TRecNo, std::less<>> GSO_dBaseDBF::CountFieldTexts(int32_t n) {
+  std::map<std::string, TRecNo, std::less<>> raw;
+  const uint8_t* d = FieldDescriptor(n);
+  if (!d || recordLength_ <= 0) return raw;
+  const int64_t offset = Le32(d + 12);
+  const int64_t width = DescriptorLength(n);
+  if (offset < 1 || width < 1 || offset + width > recordLength_) return raw;
+  const size_t end = static_cast<size_t>(offset + width);
+  const int32_t perBlock = std::max<int32_t>(1, kCountBlockBytes / recordLength_);
+  std::vector<char> block(static_cast<size_t>(perBlock) * static_cast<size_t>(recordLength_));
+  // Counted by the stored bytes as they are; runs of equal values (records
+  // are often grouped) skip the lookup.
+  std::string_view last;
+  TRecNo* lastCount = nullptr;
+  for (TRecNo first = 1; first <= recordCount_; first += perBlock) {
+    const int32_t records = std::min<int32_t>(perBlock, recordCount_ - first + 1);
+    const int32_t bytes = records * recordLength_;
+    if (GSO_DiskFile::ReadAt(RecordOffset(first), block.data(), bytes) < bytes) RaiseError(Msg::ReadError, FileName());
+    for (int32_t i = 0; i < records; ++i) {
+      char* record = block.data() + static_cast<size_t>(i) * static_cast<size_t>(recordLength_);
+      if (encrypted_) TableCipher(passwordDecipher_, record, record, end);
+      const std::string_view value(record + offset, static_cast<size_t>(width));
+      if (lastCount == nullptr || value != last) {
+        auto at = raw.find(value);
+        if (at == raw.end()) at = raw.emplace(std::string(value), 0).first;
+        last = at->first;
+        lastCount = &at->second;
+      }
+      ++*lastCount;
+    }
+  }
+  // The values as texts: blanks around them dropped (numbers are stored
+  // right-aligned), equal texts merged.
+  std::map<std::string, TRecNo, std::less<>> counts;
+  for (const auto& [value, records] : raw) {
+    const size_t from = value.find_first_not_of(' ');
+    const std::string text = from == std::string::npos ? std::string() : value.substr(from, value.find_last_not_of(' ') - from + 1);
+    counts[text] += records;
+  }
+  return counts;
+}
+
 // ---------------------------------------------------------------------------
 // Header refresh and write
 

@@ -49,6 +49,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -109,6 +111,13 @@ class GSO_dBaseDBF : public GSO_DiskFile {
   virtual void RenameTable(const std::string& newName);
   void RefreshHeader();
   void WriteTableHeader();
+  // The records per text stored in field n (its bytes without leading and
+  // trailing blanks), every record counted, deleted ones included as index
+  // builds take them. One pass over the records on disk in large blocks of
+  // whole records, past the read-ahead window; enciphered records are
+  // deciphered up to the field's end. Empty for a field number out of range;
+  // raises "Error on Read of file %s" when the records cannot be read.
+  std::map<std::string, TRecNo, std::less<>> CountFieldTexts(int32_t n);
   // Date of the last update from the header (year in full).
   void LastUpdate(int32_t& year, int32_t& month, int32_t& day) const;
   // Records on disk that a structural index file belongs to the table

@@ -624,6 +624,42 @@ TEST_F(DirectoryTest, DamagedOrOutdatedIndexFilesAreRebuiltAndTheOthersKept) {
   ExpectShows(Form().RxDBGrid2, 3, "ADR", {}, "payphone addresses from the rebuilt TAXA.CDX");
 }
 
+TEST_F(DirectoryTest, IndexFilesNewerThanTheTableButHoldingOtherCountsAreRebuilt) {
+  Start();
+  viewer_.reset();
+  auto before = IndexTimes();
+  // A city subscriber becomes an enterprise by a write to the table that
+  // left the index files alone; they are then stamped after the table, as
+  // if built from it, and all of them still open.
+  const auto moved = std::find_if(table_.begin(), table_.end(),
+                                  [](const StoredRecord& r) { return r.tip == 1 && !r.deleted; });
+  ASSERT_NE(moved, table_.end());
+  StoreText("PHONE.DBF", static_cast<size_t>(moved - table_.begin()), 78, 1, QStringLiteral("2"));
+  table_ = ScanTable("PHONE.DBF");
+  const auto later = fs::last_write_time("PHONE.DBF") + std::chrono::seconds(5);
+  for (auto& [file, time] : before) {
+    fs::last_write_time(file, later);
+    time = later;
+  }
+  StartWithSplash();
+  // The three city files and the two enterprise files disagree with the
+  // table by one key; the payphone files agree and are kept.
+  EXPECT_EQ(viewer_->frmLogo->ProgressBar1->maximum(), 5) << "the bar counts the rebuilt files";
+  EXPECT_EQ(viewer_->frmLogo->ProgressBar1->value(), 5);
+  auto after = IndexTimes();
+  for (const char* file : {"TELN.CDX", "TELF.CDX", "TELA.CDX", "PREDN.CDX", "PREDF.CDX"}) {
+    EXPECT_NE(after.at(file), before.at(file)) << file << " rebuilt";
+    after.erase(file);
+    before.erase(file);
+  }
+  EXPECT_EQ(after, before) << "the payphone files are kept";
+  ExpectShows(Form().RxDBGrid1, 1, "NUM", {}, "city numbers without the moved record");
+  TCoolPageControl* pages = Form().CoolPageControl1;
+  QTest::mouseClick(pages, Qt::LeftButton, {}, pages->TabRect(2).center());
+  ExpectShows(Form().RxDBGrid3, 2, "NUM", {}, "enterprise numbers with the moved record");
+  EXPECT_TRUE(ReportedErrors().isEmpty());
+}
+
 TEST_F(DirectoryTest, AnIndexThatCannotBeRebuiltIsReportedInRussianAndItsPageKeepsToItsCategory) {
   Start();
   viewer_.reset();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 
 #include "engine/support/gs6_glbl.h"
 #include "support/error_text.h"
@@ -226,4 +227,38 @@ TEST(DbfRecords, UpdateYearIsReadInBothConventions) {
     EXPECT_EQ(year, c.year) << int(c.stored);
     EXPECT_EQ(month * 100 + day, 304);
   }
+}
+
+TEST(DbfTable, CountFieldTextsCountsEveryRecordByItsTextAcrossBlocks) {
+  TempDir dir;
+  DbfLayout layout;
+  layout.fields = {{"NAME", 'C', 8}, {"TIP", 'N', 3}};
+  // 60,000 records of 12 bytes: several of the pass's blocks. Values in
+  // runs and alone, deleted records among them, a blank value, and one
+  // number stored without its right alignment.
+  std::map<std::string, TRecNo> expected;
+  for (int i = 0; i < 60000; ++i) {
+    std::string tip = i % 1000 < 600 ? "1" : std::to_string(2 + i % 3);
+    if (i % 997 == 0) tip = "";
+    DbfRow row{{"N" + std::to_string(i % 50), tip}};
+    row.deleted = i % 7 == 0;
+    layout.rows.push_back(row);
+    ++expected[tip];
+  }
+  ASSERT_EQ(layout.rows[5].values[1], "1");
+  layout.rows[5].values[1] = "2  ";
+  --expected["1"];
+  ++expected["2"];
+  const std::string path = WriteDbf(dir.File("T.DBF"), layout);
+  auto table = OpenDbf(path, false, false);
+  const auto counts = table->CountFieldTexts(2);
+  EXPECT_EQ((std::map<std::string, TRecNo>(counts.begin(), counts.end())), expected);
+  EXPECT_EQ(table->CountFieldTexts(1).size(), 50u);
+  EXPECT_TRUE(table->CountFieldTexts(3).empty()) << "no such field";
+
+  // A table cut short under the pass is an error naming it.
+  std::vector<uint8_t> bytes = ReadBytes(path);
+  bytes.resize(bytes.size() - 100);
+  WriteBytes(path, bytes);
+  EXPECT_EQ(ErrorOf([&] { table->CountFieldTexts(2); }), FormatMessage(Msg::ReadError, {path}));
 }
