@@ -12,11 +12,13 @@
 #include <algorithm>
 #include <array>
 #include <string>
+#include <utility>
 
 #include "app/Application.h"
 #include "app/UnitDM.h"
 #include "app/UnitLogo.h"
 #include "platform/codepage.h"
+#include "platform/system.h"
 #include "ui/coolalign.h"
 #include "ui/coolbevel.h"
 #include "ui/coolbtn.h"
@@ -281,6 +283,8 @@ void TfrmMain::CreatePages() {
   CoolLabel3 = MakeSearchLabel(CoolTabSheet3, "CoolLabel3", 61);
   CoolEdit3 = MakeSearchBox(CoolTabSheet3, "CoolEdit3", 180, 297);
 
+  // A page coming on show, by the user or from code, takes the grid model.
+  for (TCoolTabSheet* sheet : {CoolTabSheet1, CoolTabSheet2, CoolTabSheet3}) sheet->installEventFilter(this);
   for (TCoolBtn* exit : {CoolBtn4, CoolBtn8, CoolBtn11}) {
     connect(exit, &QAbstractButton::clicked, this, &TfrmMain::CoolBtn4Click);
   }
@@ -315,7 +319,28 @@ void TfrmMain::ConnectStatusTexts() {
 }
 
 void TfrmMain::SetGridModel(QAbstractItemModel* model) {
-  for (TRxDBGrid* grid : {RxDBGrid1, RxDBGrid2, RxDBGrid3}) grid->setModel(model);
+  gridModel_ = model;
+  AttachGridModel();
+}
+
+void TfrmMain::AttachGridModel() {
+  const std::pair<TCoolTabSheet*, TRxDBGrid*> pages[] = {
+      {CoolTabSheet1, RxDBGrid1}, {CoolTabSheet2, RxDBGrid2}, {CoolTabSheet3, RxDBGrid3}};
+  TCoolTabSheet* shown = CoolPageControl1->ActivePage();
+  // The grid that gives the model up goes first: a model reset while two
+  // grids hold it would set up both views' rows.
+  bool released = false;
+  for (const auto& [sheet, grid] : pages) {
+    if (sheet != shown && grid->model() != nullptr) {
+      grid->setModel(nullptr);
+      released = true;
+    }
+  }
+  // What the grid that gave the model up kept for its rows goes back to
+  // the system, not only to the heap (a page change is rare enough).
+  if (released) platform::ReleaseFreeMemory();
+  for (const auto& [sheet, grid] : pages)
+    if (sheet == shown && grid->model() != gridModel_) grid->setModel(gridModel_);
 }
 
 void TfrmMain::SetStatus(const QString& text) { CoolPanelBottom->SetCaption(text); }
@@ -351,6 +376,10 @@ void TfrmMain::FormShow() {
   if (logo_ != nullptr) {
     logo_->exec();
     unusableIndexes_ = logo_->UnusableFiles();
+    // The splash's builds and checks of the index files are over: what they
+    // freed goes back to the system rather than staying in the viewer's
+    // resident size for as long as it runs.
+    platform::ReleaseFreeMemory();
   }
   CoolPageControl1->SetActivePageIndex(0);
   CitySearchMode = 1;
@@ -482,6 +511,12 @@ void TfrmMain::CoolPanel4MouseDown(Qt::MouseButton button, const QPoint& positio
 }
 
 bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
+  // ShowToParent comes even while the window itself is not on screen.
+  if ((event->type() == QEvent::ShowToParent || event->type() == QEvent::Show) &&
+      (watched == CoolTabSheet1 || watched == CoolTabSheet2 || watched == CoolTabSheet3)) {
+    AttachGridModel();
+    return false;
+  }
   if (watched == CoolPanel4 && dragging_) {
     if (event->type() == QEvent::MouseMove) {
       move(static_cast<QMouseEvent*>(event)->globalPosition().toPoint() - dragOffset_);

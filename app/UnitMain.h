@@ -11,15 +11,18 @@
 // through the data module (TDM).
 //
 // Every control is a public member named as on the form and carries the
-// same object name. The grids get their rows through SetGridModel.
+// same object name. The grids get their rows through SetGridModel; only
+// the grid of the page on show holds the model, as a grid's view keeps a
+// few bytes for every row of it (hundreds of thousands on the city page).
 #pragma once
 
+#include <QAbstractItemModel>
+#include <QPointer>
 #include <QWidget>
 
 #include <set>
 #include <string>
 
-class QAbstractItemModel;
 class QPainter;
 class TCoolBevel;
 class TCoolBtn;
@@ -46,7 +49,8 @@ class TfrmMain : public QWidget {
   void SetDataModule(TDM* dataModule) { dataModule_ = dataModule; }
   TDM* DataModule() const { return dataModule_; }
 
-  // Gives all three grids the same rows: they read one record set.
+  // The rows of the grids: they read one record set. The grid of the page
+  // on show holds the model; the others hold none until their page shows.
   void SetGridModel(QAbstractItemModel* model);
 
   // Search modes of the pages (1: by number; 2 and 3: by a text key).
@@ -148,12 +152,17 @@ class TfrmMain : public QWidget {
   void ApplySearchText(int page);
   // Whether the splash left the index file usable.
   bool IndexUsable(const char* file) const;
+  // Hands the grid model to the grid of the page on show, taking it from
+  // the others.
+  void AttachGridModel();
   void CreateCaptionBar();
   void CreatePages();
   void ConnectStatusTexts();
 
   TfrmLogo* logo_ = nullptr;
   TDM* dataModule_ = nullptr;
+  // Null once the model is gone (it may go before the window).
+  QPointer<QAbstractItemModel> gridModel_;
   // Index files the splash could neither use nor rebuild: their pages list
   // the category in record order instead.
   std::set<std::string> unusableIndexes_;

@@ -18,7 +18,9 @@
 // Then the resident memory of a running viewer on that table (target under
 // 64 MB): the phonebook program itself started in the folder, read once it
 // has gone idle with its main window up; and the same viewer started by a
-// child of this bench, which can also scroll the city grid to the last row.
+// child of this bench, which can also scroll the city grid to the last row,
+// and then visits every page in every search mode and comes back to the
+// end of the city list.
 //
 //   bench_startup [records]        (default 1000000)
 #include <signal.h>
@@ -39,6 +41,7 @@
 #include "dataset/Razuz6oz.h"
 #include "engine/table/gs6_dbsy.h"
 #include "tools/mkphone/phonegen.h"
+#include "ui/coolpagecontrol.h"
 #include "viewer_harness.h"
 
 namespace {
@@ -202,18 +205,38 @@ int RunMemoryChild(int argc, char** argv) {
   QCoreApplication::processEvents();
   grid->viewport()->repaint();
   const Memory end = ReadMemory(getpid());
-  std::printf("up %ld %ld\nend %ld %ld %d\n", up.rssKb, up.hwmKb, end.rssKb, end.hwmKb, model->rowCount());
+  // Every page in every search mode, as a user looks around, then the city
+  // list at its end again.
+  TfrmMain& form = *viewer->frmMain;
+  const auto choose = [&](int page, void (TfrmMain::*button)()) {
+    form.CoolPageControl1->SetActivePageIndex(page);
+    form.CoolPageControl1Change();
+    (form.*button)();
+    QCoreApplication::processEvents();
+  };
+  choose(1, &TfrmMain::CoolBtn6Click);
+  choose(1, &TfrmMain::CoolBtn7Click);
+  choose(2, &TfrmMain::CoolBtn9Click);
+  choose(2, &TfrmMain::CoolBtn10Click);
+  choose(0, &TfrmMain::CoolBtn2Click);
+  choose(0, &TfrmMain::CoolBtn3Click);
+  choose(0, &TfrmMain::CoolBtn1Click);
+  grid->scrollToBottom();
+  grid->viewport()->repaint();
+  const Memory around = ReadMemory(getpid());
+  std::printf("up %ld %ld\nend %ld %ld %d\naround %ld %ld\n", up.rssKb, up.hwmKb, end.rssKb, end.hwmKb,
+              model->rowCount(), around.rssKb, around.hwmKb);
   return 0;
 }
 
-bool MeasureChild(const std::filesystem::path& folder, Memory& up, Memory& end, int& rows) {
+bool MeasureChild(const std::filesystem::path& folder, Memory& up, Memory& end, int& rows, Memory& around) {
   const std::string command = "cd '" + folder.string() + "' && '" + ProgramFolder() + "/bench_startup' " +
                               kMemoryChildFlag + " 2>/dev/null";
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return false;
-  const int parsed = std::fscanf(pipe, "up %ld %ld\nend %ld %ld %d", &up.rssKb, &up.hwmKb, &end.rssKb, &end.hwmKb,
-                                 &rows);
-  return pclose(pipe) == 0 && parsed == 5;
+  const int parsed = std::fscanf(pipe, "up %ld %ld\nend %ld %ld %d\naround %ld %ld", &up.rssKb, &up.hwmKb,
+                                 &end.rssKb, &end.hwmKb, &rows, &around.rssKb, &around.hwmKb);
+  return pclose(pipe) == 0 && parsed == 7;
 }
 
 double Mb(long kb) { return static_cast<double>(kb) / 1024.0; }
@@ -258,11 +281,11 @@ int main(int argc, char** argv) {
     warmCpu.push_back(warm.cpuTotal);
   }
 
-  Memory program, childUp, childEnd;
+  Memory program, childUp, childEnd, childAround;
   double idleAfter = 0;
   const bool programOk = MeasureProgram(ProgramFolder() + "/phonebook", folder.Path(), program, idleAfter);
   int rows = 0;
-  const bool childOk = MeasureChild(folder.Path(), childUp, childEnd, rows);
+  const bool childOk = MeasureChild(folder.Path(), childUp, childEnd, rows, childAround);
   std::filesystem::current_path("/");
 
   std::printf("records %u, seven index files present\n", count);
@@ -306,6 +329,9 @@ int main(int argc, char** argv) {
                 Mb(childUp.rssKb), Mb(childUp.hwmKb));
     std::printf("memory, viewer in a child, city grid at row %d: VmRSS %.1f MB, VmHWM %.1f MB (target < 64 MB)\n",
                 rows, Mb(childEnd.rssKb), Mb(childEnd.hwmKb));
+    std::printf("memory, viewer in a child, every page and mode visited, city grid at its end again: VmRSS %.1f MB, "
+                "VmHWM %.1f MB\n",
+                Mb(childAround.rssKb), Mb(childAround.hwmKb));
   } else {
     std::printf("memory, viewer in a child: not measured\n");
   }

@@ -314,7 +314,7 @@ void TDeridarDataSet::CloseDataset() {
   table_.reset();
   recordLength_ = 0;
   keyBuffer_.clear();
-  deletedMarks_.clear();
+  std::vector<uint8_t>().swap(deletedMarks_);  // gives the memory back
   deletedMarksCount_ = -1;
   orderRows_.clear();
   editInProgress_ = false;
@@ -920,7 +920,8 @@ const std::vector<uint8_t>* TDeridarDataSet::DeletedMarks() {
   return &deletedMarks_;
 }
 
-const std::vector<TRecNo>* TDeridarDataSet::WholeOrderRows(const std::vector<uint8_t>* deleted) {
+const TDeridarDataSet::TOrderRows* TDeridarDataSet::WholeOrderRows(const std::vector<uint8_t>* deleted,
+                                                                    int32_t step) {
   GSobjIndexTag* tag = table_->CurrentTag();
   std::string order;
   for (const std::string& file : indexFiles_) order += file + '\n';
@@ -930,21 +931,23 @@ const std::vector<TRecNo>* TDeridarDataSet::WholeOrderRows(const std::vector<uin
   const auto same = [&](const TOrderRows& known) {
     return known.order == order && known.indexStamp == indexStamp && known.root == tag->RootAddress() &&
            known.records == table_->RecordCount() && known.tableStamp == table_->UpdateStamp() &&
-           known.useDeleted == useDeleted_;
+           known.useDeleted == useDeleted_ && known.step == step;
   };
   for (const TOrderRows& known : orderRows_)
-    if (same(known)) return &known.rows;
+    if (same(known)) return &known;
   TOrderRows counted{order, indexStamp, tag->RootAddress(), table_->RecordCount(), table_->UpdateStamp(),
-                     useDeleted_, {}};
+                     useDeleted_, step, 0, {}};
+  counted.stepEnds.reserve(static_cast<size_t>(table_->RecordCount() / step + 1));
   WalkCurrentTag([&](TRecNo n) {
-    if (!deleted || static_cast<size_t>(n) >= deleted->size() || !(*deleted)[static_cast<size_t>(n)])
-      counted.rows.push_back(n);
+    if (!deleted || static_cast<size_t>(n) >= deleted->size() || !(*deleted)[static_cast<size_t>(n)]) {
+      if (++counted.count % step == 0) counted.stepEnds.push_back(n);
+    }
     return true;
   });
-  counted.rows.shrink_to_fit();
+  counted.stepEnds.shrink_to_fit();
   if (orderRows_.size() >= kKnownOrders) orderRows_.erase(orderRows_.begin());
   orderRows_.push_back(std::move(counted));
-  return &orderRows_.back().rows;
+  return &orderRows_.back();
 }
 
 int32_t TDeridarDataSet::CountRecords(int32_t step, std::vector<TBookmark>& ends) {
@@ -956,11 +959,11 @@ int32_t TDeridarDataSet::CountRecords(int32_t step, std::vector<TBookmark>& ends
   if (!useDeleted_ && !(deleted = DeletedMarks())) return -1;
   if (!table_->CurrentTag()->HasRange()) {
     // A whole order is counted once and kept.
-    const std::vector<TRecNo>* rows = WholeOrderRows(deleted);
+    const TOrderRows* rows = WholeOrderRows(deleted, step);
     if (!rows) return -1;
-    for (size_t end = static_cast<size_t>(step); end <= rows->size(); end += static_cast<size_t>(step))
-      ends.push_back(BookmarkText((*rows)[end - 1]));
-    return static_cast<int32_t>(rows->size());
+    ends.reserve(rows->stepEnds.size());
+    for (TRecNo n : rows->stepEnds) ends.push_back(BookmarkText(n));
+    return rows->count;
   }
   // A range is counted while it stays small; a large one is left to be
   // read in steps, as a key press must not wait for a walk over the order.

@@ -282,10 +282,11 @@ class TDeridarDataSet : public platform::TDataSet, public DBFObjectOwner {
   // the table's record. True when every key was visited.
   template <class Visit>
   bool WalkCurrentTag(Visit&& visit);
-  // The rows of the current order without a range, from orderRows_ or
-  // counted and kept there; null when the index file cannot say whether
-  // it changed.
-  const std::vector<TRecNo>* WholeOrderRows(const std::vector<uint8_t>* deleted);
+  struct TOrderRows;
+  // The row count of the current order without a range and the record of
+  // every `step`-th row, from orderRows_ or counted and kept there; null
+  // when the index file cannot say whether it changed.
+  const TOrderRows* WholeOrderRows(const std::vector<uint8_t>* deleted, int32_t step);
   // One byte per record (index = record number) that is 1 for a record
   // marked deleted, read in one pass over the table and read again when
   // the record count or the header's update stamp changes; null for an
@@ -326,7 +327,9 @@ class TDeridarDataSet : public platform::TDataSet, public DBFObjectOwner {
   bool buildingIndexDefs_ = false;
   std::vector<char> keyBuffer_;
   // Whole orders counted before (the seven of the directory viewer fit),
-  // with what they were counted from.
+  // with what they were counted from. Only every step-th row's record is
+  // kept, not every row: a large table's orders would otherwise hold four
+  // bytes per record each.
   struct TOrderRows {
     std::string order;  // index files and tag
     int64_t indexStamp;
@@ -334,7 +337,9 @@ class TDeridarDataSet : public platform::TDataSet, public DBFObjectOwner {
     TRecNo records;
     uint32_t tableStamp;
     bool useDeleted;
-    std::vector<TRecNo> rows;
+    int32_t step;
+    int32_t count = 0;
+    std::vector<TRecNo> stepEnds;  // the records of rows step, 2*step, ...
   };
   static constexpr size_t kKnownOrders = 8;
   std::vector<TOrderRows> orderRows_;

@@ -193,7 +193,8 @@ std::string TStringField::AsString() const {
   std::string buffer(DataSize(), '\0');
   if (!GetData(buffer.data())) return {};
   buffer.resize(strnlen(buffer.data(), static_cast<size_t>(Size())));
-  return Transliterate() ? DataSet()->TranslateText(buffer, false) : buffer;
+  if (Transliterate()) DataSet()->TranslateTextInPlace(buffer, false);
+  return buffer;
 }
 
 void TStringField::ReadDisplayText(std::string& out) const {

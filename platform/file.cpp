@@ -107,13 +107,16 @@ int64_t File::Size() const {
   return static_cast<int64_t>(st.st_size);
 }
 
-bool File::ChangeStamp(int64_t& stamp) const {
+bool File::ChangeStamp(int64_t& stamp, int64_t* size) const {
   // Older than this, a modification time is final: file systems count
   // modification times in ticks of at most two seconds.
   constexpr int64_t kSettledNanos = 3'000'000'000;
   struct stat st {};
   timespec now{};
-  if (fd_ < 0 || ::fstat(fd_, &st) != 0 || ::clock_gettime(CLOCK_REALTIME, &now) != 0) return false;
+  if (size) *size = -1;
+  if (fd_ < 0 || ::fstat(fd_, &st) != 0) return false;
+  if (size) *size = static_cast<int64_t>(st.st_size);
+  if (::clock_gettime(CLOCK_REALTIME, &now) != 0) return false;
   const int64_t modified = int64_t{st.st_mtim.tv_sec} * 1'000'000'000 + st.st_mtim.tv_nsec;
   const int64_t current = int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
   if (current - modified < kSettledNanos) return false;

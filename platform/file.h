@@ -53,8 +53,9 @@ class File {
   // process: its modification time and size. False when it cannot be
   // trusted: the file was modified within the last seconds, when a further
   // write could still fall in the same tick of the file system's clock and
-  // leave the time as it is.
-  bool ChangeStamp(int64_t& stamp) const;
+  // leave the time as it is. `size`, when given, gets the file's size
+  // whenever it could be learned (-1 otherwise), trusted stamp or not.
+  bool ChangeStamp(int64_t& stamp, int64_t* size = nullptr) const;
   bool Flush();
   bool Truncate(int64_t size);
 

@@ -1,8 +1,12 @@
-// System clock, sleeping and system places (see system.h).
+// System clock, sleeping, system places and returning freed memory (see
+// system.h).
 #include "platform/system.h"
 
 #include <time.h>
 #include <unistd.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include <cerrno>
 #include <utility>
@@ -48,5 +52,11 @@ void SetClockForTests(std::function<LocalDateTime()> clock) { TestClock() = std:
 std::string WindowsDirectory() { return "/etc"; }
 
 bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
+void ReleaseFreeMemory() {
+#if defined(__GLIBC__)
+  ::malloc_trim(0);
+#endif
+}
 
 }  // namespace platform

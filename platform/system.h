@@ -1,6 +1,7 @@
 // Time and system places: sleeping, today's date and the time of day, and
 // the folder that plays the role of the Windows directory ("/etc"), and
-// whether standard error is a terminal.
+// whether standard error is a terminal; giving freed memory back to the
+// system.
 // Tests may replace the clock to get fixed dates and times.
 #pragma once
 
@@ -32,5 +33,12 @@ bool StandardErrorIsTerminal();
 
 // Where the engine looks for its optional configuration file.
 std::string WindowsDirectory();
+
+// Gives the heap's free pages back to the system. Memory freed after a
+// burst of large allocations (an index build, a check of index files) can
+// stay with the process otherwise, counted in its resident size; a
+// long-running program calls this once the burst is over. Does nothing
+// where the C library cannot.
+void ReleaseFreeMemory();
 
 }  // namespace platform

@@ -51,8 +51,7 @@ class CellDelegate : public QStyledItemDelegate {
 
 TRxDBGrid::TRxDBGrid(QWidget* parent) : QTableView(parent) {
   horizontalHeader()->hide();
-  verticalHeader()->hide();
-  verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  SetUpRowHeader(verticalHeader());
   horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
   horizontalHeader()->setMinimumSectionSize(kMinimumWidth);
   setShowGrid(false);
@@ -76,9 +75,27 @@ void TRxDBGrid::SetColumns(std::vector<TRxColumn> columns) {
   ApplyColumns();
 }
 
+void TRxDBGrid::SetUpRowHeader(QHeaderView* header) {
+  header->hide();
+  header->setSectionResizeMode(QHeaderView::Fixed);
+}
+
 void TRxDBGrid::setModel(QAbstractItemModel* newModel) {
   for (const auto& connection : modelConnections_) disconnect(connection);
   modelConnections_.clear();
+  if (newModel != model() && model() != nullptr) {
+    // The row header keeps a few bytes for every row it has ever had, even
+    // once the rows are gone (a reset to fewer rows or no model keeps
+    // them): a fresh one lets go of the last model's rows. The view lets
+    // the old model go first, so that the fresh header is set up empty and
+    // reads the new model's rows once. The old header is deleted with the
+    // replacement.
+    QTableView::setModel(nullptr);
+    auto* header = new QHeaderView(Qt::Vertical, this);
+    SetUpRowHeader(header);
+    setVerticalHeader(header);
+    ApplyRowHeight();
+  }
   QTableView::setModel(newModel);
   if (newModel != nullptr) {
     auto reapply = [this] { ApplyColumns(); };

@@ -18,6 +18,8 @@
 
 #include <QTableView>
 
+class QHeaderView;
+
 #include <vector>
 
 struct TRxColumn {
@@ -75,6 +77,8 @@ class TRxDBGrid : public QTableView {
   void SelectFirstRow();
   void ApplyPalette();
   void ApplyRowHeight();
+  // The row header as the grid wants it: hidden, rows of one fixed height.
+  static void SetUpRowHeader(QHeaderView* header);
   int DefaultWidth(int modelColumn) const;
   // The shown model column whose right-hand line is within reach of `x`
   // (viewport coordinates), -1 when none is.

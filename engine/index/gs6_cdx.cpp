@@ -259,38 +259,66 @@ bool GSobjCDXTag::InsertKey(const GSobjIndexKeyData& entry) {
 
 // --- reading nodes ---
 
+namespace {
+
+// Decoded entries go straight into the image's entry objects.
+class ImageRefill final : public NodeEntrySink {
+ public:
+  ImageRefill(GSobjIndexKey& image, bool character) : image_(image), character_(character) {}
+  void Entry(std::string_view key, uint32_t recordNumber, uint32_t child) override {
+    GSobjIndexKeyData* e = image_.RefillEntry(count_++);
+    if (character_)
+      e->SetText(key);
+    else
+      e->SetBinary(key.data(), key.size());
+    e->SetRecordNumber(static_cast<int32_t>(recordNumber));
+    e->SetLink(child);
+  }
+  size_t Count() const { return count_; }
+
+ private:
+  GSobjIndexKey& image_;
+  bool character_;
+  size_t count_ = 0;
+};
+
+}  // namespace
+
 bool GSobjCDXTag::ReadPage(int32_t address, GSobjIndexKey& image) {
-  const int64_t size = File()->FileSize();
-  if (!IsNodeAddress(address, size)) Corrupted();
+  // The size known from the last look serves while the node fits in it; a
+  // node or link beyond it (the file may have grown since) asks again.
+  int64_t size = File()->KnownFileSize();
+  if (!IsNodeAddress(address, size)) {
+    size = File()->FreshFileSize();
+    if (!IsNodeAddress(address, size)) Corrupted();
+  }
   RefuseNodeOnPath(image, address, kMaxLevels);
   uint8_t node[kBlockSize];
   if (!File()->ReadBlock(address, node, kBlockSize)) Corrupted();
-  NodeHeader h;
-  if (!DecodeNodeHeader(node, size, h)) Corrupted();
-  image.ClearAndFree();
-  image.SetNodeKind(h.IsLeaf() ? GSobjIndexKey::kLeaf : 2);
-  image.SetLeftSibling(h.left);
-  image.SetRightSibling(h.right);
-  std::vector<NodeEntry> entries;
   const KeyFormat fmt = KeyFormatOf();
-  if (h.IsLeaf()) {
-    LeafParams p;
-    if (!DecodeLeaf(node, fmt, entries, &p)) Corrupted();
-    KeepLeafParameters(image, p, GetLE16(node + 12));
-  } else if (!DecodeBranch(node, fmt, size, entries)) {
-    Corrupted();
+  for (bool fresh = false;; fresh = true) {
+    NodeHeader h;
+    ImageRefill refill(image, fmt.character);
+    bool sound = DecodeNodeHeader(node, size, h);
+    if (sound) {
+      image.SetNodeKind(h.IsLeaf() ? GSobjIndexKey::kLeaf : 2);
+      image.SetLeftSibling(h.left);
+      image.SetRightSibling(h.right);
+      if (h.IsLeaf()) {
+        LeafParams p;
+        sound = DecodeLeaf(node, fmt, refill, &p);
+        KeepLeafParameters(image, p, GetLE16(node + 12));
+      } else {
+        sound = DecodeBranch(node, fmt, size, refill);
+      }
+    }
+    image.KeepEntries(refill.Count());
+    if (sound) return true;
+    // Refused against the size known before: again against the size now.
+    const int64_t now = File()->FreshFileSize();
+    if (fresh || now == size) Corrupted();
+    size = now;
   }
-  for (const NodeEntry& e : entries) {
-    auto item = std::make_unique<GSobjIndexKeyData>();
-    if (fmt.character)
-      item->SetText(e.key);
-    else
-      item->SetBinary(e.key.data(), e.key.size());
-    item->SetRecordNumber(static_cast<int32_t>(e.recordNumber));
-    item->SetLink(e.child);
-    image.Add(std::move(item));
-  }
-  return true;
 }
 
 // --- writing nodes ---
@@ -671,10 +699,22 @@ bool GSobjCDXFile::NodeStamp(int64_t& stamp) {
     stamp = 0;
     return true;
   }
-  // Every update by any process moves the version counter at offset 8.
+  // A file whose modification time has settled is unchanged while that
+  // time and its size stay (one look at the file's status, which gives the
+  // size for the node checks as well). Shortly after a write, the version
+  // counter at offset 8, which every update by any process moves, stands
+  // in. The top bit keeps the two kinds of stamp apart.
+  int64_t settled = 0;
+  int64_t size = -1;
+  const bool trusted = diskFile_->ChangeStamp(settled, &size);
+  if (size >= 0) NoteFileSize(size);
+  if (trusted) {
+    stamp = settled & INT64_MAX;
+    return true;
+  }
   uint8_t head[kBlockSize];
   if (!ReadBlock(0, head, kBlockSize)) return false;
-  stamp = GetLE32(head + 8);
+  stamp = INT64_MIN | int64_t{GetLE32(head + 8)};
   return true;
 }
 

@@ -99,17 +99,37 @@ void PutLEn(uint8_t* p, int n, uint64_t v) {
 
 // The in-memory form of a character key read from a node: up to its first
 // zero byte, trailing blanks dropped.
-std::string CharacterKey(const uint8_t* bytes, size_t n) {
+std::string_view CharacterKeyView(const uint8_t* bytes, size_t n) {
   const uint8_t* stop = std::find(bytes, bytes + n, uint8_t{0});
   size_t len = static_cast<size_t>(stop - bytes);
   while (len > 0 && bytes[len - 1] == ' ') --len;
-  return std::string(reinterpret_cast<const char*>(bytes), len);
+  return std::string_view(reinterpret_cast<const char*>(bytes), len);
 }
 
-std::string BinaryKey(const uint8_t* bytes, size_t n) {
+std::string_view BinaryKeyView(const uint8_t* bytes, size_t n) {
   while (n > 0 && bytes[n - 1] == 0) --n;
-  return std::string(reinterpret_cast<const char*>(bytes), n);
+  return std::string_view(reinterpret_cast<const char*>(bytes), n);
 }
+
+std::string CharacterKey(const uint8_t* bytes, size_t n) { return std::string(CharacterKeyView(bytes, n)); }
+
+std::string BinaryKey(const uint8_t* bytes, size_t n) { return std::string(BinaryKeyView(bytes, n)); }
+
+// Collects decoded entries into a vector.
+class VectorSink final : public NodeEntrySink {
+ public:
+  explicit VectorSink(std::vector<NodeEntry>& out) : out_(out) { out_.clear(); }
+  void Entry(std::string_view key, uint32_t recordNumber, uint32_t child) override {
+    NodeEntry e;
+    e.key.assign(key);
+    e.recordNumber = recordNumber;
+    e.child = child;
+    out_.push_back(std::move(e));
+  }
+
+ private:
+  std::vector<NodeEntry>& out_;
+};
 
 // GENERAL secondaries are stored with their trailing run of 0xF0..0xFF
 // bytes reduced to the low nibble, and raised again when read.
@@ -252,9 +272,7 @@ uint64_t ShiftedDown(uint64_t value, int bits) { return bits >= 64 ? 0 : value >
 
 }  // namespace
 
-bool DecodeLeaf(const uint8_t* node, const KeyFormat& fmt, std::vector<NodeEntry>& out,
-                LeafParams* paramsOut) {
-  out.clear();
+bool DecodeLeaf(const uint8_t* node, const KeyFormat& fmt, NodeEntrySink& out, LeafParams* paramsOut) {
   const int keyLength = fmt.keyLength;
   if (keyLength < 1 || keyLength > kMaxKeyLength) return false;
   const int count = GetLE16(node + 2);
@@ -285,7 +303,6 @@ bool DecodeLeaf(const uint8_t* node, const KeyFormat& fmt, std::vector<NodeEntry
   uint8_t buffer[256];
   std::memset(buffer, filler, sizeof buffer);
   int pool = kLeafAreaSize;
-  out.reserve(static_cast<size_t>(count));
   for (int i = 0; i < count; ++i) {
     const uint64_t info = GetLEn(area + i * bpe, bpe);
     const uint32_t record = static_cast<uint32_t>(info & p.recordMask);
@@ -298,18 +315,20 @@ bool DecodeLeaf(const uint8_t* node, const KeyFormat& fmt, std::vector<NodeEntry
     std::memcpy(buffer + dup, area + pool, static_cast<size_t>(stored));
     const int len = keyLength - trail;
     std::memset(buffer + len, filler, static_cast<size_t>(trail));
-    NodeEntry e;
     if (fmt.character) {
       if (fmt.general) RaiseGeneralTail(buffer, static_cast<size_t>(len));
-      e.key = CharacterKey(buffer, static_cast<size_t>(len));
+      out.Entry(CharacterKeyView(buffer, static_cast<size_t>(len)), record, record);
     } else {
-      e.key = BinaryKey(buffer, static_cast<size_t>(len));
+      out.Entry(BinaryKeyView(buffer, static_cast<size_t>(len)), record, record);
     }
-    e.recordNumber = record;
-    e.child = record;
-    out.push_back(std::move(e));
   }
   return true;
+}
+
+bool DecodeLeaf(const uint8_t* node, const KeyFormat& fmt, std::vector<NodeEntry>& out,
+                LeafParams* paramsOut) {
+  VectorSink sink(out);
+  return DecodeLeaf(node, fmt, sink, paramsOut);
 }
 
 std::string StoredKeyForm(std::string_view key, const KeyFormat& fmt) {
@@ -320,21 +339,17 @@ std::string StoredKeyForm(std::string_view key, const KeyFormat& fmt) {
 
 int BranchCapacity(int keyLength) { return kBranchAreaSize / (keyLength + 8); }
 
-bool DecodeBranch(const uint8_t* node, const KeyFormat& fmt, int64_t fileSize,
-                  std::vector<NodeEntry>& out) {
-  out.clear();
+bool DecodeBranch(const uint8_t* node, const KeyFormat& fmt, int64_t fileSize, NodeEntrySink& out) {
   const int keyLength = fmt.keyLength;
   if (keyLength < 1 || keyLength > kMaxKeyLength) return false;
   const int count = GetLE16(node + 2);
   if (count > BranchCapacity(keyLength)) return false;
-  out.reserve(static_cast<size_t>(count));
   uint8_t buffer[256];
   for (int i = 0; i < count; ++i) {
     const uint8_t* e = node + kNodeHeaderSize + i * (keyLength + 8);
-    NodeEntry entry;
-    entry.recordNumber = GetBE32(e + keyLength);
-    entry.child = GetBE32(e + keyLength + 4);
-    if (!IsNodeAddress(entry.child, fileSize)) return false;
+    const uint32_t recordNumber = GetBE32(e + keyLength);
+    const uint32_t child = GetBE32(e + keyLength + 4);
+    if (!IsNodeAddress(child, fileSize)) return false;
     if (fmt.character) {
       std::memcpy(buffer, e, static_cast<size_t>(keyLength));
       size_t len = static_cast<size_t>(keyLength);
@@ -342,13 +357,18 @@ bool DecodeBranch(const uint8_t* node, const KeyFormat& fmt, int64_t fileSize,
         while (len > 0 && buffer[len - 1] == ' ') --len;
         RaiseGeneralTail(buffer, len);
       }
-      entry.key = CharacterKey(buffer, len);
+      out.Entry(CharacterKeyView(buffer, len), recordNumber, child);
     } else {
-      entry.key = BinaryKey(e, static_cast<size_t>(keyLength));
+      out.Entry(BinaryKeyView(e, static_cast<size_t>(keyLength)), recordNumber, child);
     }
-    out.push_back(std::move(entry));
   }
   return true;
+}
+
+bool DecodeBranch(const uint8_t* node, const KeyFormat& fmt, int64_t fileSize,
+                  std::vector<NodeEntry>& out) {
+  VectorSink sink(out);
+  return DecodeBranch(node, fmt, fileSize, sink);
 }
 
 void ClearBranchArea(uint8_t* node, const KeyFormat& fmt) {

@@ -153,13 +153,28 @@ void EncodeLeafParams(const LeafParams& p, uint8_t* node);
 // number; a branch entry also has the child address.
 using NodeEntry = IndexEntryImage;
 
+// Receives the decoded entries of a node one by one, in node order, without
+// a copy of each key: `key` is valid only during the call. A leaf entry's
+// child is its record number.
+class NodeEntrySink {
+ public:
+  virtual void Entry(std::string_view key, uint32_t recordNumber, uint32_t child) = 0;
+
+ protected:
+  ~NodeEntrySink() = default;
+};
+
 // Decodes a leaf node. False when its parameters or counts are out of range,
-// or key bytes would overlap the info fields.
+// or key bytes would overlap the info fields (the entries before the fault
+// have been handed on then).
+bool DecodeLeaf(const uint8_t* node, const KeyFormat& fmt, NodeEntrySink& out,
+                LeafParams* params = nullptr);
 bool DecodeLeaf(const uint8_t* node, const KeyFormat& fmt, std::vector<NodeEntry>& out,
                 LeafParams* params = nullptr);
 
 // Decodes a branch node. False when the count exceeds the node's capacity
 // or a child is not a node address of a file of `fileSize` bytes.
+bool DecodeBranch(const uint8_t* node, const KeyFormat& fmt, int64_t fileSize, NodeEntrySink& out);
 bool DecodeBranch(const uint8_t* node, const KeyFormat& fmt, int64_t fileSize,
                   std::vector<NodeEntry>& out);
 

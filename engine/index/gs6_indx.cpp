@@ -58,6 +58,15 @@ GSobjIndexKeyData* GSobjIndexKey::AddEntry(const GSobjIndexKeyData& entry) {
   return Add(std::make_unique<GSobjIndexKeyData>(entry));
 }
 
+GSobjIndexKeyData* GSobjIndexKey::RefillEntry(size_t index) {
+  if (index < Count()) return Entry(index);
+  return Add(std::make_unique<GSobjIndexKeyData>());
+}
+
+void GSobjIndexKey::KeepEntries(size_t count) {
+  while (Count() > count) DeleteAt(Count() - 1);
+}
+
 int GSobjIndexKey::Compare(const GSobjIndexKeyData& probe, const GSobjIndexKeyData& stored,
                            int partial) const {
   return owner_->CompareKeys(probe, stored, partial);
@@ -371,7 +380,7 @@ std::unique_ptr<GSobjIndexKey> GSobjIndexTag::LoadImage(int32_t address, GSobjIn
     for (GSobjIndexKey* up = parent; up && !onPath; up = up->parent_) onPath = up->pageAddress_ == address;
     if (found != kept_.end() && !onPath) {
       std::unique_ptr<GSobjIndexKey> image = std::move(found->second.image);
-      keptOrder_.erase(found->second.order);
+      KeptOrder(found->second.leaf).erase(found->second.order);
       kept_.erase(found);
       image->parent_ = parent;
       image->child_ = nullptr;
@@ -380,7 +389,23 @@ std::unique_ptr<GSobjIndexKey> GSobjIndexTag::LoadImage(int32_t address, GSobjIn
       return image;
     }
   }
-  auto image = std::make_unique<GSobjIndexKey>(this, address);
+  std::unique_ptr<GSobjIndexKey> image;
+  if (!spare_.empty()) {
+    // A spare image starts afresh but keeps its entry objects for a format
+    // that refills them; every ReadPage clears or refills them.
+    image = std::move(spare_.back());
+    spare_.pop_back();
+    image->pageAddress_ = address;
+    image->leftSibling_ = image->rightSibling_ = -1;
+    image->child_ = nullptr;
+    image->nodeKind_ = GSobjIndexKey::kLeaf;
+    image->position_ = -1;
+    image->changed_ = image->split_ = image->atFirst_ = image->atLast_ = image->asRead_ = false;
+    image->leaf = GSobjIndexKey::LeafParameters{};
+    if (address <= 0) image->ClearAndFree();
+  } else {
+    image = std::make_unique<GSobjIndexKey>(this, address);
+  }
   image->parent_ = parent;
   if (address > 0) {
     ReadPage(address, *image);
@@ -390,20 +415,33 @@ std::unique_ptr<GSobjIndexKey> GSobjIndexTag::LoadImage(int32_t address, GSobjIn
 }
 
 void GSobjIndexTag::KeepImage(std::unique_ptr<GSobjIndexKey> image) {
-  if (!keeping_ || !image->asRead_ || image->changed_ || image->split_ || image->pageAddress_ <= 0) return;
+  image->parent_ = image->child_ = nullptr;
+  if (!keeping_ || !image->asRead_ || image->changed_ || image->split_ || image->pageAddress_ <= 0) {
+    SpareImage(std::move(image));
+    return;
+  }
   const int32_t address = image->pageAddress_;
   DropKeptImage(address);
-  image->parent_ = image->child_ = nullptr;
-  keptOrder_.push_back(address);
-  kept_.emplace(address, KeptImage{std::move(image), std::prev(keptOrder_.end())});
-  if (kept_.size() > kKeptImages) DropKeptImage(keptOrder_.front());
+  const bool leaf = image->IsLeaf();
+  std::list<int32_t>& order = KeptOrder(leaf);
+  order.push_back(address);
+  kept_.emplace(address, KeptImage{std::move(image), std::prev(order.end()), leaf});
+  if (keptLeafOrder_.size() > kKeptLeaves) DropKeptImage(keptLeafOrder_.front());
+  if (kept_.size() > kKeptImages)
+    DropKeptImage(keptBranchOrder_.empty() ? keptLeafOrder_.front() : keptBranchOrder_.front());
+}
+
+void GSobjIndexTag::SpareImage(std::unique_ptr<GSobjIndexKey> image) {
+  if (spare_.size() < kSpareImages) spare_.push_back(std::move(image));
 }
 
 void GSobjIndexTag::DropKeptImage(int32_t address) {
   const auto found = kept_.find(address);
   if (found == kept_.end()) return;
-  keptOrder_.erase(found->second.order);
+  KeptOrder(found->second.leaf).erase(found->second.order);
+  std::unique_ptr<GSobjIndexKey> image = std::move(found->second.image);
   kept_.erase(found);
+  SpareImage(std::move(image));
 }
 
 void GSobjIndexTag::DropKeptImagesIn(int64_t address, int64_t length) {
@@ -412,14 +450,15 @@ void GSobjIndexTag::DropKeptImagesIn(int64_t address, int64_t length) {
   const int64_t from = std::clamp<int64_t>(address - kKeptNodeSpan + 1, INT32_MIN, INT32_MAX);
   for (auto it = kept_.lower_bound(static_cast<int32_t>(from));
        it != kept_.end() && it->first < address + length;) {
-    keptOrder_.erase(it->second.order);
+    KeptOrder(it->second.leaf).erase(it->second.order);
     it = kept_.erase(it);
   }
 }
 
 void GSobjIndexTag::DropKeptImages() {
   kept_.clear();
-  keptOrder_.clear();
+  keptLeafOrder_.clear();
+  keptBranchOrder_.clear();
 }
 
 bool GSobjIndexTag::HasUnwrittenChanges() const {
@@ -482,6 +521,7 @@ void GSobjIndexTag::ResetPages(int mode) {
   // unchanged by others.
   keeping_ = ownerFile_ && ownerFile_->RefreshNodeStamp();
   if (!keeping_) DropKeptImages();
+  chainGeneration_ = ownerFile_ ? ownerFile_->ImageGeneration() : 0;
   chain_.push_back(LoadImage(rootAddress_, nullptr));
   if (mode == kResetRootOnly) return;
   GSO_dBaseDBF* table = Table();
@@ -499,6 +539,26 @@ void GSobjIndexTag::ResetPages(int mode) {
     }
   }
   MoveOnce(GotoFirst);
+}
+
+void GSobjIndexTag::RestartAtRoot() {
+  const bool reusable =
+      !chain_.empty() && keeping_ && !updating_ && !headerChanged_ &&
+      chain_.front()->pageAddress_ == rootAddress_ &&
+      std::none_of(chain_.begin(), chain_.end(), [](const auto& image) { return image->changed_ || image->split_; });
+  if (reusable) {
+    if (ownerFile_->RefreshNodeStamp() && ownerFile_->ImageGeneration() == chainGeneration_) {
+      ClearCurrent();
+      return;
+    }
+    // The file has changed since: the loaded images may no longer match
+    // their nodes and must not be kept (the kept ones are gone already).
+    while (!chain_.empty()) {
+      SpareImage(std::move(chain_.back()));
+      chain_.pop_back();
+    }
+  }
+  ResetPages(kResetRootOnly);
 }
 
 // ---------------------------------------------------------------------------
@@ -655,7 +715,7 @@ TRecNo GSobjIndexTag::MoveOnce(int32_t code) {
   atTop_ = atEnd_ = false;
   switch (code) {
     case GotoFirst: {
-      ResetPages(kResetRootOnly);
+      RestartAtRoot();
       GSobjIndexKey* root = RootImage();
       if (rangeLow_.Length() > 0 && !updating_) {
         // An exclusive low bound also passes over the keys equal to it.
@@ -671,7 +731,7 @@ TRecNo GSobjIndexTag::MoveOnce(int32_t code) {
       break;
     }
     case GotoLast: {
-      ResetPages(kResetRootOnly);
+      RestartAtRoot();
       GSobjIndexKey* root = RootImage();
       if (rangeHigh_.Length() > 0 && !updating_) {
         const int r = root->SeekInPage(kMaxRecNo, rangeHigh_, rangePartial_);
@@ -1180,8 +1240,19 @@ bool GSobjIndexFile::RefreshNodeStamp() {
 }
 
 void GSobjIndexFile::DropKeptImages() {
+  knownSize_ = -1;
+  ++imageGeneration_;
   for (GSobjIndexTag* tag : registeredTags_) tag->DropKeptImages();
 }
+
+int64_t GSobjIndexFile::KnownFileSize() { return knownSize_ >= 0 ? knownSize_ : FreshFileSize(); }
+
+int64_t GSobjIndexFile::FreshFileSize() {
+  knownSize_ = FileSize();
+  return knownSize_;
+}
+
+void GSobjIndexFile::NoteFileSize(int64_t size) { knownSize_ = size; }
 
 void GSobjIndexFile::DropImagesOverlapping(int64_t address, int64_t length) {
   for (GSobjIndexTag* tag : registeredTags_) tag->DropKeptImagesIn(address, length);
@@ -1208,6 +1279,8 @@ bool GSobjIndexFile::ReadBlock(int32_t address, void* buffer, int32_t length) {
 bool GSobjIndexFile::WriteBlock(int32_t address, const void* buffer, int32_t length) {
   if (!diskFile_ || length < 0) return false;
   DropImagesOverlapping(address, length);
+  knownSize_ = -1;
+  ++imageGeneration_;
   const std::string key = owner_ ? owner_->IndexEncipherKey() : std::string();
   if (key.empty()) {
     diskFile_->WriteAt(address, buffer, length);

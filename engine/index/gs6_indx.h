@@ -142,6 +142,12 @@ class GSobjIndexKey : public TgsCollection<GSobjIndexKeyData> {
   // An entry at `index`, added at the end, or appended as a copy.
   GSobjIndexKeyData* Entry(size_t index) const { return (*this)[index]; }
   GSobjIndexKeyData* AddEntry(const GSobjIndexKeyData& entry);
+  // Refilling an image with a node just read: the entry at `index` to
+  // overwrite (an old one, whose key buffer is reused, or a new one at the
+  // end), and dropping the old entries from `count` on. A format whose
+  // ReadPage refills instead of clearing reads nodes without allocating.
+  GSobjIndexKeyData* RefillEntry(size_t index);
+  void KeepEntries(size_t count);
   int32_t EntryCount() const { return static_cast<int32_t>(Count()); }
   bool IsLeaf() const { return nodeKind_ == kLeaf; }
   // True when this node is the last child of its parent, the parent the
@@ -283,10 +289,15 @@ class GSobjIndexTag {
 
   // --- kept node images ---
   // Images released unchanged are kept by address (at most kKeptImages,
-  // the least recently released go first) and reused instead of reading
-  // the node again, for as long as the file's change stamp stays the same
-  // (see GSobjIndexFile::NodeStamp). A write to a node drops its image.
+  // of them at most kKeptLeaves leaves; the least recently released go
+  // first) and reused instead of reading the node again, for as long as the
+  // file's change stamp stays the same (see GSobjIndexFile::NodeStamp). A
+  // write to a node drops its image. Branches are few (a few hundred for a
+  // million keys) and every seek passes through them, while seeks for
+  // scattered keys meet a new leaf each time: the leaves' own limit keeps
+  // them from pushing the branches out.
   static constexpr size_t kKeptImages = 512;
+  static constexpr size_t kKeptLeaves = 64;
   // Bytes a kept image is taken to stand for from its address: the largest
   // node of the formats.
   static constexpr int64_t kKeptNodeSpan = 1024;
@@ -295,6 +306,10 @@ class GSobjIndexTag {
   void DropKeptImagesIn(int64_t address, int64_t length);
   void DropKeptImages();
   size_t KeptImageCount() const { return kept_.size(); }
+  // Images dropped from the kept ones (or released without being kept)
+  // wait here, up to kSpareImages, to take the next node read: their entry
+  // objects are reused instead of allocated again.
+  static constexpr size_t kSpareImages = 8;
 
   // --- maintenance ---
   // Brings the tag in step with record n after it was appended or edited;
@@ -407,8 +422,9 @@ class GSobjIndexTag {
   // The image of the node at `address` below `parent` (none for the root):
   // a kept one when there is one, else read through ReadPage.
   std::unique_ptr<GSobjIndexKey> LoadImage(int32_t address, GSobjIndexKey* parent);
-  // Keeps a released image that still matches its node.
+  // Keeps a released image that still matches its node, or spares it.
   void KeepImage(std::unique_ptr<GSobjIndexKey> image);
+  void SpareImage(std::unique_ptr<GSobjIndexKey> image);
   void WriteBack(GSobjIndexKey& image);
   void GrowRootAbove(GSobjIndexKey& node);
   void EdgeCheck();
@@ -480,6 +496,11 @@ class GSobjIndexTag {
   bool MayMeetWriter() const;
   // Drops the chain and the kept images without writing anything.
   void DiscardChain();
+  // Stands at the root to move to an end of the order: the loaded chain
+  // serves again as it is when nothing in the file has changed since it
+  // was loaded (the descent then passes through its images instead of
+  // releasing and taking them back one by one); else as ResetPages.
+  void RestartAtRoot();
   // The unique entry of `key` left with record `former`: another record with
   // that key that passes the FOR condition gets it.
   void HandOverUniqueKey(const GSobjIndexKeyData& key, TRecNo former);
@@ -491,10 +512,16 @@ class GSobjIndexTag {
   struct KeptImage {
     std::unique_ptr<GSobjIndexKey> image;
     std::list<int32_t>::iterator order;
+    bool leaf;
   };
+  std::list<int32_t>& KeptOrder(bool leaf) { return leaf ? keptLeafOrder_ : keptBranchOrder_; }
   std::map<int32_t, KeptImage> kept_;
-  std::list<int32_t> keptOrder_;
+  std::list<int32_t> keptLeafOrder_;
+  std::list<int32_t> keptBranchOrder_;
   bool keeping_ = false;
+  // The file's image generation when the chain was loaded from the root.
+  uint64_t chainGeneration_ = 0;
+  std::vector<std::unique_ptr<GSobjIndexKey>> spare_;
 };
 
 class GSobjIndexFile {
@@ -580,6 +607,9 @@ class GSobjIndexFile {
   // Tags register themselves so that writes can drop their kept images.
   void RegisterTag(GSobjIndexTag* tag);
   void UnregisterTag(GSobjIndexTag* tag);
+  // Moves whenever kept images are dropped or anything is written: loaded
+  // images of an older generation may no longer match their nodes.
+  uint64_t ImageGeneration() const { return imageGeneration_; }
 
  protected:
   // --- checking, per format ---
@@ -597,6 +627,13 @@ class GSobjIndexFile {
   // for messages; the disk file's size, 0 while none is open.
   std::string FullPath() const;
   int64_t FileSize() const;
+  // The size last learned (asking the file when none is known), for checks
+  // of node addresses on the read path; and the size asked anew. The known
+  // size is forgotten on every write and whenever the kept images go. A
+  // format whose NodeStamp learns the size on the way notes it.
+  int64_t KnownFileSize();
+  int64_t FreshFileSize();
+  void NoteFileSize(int64_t size);
 
   // --- fields ---
   const std::string& FileName() const { return fileName_; }
@@ -639,6 +676,8 @@ class GSobjIndexFile {
   std::vector<GSobjIndexTag*> registeredTags_;
   int64_t nodeStamp_ = 0;
   bool nodeStampKnown_ = false;
+  int64_t knownSize_ = -1;
+  uint64_t imageGeneration_ = 0;
 };
 
 // The node writes of a bottom-up build, which writes each node once and

@@ -116,13 +116,22 @@ void TgsVariant::Reset() {
 }
 
 bool TgsVariant::CopyFrom(const TgsVariant* other) {
-  Reset();
-  if (!other) return false;
-  if (other->size_ > 0) {
-    data_ = std::make_unique<uint8_t[]>(other->size_);
-    if (other->data_) std::memcpy(data_.get(), other->data_.get(), other->size_);
+  if (!other) {
+    Reset();
+    return false;
   }
-  size_ = other->size_;
+  // An allocation that holds the other's is reused (values are copied for
+  // every step through an index: no allocation per step).
+  if (other->size_ > 0 && (!data_ || size_ < other->size_)) {
+    data_ = std::make_unique<uint8_t[]>(other->size_);
+    size_ = other->size_;
+  }
+  if (other->size_ > 0) {
+    if (other->data_)
+      std::memcpy(data_.get(), other->data_.get(), other->size_);
+    else
+      std::memset(data_.get(), 0, other->size_);
+  }
   length_ = other->length_;
   tag_ = other->tag_;
   return true;

@@ -68,7 +68,10 @@ class GSO_DiskFile {
   virtual bool Close();
   virtual int64_t SizeOfFile();
   // See platform::File::ChangeStamp; false when closed.
-  bool ChangeStamp(int64_t& stamp) const { return !closed_ && handle_.ChangeStamp(stamp); }
+  bool ChangeStamp(int64_t& stamp, int64_t* size = nullptr) const {
+    if (size) *size = -1;
+    return !closed_ && handle_.ChangeStamp(stamp, size);
+  }
   virtual void Flush();
   virtual bool LockWholeFile();
   virtual bool LockRegion(int64_t offset, int64_t length);

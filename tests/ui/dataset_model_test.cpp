@@ -125,6 +125,17 @@ TEST_F(DataSetModel, AnIndexOrderIsCountedAtOnceAndAnyPageIsReadWithoutThoseBefo
         << "row " << row;
   }
   EXPECT_LE(table_.fetched - before, 5 * 40 + 10);
+  // The order stays counted for another page size, and back: each size
+  // gets the page ends of its own pages.
+  for (int batch : {7, 40, 7}) {
+    model.SetBatchSize(batch);
+    model.fetchMore(QModelIndex());
+    ASSERT_EQ(model.rowCount(), static_cast<int>(numbers.size())) << "pages of " << batch;
+    for (int row : {model.rowCount() - 1, model.rowCount() - batch - 1, model.rowCount() / 3, batch, batch - 1}) {
+      EXPECT_EQ(model.data(model.index(row, num)).toString().toStdString(), numbers[static_cast<size_t>(row)])
+          << "row " << row << " in pages of " << batch;
+    }
+  }
 }
 
 TEST_F(DataSetModel, ARangeResetsTheModelOnceToTheRangesRows) {

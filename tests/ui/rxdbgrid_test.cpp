@@ -1,5 +1,6 @@
 // The data grid: its columns, widths, lines, selection and resizing.
 #include <QHeaderView>
+#include <QPointer>
 #include <QSignalSpy>
 #include <QStandardItemModel>
 #include <QTest>
@@ -155,6 +156,36 @@ TEST_F(GridTest, TheFirstRowIsCurrentAndHighlightedAfterEveryReset) {
   ASSERT_EQ(grid_.currentIndex().row(), 11);
   model_->Reset();
   expectFirstRow("after a reset");
+}
+
+// A grid's row header keeps a few bytes for every row it has had; given
+// another model, or none, the grid lets the old rows go with their header
+// and its rows look as before.
+TEST_F(GridTest, AnotherModelOrNoneLetsTheOldRowsGoAndKeepsTheRowsLook) {
+  const int height = grid_.rowHeight(0);
+  ASSERT_GT(height, 10);
+  QPointer<QHeaderView> old = grid_.verticalHeader();
+  auto longer = DirectoryModel(500);
+  grid_.setModel(longer.get());
+  EXPECT_TRUE(old.isNull()) << "the header of the last model's rows is gone";
+  for (QAbstractItemModel* shown : {static_cast<QAbstractItemModel*>(longer.get()),
+                                    static_cast<QAbstractItemModel*>(nullptr),
+                                    static_cast<QAbstractItemModel*>(model_.get())}) {
+    grid_.setModel(shown);
+    const int rows = shown ? shown->rowCount() : 0;
+    QHeaderView* header = grid_.verticalHeader();
+    EXPECT_EQ(header->count(), rows);
+    EXPECT_TRUE(header->isHidden()) << rows << " rows";
+    if (rows == 0) continue;
+    EXPECT_EQ(header->sectionResizeMode(0), QHeaderView::Fixed);
+    EXPECT_EQ(grid_.rowHeight(rows - 1), height);
+    EXPECT_EQ(grid_.rowViewportPosition(3), 3 * height);
+    EXPECT_EQ(grid_.ShownFieldNames(), (QStringList{QStringLiteral("NUM"), QStringLiteral("ADR")}));
+    EXPECT_EQ(grid_.currentIndex().row(), 0);
+  }
+  // The row height still follows the font.
+  grid_.setFont(CoolFont(QStringLiteral("Arial"), -20));
+  EXPECT_GT(grid_.rowHeight(0), height);
 }
 
 TEST_F(GridTest, DrawsColumnLinesButNoRowLines) {

@@ -83,6 +83,27 @@ TEST(Variant, CopyIsPrivate) {
   EXPECT_EQ(c.Size(), 0u);
 }
 
+// A copy into a cell with a larger allocation (reused, not replaced) holds
+// exactly the other's value: its length, tag and bytes, and an empty value
+// stays empty.
+TEST(Variant, CopyIntoALargerCellTakesTheOthersValueExactly) {
+  TgsVariant big = Text("a much longer text than the next one");
+  const TgsVariant shorter = Text("xy");
+  big = shorter;
+  EXPECT_EQ(big.AsText(), "xy");
+  int position = 0;
+  EXPECT_EQ(big.Compare(&shorter, position, nullptr, -1), 0);
+  EXPECT_EQ(big.Length(), 2u);
+  TgsVariant number;
+  number.SetFloat(2.5);
+  big = number;
+  EXPECT_EQ(big.Tag(), TgsVariant::kFloat);
+  EXPECT_EQ(big.AsFloat(), 2.5);
+  big = TgsVariant();
+  EXPECT_TRUE(big.IsEmpty());
+  EXPECT_EQ(big.AsText(), "");
+}
+
 TEST(Variant, AppendingItsOwnBytesSurvivesTheGrowth) {
   TgsVariant v;
   v.SetText("abc");

@@ -1,0 +1,139 @@
+// Search steps through a dataset opened shared and read-only, as the
+// directory viewer opens its table: the prefix ranges give the rows the
+// table holds, over more leaves than the reader keeps in memory, and another
+// handle's appends (which split nodes and grow the index file) show in the
+// next step, whether the index file's modification time is recent or has
+// settled long ago.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "dataset/Razuz6oz.h"
+#include "engine/support/gs6_glbl.h"
+#include "engine/table/gs6_dbsy.h"
+#include "support/dbf_writer.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+constexpr int kRows = 25;
+
+std::string Number(int n) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "%07d", n);
+  return buffer;
+}
+
+class SharedSearch : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    DbfLayout layout;
+    layout.fields = {{"NUM", 'C', 7}, {"FIO", 'C', 12}};
+    // Scattered numbers, in no order: 4000 keys make a tree of three levels
+    // with far more leaves than a reader keeps.
+    for (int i = 0; i < 4000; ++i) {
+      const std::string num = Number(static_cast<int>((i * 7919L) % 9000000) + 1000000);
+      layout.rows.push_back({{num, "N" + num}});
+      numbers_.push_back(num);
+    }
+    path_ = WriteDbf(dir_.File("PHONE.DBF"), layout);
+    {
+      GSO_dBHandler builder(path_, "", false, true);
+      builder.OpenTable();
+      builder.IndexOn("NUM.CDX", "NUM", "NUM", "", 1, 0);
+    }
+    Settle();
+    reader_.SetDatabaseName(dir_.Path().string());
+    reader_.SetTableName("PHONE.DBF");
+    reader_.SetExclusive(false);
+    reader_.SetReadOnly(true);
+    reader_.Open();
+    reader_.OpenIndexes("NUM.CDX", "NUM");
+  }
+
+  // The index file's modification time moves far into the past.
+  void Settle() {
+    const auto old = std::filesystem::file_time_type::clock::now() - std::chrono::seconds(60);
+    std::filesystem::last_write_time(dir_.File("NUM.CDX"), old);
+  }
+
+  // A viewer's search step: the range of the prefix, then up to 25 rows.
+  std::vector<std::string> Step(const std::string& prefix) {
+    reader_.SetRangeEx(prefix, prefix, true, true, true);
+    std::vector<std::string> rows;
+    while (!reader_.Eof() && static_cast<int>(rows.size()) < kRows) {
+      const std::string num = reader_.FieldByName("NUM")->AsString();
+      EXPECT_EQ(reader_.FieldByName("FIO")->AsString(), "N" + num);
+      rows.push_back(num);
+      reader_.Next();
+    }
+    return rows;
+  }
+
+  // The first 25 numbers of the table that begin with `prefix`.
+  std::vector<std::string> Expected(const std::string& prefix) const {
+    std::vector<std::string> all;
+    for (const std::string& n : numbers_)
+      if (n.compare(0, prefix.size(), prefix) == 0) all.push_back(n);
+    std::sort(all.begin(), all.end());
+    if (all.size() > kRows) all.resize(kRows);
+    return all;
+  }
+
+  // Another handle appends records with the index file open.
+  void Append(int first, int count) {
+    GSO_dBHandler writer(path_, "", true, true);
+    writer.OpenTable();
+    ASSERT_EQ(writer.OpenIndexFile("NUM.CDX"), 0);
+    for (int i = 0; i < count; ++i) {
+      const std::string num = Number(first + i);
+      writer.BlankRecord();
+      writer.PutFieldTextByName("NUM", num);
+      writer.PutFieldTextByName("FIO", "N" + num);
+      writer.AppendRecord();
+      numbers_.push_back(num);
+    }
+  }
+
+  TempDir dir_;
+  std::string path_;
+  std::vector<std::string> numbers_;
+  TDeridarDataSet reader_;
+};
+
+}  // namespace
+
+TEST_F(SharedSearch, StepsOverScatteredPrefixesGiveTheTablesRows) {
+  // Every prefix twice, far apart: the second time the nodes may come from
+  // memory, and must still be the right ones.
+  std::vector<std::string> prefixes;
+  for (int i = 0; i < 300; ++i) prefixes.push_back(Number((i * 104729) % 9000000 + 1000000).substr(0, 1 + i % 4));
+  for (int pass = 0; pass < 2; ++pass)
+    for (const std::string& prefix : prefixes) ASSERT_EQ(Step(prefix), Expected(prefix)) << prefix;
+  // A prefix before every key and one after them.
+  EXPECT_TRUE(Step("0").empty());
+  EXPECT_TRUE(Step("99999999").empty());
+}
+
+TEST_F(SharedSearch, AnotherHandlesAppendsShowInTheNextStep) {
+  ASSERT_EQ(Step("555"), Expected("555"));
+  // Enough keys in one place to split leaves and branches: the file grows
+  // beyond what the reader knew of it.
+  Append(5550000, 400);
+  EXPECT_EQ(Step("555"), Expected("555"));
+  EXPECT_EQ(Step("5550"), Expected("5550"));
+
+  // The same once the file's modification time is old again, and after a
+  // further append whose file time is set back at once.
+  Settle();
+  EXPECT_EQ(Step("5553"), Expected("5553"));
+  Append(5554000, 300);
+  Settle();
+  EXPECT_EQ(Step("5554"), Expected("5554"));
+  EXPECT_EQ(Step("5552"), Expected("5552"));
+}
