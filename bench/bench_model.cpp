@@ -11,38 +11,19 @@
 #include <QString>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 
+#include "bench_support.h"
 #include "dataset/Razuz6oz.h"
-#include "engine/table/gs6_dbf.h"
 #include "platform/db.h"
-#include "tools/mkphone/phonegen.h"
 #include "ui/dbgridmodel.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// Baseline: the table read front to back with ReadRecord(GotoNext).
-double EngineRead(const std::string& path, uint64_t& checksum, int64_t& records) {
-  auto start = Clock::now();
-  GSO_dBaseDBF table(path, "", true, false);
-  table.OpenTable();
-  table.SetCache(true);
-  records = 0;
-  for (table.ReadRecord(GotoNext); !table.Eof(); table.ReadRecord(GotoNext)) {
-    checksum += static_cast<unsigned char>(table.CurrentRecord()[1]);
-    ++records;
-  }
-  return Seconds(start);
-}
+using bench::Clock;
+using bench::EngineRead;  // the baseline
+using bench::Seconds;
 
 // The model over the dataset in record order, fetched to the end; with
 // `cells`, each new row's cells read as the view would paint them.
@@ -81,11 +62,9 @@ double ModelScroll(const std::string& folder, bool cells, uint64_t& checksum, in
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   uint32_t count = argc > 1 ? static_cast<uint32_t>(std::atol(argv[1])) : 1000000;
-  std::string pattern = (std::filesystem::temp_directory_path() / "deridar-bench-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) return 1;
-  std::filesystem::path dir(pattern);
-  std::string path = (dir / "PHONE.DBF").string();
-  if (!phonegen::WritePhoneDbf(path, count, 1)) return 1;
+  const bench::PhoneFolder folder(count, "deridar-bench");
+  const std::string path = folder.Table();
+  const std::string dir = folder.Path().string();
 
   uint64_t sink = 0;
   int64_t engineRecords = 0, rowsRecords = 0, cellsRecords = 0;
@@ -93,8 +72,8 @@ int main(int argc, char** argv) {
   EngineRead(path, sink, engineRecords);  // warm the page cache
   for (int round = 0; round < 5; ++round) {
     engine = std::min(engine, EngineRead(path, sink, engineRecords));
-    rows = std::min(rows, ModelScroll(dir.string(), false, sink, rowsRecords));
-    cells = std::min(cells, ModelScroll(dir.string(), true, sink, cellsRecords));
+    rows = std::min(rows, ModelScroll(dir, false, sink, rowsRecords));
+    cells = std::min(cells, ModelScroll(dir, true, sink, cellsRecords));
   }
   const double engineRate = engineRecords / engine;
   const double rowsRate = rowsRecords / rows;
@@ -107,7 +86,5 @@ int main(int argc, char** argv) {
   std::printf("ratio, rows fetched:           %.2fx slower (target <= 2x)\n", engineRate / rowsRate);
   std::printf("ratio, rows and cell texts:    %.2fx slower (target <= 2x)\n", engineRate / cellsRate);
   std::printf("(checksum %llu)\n", static_cast<unsigned long long>(sink));
-  std::error_code ec;
-  std::filesystem::remove_all(dir, ec);
   return 0;
 }

@@ -13,20 +13,19 @@
 //
 //   bench_ndx [records] [steps]      (defaults 1000000 and 4000)
 #include <stdlib.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <random>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "bench_support.h"
 #include "dataset/Razuz6oz.h"
 #include "engine/index/gs6_ndx.h"
 #include "engine/table/gs6_dbsy.h"
@@ -35,6 +34,11 @@
 #include "tools/mkphone/phonegen.h"
 
 namespace {
+
+using bench::CpuSeconds;
+using bench::Stats;
+using bench::Summarise;
+using bench::ThreadMicros;
 
 struct Key {
   const char* file;
@@ -45,14 +49,6 @@ struct Key {
 constexpr Key kKeys[] = {{"TELN.NDX", "NUM", 1, 7},   {"TELF.NDX", "FIO", 8, 35},  {"TELA.NDX", "ADR", 43, 35},
                          {"PREDN.NDX", "NUM", 1, 7},  {"PREDF.NDX", "FIO", 8, 35}, {"TAXN.NDX", "NUM", 1, 7},
                          {"TAXA.NDX", "ADR", 43, 35}};
-
-double CpuSeconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
-
-double ThreadMicros() {
-  timespec t{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) * 1e6 + static_cast<double>(t.tv_nsec) / 1e3;
-}
 
 // The floor: one read of the table per key and a sort of its pairs.
 double Floor(const std::string& path) {
@@ -95,15 +91,6 @@ struct Query {
   std::string low, high;
 };
 
-struct Stats {
-  double median = 0, p99 = 0;
-};
-
-Stats Summarise(std::vector<double> times) {
-  std::sort(times.begin(), times.end());
-  return {times[times.size() / 2], times[std::min(times.size() - 1, times.size() * 99 / 100)]};
-}
-
 // Search steps on one order of the dataset; each step's processor time.
 std::vector<double> Steps(TDeridarDataSet& table, const char* files, const char* order,
                           const std::vector<Query>& queries, uint64_t& checksum) {
@@ -134,11 +121,9 @@ std::vector<double> Steps(TDeridarDataSet& table, const char* files, const char*
 int main(int argc, char** argv) {
   const uint32_t count = argc > 1 ? static_cast<uint32_t>(std::atol(argv[1])) : 1000000;
   const int steps = argc > 2 ? std::atoi(argv[2]) : 4000;
-  std::string pattern = (std::filesystem::temp_directory_path() / "deridar-ndx-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) return 1;
-  const std::filesystem::path dir(pattern);
-  const std::string path = (dir / "PHONE.DBF").string();
-  if (!phonegen::WritePhoneDbf(path, count, 1)) return 1;
+  const bench::PhoneFolder folder(count, "deridar-ndx");
+  const std::filesystem::path& dir = folder.Path();
+  const std::string path = folder.Table();
 
   double floor = 1e9, engine = 1e9;
   for (int round = 0; round < 3; ++round) {
@@ -204,7 +189,5 @@ int main(int argc, char** argv) {
   }
   std::printf("(checksum %llu)\n", static_cast<unsigned long long>(checksum));
   table.Close();
-  std::error_code ec;
-  std::filesystem::remove_all(dir, ec);
   return 0;
 }

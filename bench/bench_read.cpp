@@ -6,22 +6,17 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <vector>
 
-#include "engine/table/gs6_dbf.h"
+#include "bench_support.h"
 #include "tools/mkphone/phonegen.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
+using bench::Clock;
+using bench::Seconds;
 
 // Baseline: the file read front to back in 64 KiB blocks.
 double PlainRead(const std::string& path, uint64_t& checksum) {
@@ -36,43 +31,25 @@ double PlainRead(const std::string& path, uint64_t& checksum) {
   return Seconds(start);
 }
 
-double EngineRead(const std::string& path, uint64_t& checksum, int32_t& records) {
-  auto start = Clock::now();
-  GSO_dBaseDBF table(path, "", true, false);
-  table.OpenTable();
-  table.SetCache(true);
-  records = 0;
-  for (table.ReadRecord(GotoNext); !table.Eof(); table.ReadRecord(GotoNext)) {
-    checksum += static_cast<unsigned char>(table.CurrentRecord()[1]);
-    ++records;
-  }
-  return Seconds(start);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   uint32_t count = argc > 1 ? static_cast<uint32_t>(std::atol(argv[1])) : 1000000;
-  std::string pattern = (std::filesystem::temp_directory_path() / "deridar-bench-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) return 1;
-  std::filesystem::path dir(pattern);
-  std::string path = (dir / "PHONE.DBF").string();
-  if (!phonegen::WritePhoneDbf(path, count, 1)) return 1;
+  const bench::PhoneFolder dir(count, "deridar-bench");
+  const std::string path = dir.Table();
 
   uint64_t sink = 0;
-  int32_t records = 0;
+  int64_t records = 0;
   double plain = 1e9, engine = 1e9;
   PlainRead(path, sink);  // warm the page cache
   for (int round = 0; round < 5; ++round) {
     plain = std::min(plain, PlainRead(path, sink));
-    engine = std::min(engine, EngineRead(path, sink, records));
+    engine = std::min(engine, bench::EngineRead(path, sink, records));
   }
-  std::printf("records read:        %d\n", records);
+  std::printf("records read:        %lld\n", static_cast<long long>(records));
   std::printf("plain read():        %.4f s\n", plain);
   std::printf("ReadRecord(GotoNext): %.4f s\n", engine);
   std::printf("ratio:               %.2fx (target <= 4x)\n", engine / plain);
   std::printf("(checksum %llu)\n", static_cast<unsigned long long>(sink));
-  std::error_code ec;
-  std::filesystem::remove_all(dir, ec);
-  return records == static_cast<int32_t>(count) ? 0 : 1;
+  return records == static_cast<int64_t>(count) ? 0 : 1;
 }

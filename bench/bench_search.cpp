@@ -15,7 +15,6 @@
 //   bench_search [records] [steps]      (defaults 1000000 and 4000)
 #include <fcntl.h>
 #include <stdlib.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "dataset/Razuz6oz.h"
 #include "platform/codepage.h"
 #include "platform/db.h"
@@ -37,12 +37,9 @@
 
 namespace {
 
-// Processor time of this thread, in microseconds.
-double ThreadMicros() {
-  timespec t{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) * 1e6 + static_cast<double>(t.tv_nsec) / 1e3;
-}
+using bench::Stats;
+using bench::Summarise;
+using bench::ThreadMicros;
 
 constexpr int kRows = 25;
 constexpr int kNumberLength = 7;
@@ -104,18 +101,6 @@ std::vector<Query> SurnameQueries(const std::vector<std::string>& surnames, std:
     queries.push_back(q);
   }
   return queries;
-}
-
-struct Stats {
-  double median = 0, p99 = 0;
-};
-
-Stats Summarise(std::vector<double> times) {
-  std::sort(times.begin(), times.end());
-  Stats s;
-  s.median = times[times.size() / 2];
-  s.p99 = times[std::min(times.size() - 1, times.size() * 99 / 100)];
-  return s;
 }
 
 // Search steps through the dataset on one tag; returns each step's time.
@@ -253,10 +238,8 @@ void ReportFloor(const char* what, const Stats& floor, const Stats& engine, cons
 int main(int argc, char** argv) {
   const uint32_t count = argc > 1 ? static_cast<uint32_t>(std::atol(argv[1])) : 1000000;
   const int steps = argc > 2 ? std::atoi(argv[2]) : 4000;
-  std::string pattern = (std::filesystem::temp_directory_path() / "deridar-search-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) return 1;
-  const std::filesystem::path dir(pattern);
-  if (!phonegen::WritePhoneDbf((dir / "PHONE.DBF").string(), count, 1)) return 1;
+  const bench::PhoneFolder folder(count, "deridar-search");
+  const std::filesystem::path& dir = folder.Path();
 
   // The same records again for the SQLite table and the surname prefixes.
   std::vector<phonegen::PhoneRecord> records;
@@ -291,7 +274,7 @@ int main(int argc, char** argv) {
   DataSetSteps(table, kTags[0], names, checksum, &nameRows);
   const Stats engineNames = Summarise(DataSetSteps(table, kTags[0], names, checksum));
   table.Close();
-  const std::string dbf = (dir / "PHONE.DBF").string();
+  const std::string dbf = folder.Table();
   const Stats floorNumbers = Summarise(RawReadSteps(dbf, numberRows, checksum));
   const Stats floorNames = Summarise(RawReadSteps(dbf, nameRows, checksum));
 
@@ -316,7 +299,5 @@ int main(int argc, char** argv) {
   std::printf("(built without SQLite: no comparison)\n");
 #endif
   std::printf("(checksum %llu)\n", static_cast<unsigned long long>(checksum));
-  std::error_code ec;
-  std::filesystem::remove_all(dir, ec);
   return 0;
 }

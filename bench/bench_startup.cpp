@@ -247,9 +247,8 @@ int main(int argc, char** argv) {
   if (argc > 1 && std::string(argv[1]) == kMemoryChildFlag) return RunMemoryChild(argc, argv);
   const uint32_t count = argc > 1 ? static_cast<uint32_t>(std::atol(argv[1])) : 1000000;
 
-  bench::ScratchFolder folder;
-  const std::string path = (folder.Path() / "PHONE.DBF").string();
-  if (!phonegen::WritePhoneDbf(path, count, 1)) return 1;
+  const bench::PhoneFolder folder(count, "deridar-viewer");
+  const std::string path = folder.Table();
   BuildIndexFiles(folder.Path());
 
   uint64_t checksum = 0;

@@ -287,8 +287,7 @@ int main(int argc, char** argv) {
   const int prefixes = argc > 2 ? std::atoi(argv[2]) : 600;
   constexpr uint64_t kSeed = 1;
 
-  bench::ScratchFolder folder;
-  if (!phonegen::WritePhoneDbf((folder.Path() / "PHONE.DBF").string(), count, kSeed)) return 1;
+  const bench::PhoneFolder folder(count, "deridar-viewer", kSeed);
 
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   TApplication application(argc, argv);

@@ -1,8 +1,8 @@
-// Shared by the viewer benchmarks: a temporary folder with a generated
-// PHONE.DBF, the viewer wired exactly as the program's main() wires it, and
-// a start-up that notes when each visible step of the start happened (the
-// splash painted, its index check done, its timer fired, the main window
-// painted with the first rows of the city page).
+// Shared by the viewer benchmarks (beside bench_support.h): the viewer wired
+// exactly as the program's main() wires it, and a start-up that notes when
+// each visible step of the start happened (the splash painted, its index
+// check done, its timer fired, the main window painted with the first rows
+// of the city page).
 #pragma once
 
 #include <stdlib.h>
@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "app/UnitDM.h"
+#include "bench_support.h"
 #include "app/UnitLogo.h"
 #include "app/UnitMain.h"
 #include "ui/coolpanel.h"
@@ -33,8 +34,6 @@
 #include "ui/rxdbgrid.h"
 
 namespace bench {
-
-using Clock = std::chrono::steady_clock;
 
 inline double Millis(Clock::time_point from, Clock::time_point to) {
   return std::chrono::duration<double, std::milli>(to - from).count();
@@ -56,28 +55,6 @@ inline double Percentile(std::vector<double> values, double share) {
   return values[at];
 }
 
-// A fresh folder under the system's temporary folder, removed on exit.
-class ScratchFolder {
- public:
-  ScratchFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "deridar-viewer-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-      std::perror("mkdtemp");
-      std::exit(1);
-    }
-    path_ = pattern;
-  }
-  ~ScratchFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-  const std::filesystem::path& Path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
 
 // Removes the seven index files of the search modes from `folder`.
 inline void RemoveIndexFiles(const std::filesystem::path& folder) {

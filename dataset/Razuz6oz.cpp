@@ -1171,19 +1171,7 @@ void TDeridarDataSet::EndScan() {
 // ---------------------------------------------------------------------------
 // Hooks of the table object
 
-bool TDeridarDataSet::AcceptTableRecord() {
-  if (!Active() || !Filtered() || !OnFilterRecord) return true;
-  bool accept = true;
-  TDataSetState saved = SetTempState(dsFilter);
-  try {
-    OnFilterRecord(*this, accept);
-  } catch (...) {
-    RestoreState(saved);
-    throw;
-  }
-  RestoreState(saved);
-  return accept;
-}
+bool TDeridarDataSet::AcceptTableRecord() { return !Active() || FilterAccepts(); }
 
 void TDeridarDataSet::TableStatus(int32_t stat1, int32_t stat2, int32_t stat3) {
   if (OnStatus) OnStatus(*this, stat1, stat2, stat3);

@@ -15,36 +15,28 @@ namespace {
 // Records read per pass: enough to cross the read-ahead window.
 constexpr int32_t kMaxRecords = 400;
 
-template <class F>
-void Try(F&& step) {
-  try {
-    step();
-  } catch (const EDeridarBase&) {
-  }
-}
-
 void ReadAll(GSO_dBaseFld& table) {
   const int32_t count = table.RecordCount() < kMaxRecords ? table.RecordCount() : kMaxRecords;
   for (int32_t r = 1; r <= count; ++r) {
-    Try([&] { table.ReadRecord(r); });
+    FuzzTry([&] { table.ReadRecord(r); });
     (void)table.IsDeleted();
     for (int32_t f = 0; f <= table.FieldCount() + 1; ++f) {
-      Try([&] { (void)table.FieldName(f); });
-      Try([&] { (void)table.FieldType(f); });
-      Try([&] { (void)table.FieldLength(f); });
-      Try([&] { (void)table.FieldDecimals(f); });
-      Try([&] { (void)table.GetFieldText(f); });
-      Try([&] { (void)table.GetDisplayText(f); });
-      Try([&] { (void)table.GetNumber(f); });
-      Try([&] { (void)table.GetDate(f); });
-      Try([&] { (void)table.GetLogical(f); });
-      Try([&] { (void)table.IsBinaryField(f); });
+      FuzzTry([&] { (void)table.FieldName(f); });
+      FuzzTry([&] { (void)table.FieldType(f); });
+      FuzzTry([&] { (void)table.FieldLength(f); });
+      FuzzTry([&] { (void)table.FieldDecimals(f); });
+      FuzzTry([&] { (void)table.GetFieldText(f); });
+      FuzzTry([&] { (void)table.GetDisplayText(f); });
+      FuzzTry([&] { (void)table.GetNumber(f); });
+      FuzzTry([&] { (void)table.GetDate(f); });
+      FuzzTry([&] { (void)table.GetLogical(f); });
+      FuzzTry([&] { (void)table.IsBinaryField(f); });
     }
   }
-  Try([&] { table.ReadRecord(GotoFirst); });
-  Try([&] { table.ReadRecord(GotoLast); });
-  Try([&] { table.ReadRecord(GotoNext); });
-  Try([&] { table.ReadRecord(GotoPrevious); });
+  FuzzTry([&] { table.ReadRecord(GotoFirst); });
+  FuzzTry([&] { table.ReadRecord(GotoLast); });
+  FuzzTry([&] { table.ReadRecord(GotoNext); });
+  FuzzTry([&] { table.ReadRecord(GotoPrevious); });
 }
 
 }  // namespace

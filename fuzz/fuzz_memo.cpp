@@ -17,14 +17,6 @@ namespace {
 constexpr int32_t kMaxBlocks = 300;
 constexpr uint8_t kVersions[] = {0x83, 0x8B, 0xF5, 0x30};
 
-template <class F>
-void Try(F&& step) {
-  try {
-    step();
-  } catch (const EDeridarBase&) {
-  }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -45,25 +37,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (blocks > kMaxBlocks) blocks = kMaxBlocks;
     int32_t lastGood = 0;
     for (int32_t block = -1; block < blocks; ++block) {
-      Try([&] { (void)memo->MemoLength(block); });
-      Try([&] {
+      FuzzTry([&] { (void)memo->MemoLength(block); });
+      FuzzTry([&] {
         std::string text = memo->ReadMemo(block);
         if (!text.empty()) lastGood = block;
       });
-      Try([&] {
+      FuzzTry([&] {
         char buffer[40];
         int32_t length = sizeof buffer;
         memo->ReadMemo(block, buffer, length);
       });
     }
-    Try([&] { (void)memo->MemoLength(0x7FFFFFFF); });
+    FuzzTry([&] { (void)memo->MemoLength(0x7FFFFFFF); });
     if (write) {
       const std::string longer(static_cast<size_t>(choice) * 7 + 1, 'x');
-      Try([&] { (void)memo->WriteMemo("short", lastGood); });
-      Try([&] { (void)memo->WriteMemo(longer, lastGood); });
-      Try([&] { (void)memo->WriteMemo(longer, 0); });
-      Try([&] { (void)memo->WriteMemo("", lastGood); });
-      Try([&] { (void)memo->ReadMemo(lastGood); });
+      FuzzTry([&] { (void)memo->WriteMemo("short", lastGood); });
+      FuzzTry([&] { (void)memo->WriteMemo(longer, lastGood); });
+      FuzzTry([&] { (void)memo->WriteMemo(longer, 0); });
+      FuzzTry([&] { (void)memo->WriteMemo("", lastGood); });
+      FuzzTry([&] { (void)memo->ReadMemo(lastGood); });
     }
   } catch (const EDeridarBase&) {
   }

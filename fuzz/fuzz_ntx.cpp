@@ -1,88 +1,22 @@
-// Fuzz target: the input is an NTX index file over a small table. Opens it;
-// walks the order forward and backward, seeks keys of each type, checks the
-// order against the table, then appends and edits records with the file
-// open (splits and emptied pages on a damaged tree). A damaged file must be
-// refused or reported, never followed into a loop: a walk far longer than
-// the file could hold is a finding.
+// Fuzz target: the input is an NTX index file over a small table, run
+// through the index targets' common walk (fuzz_support.h), then records are
+// edited with the file open (splits and emptied pages on a damaged tree).
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "engine/index/gs6_ntx.h"
-#include "engine/support/gs6_glbl.h"
-#include "engine/table/gs6_dbsy.h"
 #include "fuzz_support.h"
 
 namespace {
 
-template <class F>
-void Try(F&& step) {
-  try {
-    step();
-  } catch (const EDeridarBase&) {
-  }
-}
-
-// Steps until the order runs out; a file of `fileSize` bytes holds far
-// fewer entries than the bound.
-void Walk(GSobjIndexTag& tag, int32_t first, int32_t next, int64_t fileSize) {
-  const int64_t bound = fileSize * 8 + 1000;
-  tag.ResetPages(GSobjIndexTag::kResetRootOnly);
-  int64_t steps = 0;
-  for (TRecNo r = tag.MoveTo(first); r != 0; r = tag.MoveTo(next))
-    if (++steps > bound) __builtin_trap();
-}
-
-void Seek(GSobjIndexTag& tag, GSobjIndexKeyData& probe) {
-  probe.SetLink(static_cast<uint32_t>(-1));
-  Try([&] { (void)tag.SeekKey(probe); });
-  Try([&] { (void)tag.LookupKey(probe); });
-  Try([&] { (void)tag.MoveTo(GotoNext); });
+std::unique_ptr<GSobjIndexFile> Open(GSobjIndexOwner* table, const std::string& path, bool readWrite) {
+  return std::make_unique<GSobjNTXFile>(table, path, false, false, readWrite, false);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  FuzzDir dir;
-  const std::string tablePath = dir.File("T.DBF");
-  WriteDbf(tablePath, FuzzSmallTable());
-  const std::string indexPath = dir.File("T.NTX");
-  WriteFuzzFile(indexPath, data, size);
-  const int64_t bound = static_cast<int64_t>(size);
-  try {
-    GSO_dBHandler table(tablePath, "", false, true);
-    table.OpenTable();
-    GSobjNTXFile file(&table, indexPath, false, false, true, false);
-    if (!file.DiskFile() || !file.Valid() || !file.Tag()) return 0;
-    GSobjNTXTag& tag = *file.Tag();
-    Try([&] { Walk(tag, GotoFirst, GotoNext, bound); });
-    Try([&] { Walk(tag, GotoLast, GotoPrevious, bound); });
-    GSobjIndexKeyData probe;
-    probe.SetText("2345678");
-    Seek(tag, probe);
-    probe.SetText("");
-    Seek(tag, probe);
-    probe.SetFloat(12.5);
-    Seek(tag, probe);
-    probe.SetDate(2451181);
-    Seek(tag, probe);
-    Try([&] { (void)tag.SyncToRecord(3); });
-    Try([&] {
-      IndexCheckReport report;
-      file.CheckTag(tag, report, true);
-    });
-    // Maintenance on whatever tree the file holds; the file grows with
-    // every write, so the walk's bound follows it.
-    Try([&] {
-      for (TRecNo n = 1; n <= 3 && n <= table.RecordCount(); ++n) {
-        table.ReadRecord(n);
-        table.PutFieldTextByName("NUM", std::to_string(1000000 + n * 7919));
-        table.SetRecordChanged(true);
-        file.UpdateKeys(n, false);
-      }
-    });
-    Try([&] { Walk(tag, GotoFirst, GotoNext, bound + 64 * 1024); });
-  } catch (const EDeridarBase&) {
-  }
-  return 0;
+  return FuzzIndexInput(data, size, {"T.NTX", Open, true});
 }

@@ -1,4 +1,5 @@
-// Temporary folders, input files and the small table of the fuzz targets.
+// Temporary folders, input files, the small table of the fuzz targets and
+// the run over an index file that every index format's target makes.
 #include "fuzz_support.h"
 
 #include <stdlib.h>
@@ -8,6 +9,9 @@
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
+
+#include "engine/index/gs6_indx.h"
+#include "engine/table/gs6_dbsy.h"
 
 namespace {
 
@@ -21,7 +25,80 @@ std::filesystem::path TempBase() {
   return std::filesystem::temp_directory_path();
 }
 
+// At most this many tags are walked: a damaged directory may claim more.
+constexpr int32_t kMaxTags = 64;
+
+void Seek(GSobjIndexTag& tag, GSobjIndexKeyData& probe) {
+  probe.SetLink(static_cast<uint32_t>(-1));
+  FuzzTry([&] { (void)tag.SeekKey(probe); });
+  FuzzTry([&] { (void)tag.LookupKey(probe); });
+  FuzzTry([&] { (void)tag.MoveTo(GotoNext); });
+  FuzzTry([&] { (void)tag.MoveTo(GotoPrevious); });
+}
+
+void ExerciseTag(GSobjIndexFile& file, GSobjIndexTag& tag, int64_t bound) {
+  FuzzTry([&] { FuzzWalk(tag, GotoFirst, GotoNext, bound); });
+  FuzzTry([&] { FuzzWalk(tag, GotoLast, GotoPrevious, bound); });
+  FuzzTry([&] { (void)tag.CountKeys(); });
+  GSobjIndexKeyData probe;
+  probe.SetText("2345678");
+  Seek(tag, probe);
+  probe.SetText("");
+  Seek(tag, probe);
+  probe.SetFloat(12.5);
+  Seek(tag, probe);
+  probe.SetDate(2451181);
+  Seek(tag, probe);
+  FuzzTry([&] { (void)tag.SyncToRecord(3); });
+  FuzzTry([&] {
+    IndexCheckReport report;
+    file.CheckTag(tag, report, true);
+  });
+}
+
 }  // namespace
+
+void FuzzWalk(GSobjIndexTag& tag, int32_t first, int32_t next, int64_t bound) {
+  tag.ResetPages(GSobjIndexTag::kResetRootOnly);
+  int64_t steps = 0;
+  for (TRecNo r = tag.MoveTo(first); r != 0; r = tag.MoveTo(next))
+    if (++steps > bound) __builtin_trap();
+}
+
+int FuzzIndexInput(const uint8_t* data, size_t size, const FuzzIndexFormat& format) {
+  FuzzDir dir;
+  const std::string tablePath = dir.File("T.DBF");
+  WriteDbf(tablePath, FuzzSmallTable());
+  const std::string indexPath = dir.File(format.fileName);
+  WriteFuzzFile(indexPath, data, size);
+  // A file of `size` bytes holds far fewer entries than this, so a walk
+  // that reaches it went round in a circle.
+  const int64_t bound = static_cast<int64_t>(size) * 8 + 1000;
+  try {
+    GSO_dBHandler table(tablePath, "", false, format.maintain);
+    table.OpenTable();
+    std::unique_ptr<GSobjIndexFile> file = format.open(&table, indexPath, format.maintain);
+    if (!file || !file->DiskFile() || !file->Valid()) return 0;
+    const int32_t tags = file->TagCount() < kMaxTags ? file->TagCount() : kMaxTags;
+    for (int32_t i = 0; i < tags; ++i)
+      if (GSobjIndexTag* tag = file->TagByPosition(i)) ExerciseTag(*file, *tag, bound);
+    if (format.more) format.more(*file, bound);
+    if (!format.maintain || file->TagCount() == 0) return 0;
+    // Maintenance on whatever tree the file holds; the file grows with
+    // every write, so the walk's bound follows it.
+    FuzzTry([&] {
+      for (TRecNo n = 1; n <= 3 && n <= table.RecordCount(); ++n) {
+        table.ReadRecord(n);
+        table.PutFieldTextByName("NUM", std::to_string(1000000 + n * 7919));
+        table.SetRecordChanged(true);
+        file->UpdateKeys(n, false);
+      }
+    });
+    FuzzTry([&] { FuzzWalk(*file->TagByPosition(0), GotoFirst, GotoNext, bound + 64 * 1024); });
+  } catch (const EDeridarBase&) {
+  }
+  return 0;
+}
 
 FuzzDir::FuzzDir() {
   static const std::filesystem::path base = TempBase();

@@ -803,6 +803,20 @@ TDataSetState TDataSet::SetTempState(TDataSetState value) {
   return saved;
 }
 
+bool TDataSet::FilterAccepts() {
+  if (!Filtered() || !OnFilterRecord) return true;
+  bool accept = true;
+  TDataSetState saved = SetTempState(dsFilter);
+  try {
+    OnFilterRecord(*this, accept);
+  } catch (...) {
+    RestoreState(saved);
+    throw;
+  }
+  RestoreState(saved);
+  return accept;
+}
+
 void TDataSet::DataEvent(TDataEvent event, int32_t info, TField* field) {
   if (event == deFieldChange && field) {
     if (!field->Calculated()) {

@@ -406,6 +406,9 @@ class TDataSet {
   // notification; RestoreState returns to the saved one.
   TDataSetState SetTempState(TDataSetState value);
   void RestoreState(TDataSetState saved) { state_ = saved; }
+  // Runs OnFilterRecord in the filter state on the record the concrete set
+  // shows for it; true when the set is not filtered or the handler accepts.
+  bool FilterAccepts();
   void DataEvent(TDataEvent event, int32_t info = 0, TField* field = nullptr);
   // A field of the active record changed: marks the record modified and
   // tells the links.

@@ -45,7 +45,7 @@ void KeepLeafParameters(GSobjIndexKey& image, const LeafParams& p, int32_t freeS
 // --- GSobjCDXTag --------------------------------------------------------------
 
 GSobjCDXTag::GSobjCDXTag(GSobjCDXFile* file, std::string_view name, int32_t headerAddress)
-    : GSobjIndexTag(file, UpperAscii(name), headerAddress) {
+    : GSobjIndexTag(file, UpperAscii(name), headerAddress), builtNodes_(*file) {
   indexKind_ = "CDX";
   defaultStrWidth_ = 10;
   keptNodeSpan_ = kBlockSize;
@@ -62,18 +62,9 @@ GSobjCDXTag::GSobjCDXTag(GSobjCDXFile* file, std::string_view name, int32_t head
   options_ = kOptionOrdinary;
 }
 
-GSobjCDXTag::~GSobjCDXTag() {
-  try {
-    ReleasePages();
-  } catch (...) {
-    // A destructor cannot report a failed write-back; the file keeps what
-    // was written before.
-  }
-}
+GSobjCDXTag::~GSobjCDXTag() { ReleasePagesQuietly(); }
 
 GSobjCDXFile* GSobjCDXTag::File() const { return static_cast<GSobjCDXFile*>(ownerFile_); }
-
-void GSobjCDXTag::Corrupted() const { RaiseError(Msg::IndexCorrupted, File()->FullPath()); }
 
 KeyFormat GSobjCDXTag::KeyFormatOf() const {
   KeyFormat f;
@@ -245,12 +236,12 @@ void GSobjCDXTag::BuildTag() {
     BuildStatus(-1, 2, count);
     try {
       sorter.Drain([this](int32_t written) { BuildStatus(2, written, 0); });
-      FlushNodeWrites();
+      builtNodes_.Flush();
     } catch (...) {
-      pendingNodes_ = {};
+      builtNodes_.Release();
       throw;
     }
-    pendingNodes_ = {};
+    builtNodes_.Release();
     BuildStatus(0, 0, 0);
   }
   headerChanged_ = true;
@@ -259,23 +250,7 @@ void GSobjCDXTag::BuildTag() {
 
 int32_t GSobjCDXTag::AllocateNode() { return File()->AllocatePage(); }
 
-// A build writes each node once, mostly at the address after the previous
-// one: such runs of nodes are gathered and written together.
-void GSobjCDXTag::WriteNode(int32_t address, const uint8_t* node) {
-  constexpr size_t kMostPending = 256 * 1024;
-  if (!pendingNodes_.empty() &&
-      (int64_t{address} != pendingAddress_ + static_cast<int64_t>(pendingNodes_.size()) ||
-       pendingNodes_.size() >= kMostPending))
-    FlushNodeWrites();
-  if (pendingNodes_.empty()) pendingAddress_ = address;
-  pendingNodes_.insert(pendingNodes_.end(), node, node + kBlockSize);
-}
-
-void GSobjCDXTag::FlushNodeWrites() {
-  if (pendingNodes_.empty()) return;
-  File()->WriteBlock(pendingAddress_, pendingNodes_.data(), static_cast<int32_t>(pendingNodes_.size()));
-  pendingNodes_.clear();
-}
+void GSobjCDXTag::WriteNode(int32_t address, const uint8_t* node) { builtNodes_.Write(address, node, kBlockSize); }
 
 bool GSobjCDXTag::InsertKey(const GSobjIndexKeyData& entry) {
   GSobjIndexKeyData copy(entry);
@@ -318,11 +293,7 @@ bool GSobjCDXTag::ReadPage(int32_t address, GSobjIndexKey& image) {
     size = File()->FreshFileSize();
     if (!IsNodeAddress(address, size)) Corrupted();
   }
-  // A node that repeats an address of the path above it would make a cycle.
-  int depth = 0;
-  for (GSobjIndexKey* up = image.Parent(); up; up = up->Parent()) {
-    if (up->PageAddress() == address || ++depth >= kMaxLevels) Corrupted();
-  }
+  RefuseNodeOnPath(image, address, kMaxLevels);
   uint8_t node[kBlockSize];
   if (!File()->ReadBlock(address, node, kBlockSize)) Corrupted();
   const KeyFormat fmt = KeyFormatOf();
@@ -594,14 +565,6 @@ void GSobjCDXFile::SetProductionFlag(bool created) {
   } else {
     table->SetFlagBits(static_cast<uint8_t>(table->FlagBits() | 0x01));
   }
-}
-
-bool GSobjCDXFile::ReadBlock(int32_t address, void* buffer, int32_t length) {
-  return GSobjIndexFile::ReadBlock(address, buffer, length);
-}
-
-bool GSobjCDXFile::WriteBlock(int32_t address, const void* buffer, int32_t length) {
-  return GSobjIndexFile::WriteBlock(address, buffer, length);
 }
 
 int32_t GSobjCDXFile::AllocatePage() {

@@ -67,13 +67,11 @@ class GSobjCDXTag : public GSobjIndexTag, public CdxBuildTarget {
   uint32_t Version() const { return version_; }
   void SetVersion(uint32_t version) { version_ = version; }
   bool IsDirectory() const { return (options_ & 0x80) != 0; }
-  bool HeaderAccepted() const { return headerAccepted_; }
   cdx::KeyFormat KeyFormatOf() const;
 
  private:
   friend class GSobjCDXFile;
   GSobjCDXFile* File() const;
-  [[noreturn]] void Corrupted() const;
   void SetKeyLength(int length);
   // Leaf and branch writers; both split an image that does not fit.
   void WriteLeaf(GSobjIndexKey& image);
@@ -82,8 +80,6 @@ class GSobjCDXTag : public GSobjIndexTag, public CdxBuildTarget {
   // becomes `link`.
   void RelinkSibling(int32_t address, int offset, int32_t link);
   void WriteEmptyRootLeaf();
-  // Writes the nodes a build has gathered (see WriteNode).
-  void FlushNodeWrites();
   // One walk of CountKeys: down the first entries to the first leaf, then
   // along the right-sibling links.
   int64_t CountLeafEntries();
@@ -91,11 +87,8 @@ class GSobjCDXTag : public GSobjIndexTag, public CdxBuildTarget {
   uint8_t options_ = cdx::kOptionOrdinary;
   cdx::Collation collation_ = cdx::Collation::None;
   uint32_t version_ = 0;
-  bool headerAccepted_ = false;
-  // Nodes written by a build at consecutive addresses, from
-  // pendingAddress_ on, go to the file in one write.
-  std::vector<uint8_t> pendingNodes_;
-  int32_t pendingAddress_ = 0;
+  // The nodes a build writes (see WriteNode).
+  GSobjNodeWrites builtNodes_;
 };
 
 class GSobjCDXFile : public GSobjIndexFile {
@@ -113,8 +106,6 @@ class GSobjCDXFile : public GSobjIndexFile {
   bool DeleteTag(std::string_view name) override;
   int32_t AllocatePage() override;
   int32_t ResetAllocator() override;
-  bool ReadBlock(int32_t address, void* buffer, int32_t length) override;
-  bool WriteBlock(int32_t address, const void* buffer, int32_t length) override;
   void Reindex() override;
   bool UpdateKeys(TRecNo n, bool appended) override;
   bool ChangedByOthers() override;

@@ -332,6 +332,21 @@ GSO_dBaseDBF* GSobjIndexTag::Table() const {
   return owner ? owner->IndexTable() : nullptr;
 }
 
+void GSobjIndexTag::Corrupted() const { RaiseError(Msg::IndexCorrupted, ownerFile_->FullPath()); }
+
+void GSobjIndexTag::RefuseNodeOnPath(const GSobjIndexKey& image, int32_t address, int maxLevels) const {
+  int depth = 0;
+  for (const GSobjIndexKey* up = image.Parent(); up; up = up->Parent())
+    if (up->PageAddress() == address || ++depth >= maxLevels) Corrupted();
+}
+
+void GSobjIndexTag::ReleasePagesQuietly() noexcept {
+  try {
+    ReleasePages();
+  } catch (...) {
+  }
+}
+
 void GSobjIndexTag::SetCurrent(const GSobjIndexKeyData& entry) { currentKey_.CopyEntry(entry); }
 
 GSobjIndexKey* GSobjIndexTag::LoadChildAt(GSobjIndexKey& node, uint32_t address) {
@@ -1111,8 +1126,8 @@ class CurrentRecordScope {
 
 }  // namespace
 
-void GSobjIndexTag::VisitStoredRecords(TRecNo first, TRecNo last,
-                                       const std::function<bool(TRecNo)>& visit) {
+void GSobjIndexTag::VisitStoredChunks(TRecNo first, TRecNo last,
+                                      const std::function<bool(TRecNo, char*, int32_t)>& visit) {
   GSO_dBaseDBF* table = Table();
   if (!table || table->RecordLength() <= 0) return;
   const int32_t length = table->RecordLength();
@@ -1129,13 +1144,58 @@ void GSobjIndexTag::VisitStoredRecords(TRecNo first, TRecNo last,
     const int64_t offset = int64_t{table->HeaderLength()} + (n - 1) * length;
     if (table->GSO_DiskFile::ReadAt(offset, chunk.data(), bytes) < bytes)
       RaiseError(Msg::ReadError, table->FileName());
-    for (int64_t i = 0; i < count; ++i, ++n) {
-      char* record = chunk.data() + i * length;
-      if (table->Encrypted()) TableCipher(table->Password(), record, record, static_cast<size_t>(length));
-      table->SetCurrentRecord(record);
-      if (!visit(static_cast<TRecNo>(n))) return;
-    }
+    if (table->Encrypted())
+      for (int64_t i = 0; i < count; ++i) {
+        char* record = chunk.data() + i * length;
+        TableCipher(table->Password(), record, record, static_cast<size_t>(length));
+      }
+    if (!visit(static_cast<TRecNo>(n), chunk.data(), static_cast<int32_t>(count))) return;
+    n += count;
   }
+}
+
+void GSobjIndexTag::VisitStoredRecords(TRecNo first, TRecNo last,
+                                       const std::function<bool(TRecNo)>& visit) {
+  GSO_dBaseDBF* table = Table();
+  if (!table) return;
+  const size_t length = static_cast<size_t>(table->RecordLength());
+  VisitStoredChunks(first, last, [&](TRecNo at, char* records, int32_t count) {
+    for (int32_t i = 0; i < count; ++i) {
+      table->SetCurrentRecord(records + i * length);
+      if (!visit(at + i)) return false;
+    }
+    return true;
+  });
+}
+
+namespace {
+
+// The key type a value of the key expression gives ('C' for text and
+// logical values, 'N' for numbers, 'D' for dates) and its width (the
+// text's length, 1 for a logical); false for any other kind of value.
+bool KindOfKey(const TgsVariant& value, char& type, int& width) {
+  switch (value.Tag()) {
+    case TgsVariant::kFloat: type = 'N'; break;
+    case TgsVariant::kDate: type = 'D'; break;
+    case TgsVariant::kText:
+    case TgsVariant::kBoolean: type = 'C'; break;
+    default: return false;
+  }
+  width = value.Tag() == TgsVariant::kBoolean ? 1 : static_cast<int>(value.Length());
+  return true;
+}
+
+}  // namespace
+
+bool GSobjIndexTag::LearnKeyType(int* textLength) {
+  GSobjIndexKeyData probe;
+  if (!EvaluateKey(probe)) return false;
+  char type;
+  int width;
+  if (!KindOfKey(probe, type, width)) return false;
+  keyType_ = type;
+  if (textLength) *textLength = width;
+  return true;
 }
 
 bool GSobjIndexTag::ProbeKeyType(char& type, int& textLength, bool raiseFault) {
@@ -1169,14 +1229,8 @@ bool GSobjIndexTag::ProbeKeyType(char& type, int& textLength, bool raiseFault) {
       return;
     }
     char kind;
-    switch (value.Tag()) {
-      case TgsVariant::kFloat: kind = 'N'; break;
-      case TgsVariant::kDate: kind = 'D'; break;
-      case TgsVariant::kText:
-      case TgsVariant::kBoolean: kind = 'C'; break;
-      default: return;
-    }
-    const int width = value.Tag() == TgsVariant::kBoolean ? 1 : static_cast<int>(value.Length());
+    int width;
+    if (!KindOfKey(value, kind, width)) return;
     if (!known) {
       type = kind;
       textLength = width;
@@ -1606,4 +1660,23 @@ void GSobjIndexFile::CheckTag(GSobjIndexTag& tag, IndexCheckReport& report, bool
       ++j;
     }
   }
+}
+
+// ---------------------------------------------------------------------------
+// GSobjNodeWrites
+
+void GSobjNodeWrites::Write(int32_t address, const uint8_t* node, size_t bytes) {
+  constexpr size_t kMostPending = 256 * 1024;
+  if (!pending_.empty() &&
+      (int64_t{address} != pendingAddress_ + static_cast<int64_t>(pending_.size() / addressUnit_) ||
+       pending_.size() >= kMostPending))
+    Flush();
+  if (pending_.empty()) pendingAddress_ = address;
+  pending_.insert(pending_.end(), node, node + bytes);
+}
+
+void GSobjNodeWrites::Flush() {
+  if (pending_.empty()) return;
+  file_.WriteBlock(pendingAddress_, pending_.data(), static_cast<int32_t>(pending_.size()));
+  pending_.clear();
 }

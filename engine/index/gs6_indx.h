@@ -30,6 +30,7 @@
 //         where needed UpdateKeys and ChangedByOthers.
 //   A format's destructors must call ReleasePages (tag) and ReleaseTags
 //   (file) themselves: a base destructor cannot reach the format's slots.
+//   A format's bottom-up build writes its nodes through GSobjNodeWrites.
 //
 // The table: an index file belongs to a table through GSobjIndexOwner, which
 // the table handler implements: the table file (current record, record
@@ -343,6 +344,11 @@ class GSobjIndexTag {
   // the table's current record; stops when `visit` returns false. The
   // records are read from the file in chunks, past the read-ahead window.
   void VisitStoredRecords(TRecNo first, TRecNo last, const std::function<bool(TRecNo)>& visit);
+  // The same reading a run of records at a time: `visit` gets the number of
+  // the run's first record, their images one after another in one buffer
+  // (the same for every run, with a spare byte after the last record) and
+  // their count. The table's current record is restored afterwards.
+  void VisitStoredChunks(TRecNo first, TRecNo last, const std::function<bool(TRecNo, char*, int32_t)>& visit);
   // Learns what the key expression gives: its type ('C' text and logical,
   // 'N' number, 'D' date) and, for text, the longest value. It is evaluated
   // on the table's first record, on a blank record and on a record whose
@@ -402,6 +408,8 @@ class GSobjIndexTag {
   void SetRootAddress(int32_t address) { rootAddress_ = address; }
   bool HeaderChanged() const { return headerChanged_; }
   void SetHeaderChanged(bool changed) { headerChanged_ = changed; }
+  // The header read when the tag was opened was accepted.
+  bool HeaderAccepted() const { return headerAccepted_; }
   bool Ascending() const { return ascending_; }
   bool Unique() const { return unique_; }
   bool HasFor() const { return hasFor_; }
@@ -446,6 +454,23 @@ class GSobjIndexTag {
   // The table file, or none.
   GSO_dBaseDBF* Table() const;
 
+  // --- for the formats ---
+  // Raises "Index file %s is corrupted" naming the tag's file.
+  [[noreturn]] void Corrupted() const;
+  // Raises Corrupted when reading the node at `address` below `image`
+  // would repeat a node of the path above it, or go `maxLevels` deep: a
+  // damaged tree that leads round in a circle.
+  void RefuseNodeOnPath(const GSobjIndexKey& image, int32_t address, int maxLevels) const;
+  // ReleasePages for a format's destructor, which cannot report a failed
+  // write-back: the file keeps what was written before.
+  void ReleasePagesQuietly() noexcept;
+  // Sets the key type from the key of the table's current record: 'C' for
+  // text and logical values, 'N' for numbers, 'D' for dates; `textLength`
+  // (when given) gets the text's length, 1 for a logical. False, leaving
+  // the type, when the key cannot be evaluated or gives another kind of
+  // value.
+  bool LearnKeyType(int* textLength);
+
   std::string indexKind_ = "UNK";
   std::string tagName_;
   std::string keyExpression_;
@@ -464,6 +489,7 @@ class GSobjIndexTag {
   int32_t rootAddress_ = 0;
   std::vector<std::unique_ptr<GSobjIndexKey>> chain_;
   bool headerChanged_ = false;
+  bool headerAccepted_ = false;
   bool ascending_ = true;
   bool unique_ = false;
   bool hasFor_ = false;
@@ -710,4 +736,30 @@ class GSobjIndexFile {
   bool nodeStampKnown_ = false;
   int64_t knownSize_ = -1;
   uint64_t imageGeneration_ = 0;
+};
+
+// The node writes of a bottom-up build, which writes each node once and
+// mostly right after the one before: a run of nodes at consecutive
+// addresses is gathered and goes to the file in one write.
+class GSobjNodeWrites {
+ public:
+  // Writes go to `file` through WriteBlock. An address counts
+  // `addressUnit` bytes: 1 where addresses are byte offsets, the block
+  // size where they are block numbers.
+  explicit GSobjNodeWrites(GSobjIndexFile& file, int32_t addressUnit = 1)
+      : file_(file), addressUnit_(addressUnit) {}
+
+  // Writes `bytes` bytes of `node` at `address`, or keeps them to go with
+  // the nodes that follow.
+  void Write(int32_t address, const uint8_t* node, size_t bytes);
+  // Writes the nodes kept.
+  void Flush();
+  // Drops the nodes kept, giving back their memory.
+  void Release() { pending_ = {}; }
+
+ private:
+  GSobjIndexFile& file_;
+  int32_t addressUnit_;
+  std::vector<uint8_t> pending_;
+  int32_t pendingAddress_ = 0;
 };

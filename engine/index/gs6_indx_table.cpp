@@ -19,9 +19,6 @@
 
 namespace {
 
-// Bytes of whole records a build reads from the table at a time.
-constexpr int32_t kBuildChunkBytes = 1 << 18;
-
 // Where the stored text of a table field's variable lies in `record`, the
 // table's current record: its offset, or -1 when the variable is not a
 // field of that table (its text is then read through the variable).
@@ -77,33 +74,26 @@ void GSobjIndexTag::ScanTableKeys(BuildKeySink& sink, bool fieldText) {
   TgsUserDefFieldVar* forField = forEvaluator ? forEvaluator->StoredComparisonVariable() : nullptr;
   int32_t keyAt = -1, forAt = -1;
   bool placed = false;
-  const int32_t perChunk = std::max<int32_t>(1, kBuildChunkBytes / std::max(recordLength, 1));
-  std::vector<char> chunk(static_cast<size_t>(perChunk) * recordLength + 1);
-  std::vector<int32_t> passingRecords(static_cast<size_t>(perChunk));
-  char* saved = table->CurrentRecord();
+  const size_t keyLength = keyField ? static_cast<size_t>(keyField->Length()) : 0;
+  const size_t forLength = forField ? static_cast<size_t>(forField->Length()) : 0;
+  std::vector<int32_t> passingRecords;
   const bool updatingWas = updating_;
   updating_ = true;
   try {
-    for (TRecNo first = 1; first <= count; first += perChunk) {
-      const int32_t n = std::min<int32_t>(perChunk, count - first + 1);
-      const int64_t offset = int64_t{table->HeaderLength()} + int64_t{first - 1} * recordLength;
-      const int32_t bytes = n * recordLength;
-      if (table->ReadAt(offset, chunk.data(), bytes) < bytes) RaiseError(Msg::ReadError, table->FileName());
+    VisitStoredChunks(1, count, [&](TRecNo first, char* records, int32_t n) {
       if (!placed) {
-        table->SetCurrentRecord(chunk.data());
-        if (keyField) keyAt = PlaceInRecord(keyField, chunk.data(), recordLength);
-        if (forField) forAt = PlaceInRecord(forField, chunk.data(), recordLength);
+        // The chunk's buffer stays the same from run to run.
+        table->SetCurrentRecord(records);
+        if (keyField) keyAt = PlaceInRecord(keyField, records, recordLength);
+        if (forField) forAt = PlaceInRecord(forField, records, recordLength);
         placed = true;
       }
-      const size_t keyLength = keyField ? static_cast<size_t>(keyField->Length()) : 0;
-      const size_t forLength = forField ? static_cast<size_t>(forField->Length()) : 0;
-      const bool encrypted = table->Encrypted();
+      if (passingRecords.size() < static_cast<size_t>(n)) passingRecords.resize(static_cast<size_t>(n));
       // First the records of the chunk that pass the FOR condition, then
       // their keys: the list is kept without a branch per record.
       int32_t passing = 0;
       for (int32_t i = 0; i < n; ++i) {
-        char* record = chunk.data() + static_cast<size_t>(i) * recordLength;
-        if (encrypted) TableCipher(table->Password(), record, record, recordLength);
+        char* record = records + static_cast<size_t>(i) * recordLength;
         table->SetCurrentRecord(record);
         BuildStatus(1, first + i, 0);
         int pass = 1;
@@ -116,7 +106,7 @@ void GSobjIndexTag::ScanTableKeys(BuildKeySink& sink, bool fieldText) {
       }
       for (int32_t p = 0; p < passing; ++p) {
         const int32_t i = passingRecords[p];
-        char* record = chunk.data() + static_cast<size_t>(i) * recordLength;
+        char* record = records + static_cast<size_t>(i) * recordLength;
         table->SetCurrentRecord(record);
         if (keyField) {
           const std::string_view text =
@@ -128,10 +118,9 @@ void GSobjIndexTag::ScanTableKeys(BuildKeySink& sink, bool fieldText) {
         NormalizeKey(key, true);
         sink.AddKey(key, first + i);
       }
-    }
-    table->SetCurrentRecord(saved);
+      return true;
+    });
   } catch (...) {
-    table->SetCurrentRecord(saved);
     updating_ = updatingWas;
     throw;
   }

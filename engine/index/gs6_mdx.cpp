@@ -162,18 +162,9 @@ GSobjMDXTag::GSobjMDXTag(GSobjMDXFile* file, std::string_view name, int32_t head
   headerAccepted_ = ReadHeader();
 }
 
-GSobjMDXTag::~GSobjMDXTag() {
-  try {
-    ReleasePages();
-  } catch (...) {
-    // A destructor cannot report a failed write-back; the file keeps what
-    // was written before.
-  }
-}
+GSobjMDXTag::~GSobjMDXTag() { ReleasePagesQuietly(); }
 
 GSobjMDXFile* GSobjMDXTag::File() const { return static_cast<GSobjMDXFile*>(ownerFile_); }
-
-void GSobjMDXTag::Corrupted() const { RaiseError(Msg::IndexCorrupted, File()->FullPath()); }
 
 void GSobjMDXTag::SetKeyLength(int32_t length) {
   keyLength_ = static_cast<int16_t>(length);
@@ -183,27 +174,6 @@ void GSobjMDXTag::SetKeyLength(int32_t length) {
 
 uint8_t GSobjMDXTag::KeyFormat() const {
   return static_cast<uint8_t>(kFormatBase | (unique_ ? kFormatUnique : 0) | (ascending_ ? 0 : kFormatDescending));
-}
-
-bool GSobjMDXTag::LearnKeyType(int32_t* textLength) {
-  GSobjIndexKeyData probe;
-  if (!EvaluateKey(probe)) return false;
-  switch (probe.Tag()) {
-    case TgsVariant::kFloat:
-      keyType_ = 'N';
-      break;
-    case TgsVariant::kDate:
-      keyType_ = 'D';
-      break;
-    case TgsVariant::kText:
-    case TgsVariant::kBoolean:
-      keyType_ = 'C';
-      break;
-    default:
-      return false;
-  }
-  if (textLength) *textLength = probe.Tag() == TgsVariant::kBoolean ? 1 : static_cast<int32_t>(probe.Length());
-  return true;
 }
 
 // --- key forms ---
@@ -412,10 +382,7 @@ bool GSobjMDXTag::ReadPage(int32_t address, GSobjIndexKey& image) {
   GSobjMDXFile* file = File();
   // A node beyond the file's end shows as a short read below.
   if (address < file->HeaderSize() || address % kBlockSize != 0) Corrupted();
-  // A node that repeats an address of the path above it would make a cycle.
-  int depth = 0;
-  for (GSobjIndexKey* up = image.Parent(); up; up = up->Parent())
-    if (up->PageAddress() == address || ++depth >= kMaxLevels) Corrupted();
+  RefuseNodeOnPath(image, address, kMaxLevels);
   std::vector<uint8_t>& node = readBuffer_;
   node.resize(static_cast<size_t>(nodeSize_));
   if (!file->ReadBlock(address, node.data(), nodeSize_)) Corrupted();
@@ -503,7 +470,8 @@ GSobjSortMDX::GSobjSortMDX(GSobjMDXTag& tag)
     : TgsSort(tag.KeyType() == 'C' ? tag.KeyLength() : 8, tag.Ascending(), tag.Unique()),
       tag_(tag),
       entrySize_(tag.EntrySize()),
-      maxKeys_(tag.EntriesPerNode()) {}
+      maxKeys_(tag.EntriesPerNode()),
+      nodes_(*tag.OwnerFile()) {}
 
 bool GSobjSortMDX::NextStored(std::vector<uint8_t>& key, TRecNo& recNo) {
   TgsSortType type;
@@ -522,22 +490,6 @@ bool GSobjSortMDX::NextStored(std::vector<uint8_t>& key, TRecNo& recNo) {
   return true;
 }
 
-void GSobjSortMDX::Emit(int32_t address, const uint8_t* node) {
-  constexpr size_t kMostPending = 256 * 1024;
-  const size_t nodeSize = static_cast<size_t>(tag_.NodeSize());
-  if (!pending_.empty() &&
-      (int64_t{address} != pendingAddress_ + static_cast<int64_t>(pending_.size()) || pending_.size() >= kMostPending))
-    FlushPending();
-  if (pending_.empty()) pendingAddress_ = address;
-  pending_.insert(pending_.end(), node, node + nodeSize);
-}
-
-void GSobjSortMDX::FlushPending() {
-  if (pending_.empty()) return;
-  tag_.File()->WriteBlock(pendingAddress_, pending_.data(), static_cast<int32_t>(pending_.size()));
-  pending_.clear();
-}
-
 void GSobjSortMDX::WriteLevel(size_t level, int32_t address) {
   Level& lv = levels_[level];
   // Above the leaves the last entry keeps its pointer only.
@@ -552,7 +504,7 @@ void GSobjSortMDX::WriteLevel(size_t level, int32_t address) {
     uint8_t* last = lv.node.data() + 8 + (lv.count - 1) * entrySize_ + 4;
     std::memset(last, 0, static_cast<size_t>(entrySize_ - 4));
   }
-  Emit(address, lv.node.data());
+  nodes_.Write(address, lv.node.data(), static_cast<size_t>(tag_.NodeSize()));
 }
 
 void GSobjSortMDX::Add(size_t level, uint32_t pointer, const uint8_t* key) {
@@ -594,7 +546,7 @@ void GSobjSortMDX::Flush() {
       Add(level + 1, static_cast<uint32_t>(a / kBlockSize), lastKey.data());
     }
   }
-  FlushPending();
+  nodes_.Flush();
   if (!rooted) tag_.WriteEmptyRoot(tag_.NodeSize());
 }
 
@@ -725,14 +677,6 @@ void GSobjMDXFile::WriteTagTable() {
   WriteBlock(kTagTable, table.data(), static_cast<int32_t>(table.size()));
   headerChanged_ = true;
   WriteHeaderFields();
-}
-
-bool GSobjMDXFile::ReadBlock(int32_t address, void* buffer, int32_t length) {
-  return GSobjIndexFile::ReadBlock(address, buffer, length);
-}
-
-bool GSobjMDXFile::WriteBlock(int32_t address, const void* buffer, int32_t length) {
-  return GSobjIndexFile::WriteBlock(address, buffer, length);
 }
 
 int32_t GSobjMDXFile::AllocatePage() {

@@ -139,7 +139,6 @@ class GSobjMDXTag : public GSobjIndexTag {
   void StoreKey(const TgsVariant& key, uint8_t* out) const;
   void LoadKey(const uint8_t* stored, TgsVariant& key) const;
   uint8_t KeyFormat() const;
-  bool HeaderAccepted() const { return headerAccepted_; }
   int32_t NodeSize() const { return nodeSize_; }
   int32_t FirstLeaf() const { return firstLeaf_; }
   int32_t LastLeaf() const { return lastLeaf_; }
@@ -148,11 +147,7 @@ class GSobjMDXTag : public GSobjIndexTag {
   friend class GSobjMDXFile;
   friend class GSobjSortMDX;
   GSobjMDXFile* File() const;
-  [[noreturn]] void Corrupted() const;
   void SetKeyLength(int32_t length);
-  // The key type from one evaluation of the key expression; false when it
-  // cannot be evaluated.
-  bool LearnKeyType(int32_t* textLength);
   // Writes an empty root node (`bytes` of zeros) at a fresh address.
   void WriteEmptyRoot(int32_t bytes);
   // Writes `count` entries of `image` from `from` as one node at `address`.
@@ -163,7 +158,6 @@ class GSobjMDXTag : public GSobjIndexTag {
   std::vector<uint8_t> readBuffer_;  // the node ReadPage reads
   int32_t firstLeaf_ = 0;  // byte offsets
   int32_t lastLeaf_ = 0;
-  bool headerAccepted_ = false;
 };
 
 class GSobjMDXFile : public GSobjIndexFile {
@@ -181,8 +175,6 @@ class GSobjMDXFile : public GSobjIndexFile {
   bool DeleteTag(std::string_view name) override;
   int32_t AllocatePage() override;
   int32_t ResetAllocator() override;
-  bool ReadBlock(int32_t address, void* buffer, int32_t length) override;
-  bool WriteBlock(int32_t address, const void* buffer, int32_t length) override;
   void Reindex() override;
   bool RenameFile(std::string_view newName) override;
   bool UpdateKeys(TRecNo n, bool appended) override;
@@ -244,11 +236,7 @@ class GSobjSortMDX : public TgsSort {
   int32_t maxKeys_;
   int32_t keysWritten_ = 0;
   std::vector<Level> levels_;
-  // Consecutive nodes of a build go to the file in one write.
-  std::vector<uint8_t> pending_;
-  int32_t pendingAddress_ = 0;
-  void Emit(int32_t address, const uint8_t* node);
-  void FlushPending();
+  GSobjNodeWrites nodes_;
 };
 
 template <class F>

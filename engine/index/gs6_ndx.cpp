@@ -10,8 +10,6 @@
 #include "engine/support/gs6_glbl.h"
 #include "engine/support/gs6_tool.h"
 #include "engine/table/gs6_dbf.h"
-#include "engine/table/gs6_dbf_fieldvars.h"
-#include "engine/table/gs6_dbsy.h"
 #include "engine/table/gs6_disk.h"
 #include "platform/ansi.h"
 
@@ -141,18 +139,6 @@ std::string_view TrimBlanks(std::string_view text) {
   return text;
 }
 
-// Where the stored text of a table field's variable lies in `record`, the
-// table's current record: its offset, or -1 when the variable is not a
-// field of that table.
-int32_t PlaceInRecord(TgsUserDefFieldVar* variable, const char* record, int32_t recordLength) {
-  if (!dynamic_cast<TgslDBFFieldVars*>(variable)) return -1;
-  const std::string_view text = variable->StoredText();
-  if (text.data() < record || text.data() + text.size() > record + recordLength) return -1;
-  return static_cast<int32_t>(text.data() - record);
-}
-
-// Bytes of whole records a build reads from the table at a time.
-constexpr int32_t kBuildChunkBytes = 1 << 18;
 // Largest block number whose byte address fits the block I/O.
 constexpr int64_t kMostBlocks = int64_t{INT32_MAX} / kBlockSize;
 
@@ -167,17 +153,9 @@ GSobjNDXTag::GSobjNDXTag(GSobjNDXFile* file, std::string_view name, bool read)
   if (read) headerAccepted_ = ReadHeader();
 }
 
-GSobjNDXTag::~GSobjNDXTag() {
-  try {
-    ReleasePages();
-  } catch (...) {
-    // A destructor cannot report a failed write-back.
-  }
-}
+GSobjNDXTag::~GSobjNDXTag() { ReleasePagesQuietly(); }
 
 GSobjNDXFile* GSobjNDXTag::File() const { return static_cast<GSobjNDXFile*>(ownerFile_); }
-
-void GSobjNDXTag::Corrupted() const { RaiseError(Msg::IndexCorrupted, File()->FullPath()); }
 
 void GSobjNDXTag::SetSizes(int keyLength, int entrySize, int maxKeys) {
   keyLength_ = static_cast<int16_t>(keyLength);
@@ -198,28 +176,11 @@ Header GSobjNDXTag::HeaderFields() const {
   return h;
 }
 
-bool GSobjNDXTag::LearnKeyType() {
-  GSobjIndexKeyData probe;
-  if (!EvaluateKey(probe)) return false;
-  int length = 8;
-  switch (probe.Tag()) {
-    case TgsVariant::kFloat:
-      keyType_ = 'N';
-      break;
-    case TgsVariant::kDate:
-      keyType_ = 'D';
-      break;
-    case TgsVariant::kText:
-      keyType_ = 'C';
-      length = static_cast<int>(probe.Length());
-      break;
-    case TgsVariant::kBoolean:
-      keyType_ = 'C';
-      length = 1;
-      break;
-    default:
-      return false;
-  }
+bool GSobjNDXTag::LearnKeySizes() {
+  int length = 0;
+  if (!LearnKeyType(&length)) return false;
+  // Numbers and dates are stored as 8-byte doubles.
+  if (keyType_ != 'C') length = 8;
   if (length < 1 || length > kMaxKeyLength) return false;
   const int entrySize = EntrySizeFor(length);
   SetSizes(length, entrySize, MaxKeysFor(entrySize));
@@ -328,7 +289,7 @@ bool GSobjNDXTag::DefineTag(std::string_view name, std::string_view keyExpressio
   // The format holds neither a FOR condition nor a descending order.
   if (!forExpression.empty() || !ascending) return false;
   GSobjIndexTag::DefineTag(name, keyExpression, unique, ascending, forExpression);
-  if (!LearnKeyType()) return false;
+  if (!LearnKeySizes()) return false;
   if (keyExpression_.size() > static_cast<size_t>(kBlockSize - 24 - 1)) return false;
   // The definition is accepted: the file starts anew.
   if (File()->DiskFile()->SizeOfFile() > 0) File()->DiskFile()->Truncate(0);
@@ -360,68 +321,28 @@ void GSobjNDXTag::BuildTag() {
     WriteHeader();
     return;
   }
-  const TRecNo count = table->RecordCount();
-  const int32_t recordLength = table->RecordLength();
-  GSO_dBHandler* handler = dynamic_cast<GSO_dBHandler*>(table);
-  auto status = [handler](int32_t a, int32_t b, int32_t c) {
-    if (handler) handler->StatusReport(a, b, c);
-  };
-  status(-1, 1, count);
   GSobjSortNdx sorter(*this);
-  // A key that is one character field is taken from the record's bytes.
-  TgsUserDefFieldVar* keyField = keyType_ == 'C' ? KeyEvaluator()->StoredTextVariable() : nullptr;
-  int32_t keyAt = -1;
-  bool placed = false;
-  const int32_t perChunk = std::max<int32_t>(1, kBuildChunkBytes / std::max(recordLength, 1));
-  std::vector<char> chunk(static_cast<size_t>(perChunk) * recordLength + 1);
-  char* saved = table->CurrentRecord();
-  GSobjIndexKeyData key;
-  updating_ = true;
-  try {
-    for (TRecNo first = 1; first <= count; first += perChunk) {
-      const int32_t n = std::min<int32_t>(perChunk, count - first + 1);
-      const int64_t offset = int64_t{table->HeaderLength()} + int64_t{first - 1} * recordLength;
-      const int32_t bytes = n * recordLength;
-      if (table->ReadAt(offset, chunk.data(), bytes) < bytes) RaiseError(Msg::ReadError, table->FileName());
-      if (!placed) {
-        table->SetCurrentRecord(chunk.data());
-        if (keyField) keyAt = PlaceInRecord(keyField, chunk.data(), recordLength);
-        placed = true;
-      }
-      const bool encrypted = table->Encrypted();
-      for (int32_t i = 0; i < n; ++i) {
-        char* record = chunk.data() + static_cast<size_t>(i) * recordLength;
-        if (encrypted) TableCipher(table->Password(), record, record, recordLength);
-        table->SetCurrentRecord(record);
-        status(1, first + i, 0);
-        if (keyField) {
-          const std::string_view text = keyAt >= 0
-                                            ? std::string_view(record + keyAt, static_cast<size_t>(keyField->Length()))
-                                            : keyField->StoredText();
-          sorter.AddKey(TrimBlanks(text.substr(0, static_cast<size_t>(keyLength_))), first + i);
-          continue;
-        }
-        if (!EvaluateKey(key)) continue;
-        NormalizeKey(key, true);
-        if (keyType_ == 'C') {
-          const std::string_view text(reinterpret_cast<const char*>(key.Data()), key.Length());
-          sorter.AddKey(TrimBlanks(text.substr(0, static_cast<size_t>(keyLength_))), first + i);
-        } else {
-          sorter.AddKey(key.AsFloat(), first + i);
-        }
-      }
+  // Text keys are stored cut to the key length, without trailing blanks.
+  struct Sink : BuildKeySink {
+    Sink(GSobjSortNdx& s, size_t length, bool number) : sorter(s), keyLength(length), numeric(number) {}
+    void AddFieldText(std::string_view text, TRecNo recNo) override {
+      sorter.AddKey(TrimBlanks(text.substr(0, keyLength)), recNo);
     }
-  } catch (...) {
-    table->SetCurrentRecord(saved);
-    updating_ = false;
-    throw;
-  }
-  table->SetCurrentRecord(saved);
-  updating_ = false;
-  status(0, 0, 0);
-  status(-1, 2, count);
-  sorter.Drain([&status](int32_t written) { status(2, written, 0); });
-  status(0, 0, 0);
+    void AddKey(const GSobjIndexKeyData& key, TRecNo recNo) override {
+      if (numeric)
+        sorter.AddKey(key.AsFloat(), recNo);
+      else
+        AddFieldText(std::string_view(reinterpret_cast<const char*>(key.Data()), key.Length()), recNo);
+    }
+    GSobjSortNdx& sorter;
+    size_t keyLength;
+    bool numeric;
+  } sink(sorter, static_cast<size_t>(keyLength_), keyType_ != 'C');
+  ScanTableKeys(sink, true);
+  const TRecNo count = table->RecordCount();
+  BuildStatus(-1, 2, count);
+  sorter.Drain([this](int32_t written) { BuildStatus(2, written, 0); });
+  BuildStatus(0, 0, 0);
   headerChanged_ = true;
   WriteHeader();
 }
@@ -437,10 +358,7 @@ bool GSobjNDXTag::InsertKey(const GSobjIndexKeyData& entry) {
 bool GSobjNDXTag::ReadPage(int32_t address, GSobjIndexKey& image) {
   const int64_t blocks = File()->FileBlocks();
   if (address < 1 || address >= blocks || address > kMostBlocks) Corrupted();
-  // A node that repeats a block of the path above it would make a cycle.
-  int depth = 0;
-  for (GSobjIndexKey* up = image.Parent(); up; up = up->Parent())
-    if (up->PageAddress() == address || ++depth >= kMaxLevels) Corrupted();
+  RefuseNodeOnPath(image, address, kMaxLevels);
   uint8_t block[kBlockSize];
   if (!File()->ReadBlock(address, block, kBlockSize)) Corrupted();
   Header h = HeaderFields();
@@ -745,7 +663,8 @@ GSobjSortNdx::GSobjSortNdx(GSobjNDXTag& tag)
       keyLength_(tag.KeyLength()),
       entrySize_(tag.EntrySize()),
       maxKeys_(std::max<int>(tag.EntriesPerNode(), 2)),
-      numeric_(tag.KeyType() != 'C') {}
+      numeric_(tag.KeyType() != 'C'),
+      nodes_(file_, kBlockSize) {}
 
 GSobjSortNdx::~GSobjSortNdx() = default;
 
@@ -762,22 +681,6 @@ bool GSobjSortNdx::NextStored(std::string_view& stored, TRecNo& recNo) {
   return true;
 }
 
-void GSobjSortNdx::WriteNode(int32_t block, const uint8_t* node) {
-  constexpr size_t kMostPending = 256 * 1024;
-  if (!pending_.empty() &&
-      (int64_t{block} != pendingBlock_ + static_cast<int64_t>(pending_.size() / kBlockSize) ||
-       pending_.size() >= kMostPending))
-    FlushWrites();
-  if (pending_.empty()) pendingBlock_ = block;
-  pending_.insert(pending_.end(), node, node + kBlockSize);
-}
-
-void GSobjSortNdx::FlushWrites() {
-  if (pending_.empty()) return;
-  file_.WriteBlock(pendingBlock_, pending_.data(), static_cast<int32_t>(pending_.size()));
-  pending_.clear();
-}
-
 // Writes a level's node at `block`; a branch stores one key fewer than its
 // entries, its last entry keeping only the child.
 void GSobjSortNdx::WriteLevel(Level& lv, size_t level, int32_t block) {
@@ -786,7 +689,7 @@ void GSobjSortNdx::WriteLevel(Level& lv, size_t level, int32_t block) {
   if (level > 0 && lv.count > 0)
     std::memset(lv.node + kNodeHeaderSize + size_t(lv.count - 1) * entrySize_ + 8, 0,
                 static_cast<size_t>(entrySize_ - 8));
-  WriteNode(block, lv.node);
+  nodes_.Write(block, lv.node, kBlockSize);
 }
 
 void GSobjSortNdx::Add(size_t level, uint32_t link, std::string_view storedKey) {
@@ -838,7 +741,7 @@ void GSobjSortNdx::Rebalance(size_t level) {
   const size_t entry = static_cast<size_t>(entrySize_);
   uint8_t* parentLast = parent.node + kNodeHeaderSize + size_t(parent.count - 1) * entry;
   if (parent.count < 1 || GetLE32(parentLast) != static_cast<uint32_t>(lv.previousBlock)) return;
-  FlushWrites();
+  nodes_.Flush();
   const int last = lv.previousCount - 1;
   const uint32_t movedChild = GetLE32(lv.previous + kNodeHeaderSize + size_t(last) * entry);
   const std::string movedKey = parent.lastKey;
@@ -876,6 +779,6 @@ void GSobjSortNdx::Finish() {
       Add(level + 1, static_cast<uint32_t>(block), up);
     }
   }
-  FlushWrites();
+  nodes_.Flush();
   tag_.SetRootAddress(root);
 }

@@ -129,24 +129,21 @@ class GSobjNDXTag : public GSobjIndexTag {
 
   double KeyNumber(const GSobjIndexKeyData& key) const override;
 
-  bool HeaderAccepted() const { return headerAccepted_; }
   // The header's figures for this tag.
   ndx::Header HeaderFields() const;
 
  private:
   friend class GSobjNDXFile;
   GSobjNDXFile* File() const;
-  [[noreturn]] void Corrupted() const;
-  // Key type and lengths from one evaluation of the key; false when it
+  // Key type and sizes from the key of the current record; false when it
   // cannot be evaluated or is too long.
-  bool LearnKeyType();
+  bool LearnKeySizes();
   void SetSizes(int keyLength, int entrySize, int maxKeys);
   // An empty root leaf at a new block.
   void WriteEmptyRoot();
   // The stored bytes of an entry's key, padded to the key length.
   void PutKey(uint8_t* at, const GSobjIndexKeyData& e) const;
 
-  bool headerAccepted_ = false;
   uint16_t maxKeys_ = 0;
 };
 
@@ -227,8 +224,6 @@ class GSobjSortNdx : public TgsSort {
   void PutStoredKey(uint8_t* node, int index, std::string_view storedKey) const;
   // Writes the last node of every level; the top one is the root.
   void Finish();
-  void WriteNode(int32_t block, const uint8_t* node);
-  void FlushWrites();
 
   GSobjNDXTag& tag_;
   GSobjNDXFile& file_;
@@ -238,8 +233,8 @@ class GSobjSortNdx : public TgsSort {
   bool numeric_;
   std::vector<std::unique_ptr<Level>> levels_;
   std::string stored_;
-  std::vector<uint8_t> pending_;
-  int32_t pendingBlock_ = 0;
+  // Addresses are block numbers.
+  GSobjNodeWrites nodes_;
 };
 
 template <class F>

@@ -268,51 +268,21 @@ std::string_view KeyOf(const TgsVariant& e) {
 // --- GSobjNTXTag --------------------------------------------------------------
 
 GSobjNTXTag::GSobjNTXTag(GSobjNTXFile* file, std::string_view name, int32_t headerAddress, bool read)
-    : GSobjIndexTag(file, name, headerAddress) {
+    : GSobjIndexTag(file, name, headerAddress), builtPages_(*file) {
   indexKind_ = "NTX";
   defaultStrWidth_ = -1;
   keepsEmptyRightmostNodes_ = true;
   if (read) headerAccepted_ = ReadHeader();
 }
 
-GSobjNTXTag::~GSobjNTXTag() {
-  try {
-    ReleasePages();
-  } catch (...) {
-    // A destructor cannot report a failed write-back; the file keeps what
-    // was written before.
-  }
-}
+GSobjNTXTag::~GSobjNTXTag() { ReleasePagesQuietly(); }
 
 GSobjNTXFile* GSobjNTXTag::File() const { return static_cast<GSobjNTXFile*>(ownerFile_); }
-
-void GSobjNTXTag::Corrupted() const { RaiseError(Msg::IndexCorrupted, File()->FullPath()); }
 
 void GSobjNTXTag::SetKeyLength(int length) {
   keyLength_ = static_cast<int16_t>(length);
   entrySize_ = static_cast<uint16_t>(length + 8);
   entriesPerNode_ = static_cast<uint16_t>(MaxKeysFor(length));
-}
-
-bool GSobjNTXTag::LearnKeyType(int* textLength) {
-  GSobjIndexKeyData probe;
-  if (!EvaluateKey(probe)) return false;
-  switch (probe.Tag()) {
-    case TgsVariant::kFloat:
-      keyType_ = 'N';
-      break;
-    case TgsVariant::kDate:
-      keyType_ = 'D';
-      break;
-    case TgsVariant::kText:
-    case TgsVariant::kBoolean:
-      keyType_ = 'C';
-      break;
-    default:
-      return false;
-  }
-  if (textLength) *textLength = probe.Tag() == TgsVariant::kBoolean ? 1 : static_cast<int>(probe.Length());
-  return true;
 }
 
 bool GSobjNTXTag::NumericFieldSize(int& width, int& decimals) {
@@ -535,34 +505,20 @@ void GSobjNTXTag::BuildTag() {
     status(-1, 2, table->RecordCount());
     try {
       rootAddress_ = sorter.Drain([&status](int32_t written) { status(2, written, 0); });
-      FlushBuiltPages();
+      builtPages_.Flush();
     } catch (...) {
-      pendingPages_ = {};
+      builtPages_.Release();
       throw;
     }
-    pendingPages_ = {};
+    builtPages_.Release();
     status(0, 0, 0);
   }
   headerChanged_ = true;
   WriteHeader();
 }
 
-// A build writes each page once, at the address after the previous one:
-// such runs of pages are gathered and written together.
 void GSobjNTXTag::WriteBuiltPage(int32_t address, const uint8_t* page) {
-  constexpr size_t kMostPending = 256 * 1024;
-  if (!pendingPages_.empty() &&
-      (int64_t{address} != pendingAddress_ + static_cast<int64_t>(pendingPages_.size()) ||
-       pendingPages_.size() >= kMostPending))
-    FlushBuiltPages();
-  if (pendingPages_.empty()) pendingAddress_ = address;
-  pendingPages_.insert(pendingPages_.end(), page, page + kPageSize);
-}
-
-void GSobjNTXTag::FlushBuiltPages() {
-  if (pendingPages_.empty()) return;
-  File()->WriteBlock(pendingAddress_, pendingPages_.data(), static_cast<int32_t>(pendingPages_.size()));
-  pendingPages_.clear();
+  builtPages_.Write(address, page, kPageSize);
 }
 
 bool GSobjNTXTag::InsertKey(const GSobjIndexKeyData& entry) {
@@ -576,10 +532,7 @@ bool GSobjNTXTag::InsertKey(const GSobjIndexKeyData& entry) {
 bool GSobjNTXTag::ReadPage(int32_t address, GSobjIndexKey& image) {
   const int64_t size = File()->FileSize();
   if (!IsPageAddress(address, size)) Corrupted();
-  // A page that repeats an address of the path above it would make a cycle.
-  int depth = 0;
-  for (GSobjIndexKey* up = image.Parent(); up; up = up->Parent())
-    if (up->PageAddress() == address || ++depth >= kMaxLevels) Corrupted();
+  RefuseNodeOnPath(image, address, kMaxLevels);
   uint8_t bytes[kPageSize];
   Page page;
   if (!File()->ReadBlock(address, bytes, kPageSize) ||
@@ -697,14 +650,6 @@ GSobjNTXFile::~GSobjNTXFile() {
 }
 
 GSobjNTXTag* GSobjNTXFile::Tag() const { return static_cast<GSobjNTXTag*>(TagByPosition(0)); }
-
-bool GSobjNTXFile::ReadBlock(int32_t address, void* buffer, int32_t length) {
-  return GSobjIndexFile::ReadBlock(address, buffer, length);
-}
-
-bool GSobjNTXFile::WriteBlock(int32_t address, const void* buffer, int32_t length) {
-  return GSobjIndexFile::WriteBlock(address, buffer, length);
-}
 
 int32_t GSobjNTXFile::AllocatePage() {
   if (nextFreePage_ == -1) ResetAllocator();

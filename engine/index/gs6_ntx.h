@@ -187,7 +187,6 @@ class GSobjNTXTag : public GSobjIndexTag {
   void WriteBuiltPage(int32_t address, const uint8_t* page);
 
   int16_t Decimals() const { return decimals_; }
-  bool HeaderAccepted() const { return headerAccepted_; }
   int MaxKeys() const { return entriesPerNode_; }
   // Clears the tree: an empty root page at `root`.
   void WriteEmptyRoot(int32_t root);
@@ -195,20 +194,14 @@ class GSobjNTXTag : public GSobjIndexTag {
  private:
   friend class GSobjNTXFile;
   GSobjNTXFile* File() const;
-  [[noreturn]] void Corrupted() const;
   void SetKeyLength(int length);
-  // The key type from one evaluation of the key expression (and the text
-  // length of a character key); false when it cannot be evaluated.
-  bool LearnKeyType(int* textLength);
   // Width and decimals of the numeric field the key expression names.
   bool NumericFieldSize(int& width, int& decimals);
-  void FlushBuiltPages();
   void CompileWithoutAliases(std::string& text, const std::function<void()>& compile);
 
   int16_t decimals_ = 0;
-  bool headerAccepted_ = false;
-  std::vector<uint8_t> pendingPages_;
-  int32_t pendingAddress_ = 0;
+  // The pages a build writes (see WriteBuiltPage).
+  GSobjNodeWrites builtPages_;
 };
 
 class GSobjNTXFile : public GSobjIndexFile {
@@ -226,8 +219,6 @@ class GSobjNTXFile : public GSobjIndexFile {
               bool ascending, std::string_view forExpression) override;
   int32_t AllocatePage() override;
   int32_t ResetAllocator() override;
-  bool ReadBlock(int32_t address, void* buffer, int32_t length) override;
-  bool WriteBlock(int32_t address, const void* buffer, int32_t length) override;
   void Reindex() override;
   bool UpdateKeys(TRecNo n, bool appended) override;
   bool ChangedByOthers() override;

@@ -157,16 +157,7 @@ bool MemoryDataSet::Accept(int32_t index) {
   ++readCount_;
   if (!Filtered() || !OnFilterRecord) return true;
   filterImage_ = rows_[index].image;
-  TDataSetState saved = SetTempState(dsFilter);
-  bool accept = true;
-  try {
-    OnFilterRecord(*this, accept);
-  } catch (...) {
-    RestoreState(saved);
-    throw;
-  }
-  RestoreState(saved);
-  return accept;
+  return FilterAccepts();
 }
 
 TGetResult MemoryDataSet::FetchRecord(TRecordBuffer buffer, TGetMode mode, bool) {

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "engine/table/gs6_dbf_field.h"
 #include "platform/file.h"
 #include "support/temp_dir.h"
 
@@ -78,6 +79,27 @@ std::string Unhex(const std::string& hex) {
   return ::testing::AssertionSuccess();
 }
 
+bool RunPerlWalk(const TempDir& dir, const std::string& script, const std::vector<std::string>& args,
+                 std::vector<std::string>& lines) {
+  const std::string path = dir.File("walk.pl");
+  std::ofstream(path) << script;
+  std::string command = "perl " + Quoted(path);
+  for (const std::string& arg : args) command += " " + Quoted(arg);
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return false;
+  std::string all;
+  char buffer[65536];
+  size_t got;
+  while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) all.append(buffer, got);
+  const int status = pclose(pipe);
+  lines.clear();
+  std::istringstream in(all);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) == 2 || WEXITSTATUS(status) == 127) return false;
+  EXPECT_EQ(WEXITSTATUS(status), 0) << all.substr(0, 2000);
+  return true;
+}
+
 std::string WriteTexts(const TempDir& dir, const std::string& name, const std::vector<std::string>& texts) {
   std::string path = dir.File(name);
   std::ofstream out(path);
@@ -91,4 +113,49 @@ std::vector<std::string> ParseTexts(const std::string& output) {
   std::string line;
   while (std::getline(in, line)) texts.push_back(Unhex(line));
   return texts;
+}
+
+std::ostream& operator<<(std::ostream& os, const PeerLayout& layout) {
+  return os << PeerName(layout.writer) << "/" << layout.name;
+}
+
+std::vector<PeerLayout> PeerMemoLayouts() {
+  return {{Peer::Python, "db3", 0x83}, {Peer::Python, "fp", 0xF5}, {Peer::Python, "vfp", 0x30},
+          {Peer::Perl, "db3", 0x83},   {Peer::Perl, "db4", 0x8B},   {Peer::Perl, "fp", 0xF5}};
+}
+
+std::string PeerLayoutName(const ::testing::TestParamInfo<PeerLayout>& info) {
+  return std::string(info.param.writer == Peer::Python ? "Python_" : "Perl_") + info.param.name;
+}
+
+std::vector<Peer> PeerReadersOf(uint8_t version) {
+  if (version == 0x8B) return {Peer::Perl};
+  return {Peer::Python, Peer::Perl};
+}
+
+::testing::AssertionResult PeerTableTest::PeerCreates(const std::vector<std::string>& texts) {
+  const std::string textsFile = WriteTexts(dir_, "create.txt", texts);
+  return RunPeer(GetParam().writer, {"create", GetParam().name, table_, textsFile}, dir_);
+}
+
+std::vector<std::string> PeerTableTest::OurMemos() const {
+  GSO_dBaseFld table(table_, "", false, false);
+  table.OpenTable();
+  std::vector<std::string> texts;
+  for (TRecNo n = 1; n <= table.RecordCount(); ++n) {
+    table.ReadRecord(n);
+    texts.push_back(table.ReadMemo(2));
+  }
+  return texts;
+}
+
+void PeerTableTest::WriteOurMemos(const std::vector<std::string>& texts) const {
+  GSO_dBaseFld table(table_, "", false, true);
+  table.OpenTable();
+  for (TRecNo n = 1; n <= table.RecordCount(); ++n) {
+    table.ReadRecord(n);
+    table.WriteMemo(2, texts[static_cast<size_t>(n - 1)]);
+    table.WriteRecord(n);
+  }
+  table.FlushTable();
 }

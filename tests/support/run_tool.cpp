@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -48,4 +50,17 @@ ToolResult RunTool(const std::string& name, const std::vector<std::string>& args
   result.out = Slurp(outPath);
   result.err = Slurp(errPath);
   return result;
+}
+
+int RunDeridar(const std::vector<std::string>& args, std::string& shown) {
+  const ToolResult run = RunTool("deridar", args);
+  shown = run.out + run.err;
+  return run.exitCode;
+}
+
+std::string Deridar(const std::vector<std::string>& args) {
+  const ToolResult run = RunTool("deridar", args);
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_TRUE(run.err.empty()) << run.err;
+  return run.out;
 }

@@ -18,13 +18,6 @@ namespace {
 
 std::string Oem(const std::string& utf8) { return platform::FromUtf8(utf8, platform::CodePage::Cp866); }
 
-std::string Deridar(const std::vector<std::string>& args) {
-  ToolResult run = RunTool("deridar", args);
-  EXPECT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_TRUE(run.err.empty()) << run.err;
-  return run.out;
-}
-
 std::vector<std::string> Split(const std::string& text, const std::string& eol) {
   std::vector<std::string> lines;
   size_t start = 0;

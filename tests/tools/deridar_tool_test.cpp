@@ -22,13 +22,6 @@ namespace {
 std::string Oem(const std::string& utf8) { return platform::FromUtf8(utf8, platform::CodePage::Cp866); }
 
 // Standard output of a deridar run that must succeed silently.
-std::string Deridar(const std::vector<std::string>& args) {
-  ToolResult run = RunTool("deridar", args);
-  EXPECT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_TRUE(run.err.empty()) << run.err;
-  return run.out;
-}
-
 // Four records of every field kind the verbs format; the third is deleted.
 DbfLayout SampleLayout() {
   DbfLayout layout;

@@ -25,13 +25,6 @@ namespace {
 
 std::string Utf8(const std::string& oem) { return platform::ToUtf8(oem, platform::CodePage::Cp866); }
 
-std::string Deridar(const std::vector<std::string>& args) {
-  ToolResult run = RunTool("deridar", args);
-  EXPECT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_TRUE(run.err.empty()) << run.err;
-  return run.out;
-}
-
 std::string WriteText(const TempDir& dir, const std::string& name, const std::string& text) {
   std::ofstream(dir.File(name), std::ios::binary) << text;
   return dir.File(name);

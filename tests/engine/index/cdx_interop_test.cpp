@@ -4,16 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
 #include "engine/index/gs6_cdx.h"
 #include "support/cdx_table.h"
 #include "support/dbf_writer.h"
+#include "support/peers.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -34,20 +35,9 @@ constexpr const char* kMissingPeer =
 // Runs the peer; false when it is not available.
 bool PeerWalk(const TempDir& dir, const std::string& cdx, const std::string& tag, char type,
               std::vector<TRecNo>& out) {
-  const std::string script = dir.File("walk.pl");
-  std::ofstream(script) << kWalkScript;
-  const std::string command = "perl '" + script + "' '" + cdx + "' " + tag + " " + type + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return false;
-  char line[256];
-  std::string all;
-  while (std::fgets(line, sizeof line, pipe)) {
-    all += line;
-    out.push_back(std::atoi(line));
-  }
-  const int status = pclose(pipe);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) == 2 || WEXITSTATUS(status) == 127) return false;
-  EXPECT_EQ(WEXITSTATUS(status), 0) << all;
+  std::vector<std::string> lines;
+  if (!RunPerlWalk(dir, kWalkScript, {cdx, tag, std::string(1, type)}, lines)) return false;
+  for (const std::string& line : lines) out.push_back(std::atoi(line.c_str()));
   return true;
 }
 

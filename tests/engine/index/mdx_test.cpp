@@ -12,7 +12,6 @@
 #include <fstream>
 #include <random>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
 #include "engine/index/gs6_mdx.h"
@@ -20,6 +19,8 @@
 #include "support/cdx_table.h"
 #include "support/dbf_writer.h"
 #include "support/error_text.h"
+#include "support/peers.h"
+#include "support/run_tool.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -56,17 +57,11 @@ for my $tag (@tags) {
 // The peer's walks of `tags`; false when perl or the module is missing.
 bool PeerWalks(const TempDir& dir, const std::string& mdx, const std::vector<std::string>& tags,
                std::vector<Walk>& out) {
-  const std::string script = dir.File("walk.pl");
-  std::ofstream(script) << kWalkScript;
-  std::string command = "perl '" + script + "' '" + mdx + "'";
-  for (const std::string& t : tags) command += " " + t;
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  if (!pipe) return false;
-  char line[1024];
-  std::string all;
-  while (std::fgets(line, sizeof line, pipe)) {
-    all += line;
-    std::string text(line);
+  std::vector<std::string> args = {mdx};
+  args.insert(args.end(), tags.begin(), tags.end());
+  std::vector<std::string> lines;
+  if (!RunPerlWalk(dir, kWalkScript, args, lines)) return false;
+  for (const std::string& text : lines) {
     if (text.rfind("TAG ", 0) == 0) {
       out.emplace_back();
       continue;
@@ -74,12 +69,9 @@ bool PeerWalks(const TempDir& dir, const std::string& mdx, const std::vector<std
     const size_t space = text.find(' ');
     if (out.empty() || space == std::string::npos) continue;
     std::string key = text.substr(space + 1);
-    while (!key.empty() && (key.back() == '\n' || key.back() == '\r')) key.pop_back();
+    while (!key.empty() && key.back() == '\r') key.pop_back();
     out.back().emplace_back(static_cast<uint32_t>(std::stoul(text.substr(0, space))), key);
   }
-  const int status = pclose(pipe);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) == 2 || WEXITSTATUS(status) == 127) return false;
-  EXPECT_EQ(WEXITSTATUS(status), 0) << all.substr(0, 2000);
   return true;
 }
 
@@ -404,25 +396,8 @@ TEST(MdxDamage, DamagedFilesAreReportedAsCorrupted) {
   EXPECT_EQ(damaged([](auto&) {}), "(no error)");
 }
 
-namespace {
-
-std::string Tool() { return std::string(DERIDAR_BINARY_DIR) + "/bin/deridar"; }
-
-int RunTool(const std::string& args, std::string& out) {
-  out.clear();
-  FILE* pipe = popen((Tool() + " " + args + " 2>&1").c_str(), "r");
-  if (!pipe) return -1;
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-  const int status = pclose(pipe);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-}  // namespace
-
 TEST(MdxTool, BuildListDumpCheckSeekAndRebuild) {
-  if (!std::filesystem::exists(Tool())) GTEST_SKIP() << "deridar tool not built";
+  if (!std::filesystem::exists(ToolPath("deridar"))) GTEST_SKIP() << "deridar tool not built";
   TempDir dir;
   DbfLayout l;
   l.fields = {{"NUM", 'C', 7}, {"AMT", 'N', 8, 2}, {"TIP", 'N', 1}};
@@ -431,19 +406,19 @@ TEST(MdxTool, BuildListDumpCheckSeekAndRebuild) {
   const std::string table = WriteDbf(dir.File("PHONE.DBF"), l);
   const std::string mdx = dir.File("PHONE.MDX");
   std::string out;
-  ASSERT_EQ(RunTool("index build " + table + " " + mdx + " --tag TELN --key NUM --for tip=1 --descending", out), 0)
+  ASSERT_EQ(RunDeridar({"index", "build", table, mdx, "--tag", "TELN", "--key", "NUM", "--for", "tip=1", "--descending"}, out), 0)
       << out;
-  ASSERT_EQ(RunTool("index build " + table + " " + mdx + " --tag AMT --key AMT --unique", out), 0) << out;
-  ASSERT_EQ(RunTool("index list " + table + " " + mdx, out), 0) << out;
+  ASSERT_EQ(RunDeridar({"index", "build", table, mdx, "--tag", "AMT", "--key", "AMT", "--unique"}, out), 0) << out;
+  ASSERT_EQ(RunDeridar({"index", "list", table, mdx}, out), 0) << out;
   EXPECT_EQ(out, "AMT\tAMT\t\tunique\nTELN\tNUM\ttip=1\tdescending\n");
-  ASSERT_EQ(RunTool("index dump " + table + " " + mdx + " --tag TELN", out), 0) << out;
+  ASSERT_EQ(RunDeridar({"index", "dump", table, mdx, "--tag", "TELN"}, out), 0) << out;
   EXPECT_EQ(out, "1\t2345678\n4\t2111111\n2\t2000001\n");
-  ASSERT_EQ(RunTool("index dump " + table + " " + mdx + " --tag AMT", out), 0) << out;
+  ASSERT_EQ(RunDeridar({"index", "dump", table, mdx, "--tag", "AMT"}, out), 0) << out;
   EXPECT_EQ(out, "1\t-1.5\n4\t-0.05\n2\t0.05\n3\t12\n");
-  ASSERT_EQ(RunTool("seek " + table + " " + mdx + " --tag AMT --range -1 1", out), 0) << out;
+  ASSERT_EQ(RunDeridar({"seek", table, mdx, "--tag", "AMT", "--range", "-1", "1"}, out), 0) << out;
   EXPECT_EQ(out.find("2345678"), std::string::npos) << out;
   EXPECT_NE(out.find("2111111"), std::string::npos) << out;
-  ASSERT_EQ(RunTool("index check " + table + " " + mdx, out), 0) << out;
+  ASSERT_EQ(RunDeridar({"index", "check", table, mdx}, out), 0) << out;
   EXPECT_NE(out.find("TELN: 3 entries, 1 levels, 1 nodes, ok"), std::string::npos) << out;
 
   // A record changed behind the index's back is reported, and a rebuild
@@ -451,10 +426,10 @@ TEST(MdxTool, BuildListDumpCheckSeekAndRebuild) {
   l.rows[2].values[2] = "1";
   l.flags = 1;
   WriteDbf(table, l);
-  EXPECT_EQ(RunTool("index check " + table + " " + mdx, out), 1) << out;
+  EXPECT_EQ(RunDeridar({"index", "check", table, mdx}, out), 1) << out;
   EXPECT_NE(out.find("TELN: record 3 has no entry with its key"), std::string::npos) << out;
-  ASSERT_EQ(RunTool("index rebuild " + table + " " + mdx, out), 0) << out;
-  EXPECT_EQ(RunTool("index check " + table + " " + mdx, out), 0) << out;
+  ASSERT_EQ(RunDeridar({"index", "rebuild", table, mdx}, out), 0) << out;
+  EXPECT_EQ(RunDeridar({"index", "check", table, mdx}, out), 0) << out;
 }
 
 // Tags deleted and the file rebuilt in place keep the tag table in name

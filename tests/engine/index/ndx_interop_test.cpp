@@ -4,8 +4,6 @@
 // perl or the module is missing.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -17,6 +15,7 @@
 #include "engine/index/gs6_ndx.h"
 #include "engine/table/gs6_dbsy.h"
 #include "support/dbf_writer.h"
+#include "support/peers.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -39,21 +38,7 @@ using Entries = std::vector<std::string>;
 
 // Runs the peer; false when it is not available.
 bool PeerWalk(const TempDir& dir, const std::string& file, bool numeric, Entries& out) {
-  const std::string script = dir.File("walk.pl");
-  std::ofstream(script) << kWalkScript;
-  const std::string command = "perl '" + script + "' '" + file + "' " + (numeric ? "1" : "0") + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return false;
-  char line[512];
-  while (std::fgets(line, sizeof line, pipe)) {
-    std::string text(line);
-    if (!text.empty() && text.back() == '\n') text.pop_back();
-    out.push_back(text);
-  }
-  const int status = pclose(pipe);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) == 2 || WEXITSTATUS(status) == 127) return false;
-  EXPECT_EQ(WEXITSTATUS(status), 0) << (out.empty() ? "" : out.back());
-  return true;
+  return RunPerlWalk(dir, kWalkScript, {file, numeric ? "1" : "0"}, out);
 }
 
 // Our walk in the peer's notation.

@@ -4,10 +4,9 @@
 // refused with the corrupted-file message.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <string>
@@ -21,6 +20,7 @@
 #include "support/cdx_table.h"
 #include "support/dbf_writer.h"
 #include "support/error_text.h"
+#include "support/peers.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -78,25 +78,16 @@ std::string PeerCopy(const TempDir& dir, const std::string& path) {
 
 // The peer's record order; false when perl or its XBase module is missing.
 bool PeerWalk(const TempDir& dir, const std::string& ntx, std::vector<TRecNo>& out) {
-  const std::string script = dir.File("walk.pl");
-  std::ofstream(script) << R"(use strict; use warnings;
+  static const char* const kWalkScript = R"(use strict; use warnings;
 BEGIN { if (!eval { require XBase; require XBase::Index; 1 }) { exit 2; } }
 my $idx = XBase::Index->new($ARGV[0], 'type' => 'ntx') or die XBase::Index->errstr;
 $idx->prepare_select or die XBase::Index->errstr;
 while (my ($key, $rec) = $idx->fetch) { print "$rec\n"; }
 )";
-  FILE* pipe = popen(("perl '" + script + "' '" + PeerCopy(dir, ntx) + "' 2>&1").c_str(), "r");
-  if (!pipe) return false;
-  char line[256];
-  std::string all;
+  std::vector<std::string> lines;
+  if (!RunPerlWalk(dir, kWalkScript, {PeerCopy(dir, ntx)}, lines)) return false;
   out.clear();
-  while (std::fgets(line, sizeof line, pipe)) {
-    all += line;
-    out.push_back(std::atoi(line));
-  }
-  const int status = pclose(pipe);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) == 2 || WEXITSTATUS(status) == 127) return false;
-  EXPECT_EQ(WEXITSTATUS(status), 0) << all;
+  for (const std::string& line : lines) out.push_back(std::atoi(line.c_str()));
   return true;
 }
 

@@ -23,7 +23,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/table/gs6_dbf_field.h"
 #include "support/dbf_writer.h"
 #include "support/memo_files.h"
 #include "support/peers.h"
@@ -43,48 +42,6 @@ std::vector<std::string> BoundaryTexts() {
 // Texts whose dBase III end marks straddle a block boundary.
 bool MarkStraddlesBlocks(const std::string& text) { return text.size() % 512 == 511; }
 
-struct Layout {
-  Peer writer;
-  const char* name;  // the peer's layout name
-  uint8_t version;
-};
-
-std::ostream& operator<<(std::ostream& os, const Layout& l) {
-  return os << PeerName(l.writer) << "/" << l.name;
-}
-
-// Peers that read tables of `version`.
-std::vector<Peer> ReadersOf(uint8_t version) {
-  if (version == 0x8B) return {Peer::Perl};
-  return {Peer::Python, Peer::Perl};
-}
-
-// Every memo text of field 2 (NOTES) through our field layer.
-std::vector<std::string> OurTexts(const std::string& path) {
-  GSO_dBaseFld table(path, "", false, false);
-  table.OpenTable();
-  std::vector<std::string> texts;
-  for (TRecNo n = 1; n <= table.RecordCount(); ++n) {
-    table.ReadRecord(n);
-    texts.push_back(table.ReadMemo(2));
-  }
-  return texts;
-}
-
-// Stores `texts` as the memos of the table's records through the field
-// layer, replacing what was there (in place, moved or freed as the layout
-// decides; an empty text leaves no memo).
-void WriteOurTexts(const std::string& path, const std::vector<std::string>& texts) {
-  GSO_dBaseFld table(path, "", false, true);
-  table.OpenTable();
-  for (TRecNo n = 1; n <= table.RecordCount(); ++n) {
-    table.ReadRecord(n);
-    table.WriteMemo(2, texts[static_cast<size_t>(n - 1)]);
-    table.WriteRecord(n);
-  }
-  table.FlushTable();
-}
-
 // Compares what a peer read with the texts written, leaving out the texts
 // the Perl reader is known to get wrong in dBase III memos (see above).
 void ExpectPeerRead(Peer peer, uint8_t version, const std::vector<std::string>& read,
@@ -97,14 +54,12 @@ void ExpectPeerRead(Peer peer, uint8_t version, const std::vector<std::string>& 
   }
 }
 
-class MemoInterop : public ::testing::TestWithParam<Layout> {
+class MemoInterop : public PeerTableTest {
  protected:
   // The peer creates the table; its memos are `texts`.
   ::testing::AssertionResult PeerCreates(const std::vector<std::string>& texts) {
-    const Layout& layout = GetParam();
-    std::string textsFile = WriteTexts(dir_, "create.txt", texts);
-    auto result = RunPeer(layout.writer, {"create", layout.name, table_, textsFile}, dir_);
-    if (result && layout.version == 0x30) {
+    auto result = PeerTableTest::PeerCreates(texts);
+    if (result && GetParam().version == 0x30) {
       EXPECT_EQ(ReadBytes(table_)[28] & 0x02, 0);
     }
     return result;
@@ -112,15 +67,12 @@ class MemoInterop : public ::testing::TestWithParam<Layout> {
 
   // Every peer that reads the layout reads the table and finds `expected`.
   void PeersRead(const std::vector<std::string>& expected) {
-    for (Peer reader : ReadersOf(GetParam().version)) {
+    for (Peer reader : PeerReadersOf(GetParam().version)) {
       std::string output;
       ASSERT_TRUE(RunPeer(reader, {"read", table_}, dir_, &output));
       ExpectPeerRead(reader, GetParam().version, ParseTexts(output), expected);
     }
   }
-
-  TempDir dir_;
-  std::string table_ = dir_.File("peer.dbf");
 };
 
 }  // namespace
@@ -128,7 +80,7 @@ class MemoInterop : public ::testing::TestWithParam<Layout> {
 TEST_P(MemoInterop, WeReadWhatThePeerWrote) {
   std::vector<std::string> texts = BoundaryTexts();
   ASSERT_TRUE(PeerCreates(texts));
-  std::vector<std::string> ours = OurTexts(table_);
+  std::vector<std::string> ours = OurMemos();
   ASSERT_EQ(ours.size(), texts.size());
   for (size_t i = 0; i < texts.size(); ++i) {
     EXPECT_EQ(ours[i].size(), texts[i].size()) << "record " << i + 1;
@@ -139,23 +91,16 @@ TEST_P(MemoInterop, WeReadWhatThePeerWrote) {
 TEST_P(MemoInterop, PeersReadWhatWeWroteAndRewrote) {
   std::vector<std::string> texts = BoundaryTexts();
   ASSERT_TRUE(PeerCreates(std::vector<std::string>(texts.size())));
-  WriteOurTexts(table_, texts);
+  WriteOurMemos(texts);
   PeersRead(texts);
 
   // Shrink, grow, empty and refill: in place, moved, freed and reused.
   std::vector<std::string> rewritten = {CyrillicText(1500, 11), CyrillicText(20, 12), "",
                                         CyrillicText(511, 13), CyrillicText(3000, 14),
                                         CyrillicText(400, 15), CyrillicText(510, 16)};
-  WriteOurTexts(table_, rewritten);
+  WriteOurMemos(rewritten);
   PeersRead(rewritten);
-  EXPECT_EQ(OurTexts(table_), rewritten);
+  EXPECT_EQ(OurMemos(), rewritten);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Peers, MemoInterop,
-    ::testing::Values(Layout{Peer::Python, "db3", 0x83}, Layout{Peer::Python, "fp", 0xF5},
-                      Layout{Peer::Python, "vfp", 0x30}, Layout{Peer::Perl, "db3", 0x83},
-                      Layout{Peer::Perl, "db4", 0x8B}, Layout{Peer::Perl, "fp", 0xF5}),
-    [](const ::testing::TestParamInfo<Layout>& info) {
-      return std::string(info.param.writer == Peer::Python ? "Python_" : "Perl_") + info.param.name;
-    });
+INSTANTIATE_TEST_SUITE_P(Peers, MemoInterop, ::testing::ValuesIn(PeerMemoLayouts()), PeerLayoutName);

@@ -20,16 +20,6 @@
 
 namespace {
 
-struct Layout {
-  Peer writer;
-  const char* name;  // the peer's layout name
-  uint8_t version;
-};
-
-std::ostream& operator<<(std::ostream& os, const Layout& l) {
-  return os << PeerName(l.writer) << "/" << l.name;
-}
-
 // The "key value" lines a peer prints for the header.
 std::string HeaderValue(const std::string& output, const std::string& key) {
   std::istringstream in(output);
@@ -49,27 +39,12 @@ std::string OurFields(const GSO_dBaseFld& table) {
   return names;
 }
 
-class TableInterop : public ::testing::TestWithParam<Layout> {
+class TableInterop : public PeerTableTest {
  protected:
-  ::testing::AssertionResult PeerCreates(const std::vector<std::string>& texts) {
-    const std::string textsFile = WriteTexts(dir_, "create.txt", texts);
-    return RunPeer(GetParam().writer, {"create", GetParam().name, table_, textsFile}, dir_);
-  }
-
-  // Peers that read tables of the layout's version (the Python module has
-  // no dBase IV tables).
-  std::vector<Peer> Readers() const {
-    if (GetParam().version == 0x8B) return {Peer::Perl};
-    return {Peer::Python, Peer::Perl};
-  }
-
   std::string MemoPath() const {
     const uint8_t v = GetParam().version;
     return platform::ExistingFileName(dir_.File(v == 0x30 || v == 0xF5 ? "peer.fpt" : "peer.dbt"));
   }
-
-  TempDir dir_;
-  std::string table_ = dir_.File("peer.dbf");
 };
 
 }  // namespace
@@ -79,13 +54,7 @@ TEST_P(TableInterop, AllBlankMemosAreReadWithoutTheMemoFile) {
   if (GetParam().writer == Peer::Python) {
     // The Python module keeps even empty texts in blocks of their own: the
     // memos are emptied here first, which leaves blank references.
-    GSO_dBaseFld table(table_, "", false, true);
-    table.OpenTable();
-    for (TRecNo n = 1; n <= table.RecordCount(); ++n) {
-      table.ReadRecord(n);
-      table.WriteMemo(2, "");
-      table.WriteRecord(n);
-    }
+    WriteOurMemos({"", "", ""});
   }
   ASSERT_TRUE(platform::RemoveFile(MemoPath()));
   GSO_dBaseFld table(table_, "", false, false);
@@ -116,7 +85,7 @@ TEST_P(TableInterop, PeersReadTheFieldsAndTheHeaderWeWrite) {
   }
   const std::vector<std::string> expected = {"", texts[1], texts[2]};
   const std::string year = std::to_string(platform::Now().year);
-  for (Peer reader : Readers()) {
+  for (Peer reader : PeerReadersOf(GetParam().version)) {
     SCOPED_TRACE(PeerName(reader));
     std::string ours;
     ASSERT_TRUE(RunPeer(reader, {"header", table_}, dir_, &ours));
@@ -132,11 +101,4 @@ TEST_P(TableInterop, PeersReadTheFieldsAndTheHeaderWeWrite) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Peers, TableInterop,
-    ::testing::Values(Layout{Peer::Python, "db3", 0x83}, Layout{Peer::Python, "fp", 0xF5},
-                      Layout{Peer::Python, "vfp", 0x30}, Layout{Peer::Perl, "db3", 0x83},
-                      Layout{Peer::Perl, "db4", 0x8B}, Layout{Peer::Perl, "fp", 0xF5}),
-    [](const ::testing::TestParamInfo<Layout>& info) {
-      return std::string(info.param.writer == Peer::Python ? "Python_" : "Perl_") + info.param.name;
-    });
+INSTANTIATE_TEST_SUITE_P(Peers, TableInterop, ::testing::ValuesIn(PeerMemoLayouts()), PeerLayoutName);
