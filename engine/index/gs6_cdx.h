@@ -66,6 +66,9 @@ class GSobjCDXTag : public GSobjIndexTag, public CdxBuildTarget {
   void InsertHeldKeys() override;
   // Bytes of stored keys that may wait per tag before they go in.
   static constexpr size_t kMostHeldKeyBytes = size_t{32} << 20;
+  // Keys merge when there are at least one per this many nodes of the
+  // file; fewer go in one by one.
+  static constexpr uint64_t kMergeNodesPerKey = 16;
 
   // --- build target ---
   cdx::KeyFormat BuildKeyFormat() const override { return KeyFormatOf(); }

@@ -131,6 +131,9 @@ void CdxTreeWriter::Flush() {
   for (size_t level = 0; level < levels_.size(); ++level) {
     Level& lv = *levels_[level];
     const bool root = level + 1 == levels_.size();
+    // The root has no siblings: it may go anywhere (a kept root leaf stays
+    // where it is).
+    if (root && rootAddress_ >= 0 && !lv.kept) lv.address = rootAddress_;
     WriteLevelNode(lv, level, -1, root);
     if (root) {
       target_.SetBuiltRoot(lv.address);

@@ -49,6 +49,9 @@ class CdxTreeWriter {
   // The next leaf is a leaf of the old tree, unchanged: its address and its
   // last entry (the key in its stored form).
   void AddKeptLeaf(int32_t address, std::string_view lastKey, uint32_t lastRecord);
+  // The root node goes to `address` (a merge keeps the tag's root where
+  // readers know it), not to the address its level gave it.
+  void SetRootAddress(int32_t address) { rootAddress_ = address; }
   // Writes the last node of every level and stores the root in the target.
   // Nothing written: an empty root leaf. Called once.
   void Flush();
@@ -84,6 +87,7 @@ class CdxTreeWriter {
   cdx::LeafParams params_;
   int branchCapacity_;
   bool flushed_ = false;
+  int32_t rootAddress_ = -1;
   std::vector<std::unique_ptr<Level>> levels_;
 };
 

@@ -97,13 +97,14 @@ std::string_view GSobjCDXTag::StoredFormOf(GSobjIndexKeyData& key) {
 
 bool GSobjCDXTag::HoldAppendedRecord(TRecNo n) {
   TgsExpHandler* keyEvaluator = KeyEvaluator();
-  if (IsDirectory() || !keyEvaluator) return false;
+  // GENERAL keys are weights: a stored key is not a key to normalize again,
+  // as keys handed to InsertKey are. They wait as entries.
+  if (IsDirectory() || !keyEvaluator || KeyFormatOf().general) return false;
   TgsExpHandler* forEvaluator = hasFor_ ? ForEvaluator() : nullptr;
   if (heldEvaluators_[0] != keyEvaluator || heldEvaluators_[1] != forEvaluator) {
     heldEvaluators_[0] = keyEvaluator;
     heldEvaluators_[1] = forEvaluator;
-    // GENERAL keys are weights of the text, never the text itself.
-    heldKeyField_ = keyType_ == 'C' && !KeyFormatOf().general ? keyEvaluator->StoredTextVariable() : nullptr;
+    heldKeyField_ = keyType_ == 'C' ? keyEvaluator->StoredTextVariable() : nullptr;
     heldForField_ = forEvaluator ? forEvaluator->StoredComparisonVariable() : nullptr;
   }
   if (hasFor_) {
@@ -149,13 +150,32 @@ void GSobjCDXTag::InsertHeldKeys() {
   if (heldCount_ > 0) {
     std::unique_ptr<TgsSort> keys = std::move(held_);
     const uint32_t largest = heldLargestRecord_;
+    const size_t count = heldCount_;
     heldCount_ = heldBytes_ = 0;
     heldLargestRecord_ = 0;
     lastHeldRecord_ = 0;
     lastHeldKey_.clear();
     // Changes held in loaded images belong to the tree the keys go into.
     ReleasePages();
-    MergeKeys(*keys, largest);
+    // A merge reads and writes every branch node of the tag: a few keys
+    // into a large file go in one by one instead, down the tree (their
+    // stored forms are keys as InsertKey takes them).
+    if (count * kMergeNodesPerKey >= static_cast<uint64_t>(File()->FileSize() / kBlockSize)) {
+      MergeKeys(*keys, largest);
+    } else {
+      TgsSortType type;
+      std::string_view key;
+      TRecNo recNo = 0;
+      while (keys->NextKey(type, key, recNo)) {
+        GSobjIndexKeyData& entry = pendingKeys_.emplace_back();
+        if (keyType_ == 'C')
+          entry.SetText(key);
+        else
+          entry.SetBinary(key.data(), key.size());
+        entry.SetRecordNumber(recNo);
+        entry.SetLink(static_cast<uint32_t>(recNo));
+      }
+    }
   }
   GSobjIndexTag::InsertHeldKeys();
 }
@@ -195,6 +215,11 @@ void GSobjCDXTag::MergeKeys(TgsSort& keys, uint32_t largestRecord) {
   std::vector<LeafRef> leaves;
   NodeHeader h;
   read(rootAddress_, h);
+  // The root stays where it is: readers of the file know it there.
+  const int32_t root = rootAddress_;
+  auto freeNode = [&](int32_t address) {
+    if (address != root) freedNodes_.push_back(address);
+  };
   if (h.IsLeaf()) {
     seen[static_cast<size_t>(rootAddress_ / kBlockSize)] = false;  // read again below
     leaves.push_back({std::string(), 0, rootAddress_});
@@ -208,7 +233,7 @@ void GSobjCDXTag::MergeKeys(TgsSort& keys, uint32_t largestRecord) {
       for (size_t i = 0; i < addresses.size(); ++i) {
         if (i > 0) read(addresses[i], h);
         if (h.IsLeaf() || !DecodeBranch(node, fmt, size, sink)) Corrupted();
-        freedNodes_.push_back(addresses[i]);
+        freeNode(addresses[i]);
       }
       if (below.empty()) Corrupted();
       NodeHeader first;
@@ -230,6 +255,7 @@ void GSobjCDXTag::MergeKeys(TgsSort& keys, uint32_t largestRecord) {
   GSO_dBaseDBF* table = Table();
   const uint32_t records = table ? static_cast<uint32_t>(std::max(table->RecordCount(), 0)) : 0;
   CdxTreeWriter writer(*this, std::max(records, largestRecord));
+  writer.SetRootAddress(root);
   LeafEntries old;
   TgsSortType type;
   std::string_view key;
@@ -263,7 +289,7 @@ void GSobjCDXTag::MergeKeys(TgsSort& keys, uint32_t largestRecord) {
       read(leaf.address, h);
       old.Clear();
       if (!h.IsLeaf() || !DecodeLeaf(node, fmt, old)) Corrupted();
-      freedNodes_.push_back(leaf.address);
+      freeNode(leaf.address);
       size_t j = 0;
       const size_t count = old.Count();
       for (;;) {

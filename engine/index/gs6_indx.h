@@ -531,6 +531,9 @@ class GSobjIndexTag {
   int64_t keptNodeSpan_ = kKeptNodeSpan;
   std::unique_ptr<TgsExpHandler> keyEvaluator_;
   std::unique_ptr<TgsExpHandler> forEvaluator_;
+  // Keys of appended records waiting as entries (the key as evaluated,
+  // record number as link), in the order of the appends.
+  std::vector<GSobjIndexKeyData> pendingKeys_;
 
  private:
   TRecNo SeekKeyWith(const GSobjIndexKeyData& probe);
@@ -552,9 +555,6 @@ class GSobjIndexTag {
   // that key that passes the FOR condition gets it.
   void HandOverUniqueKey(const GSobjIndexKeyData& key, TRecNo former);
   std::vector<char> snapshotScratch_;
-  // Keys of appended records not yet in the tree (stored form, record
-  // number as link), in the order of the appends.
-  std::vector<GSobjIndexKeyData> pendingKeys_;
 
   // Kept images by address, with their place in the release order (oldest
   // first); images are kept only while `keeping_`, which each chain reset
