@@ -400,6 +400,35 @@ while (my ($key, $rec) = $idx->fetch) { print "$rec\n"; }
   }
 }
 
+// A branch whose first child is the branch itself: the keys of a large
+// import go in together and meet the circle; the import names the damaged
+// file and ends instead of going round.
+TEST(ImportIntoTreesDamaged, ABranchLeadingRoundInACircleIsNamed) {
+  TempDir dir;
+  const std::string table = dir.File("T.DBF"), index = dir.File("IX.CDX");
+  Deridar({"create", table, "--field", "KEY:C:20", "--field", "N:N:6", "--field", "TIP:N:1"});
+  std::vector<std::string> keys;
+  for (int i = 0; i < 3000; ++i) keys.push_back(TreeKey('M', i));
+  Deridar({"import", table, WriteText(dir, "a.csv", TreeRows(keys, 0))});
+  Deridar({"index", "build", table, index, "--tag", "K", "--key", "KEY"});
+  std::vector<uint8_t> bytes = ReadBytes(index);
+  bool patched = false;
+  for (size_t at = 1536; at + 512 <= bytes.size() && !patched; at += 512) {
+    const int attributes = bytes[at] | bytes[at + 1] << 8, count = bytes[at + 2] | bytes[at + 3] << 8;
+    if ((attributes & 2) != 0 || attributes > 1 || count == 0) continue;
+    uint8_t* child = &bytes[at + 12 + 20 + 4];  // first entry: key, record, child (big-endian)
+    for (int i = 0; i < 4; ++i) child[i] = static_cast<uint8_t>(at >> (24 - 8 * i));
+    patched = true;
+  }
+  ASSERT_TRUE(patched);
+  WriteBytes(index, bytes);
+  keys.clear();
+  for (int i = 0; i < 500; ++i) keys.push_back(TreeKey('N', i));
+  ToolResult run = RunTool("deridar", {"import", table, WriteText(dir, "b.csv", TreeRows(keys, 1)), "--index", index});
+  EXPECT_EQ(run.exitCode, 1) << run.err;
+  EXPECT_NE(run.err.find("Index file " + index + " is corrupted"), std::string::npos) << run.err;
+}
+
 INSTANTIATE_TEST_SUITE_P(Formats, ImportIntoTrees, ::testing::Values("CDX", "MDX", "NTX", "NDX"));
 
 class DeridarRefusal : public ::testing::Test {
