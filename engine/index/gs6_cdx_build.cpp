@@ -27,7 +27,7 @@ CdxTreeWriter::Level& CdxTreeWriter::LevelAt(size_t level) {
       // may begin with a kept leaf).
       lv->leaf = std::make_unique<LeafWriter>(lv->node, fmt_, params_);
     } else {
-      lv->address = target_.AllocateNode();
+      lv->address = FirstAddress();
       lv->started = true;
       ClearBranchArea(lv->node, fmt_);
     }
@@ -36,8 +36,10 @@ CdxTreeWriter::Level& CdxTreeWriter::LevelAt(size_t level) {
   return *levels_[level];
 }
 
+int32_t CdxTreeWriter::FirstAddress() { return rootAddress_ >= 0 ? -1 : target_.AllocateNode(); }
+
 void CdxTreeWriter::StartLeaf(Level& lv) {
-  lv.address = target_.AllocateNode();
+  lv.address = lv.left < 0 ? FirstAddress() : target_.AllocateNode();
   lv.leaf->Clear();
   lv.count = 0;
   lv.full = false;
@@ -61,6 +63,7 @@ void CdxTreeWriter::WriteLevelNode(Level& lv, size_t level, int32_t right, bool 
 
 void CdxTreeWriter::CloseNode(size_t level, int32_t right) {
   Level& lv = *levels_[level];
+  if (lv.address < 0) lv.address = target_.AllocateNode();
   WriteLevelNode(lv, level, right, false);
   const std::string upKey = lv.lastKey;
   const uint32_t upRecord = lv.lastRecord;
@@ -68,6 +71,7 @@ void CdxTreeWriter::CloseNode(size_t level, int32_t right) {
   lv.left = closed;
   lv.count = 0;
   lv.full = false;
+  lv.ended = false;
   lv.started = false;
   Add(level + 1, upKey, upRecord, static_cast<uint32_t>(closed));
 }
@@ -77,7 +81,7 @@ void CdxTreeWriter::Add(size_t level, std::string_view key, uint32_t recordNumbe
   if (lv.leaf) {
     // A leaf takes keys for as long as they fit, whatever their length; a
     // kept leaf takes none.
-    if (lv.started && (lv.kept || (lv.count > 0 && lv.leaf->StoredSize(key) > lv.leaf->Free()))) {
+    if (lv.started && (lv.kept || (lv.count > 0 && (lv.ended || lv.leaf->StoredSize(key) > lv.leaf->Free())))) {
       // The node is done and a key follows it: link it to the next node,
       // write it and hand its last key up.
       const int32_t next = target_.AllocateNode();
@@ -111,6 +115,10 @@ void CdxTreeWriter::Add(size_t level, std::string_view key, uint32_t recordNumbe
   cur.lastRecord = recordNumber;
 }
 
+void CdxTreeWriter::EndLeaf() {
+  if (!levels_.empty()) levels_[0]->ended = true;
+}
+
 void CdxTreeWriter::AddKeptLeaf(int32_t address, std::string_view lastKey, uint32_t lastRecord) {
   Level& lv = LevelAt(0);
   if (lv.started) CloseNode(0, address);
@@ -134,6 +142,7 @@ void CdxTreeWriter::Flush() {
     // The root has no siblings: it may go anywhere (a kept root leaf stays
     // where it is).
     if (root && rootAddress_ >= 0 && !lv.kept) lv.address = rootAddress_;
+    if (lv.address < 0) lv.address = target_.AllocateNode();
     WriteLevelNode(lv, level, -1, root);
     if (root) {
       target_.SetBuiltRoot(lv.address);

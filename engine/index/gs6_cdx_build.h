@@ -46,11 +46,15 @@ class CdxTreeWriter {
 
   // The next leaf entry in key order.
   void AddEntry(std::string_view key, uint32_t recordNumber) { Add(0, key, recordNumber, recordNumber); }
+  // The leaf being filled takes no more entries: the next one starts a
+  // new leaf.
+  void EndLeaf();
   // The next leaf is a leaf of the old tree, unchanged: its address and its
   // last entry (the key in its stored form).
   void AddKeptLeaf(int32_t address, std::string_view lastKey, uint32_t lastRecord);
   // The root node goes to `address` (a merge keeps the tag's root where
-  // readers know it), not to the address its level gave it.
+  // readers know it), not to an address of its own. Set before the first
+  // entry.
   void SetRootAddress(int32_t address) { rootAddress_ = address; }
   // Writes the last node of every level and stores the root in the target.
   // Nothing written: an empty root leaf. Called once.
@@ -67,6 +71,7 @@ class CdxTreeWriter {
     // and whether there is a current node at all.
     bool kept = false;
     bool started = false;
+    bool ended = false;  // EndLeaf was called
     std::string lastKey;
     uint32_t lastRecord = 0;
     std::unique_ptr<cdx::LeafWriter> leaf;  // level 0 only
@@ -74,8 +79,12 @@ class CdxTreeWriter {
 
   void Add(size_t level, std::string_view key, uint32_t recordNumber, uint32_t child);
   Level& LevelAt(size_t level);
-  // Makes a new node at a fresh address the current one of the leaf level.
+  // Makes a new node the current one of the leaf level.
   void StartLeaf(Level& lv);
+  // The address of a level's first node: none yet (-1) while the root has
+  // an address of its own, for the first node may turn out to be the root;
+  // it gets one when a node follows it.
+  int32_t FirstAddress();
   // Ends the current node of a level: written (or, kept, relinked) with
   // `right` as its right sibling, its last entry handed up. The level's
   // next node gets it as its left sibling.

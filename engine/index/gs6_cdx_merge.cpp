@@ -7,9 +7,11 @@
 // in, the old tree's branch levels are read whole, which lists its leaves
 // with their last entries. The sorted keys are then walked beside that
 // list: a leaf that no new key falls into is kept as it is (not even read),
-// a leaf that gets new keys is read, merged with them and written again,
-// filled as a build fills leaves; the branch levels are written anew above
-// the leaves. Into an empty tag this is a bottom-up build.
+// a leaf that gets new keys is read, merged with them and written again:
+// in place when they fit, else spread evenly over the leaves they fill (a
+// split), or, for very many keys, filling leaves as a build does. The branch
+// levels are written anew above the leaves. Into an empty tag this is a
+// bottom-up build.
 //
 // Where a new key goes is where one-by-one insertion puts it: after every
 // entry with an equal key (so a key equal to a leaf's last entry belongs to
@@ -264,12 +266,50 @@ void GSobjCDXTag::MergeKeys(TgsSort& keys, uint32_t largestRecord) {
   // The last entry written, for a unique tag.
   std::string last;
   bool haveLast = false;
+  // The entries of a rewritten leaf wait here while they are few, and then
+  // go out spread evenly over as many leaves as they fill (a leaf that
+  // overflows splits into equal parts, with room for later keys); many go
+  // out as they come, each leaf filled as a build fills it.
+  constexpr size_t kMostSpreadEntries = 1024;
+  LeafEntries merged;
+  bool streaming = false;
+  uint8_t scratch[kBlockSize];
+  LeafWriter fit(scratch, fmt, ComputeLeafParams(fmt.keyLength, std::max({records, largestRecord, 1u})));
   auto put = [&](std::string_view k, uint32_t record) {
-    writer.AddEntry(k, record);
     if (unique_) {
       last.assign(k);
       haveLast = true;
     }
+    if (streaming) {
+      writer.AddEntry(k, record);
+      return;
+    }
+    merged.Entry(k, record, 0);
+    if (merged.Count() < kMostSpreadEntries) return;
+    for (size_t e = 0; e < merged.Count(); ++e) writer.AddEntry(merged.Key(e), merged.Record(e));
+    merged.Clear();
+    streaming = true;
+  };
+  auto endLeaf = [&] {
+    const size_t n = merged.Count();
+    if (n > 0) {
+      size_t leavesNeeded = 1;
+      fit.Clear();
+      for (size_t e = 0; e < n; ++e) {
+        if (fit.Add(merged.Key(e), merged.Record(e))) continue;
+        ++leavesNeeded;
+        fit.Clear();
+        fit.Add(merged.Key(e), merged.Record(e));
+      }
+      const size_t per = (n + leavesNeeded - 1) / leavesNeeded;
+      for (size_t e = 0; e < n; ++e) {
+        if (e > 0 && e % per == 0) writer.EndLeaf();
+        writer.AddEntry(merged.Key(e), merged.Record(e));
+      }
+    }
+    merged.Clear();
+    streaming = false;
+    writer.EndLeaf();
   };
   try {
     for (size_t i = 0; i < leaves.size(); ++i) {
@@ -286,6 +326,7 @@ void GSobjCDXTag::MergeKeys(TgsSort& keys, uint32_t largestRecord) {
         }
         continue;
       }
+      writer.EndLeaf();  // each rewritten leaf starts a leaf of its own
       read(leaf.address, h);
       old.Clear();
       if (!h.IsLeaf() || !DecodeLeaf(node, fmt, old)) Corrupted();
@@ -305,6 +346,7 @@ void GSobjCDXTag::MergeKeys(TgsSort& keys, uint32_t largestRecord) {
           break;
         }
       }
+      endLeaf();
     }
     writer.Flush();
     builtNodes_.Flush();
