@@ -202,16 +202,19 @@ TEST(DeridarWrite, ALargeImportLeavesSoundMultiLevelIndexes) {
     indexArgs.push_back(o.file);
   }
   // Every seventh row comes marked deleted (its mark is a second write of
-  // the record just appended).
-  std::istringstream rows(DirectoryCsv(gen, 6000));
+  // the record just appended). The rows fill more than one of the blocks
+  // the table writes its appended records in.
+  std::istringstream rows(DirectoryCsv(gen, 14000));
   std::string csv, line;
   for (int i = 0; std::getline(rows, line); ++i) csv += (i == 0 ? "_deleted" : i % 7 == 0 ? "1" : "0") + ("," + line) + "\n";
   std::vector<std::string> import = {"import", table, WriteText(dir, "b.csv", csv)};
   import.insert(import.end(), indexArgs.begin(), indexArgs.end());
   Deridar(import);
 
-  EXPECT_NE(Deridar({"info", table}).find("6050"), std::string::npos);
-  EXPECT_EQ(PeerRows(Peer::Python, table, dir).size(), 6050u);
+  EXPECT_NE(Deridar({"info", table}).find("14050"), std::string::npos);
+  const auto peerRows = PeerRows(Peer::Python, table, dir);
+  ASSERT_EQ(peerRows.size(), 14050u);
+  for (size_t i = 50; i < peerRows.size(); ++i) EXPECT_EQ(peerRows[i][0], (i - 49) % 7 == 0 ? "1" : "0") << i;
   for (const Order& o : orders) {
     ToolResult check = RunTool("deridar", {"index", "check", table, o.file});
     EXPECT_EQ(check.exitCode, 0) << o.file << check.out << check.err;
