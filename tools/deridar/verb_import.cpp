@@ -21,6 +21,7 @@
 
 #include "engine/support/gs6_glbl.h"
 #include "platform/file.h"
+#include "platform/system.h"
 #include "tools/deridar/field_input.h"
 #include "tools/deridar/verbs.h"
 
@@ -35,14 +36,16 @@ struct CsvRow {
 
 class CsvReader {
  public:
-  CsvReader(std::string text, std::string fileName) : text_(std::move(text)), fileName_(std::move(fileName)) {
-    if (text_.compare(0, 3, "\xEF\xBB\xBF") == 0) at_ = 3;  // byte order mark
+  // `text` holds the file's `size` bytes.
+  CsvReader(platform::LargeBuffer text, size_t size, std::string fileName)
+      : text_(std::move(text)), size_(size), fileName_(std::move(fileName)) {
+    if (size_ >= 3 && std::memcmp(text_.Data(), "\xEF\xBB\xBF", 3) == 0) at_ = 3;  // byte order mark
   }
 
   // The next non-empty record; false at the end of the text. The views
   // stay valid while the reader lives.
   bool Next(CsvRow& row) {
-    while (at_ < text_.size()) {
+    while (at_ < size_) {
       row.line = line_;
       row.values.clear();
       ReadRecord(row);
@@ -53,7 +56,7 @@ class CsvReader {
 
   // Line ends not read yet (at least the records left).
   size_t LinesLeft() const {
-    return static_cast<size_t>(std::count(text_.begin() + static_cast<std::ptrdiff_t>(at_), text_.end(), '\n')) + 1;
+    return static_cast<size_t>(std::count(text_.Data() + at_, text_.Data() + size_, '\n')) + 1;
   }
 
   [[noreturn]] void Fail(int64_t line, const std::string& what) const {
@@ -66,8 +69,8 @@ class CsvReader {
   // current value's next byte goes.
   void ReadRecord(CsvRow& row) {
     quotedSeen_ = false;
-    char* const data = text_.data();
-    const size_t size = text_.size();
+    char* const data = text_.Data();
+    const size_t size = size_;
     size_t start = at_;  // the current value: [start, out)
     size_t out = at_;
     bool quoted = false;
@@ -113,21 +116,22 @@ class CsvReader {
     endValue();
   }
 
-  std::string text_;
+  platform::LargeBuffer text_;
+  size_t size_ = 0;
   std::string fileName_;
   size_t at_ = 0;
   int64_t line_ = 1;
   bool quotedSeen_ = false;
 };
 
-std::string ReadWholeFile(const std::string& path) {
+CsvReader OpenCsv(const std::string& path) {
   platform::File file;
   if (!file.Open(path, false, true)) RaiseError(Msg::FileNotFound, platform::FullPath(path));
   const int64_t size = file.Size();
-  std::string text(static_cast<size_t>(size < 0 ? 0 : size), '\0');
-  if (size < 0 || file.ReadAt(0, text.data(), text.size()) != size)
-    RaiseError(Msg::ReadError, platform::FullPath(path));
-  return text;
+  if (size < 0) RaiseError(Msg::ReadError, platform::FullPath(path));
+  platform::LargeBuffer text(static_cast<size_t>(size));
+  if (file.ReadAt(0, text.Data(), static_cast<size_t>(size)) != size) RaiseError(Msg::ReadError, platform::FullPath(path));
+  return CsvReader(std::move(text), static_cast<size_t>(size), path);
 }
 
 // Column i of the CSV: a field number, or 0 for the "_deleted" column.
@@ -152,7 +156,7 @@ std::vector<int32_t> MapColumns(GSO_dBaseFld& table, const CsvRow& header, const
 // The rows checked into record images, one after the other, and the memo
 // texts they carry (written only when the records are appended).
 struct CheckedRows {
-  std::vector<char> images;
+  platform::LargeBuffer images;
   int64_t count = 0;
   std::vector<CheckedValue> memos;
   std::vector<size_t> firstMemo;  // per row, into memos; only with memo columns
@@ -173,9 +177,9 @@ void CheckRows(GSO_dBHandler& table, CsvReader& reader, const std::vector<int32_
   table.BlankRecord();
   const std::vector<char> blank(table.CurrentRecord(), table.CurrentRecord() + length);
 
-  // Room for every line of the rest of the text, so the images are never
-  // moved while they are laid out.
-  rows.images.reserve(reader.LinesLeft() * length);
+  // Room for a record per line of the rest of the text (at least one per
+  // row); the pages never touched cost nothing.
+  rows.images = platform::LargeBuffer(reader.LinesLeft() * length);
 
   CsvRow row;
   CheckedValue value;
@@ -184,17 +188,17 @@ void CheckRows(GSO_dBHandler& table, CsvReader& reader, const std::vector<int32_
       if (row.values.size() != columns.size())
         reader.Fail(row.line, std::to_string(row.values.size()) + " values where the header names " +
                                   std::to_string(columns.size()));
-      const size_t at = rows.images.size();
-      rows.images.insert(rows.images.end(), blank.begin(), blank.end());
+      char* const image = rows.images.Data() + static_cast<size_t>(rows.count) * length;
+      std::memcpy(image, blank.data(), length);
       // The field layer lays the values out in this row's image.
-      table.SetCurrentRecord(rows.images.data() + at);
+      table.SetCurrentRecord(image);
       if (anyMemo) rows.firstMemo.push_back(rows.memos.size());
       for (size_t i = 0; i < columns.size(); ++i) {
         const std::string_view text = row.values[i];
         if (columns[i] == 0) {
           if (text != "0" && text != "1" && !text.empty())
             reader.Fail(row.line, "field _deleted: \"" + std::string(text) + "\" is not 0 or 1");
-          rows.images[at] = text == "1" ? '*' : ' ';
+          image[0] = text == "1" ? '*' : ' ';
           continue;
         }
         try {
@@ -243,7 +247,7 @@ int VerbImport(const VerbArgs& args) {
   const platform::CodePage codePage = TableCodePage(*table, encoding);
 
   // Every row is checked into its record image; nothing is written.
-  CsvReader reader(ReadWholeFile(positional[1]), positional[1]);
+  CsvReader reader = OpenCsv(positional[1]);
   CsvRow header;
   if (!reader.Next(header)) reader.Fail(1, "no header row");
   const std::vector<int32_t> columns = MapColumns(*table, header, reader);
@@ -258,7 +262,7 @@ int VerbImport(const VerbArgs& args) {
     table->LockIndexes();
     try {
       for (int64_t r = 0; r < rows.count; ++r) {
-        const char* image = rows.images.data() + static_cast<size_t>(r) * length;
+        const char* image = rows.images.Data() + static_cast<size_t>(r) * length;
         table->RestoreCurrentRecord();
         std::memcpy(table->EditableRecord(), image, length);
         if (!rows.memos.empty())
