@@ -34,6 +34,9 @@ struct CsvRow {
   std::vector<std::string_view> values;
 };
 
+// The bytes that end or quote an unquoted value.
+bool IsCsvSpecial(char c) { return c == ',' || c == '"' || c == '\n' || c == '\r'; }
+
 class CsvReader {
  public:
   // `text` holds the file's `size` bytes.
@@ -77,6 +80,16 @@ class CsvReader {
     bool afterQuote = false;
     auto endValue = [&] { row.values.emplace_back(data + start, out - start); };
     while (at_ < size) {
+      if (!quoted && !afterQuote) {
+        // A run of plain bytes of an unquoted value stays where it is (an
+        // unquoted value is never moved: `out` is at `at_` here).
+        size_t run = at_;
+        while (run < size && !IsCsvSpecial(data[run])) ++run;
+        if (run != at_) {
+          at_ = out = run;
+          continue;
+        }
+      }
       const char c = data[at_++];
       if (quoted) {
         if (c == '"') {
