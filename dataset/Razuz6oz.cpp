@@ -865,8 +865,13 @@ auto TDeridarDataSet::AtTablePlace(Work&& work) {
   const TRecNo where = table_->RecNumber();
   const bool positioned = table_->Positioned();
   // The tag is put back on the table's record, as a move would leave it.
+  // The record is read again: the image the tag's key is taken from may be
+  // in a row buffer of the dataset, not in the table's own buffer, and a
+  // key taken from whatever the own buffer last held finds no entry (the
+  // tag then stands on the first one, and the next row read would be the
+  // order's second).
   const auto restore = [&] {
-    if (positioned && where >= 1 && where <= table_->RecordCount()) tag->SyncToRecord(where);
+    if (positioned && where >= 1 && where <= table_->RecordCount()) table_->ReadRecord(where);
   };
   decltype(work(*tag)) result{};
   try {
