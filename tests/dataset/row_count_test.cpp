@@ -53,21 +53,22 @@ class RowCount : public ::testing::Test {
   void ExpectCountedAsWalked(const std::string& what) {
     const std::vector<TBookmark> rows = Walked(table_);
     const int32_t count = static_cast<int32_t>(rows.size());
+    table_.First();
+    table_.MoveBy(count / 2);
     for (int32_t step : {1, 64, 5000}) {
       SCOPED_TRACE(what + ", pages of " + std::to_string(step));
       std::vector<TBookmark> expected;
       for (int32_t row = step; row <= count; row += step) expected.push_back(rows[static_cast<size_t>(row - 1)]);
-      table_.First();
-      table_.MoveBy(count / 2);
       std::vector<TBookmark> ends{TBookmark("x", 1)};
       EXPECT_EQ(table_.CountRecords(step, ends), count);
       EXPECT_EQ(ends, expected);
-      if (count == 0) continue;
-      EXPECT_EQ(table_.GetBookmark(), rows[static_cast<size_t>(count / 2)]) << "the active row stays";
-      if (count / 2 + 1 < count) {
-        table_.Next();
-        EXPECT_EQ(table_.GetBookmark(), rows[static_cast<size_t>(count / 2 + 1)]) << "and the next row follows it";
+      if (count > 0) {
+        EXPECT_EQ(table_.GetBookmark(), rows[static_cast<size_t>(count / 2)]) << "the active row stays";
       }
+    }
+    if (count / 2 + 1 < count) {
+      table_.Next();
+      EXPECT_EQ(table_.GetBookmark(), rows[static_cast<size_t>(count / 2 + 1)]) << "and the next row follows it";
     }
   }
 
@@ -80,7 +81,9 @@ class RowCount : public ::testing::Test {
 TEST_F(RowCount, OrdersAndRangesOfAnySizeAreCountedAsTheRowsAreWalked) {
   for (const char* tag : {"UP", "DOWN", "CITY"}) {
     table_.OpenIndexes("NUM.CDX", tag);
-    for (bool useDeleted : {false, true}) {
+    // With deleted rows shown every key counts: one order is enough.
+    const std::vector<bool> shown = tag == std::string("UP") ? std::vector<bool>{false, true} : std::vector<bool>{false};
+    for (bool useDeleted : shown) {
       table_.SetUseDeleted(useDeleted);
       const std::string what = std::string(tag) + (useDeleted ? " with deleted rows" : "");
       table_.SetRange("", "");
