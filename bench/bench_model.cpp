@@ -4,6 +4,15 @@
 // the end), and every row fetched plus every cell's display text read, as a
 // grid scrolled to the end would paint them. Prints records per second of
 // each and their ratios to the engine (target: the model within 2x).
+//
+// Then the grid's count of the City order (number index, FOR TIP=1, about
+// 80% of the records) and of a number range inside it: CountRecords in
+// pages of 64, as the grid model asks at start-up and after each search,
+// on a fresh dataset, whose first count also reads the table's
+// deleted-record flags. The baseline is the same keys walked one by one
+// (MoveTo(GotoNext)), which is what a count without the leaf headers reads.
+//
+//   bench_model [records] [--count]   (default 1000000; --count: the counts only)
 #include <stdlib.h>
 
 #include <QCoreApplication>
@@ -16,6 +25,8 @@
 
 #include "bench_support.h"
 #include "dataset/Razuz6oz.h"
+#include "engine/index/gs6_indx.h"
+#include "engine/table/gs6_dbsy.h"
 #include "platform/db.h"
 #include "ui/dbgridmodel.h"
 
@@ -57,6 +68,80 @@ double ModelScroll(const std::string& folder, bool cells, uint64_t& checksum, in
   return Seconds(start);
 }
 
+constexpr const char* kCityIndex = "TELN.CDX";
+constexpr const char* kCityTag = "TELN";
+constexpr int32_t kPageRows = 64;
+
+// What one count is taken on: the City order, or numbers `low`.. .
+struct CountCase {
+  const char* what;
+  const char* low;
+};
+constexpr CountCase kCountCases[] = {{"City order", ""}, {"City numbers 2..", "2"}, {"City numbers 55..", "55"}};
+constexpr int kCountCaseCount = sizeof kCountCases / sizeof kCountCases[0];
+
+// The cases counted one after the other through one freshly opened
+// dataset, as the viewer counts its page and then each search: the first
+// count also reads the table's deleted-record flags, the later ones find
+// them read. The time of each count alone.
+void CountRows(const std::string& folder, double (&seconds)[kCountCaseCount], int64_t (&rows)[kCountCaseCount]) {
+  TDeridarDataSet table;
+  table.SetDatabaseName(folder);
+  table.SetTableName("PHONE.DBF");
+  table.SetReadOnly(true);
+  table.Open();
+  table.OpenIndexes(kCityIndex, kCityTag);
+  std::vector<platform::TBookmark> ends;
+  for (int i = 0; i < kCountCaseCount; ++i) {
+    table.SetRangeEx(kCountCases[i].low, kCountCases[i].low, true, true, true);
+    const auto start = Clock::now();
+    rows[i] = table.CountRecords(kPageRows, ends);
+    seconds[i] = Seconds(start);
+  }
+  table.Close();
+}
+
+// The same keys walked one by one through the tag.
+double WalkKeys(const std::string& path, const std::string& low, int64_t& keys) {
+  GSO_dBHandler table(path, "", true, false);
+  table.OpenTable();
+  table.OpenIndexList(kCityIndex, kCityTag);
+  if (!low.empty()) table.SetKeyRange(low, low, true, true, true);
+  GSobjIndexTag* tag = table.CurrentTag();
+  const auto start = Clock::now();
+  keys = 0;
+  for (TRecNo n = tag->MoveTo(GotoFirst); n > 0; n = tag->MoveTo(GotoNext)) ++keys;
+  return Seconds(start);
+}
+
+void CountBench(const std::string& dir, const std::string& path) {
+  {
+    TDeridarDataSet table;
+    table.SetDatabaseName(dir);
+    table.SetTableName("PHONE.DBF");
+    table.Open();
+    table.IndexOn(kCityIndex, kCityTag, "NUM", "TIP=1", 1, 0);
+    table.Close();
+  }
+  double count[kCountCaseCount], walk[kCountCaseCount];
+  int64_t rows[kCountCaseCount], keys[kCountCaseCount];
+  std::fill(std::begin(count), std::end(count), 1e9);
+  std::fill(std::begin(walk), std::end(walk), 1e9);
+  for (int round = 0; round < 5; ++round) {
+    double seconds[kCountCaseCount];
+    CountRows(dir, seconds, rows);
+    for (int i = 0; i < kCountCaseCount; ++i) {
+      count[i] = std::min(count[i], seconds[i]);
+      walk[i] = std::min(walk[i], WalkKeys(path, kCountCases[i].low, keys[i]));
+    }
+  }
+  for (int i = 0; i < kCountCaseCount; ++i)
+    std::printf("%-18s rows %7lld (keys %7lld): CountRecords %6.2f ms, keys walked %6.2f ms (%.1fx)%s\n",
+                kCountCases[i].what, static_cast<long long>(rows[i]), static_cast<long long>(keys[i]),
+                count[i] * 1e3, walk[i] * 1e3, walk[i] / count[i],
+                i == 0 ? "  [deleted flags read]" : "");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -66,6 +151,10 @@ int main(int argc, char** argv) {
   const std::string path = folder.Table();
   const std::string dir = folder.Path().string();
 
+  if (argc > 2 && std::string(argv[2]) == "--count") {
+    CountBench(dir, path);
+    return 0;
+  }
   uint64_t sink = 0;
   int64_t engineRecords = 0, rowsRecords = 0, cellsRecords = 0;
   double engine = 1e9, rows = 1e9, cells = 1e9;
@@ -86,5 +175,6 @@ int main(int argc, char** argv) {
   std::printf("ratio, rows fetched:           %.2fx slower (target <= 2x)\n", engineRate / rowsRate);
   std::printf("ratio, rows and cell texts:    %.2fx slower (target <= 2x)\n", engineRate / cellsRate);
   std::printf("(checksum %llu)\n", static_cast<unsigned long long>(sink));
+  CountBench(dir, path);
   return 0;
 }

@@ -858,18 +858,42 @@ int32_t TDeridarDataSet::RecordCount() {
   return count;
 }
 
-template <class Visit>
-bool TDeridarDataSet::WalkCurrentTag(Visit&& visit) {
+template <class Work>
+auto TDeridarDataSet::AtTablePlace(Work&& work) {
   GSobjIndexTag* tag = table_->CurrentTag();
   table_->RestoreCurrentRecord();
   const TRecNo where = table_->RecNumber();
   const bool positioned = table_->Positioned();
   // The tag is put back on the table's record, as a move would leave it.
+  // The record is read again: the image the tag's key is taken from may be
+  // in a row buffer of the dataset, not in the table's own buffer, and a
+  // key taken from whatever the own buffer last held finds no entry (the
+  // tag then stands on the first one, and the next row read would be the
+  // order's second).
   const auto restore = [&] {
-    if (positioned && where >= 1 && where <= table_->RecordCount()) tag->SyncToRecord(where);
+    if (positioned && where >= 1 && where <= table_->RecordCount()) table_->ReadRecord(where);
   };
-  bool whole = true;
+  decltype(work(*tag)) result{};
   try {
+    result = work(*tag);
+  } catch (...) {
+    // The work's own failure (a damaged node names its file) is the one
+    // worth reporting.
+    try {
+      restore();
+    } catch (...) {
+    }
+    throw;
+  }
+  restore();
+  return result;
+}
+
+template <class Visit>
+bool TDeridarDataSet::WalkCurrentTag(Visit&& visit) {
+  return AtTablePlace([&](GSobjIndexTag& tagAtWork) {
+    GSobjIndexTag* tag = &tagAtWork;
+    bool whole = true;
     for (TRecNo n = tag->MoveTo(GotoFirst); n > 0 && whole; n = tag->MoveTo(GotoNext)) {
       if (!(whole = visit(n))) break;
       // The rest of the leaf at once when its last key is still inside the
@@ -886,17 +910,23 @@ bool TDeridarDataSet::WalkCurrentTag(Visit&& visit) {
         whole = visit(static_cast<TRecNo>(leaf->Entry(static_cast<size_t>(i))->Link()));
       leaf->SetPosition(last);
     }
-  } catch (...) {
-    // The walk's own failure (a damaged node names its file) is the one
-    // worth reporting.
-    try {
-      restore();
-    } catch (...) {
-    }
-    throw;
+    return whole;
+  });
+}
+
+bool TDeridarDataSet::CountCurrentTag(const std::vector<uint8_t>* deleted, int32_t step, int32_t& count,
+                                      std::vector<TRecNo>& ends) {
+  // The marks matter only when some record is marked: without any, every
+  // entry is counted and whole leaves are passed by their counts.
+  if (deleted && (deleted->empty() || !std::memchr(deleted->data(), 1, deleted->size()))) deleted = nullptr;
+  int64_t keys = 0;
+  const bool counted = AtTablePlace([&](GSobjIndexTag& tag) { return tag.CountRangeKeys(step, deleted, keys, ends); });
+  if (!counted || keys > std::numeric_limits<int32_t>::max()) {
+    ends.clear();
+    return false;
   }
-  restore();
-  return whole;
+  count = static_cast<int32_t>(keys);
+  return true;
 }
 
 const std::vector<uint8_t>* TDeridarDataSet::DeletedMarks() {
@@ -937,13 +967,15 @@ const TDeridarDataSet::TOrderRows* TDeridarDataSet::WholeOrderRows(const std::ve
     if (same(known)) return &known;
   TOrderRows counted{order, indexStamp, tag->RootAddress(), table_->RecordCount(), table_->UpdateStamp(),
                      useDeleted_, step, 0, {}};
-  counted.stepEnds.reserve(static_cast<size_t>(table_->RecordCount() / step + 1));
-  WalkCurrentTag([&](TRecNo n) {
-    if (!deleted || static_cast<size_t>(n) >= deleted->size() || !(*deleted)[static_cast<size_t>(n)]) {
-      if (++counted.count % step == 0) counted.stepEnds.push_back(n);
-    }
-    return true;
-  });
+  if (!CountCurrentTag(deleted, step, counted.count, counted.stepEnds)) {
+    counted.stepEnds.reserve(static_cast<size_t>(table_->RecordCount() / step + 1));
+    WalkCurrentTag([&](TRecNo n) {
+      if (!deleted || static_cast<size_t>(n) >= deleted->size() || !(*deleted)[static_cast<size_t>(n)]) {
+        if (++counted.count % step == 0) counted.stepEnds.push_back(n);
+      }
+      return true;
+    });
+  }
   counted.stepEnds.shrink_to_fit();
   if (orderRows_.size() >= kKnownOrders) orderRows_.erase(orderRows_.begin());
   orderRows_.push_back(std::move(counted));
@@ -965,9 +997,17 @@ int32_t TDeridarDataSet::CountRecords(int32_t step, std::vector<TBookmark>& ends
     for (TRecNo n : rows->stepEnds) ends.push_back(BookmarkText(n));
     return rows->count;
   }
-  // A range is counted while it stays small; a large one is left to be
-  // read in steps, as a key press must not wait for a walk over the order.
+  // A range the index counts from its structure is counted whatever its
+  // size. Else it is walked while it stays small, and a large one is left
+  // to be read in steps, as a key press must not wait for a walk over the
+  // order.
   int32_t count = 0;
+  std::vector<TRecNo> records;
+  if (CountCurrentTag(deleted, step, count, records)) {
+    ends.reserve(records.size());
+    for (TRecNo n : records) ends.push_back(BookmarkText(n));
+    return count;
+  }
   int32_t keys = 0;
   const bool whole = WalkCurrentTag([&](TRecNo n) {
     if (++keys > kRangeCountLimit) return false;

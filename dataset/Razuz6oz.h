@@ -183,7 +183,9 @@ class TDeridarDataSet : public platform::TDataSet, public DBFObjectOwner {
   // range, counted from the tag's keys (records marked deleted left out
   // unless UseDeleted), without reading the records. A whole order is
   // counted once and kept while neither the table nor the index file
-  // changes; a range of more than kRangeCountLimit keys is not counted.
+  // changes. A range is counted from the index structure where its format
+  // allows (CDX); else by its keys, and not when it has more than
+  // kRangeCountLimit of them.
   int32_t CountRecords(int32_t step, std::vector<platform::TBookmark>& ends) override;
   int32_t ActiveRecordNumber() override;
   void GotoRecordNumber(int32_t recordNumber) override;
@@ -282,6 +284,16 @@ class TDeridarDataSet : public platform::TDataSet, public DBFObjectOwner {
   // the table's record. True when every key was visited.
   template <class Visit>
   bool WalkCurrentTag(Visit&& visit);
+  // Runs `work` on the current tag, then puts the tag back on the table's
+  // record (also when `work` throws); returns what `work` returns.
+  template <class Work>
+  auto AtTablePlace(Work&& work);
+  // The rows of the current tag within its range, counted by the index
+  // from its structure (GSobjIndexTag::CountRangeKeys; records marked in
+  // `deleted` left out), with the record of every `step`-th row in `ends`.
+  // False when the index format cannot count without the walk.
+  bool CountCurrentTag(const std::vector<uint8_t>* deleted, int32_t step, int32_t& count,
+                       std::vector<TRecNo>& ends);
   struct TOrderRows;
   // The row count of the current order without a range and the record of
   // every `step`-th row, from orderRows_ or counted and kept there; null

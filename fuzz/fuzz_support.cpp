@@ -40,6 +40,22 @@ void ExerciseTag(GSobjIndexFile& file, GSobjIndexTag& tag, int64_t bound) {
   FuzzTry([&] { FuzzWalk(tag, GotoFirst, GotoNext, bound); });
   FuzzTry([&] { FuzzWalk(tag, GotoLast, GotoPrevious, bound); });
   FuzzTry([&] { (void)tag.CountKeys(); });
+  // A range's count from the index structure, over the whole tag and over
+  // a range of a few keys, with some records left out.
+  const auto countRange = [&tag] {
+    int64_t count = 0;
+    std::vector<TRecNo> ends;
+    const std::vector<uint8_t> leftOut{0, 0, 1, 0, 1};
+    FuzzTry([&] { (void)tag.CountRangeKeys(3, nullptr, count, ends); });
+    FuzzTry([&] { (void)tag.CountRangeKeys(1, &leftOut, count, ends); });
+  };
+  countRange();
+  TgsVariant low, high;
+  low.SetText("2");
+  high.SetText("5");
+  FuzzTry([&] { (void)tag.SetRange(&low, true, &high, true, true); });
+  countRange();
+  FuzzTry([&] { (void)tag.SetRange(nullptr, true, nullptr, true, false); });
   GSobjIndexKeyData probe;
   probe.SetText("2345678");
   Seek(tag, probe);

@@ -49,6 +49,12 @@ class GSobjCDXTag : public GSobjIndexTag, public CdxBuildTarget {
   // Sums the entry counts of the leaf headers along the leaf level, no key
   // decoded (gs6_cdx_count.cpp).
   int64_t CountKeys() override;
+  // The range's ends found by the framework's seeks, the entries between
+  // counted from the leaf headers along the leaf level; only the leaves
+  // holding a `step`-th entry have their record numbers read, and no key
+  // is decoded (gs6_cdx_count.cpp).
+  bool CountRangeKeys(int32_t step, const std::vector<uint8_t>* leftOut, int64_t& count,
+                      std::vector<TRecNo>& ends) override;
 
   // Fills the tag from the table (all records, deleted ones included, that
   // pass the FOR condition).
@@ -101,6 +107,10 @@ class GSobjCDXTag : public GSobjIndexTag, public CdxBuildTarget {
   // One walk of CountKeys: down the first entries to the first leaf, then
   // along the right-sibling links.
   int64_t CountLeafEntries();
+  // One try of CountRangeKeys; false when the ends the seeks found do not
+  // close the range as the walk would.
+  bool CountRangeOnce(int32_t step, const std::vector<uint8_t>* leftOut, int64_t& count,
+                      std::vector<TRecNo>& ends);
 
   // The stored form of a key as evaluated (normalized, cut to the key
   // length, without what a node drops).

@@ -1,7 +1,11 @@
-// Counting the entries of a whole CDX tag from its leaf headers: every leaf
+// Counting the entries of a CDX tag from its leaf headers: every leaf
 // states its entry count in its node header, so the tag's size is the sum
 // along the leaf level, found without decoding a single key. Used where a
-// tag is checked against the table's record count at start-up.
+// tag is checked against the table's record count at start-up (the whole
+// tag), and where a grid learns the rows of an order or a range and the
+// record that ends each of its pages (from one end of the range to the
+// other, reading the record numbers of only the leaves that hold a page
+// end, or of every leaf in the range when records are left out).
 //
 // Node header, 12 bytes (see gs6_cdx_format.h):
 //   0  2  attributes: bit 1 leaf      2  2  entry count
@@ -61,32 +65,165 @@ class NodeRuns {
   int32_t runBlocks_ = 8;
 };
 
+// The record number in the info field of leaf entry `index` (bytes per
+// entry and record mask from the leaf's header, checked by the caller).
+uint32_t LeafRecord(const uint8_t* node, int index, int bytesPerEntry, uint32_t recordMask) {
+  const uint8_t* info = node + kLeafInfoOffset + index * bytesPerEntry;
+  uint64_t value = 0;
+  for (int i = bytesPerEntry - 1; i >= 0; --i) value = (value << 8) | info[i];
+  return static_cast<uint32_t>(value) & recordMask;
+}
+
+// Runs `count` (which reads the file's nodes) until no other process's
+// write fell within it - the file's change stamp the same before and after
+// - or kCountAttempts times: a half-written node met on the way is no
+// damage, and a count taken across a change is no count of the tag.
+template <class Count>
+auto WithSteadyNodes(GSobjIndexFile& file, Count&& count) {
+  for (int attempt = 1;; ++attempt) {
+    int64_t before = 0;
+    const bool stamped = file.NodeStamp(before);
+    auto moved = [&] {
+      int64_t after = 0;
+      return stamped && attempt < kCountAttempts && file.NodeStamp(after) && after != before;
+    };
+    decltype(count()) result{};
+    try {
+      result = count();
+    } catch (...) {
+      if (moved()) continue;
+      throw;
+    }
+    if (!moved()) return result;
+  }
+}
+
 }  // namespace
 
 int64_t GSobjCDXTag::CountKeys() {
   // The walk reads the file; changes still held in node images go there
   // first.
   if (HasUnwrittenChanges()) ReleasePages();
+  return WithSteadyNodes(*File(), [this] { return CountLeafEntries(); });
+}
+
+bool GSobjCDXTag::CountRangeKeys(int32_t step, const std::vector<uint8_t>* leftOut, int64_t& count,
+                                 std::vector<TRecNo>& ends) {
+  count = 0;
+  ends.clear();
+  if (step <= 0) return false;
+  // The leaves are read from the file: keys waiting in memory and changes
+  // held in node images go there first.
+  if (PendingKeyCount() > 0) ApplyPendingKeys();
+  if (HasUnwrittenChanges()) ReleasePages();
+  return WithSteadyNodes(*File(), [&] { return CountRangeOnce(step, leftOut, count, ends); });
+}
+
+bool GSobjCDXTag::CountRangeOnce(int32_t step, const std::vector<uint8_t>* leftOut, int64_t& count,
+                                 std::vector<TRecNo>& ends) {
+  count = 0;
+  ends.clear();
+  // The two ends of the range as the walk meets them: where MoveTo(GotoFirst)
+  // stands, and where MoveTo(GotoLast) stands when MoveTo(GotoNext) goes no
+  // further from there. Keys are in order, so every entry between lies
+  // inside the range as well.
+  struct Place {
+    int32_t leaf = 0;
+    int32_t index = 0;
+  };
+  auto here = [this](Place& at) {
+    const GSobjIndexKey* leaf = LeafImage();
+    if (!leaf || !leaf->IsLeaf() || leaf->Position() < 0 || leaf->Position() >= leaf->EntryCount()) return false;
+    at = {leaf->PageAddress(), leaf->Position()};
+    return true;
+  };
+  Place first, last;
+  if (MoveTo(GotoFirst) <= 0) return true;
+  if (!here(first)) return false;
+  if (MoveTo(GotoLast) <= 0 || !here(last)) return false;
+  if (MoveTo(GotoNext) > 0) return false;
+  // In leaf order: a descending tag is walked from its last leaf back.
+  const bool reversed = Reversed();
+  const Place low = reversed ? last : first;
+  const Place high = reversed ? first : last;
+
   GSobjCDXFile* file = File();
-  // A walk that met another process's write (the file's change stamp moved
-  // meanwhile) is done again: a half-written node is no damage, and a count
-  // taken across a change is no count of the tag.
-  for (int attempt = 1;; ++attempt) {
-    int64_t before = 0;
-    const bool stamped = file->NodeStamp(before);
-    auto moved = [&] {
-      int64_t after = 0;
-      return stamped && attempt < kCountAttempts && file->NodeStamp(after) && after != before;
-    };
-    int64_t keys = 0;
-    try {
-      keys = CountLeafEntries();
-    } catch (...) {
-      if (moved()) continue;
-      throw;
+  const int64_t fileSize = file->FileSize();
+  NodeRuns runs(*file, fileSize);
+  NodeHeader header;
+  auto read = [&](int32_t address) {
+    const uint8_t* node = IsNodeAddress(address, fileSize) ? runs.Node(address) : nullptr;
+    if (!node || !DecodeNodeHeader(node, fileSize, header) || !header.IsLeaf()) Corrupted();
+    const int bytesPerEntry = node[23];
+    if (header.count > 0 && (bytesPerEntry < 3 || bytesPerEntry > 8 || header.count * bytesPerEntry > kLeafAreaSize))
+      Corrupted();
+    return node;
+  };
+  auto marked = [leftOut](uint32_t record) {
+    return leftOut && record < leftOut->size() && (*leftOut)[record] != 0;
+  };
+
+  // Along the leaf level from the low end to the high end: the entries of
+  // each leaf inside the range, and how many of them are counted. Each leaf
+  // after the first must name the one before it as its left sibling, which
+  // also ends a cycle; and there are no more leaves than blocks in the file.
+  struct Span {
+    int32_t address;
+    int32_t from;
+    int32_t to;
+    int32_t counted;
+  };
+  std::vector<Span> spans;
+  int64_t total = 0;
+  int32_t previous = -1;
+  for (int32_t address = low.leaf;;) {
+    const uint8_t* node = read(address);
+    if ((!spans.empty() && header.left != previous) || static_cast<int64_t>(spans.size()) >= fileSize / kBlockSize)
+      Corrupted();
+    const bool lowLeaf = spans.empty(), highLeaf = address == high.leaf;
+    const int32_t from = lowLeaf ? low.index : 0;
+    const int32_t to = highLeaf ? high.index : header.count - 1;
+    if ((lowLeaf && from >= header.count) || (highLeaf && to >= header.count)) Corrupted();
+    if (lowLeaf && highLeaf && from > to) return false;
+    int32_t counted = std::max(to - from + 1, 0);
+    if (leftOut) {
+      const uint32_t mask = GetLE32(node + 14);
+      for (int32_t i = from; i <= to; ++i) counted -= marked(LeafRecord(node, i, node[23], mask));
     }
-    if (!moved()) return keys;
+    spans.push_back({address, from, to, counted});
+    total += counted;
+    if (highLeaf) break;
+    // The high end lies not after the low end: not a range the walk knows.
+    if (header.right == -1) return false;
+    previous = address;
+    address = header.right;
   }
+
+  // The walk's k-th counted entry is the k-th in leaf order, or the k-th
+  // from the high end in a descending tag; only the leaves holding a k that
+  // is a multiple of `step` are read again, for their record numbers.
+  const auto ordinal = [&](int64_t inLeafOrder) { return reversed ? total + 1 - inLeafOrder : inLeafOrder; };
+  ends.reserve(static_cast<size_t>(total / step));
+  int64_t before = 0;
+  for (const Span& span : spans) {
+    const int64_t a = ordinal(before + 1), b = ordinal(before + span.counted);
+    const int64_t lo = std::min(a, b), hi = std::max(a, b);
+    if (span.counted > 0 && hi / step > (lo - 1) / step) {
+      const uint8_t* node = read(span.address);
+      if (span.to >= header.count) Corrupted();
+      const uint32_t mask = GetLE32(node + 14);
+      int64_t at = before;
+      for (int32_t i = span.from; i <= span.to; ++i) {
+        const uint32_t record = LeafRecord(node, i, node[23], mask);
+        if (marked(record)) continue;
+        if (ordinal(++at) % step == 0) ends.push_back(static_cast<TRecNo>(record));
+      }
+    }
+    before += span.counted;
+  }
+  if (reversed) std::reverse(ends.begin(), ends.end());
+  count = total;
+  return true;
 }
 
 int64_t GSobjCDXTag::CountLeafEntries() {

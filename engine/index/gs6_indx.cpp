@@ -1021,6 +1021,13 @@ int64_t GSobjIndexTag::CountKeys() {
   return static_cast<int64_t>(report.entries.size());
 }
 
+bool GSobjIndexTag::CountRangeKeys(int32_t, const std::vector<uint8_t>*, int64_t& count,
+                                   std::vector<TRecNo>& ends) {
+  count = 0;
+  ends.clear();
+  return false;
+}
+
 // ---------------------------------------------------------------------------
 // GSobjIndexTag: key maintenance
 

@@ -262,6 +262,18 @@ class GSobjIndexTag {
   // sums those instead. Raises "Index file %s is corrupted" for a damaged
   // tree.
   virtual int64_t CountKeys();
+  // The entries of the current range (the whole tag without one) as the
+  // walk from MoveTo(GotoFirst) along MoveTo(GotoNext) meets them: their
+  // number in `count`, and in `ends` the record number of every `step`-th
+  // one (entries step, 2 x step, ...), in walk order. An entry whose record
+  // is marked in `leftOut` (index = record number, nonzero = marked;
+  // numbers past its end are unmarked) is passed over and not counted.
+  // The position is lost; the range stays. False, with nothing counted,
+  // when the format has no quicker way than that walk (the default), which
+  // is then the caller's to make. Raises "Index file %s is corrupted" for a
+  // damaged tree.
+  virtual bool CountRangeKeys(int32_t step, const std::vector<uint8_t>* leftOut, int64_t& count,
+                              std::vector<TRecNo>& ends);
 
   // --- positioning ---
   // The record number of the first entry not less than the probe (Link:

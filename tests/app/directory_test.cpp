@@ -576,6 +576,42 @@ TEST_F(DirectoryTest, EndReachesTheLastRowOfTheLargestPageWithoutReadingTheRowsB
   EXPECT_LE(grid->rowViewportPosition(lastRow) + grid->rowHeight(lastRow), grid->viewport()->height());
 }
 
+TEST_F(DirectoryTest, EndOnALargePageAndAfterSearchesShowsTheLastRecordOfTheRows) {
+  // Ten times the usual directory: index trees several levels deep, the
+  // City page some 24,000 rows, and the generator's deleted records.
+  ASSERT_TRUE(phonegen::WritePhoneDbf("PHONE.DBF", kRecords * 10, kSeed + 2));
+  table_ = ScanTable("PHONE.DBF");
+  ASSERT_TRUE(std::any_of(table_.begin(), table_.end(), [](const StoredRecord& r) { return r.deleted && r.tip == 1; }));
+  Start();
+  TRxDBGrid* grid = Form().RxDBGrid1;
+  TDBGridModel& model = *viewer_->model;
+  // Each search narrows to keys that begin and end inside index leaves.
+  for (const QString& typed : {QString(), QStringLiteral("5"), QStringLiteral("1"), QStringLiteral("0")}) {
+    const QString box = Form().CoolEdit1->text() + typed;
+    SCOPED_TRACE("search box \"" + box.toStdString() + "\"");
+    if (!typed.isEmpty()) TypeText(Form().CoolEdit1, typed);
+    const std::vector<std::string> expected = ExpectedRows(table_, 1, "NUM", Typed(box), grid->ShownFieldNames());
+    ASSERT_GT(expected.size(), box.size() < 3 ? 100u : 1u);
+    EXPECT_EQ(model.rowCount(), static_cast<int>(expected.size())) << "the rows are known at once";
+    EXPECT_FALSE(model.canFetchMore({}));
+    grid->setFocus();
+    QTest::keyClick(grid, Qt::Key_End, Qt::ControlModifier);
+    const int lastRow = static_cast<int>(expected.size()) - 1;
+    ASSERT_EQ(grid->currentIndex().row(), lastRow);
+    grid->grab();
+    const std::string lastNumber = expected.back().substr(0, expected.back().find('|'));
+    EXPECT_EQ(RightTrimmed(model.index(lastRow, grid->ModelColumn(0)).data().toString().toStdString()), lastNumber);
+    EXPECT_GE(grid->rowViewportPosition(lastRow), 0);
+    EXPECT_LE(grid->rowViewportPosition(lastRow) + grid->rowHeight(lastRow), grid->viewport()->height());
+    // The rows above it in view are the ones before it.
+    for (int row = std::max(lastRow - 20, 0); row < lastRow; ++row) {
+      const std::string& number = expected[static_cast<size_t>(row)];
+      EXPECT_EQ(RightTrimmed(model.index(row, grid->ModelColumn(0)).data().toString().toStdString()),
+                number.substr(0, number.find('|')))
+          << "row " << row;
+    }
+  }
+}
 
 TEST_F(DirectoryTest, ANewEditionOfTheTableGetsEveryIndexRebuiltAtStart) {
   Start();

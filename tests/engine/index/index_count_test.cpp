@@ -1,7 +1,9 @@
 // Counting the entries of a whole tag: CDX sums its leaf headers, the other
 // formats walk their keys. Both must give what a key-by-key walk gives,
 // across builds, splits from later changes, FOR conditions and ranges, and
-// a damaged leaf level must be refused naming the file.
+// a damaged leaf level must be refused naming the file. A CDX tag also
+// counts its range and names the record of every step-th entry, as the
+// walk through the range meets them, in either direction.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -42,6 +44,32 @@ int64_t WalkedKeys(GSobjIndexTag& tag) {
   int64_t n = 0;
   for (TRecNo r = tag.MoveTo(GotoFirst); r != 0; r = tag.MoveTo(GotoNext)) ++n;
   return n;
+}
+
+// The walk through the tag's range that CountRangeKeys must agree with:
+// the records of the entries, in walk order, whose record is not marked in
+// `leftOut`. `midLeaf` is set when the range starts or ends inside a leaf
+// rather than at its edge.
+std::vector<TRecNo> WalkRange(GSobjIndexTag& tag, const std::vector<uint8_t>* leftOut, bool* midLeaf) {
+  std::vector<TRecNo> records;
+  const auto inside = [&tag] {
+    const GSobjIndexKey* leaf = tag.LeafImage();
+    return leaf && leaf->Position() > 0 && leaf->Position() < leaf->EntryCount() - 1;
+  };
+  TRecNo r = tag.MoveTo(GotoFirst);
+  if (midLeaf && r > 0 && inside()) *midLeaf = true;
+  for (; r > 0; r = tag.MoveTo(GotoNext)) {
+    if (leftOut && static_cast<size_t>(r) < leftOut->size() && (*leftOut)[static_cast<size_t>(r)]) continue;
+    records.push_back(r);
+  }
+  if (midLeaf && tag.MoveTo(GotoLast) > 0 && inside()) *midLeaf = true;
+  return records;
+}
+
+std::string RandomName(std::mt19937& rng) {
+  std::string name;
+  for (int j = 0; j < 30; ++j) name += static_cast<char>('A' + rng() % 26);
+  return name;
 }
 
 // The address of the first leaf: down the first entry of every branch.
@@ -154,7 +182,96 @@ TEST(CdxCountKeys, ADamagedLeafLevelIsRefusedNamingTheFile) {
     GSobjCDXFile f(&t, path, false, false, false, true);
     ASSERT_TRUE(f.Valid());
     EXPECT_EQ(ErrorOf([&] { f.FindTag("ALL")->CountKeys(); }), "Index file " + f.FullPath() + " is corrupted");
+    int64_t count = 0;
+    std::vector<TRecNo> ends;
+    EXPECT_EQ(ErrorOf([&] { f.FindTag("ALL")->CountRangeKeys(64, nullptr, count, ends); }),
+              "Index file " + f.FullPath() + " is corrupted");
   }
+}
+
+TEST(CdxCountRangeKeys, CountsAndPageEndsOfEveryRangeAreTheWalksInBothDirections) {
+  TempDir dir;
+  std::mt19937 rng(8);
+  const DbfLayout l = NamedRows(5000, rng);
+  WriteDbf(dir.File("T.DBF"), l);
+  IndexTestTable t(dir.File("T.DBF"));
+  GSobjCDXFile f(&t, dir.File("T.CDX"), true, true, true, false);
+  // Whole names (a deep tree, mostly one entry per key) and their first
+  // two letters (runs of equal keys across leaves), each way up and down.
+  ASSERT_TRUE(f.AddTag("UP", "NAME", false, true, ""));
+  ASSERT_TRUE(f.AddTag("DOWN", "NAME", false, false, ""));
+  ASSERT_TRUE(f.AddTag("HEADUP", "LEFT(NAME,2)", false, true, ""));
+  ASSERT_TRUE(f.AddTag("HEADDOWN", "LEFT(NAME,2)", false, false, "TIP<>3"));
+  IndexCheckReport report;
+  f.CheckTag(*f.FindTag("UP"), report, false);
+  ASSERT_GE(report.levels, 3);
+
+  std::vector<uint8_t> deleted(l.rows.size() + 1, 0);
+  for (size_t i = 0; i < l.rows.size(); ++i) deleted[i + 1] = l.rows[i].deleted;
+  // Records appended later split leaves into nodes at the end of the file.
+  const auto append = [&](int rows, bool release) {
+    for (int i = 0; i < rows; ++i) {
+      t.Blank();
+      t.SetField("NAME", RandomName(rng));
+      t.SetField("TIP", std::to_string(1 + i % 3));
+      t.Append({&f});
+      deleted.push_back(0);
+    }
+    if (release) f.ReleaseTags();
+  };
+
+  struct Range {
+    const char* low;
+    bool lowInclusive;
+    const char* high;
+    bool partial;
+  };
+  const Range ranges[] = {
+      {nullptr, true, nullptr, true},  // the whole tag
+      {"B", true, "C", true},          {"BK", true, "BKZ", false}, {"MM", false, "MM", true},
+      {"MM", true, "MM", true},        {"X", true, nullptr, true}, {nullptr, true, "CD", true},
+      {"QQQ", true, "QQQ", true},      {"M", true, "C", true},     {"ZZZZZ", true, nullptr, true},
+  };
+  bool midLeaf = false;
+  const auto compare = [&](const char* tagName) {
+    GSobjIndexTag* tag = f.FindTag(tagName);
+    for (const Range& range : ranges) {
+      TgsVariant low, high;
+      if (range.low) low.SetText(range.low);
+      if (range.high) high.SetText(range.high);
+      tag->SetRange(&low, range.lowInclusive, &high, true, range.partial);
+      const std::vector<uint8_t>* const marks[] = {nullptr, &deleted};
+      for (const std::vector<uint8_t>* leftOut : marks) {
+        const std::vector<TRecNo> walked = WalkRange(*tag, leftOut, &midLeaf);
+        for (int32_t step : {1, 7, 64, 1000000}) {
+          SCOPED_TRACE(std::string(tagName) + " " + (range.low ? range.low : "-") + ".." +
+                       (range.high ? range.high : "-") + " step " + std::to_string(step) +
+                       (leftOut ? " without deleted" : ""));
+          std::vector<TRecNo> expected;
+          for (size_t k = static_cast<size_t>(step); k <= walked.size(); k += static_cast<size_t>(step))
+            expected.push_back(walked[k - 1]);
+          int64_t count = -1;
+          std::vector<TRecNo> ends{99};
+          ASSERT_TRUE(tag->CountRangeKeys(step, leftOut, count, ends));
+          EXPECT_EQ(count, static_cast<int64_t>(walked.size()));
+          EXPECT_EQ(ends, expected);
+        }
+        // The range stays in force.
+        EXPECT_EQ(WalkRange(*tag, leftOut, nullptr), walked);
+      }
+    }
+  };
+  for (const char* tagName : {"UP", "DOWN", "HEADUP", "HEADDOWN"}) compare(tagName);
+  EXPECT_TRUE(midLeaf) << "some range starts or ends inside a leaf";
+  // Keys that wait in memory under the index lock are counted too.
+  ASSERT_TRUE(f.LockIndex());
+  append(300, false);
+  ASSERT_GT(f.FindTag("UP")->PendingKeyCount() + f.FindTag("DOWN")->PendingKeyCount(), 0u);
+  compare("UP");
+  compare("DOWN");
+  f.UnlockIndex();
+  append(500, true);
+  for (const char* tagName : {"UP", "DOWN", "HEADUP", "HEADDOWN"}) compare(tagName);
 }
 
 TEST(IndexCountKeys, AFormatWithoutLeafCountsWalksItsKeys) {
@@ -169,4 +286,10 @@ TEST(IndexCountKeys, AFormatWithoutLeafCountsWalksItsKeys) {
   ASSERT_TRUE(f.AddTag("", "NAME", false, true, "TIP=3"));
   EXPECT_EQ(f.Tag()->CountKeys(), third);
   EXPECT_EQ(f.Tag()->CountKeys(), WalkedKeys(*f.Tag()));
+  // A range's count is left to the caller's walk.
+  int64_t count = -1;
+  std::vector<TRecNo> ends{1};
+  EXPECT_FALSE(f.Tag()->CountRangeKeys(10, nullptr, count, ends));
+  EXPECT_EQ(count, 0);
+  EXPECT_TRUE(ends.empty());
 }
