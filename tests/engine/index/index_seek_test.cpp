@@ -62,7 +62,7 @@ size_t ScanStop(GSobjIndexTag& tag, const Entries& entries, const std::string& p
 
 class IndexSeekTest : public ::testing::TestWithParam<std::tuple<bool, bool>> {
  protected:
-  IndexSeekTest() : owner_(nullptr), file_(&owner_, 40, std::get<0>(GetParam())) {
+  IndexSeekTest() : owner_(nullptr), file_(&owner_, 20, std::get<0>(GetParam())) {
     tag_ = file_.NewTag("T");
     tag_->SetDescendingCompare(std::get<1>(GetParam()));
   }
@@ -93,23 +93,23 @@ class IndexSeekTest : public ::testing::TestWithParam<std::tuple<bool, bool>> {
 
 TEST_P(IndexSeekTest, SeeksInLargeNodesStopWhereAScanStops) {
   std::mt19937 random(7);
-  for (TRecNo r = 1; r <= 1500; ++r) ASSERT_TRUE(tag_->Insert(RandomKey(random), r));
+  for (TRecNo r = 1; r <= 600; ++r) ASSERT_TRUE(tag_->Insert(RandomKey(random), r));
   ASSERT_EQ(CheckTree(file_, *tag_), "");
   ASSERT_GE(TreeDepth(file_, *tag_), 3);
   const Entries order = WalkForward(*tag_);
-  ASSERT_EQ(order.size(), 1500u);
-  for (int i = 0; i < 300; ++i) {
+  ASSERT_EQ(order.size(), 600u);
+  for (int i = 0; i < 150; ++i) {
     const std::string probe = RandomKey(random);
     ExpectSeekMatchesScan(order, probe, true, -1);
     ExpectSeekMatchesScan(order, probe, false, -1);
   }
   // A record wanted among equal keys: every entry is found as itself, and a
   // record that has another key is not found.
-  for (int i = 0; i < 300; ++i) {
+  for (int i = 0; i < 150; ++i) {
     const auto& [key, record] = order[random() % order.size()];
     ExpectSeekMatchesScan(order, key, true, record);
     EXPECT_EQ(tag_->SeekKey(Key(key, record)), record) << key;
-    const TRecNo other = record % 1500 + 1;
+    const TRecNo other = record % 600 + 1;
     ExpectSeekMatchesScan(order, key, true, other);
   }
 }
