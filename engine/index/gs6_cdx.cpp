@@ -248,7 +248,15 @@ void GSobjCDXTag::BuildTag() {
   WriteHeader();
 }
 
-int32_t GSobjCDXTag::AllocateNode() { return File()->AllocatePage(); }
+int32_t GSobjCDXTag::AllocateNode() {
+  // A merge first reuses the nodes it has freed.
+  if (!freedNodes_.empty()) {
+    const int32_t address = freedNodes_.back();
+    freedNodes_.pop_back();
+    return address;
+  }
+  return File()->AllocatePage();
+}
 
 void GSobjCDXTag::WriteNode(int32_t address, const uint8_t* node) { builtNodes_.Write(address, node, kBlockSize); }
 

@@ -23,6 +23,7 @@
 #include "engine/index/gs6_indx.h"
 
 class GSobjCDXFile;
+class TgsUserDefFieldVar;
 
 class GSobjCDXTag : public GSobjIndexTag, public CdxBuildTarget {
  public:
@@ -53,11 +54,28 @@ class GSobjCDXTag : public GSobjIndexTag, public CdxBuildTarget {
   // pass the FOR condition).
   void BuildTag();
 
+  // --- keys of appended records (gs6_cdx_merge.cpp) ---
+  // They wait in the sorter in their stored form and go into the tree in
+  // one merge pass over its leaves: leaves no new key falls into stay as
+  // they are, the others are rewritten with their new keys, and the branch
+  // levels are written anew above them (bottom-up, as a build writes).
+  bool HoldAppendedRecord(TRecNo n) override;
+  size_t HeldKeyCount() const override;
+  bool HeldKeysFull() const override;
+  bool LastHeldKeyIs(const GSobjIndexKeyData& key, TRecNo n) override;
+  void InsertHeldKeys() override;
+  // Bytes of stored keys that may wait per tag before they go in.
+  static constexpr size_t kMostHeldKeyBytes = size_t{32} << 20;
+  // Keys merge when there are at least one per this many nodes of the
+  // file; fewer go in one by one.
+  static constexpr uint64_t kMergeNodesPerKey = 16;
+
   // --- build target ---
   cdx::KeyFormat BuildKeyFormat() const override { return KeyFormatOf(); }
   int32_t AllocateNode() override;
   void WriteNode(int32_t address, const uint8_t* node) override;
   void SetBuiltRoot(int32_t address) override { rootAddress_ = address; }
+  void RelinkKeptLeaf(int32_t address, int32_t left, int32_t right, bool root) override;
 
   // --- fields ---
   uint8_t Options() const { return options_; }
@@ -84,11 +102,36 @@ class GSobjCDXTag : public GSobjIndexTag, public CdxBuildTarget {
   // along the right-sibling links.
   int64_t CountLeafEntries();
 
+  // The stored form of a key as evaluated (normalized, cut to the key
+  // length, without what a node drops).
+  std::string_view StoredFormOf(GSobjIndexKeyData& key);
+  // Puts the keys of `keys` into the tree (see InsertHeldKeys).
+  void MergeKeys(TgsSort& keys, uint32_t largestRecord);
+
   uint8_t options_ = cdx::kOptionOrdinary;
   cdx::Collation collation_ = cdx::Collation::None;
   uint32_t version_ = 0;
   // The nodes a build writes (see WriteNode).
   GSobjNodeWrites builtNodes_;
+  // Keys of appended records waiting: sorted on the way in, with their
+  // count, their bytes, the largest record number and the last key added.
+  std::unique_ptr<TgsSort> held_;
+  size_t heldCount_ = 0;
+  size_t heldBytes_ = 0;
+  uint32_t heldLargestRecord_ = 0;
+  TRecNo lastHeldRecord_ = 0;
+  std::string lastHeldKey_;
+  // Reused for each appended record's key and FOR condition: the evaluated
+  // key, and the fields read straight from the record when the key is one
+  // character field and the condition compares a number field (found again
+  // when the expressions change).
+  GSobjIndexKeyData heldScratch_;
+  const void* heldEvaluators_[2] = {nullptr, nullptr};
+  TgsUserDefFieldVar* heldKeyField_ = nullptr;
+  TgsUserDefFieldVar* heldForField_ = nullptr;
+  // Node addresses a merge frees (the old branches and rewritten leaves),
+  // taken by AllocateNode before the file grows.
+  std::vector<int32_t> freedNodes_;
 };
 
 class GSobjCDXFile : public GSobjIndexFile {

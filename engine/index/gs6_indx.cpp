@@ -547,11 +547,23 @@ void GSobjIndexTag::DropKeptImages() {
 }
 
 bool GSobjIndexTag::HasUnwrittenChanges() const {
-  return !pendingKeys_.empty() ||
+  return HeldKeyCount() > 0 ||
          std::any_of(chain_.begin(), chain_.end(), [](const auto& image) { return image->changed_; });
 }
 
 void GSobjIndexTag::ApplyPendingKeys() {
+  if (HeldKeyCount() == 0) return;
+  InsertHeldKeys();
+}
+
+bool GSobjIndexTag::HoldAppendedRecord(TRecNo) { return false; }
+
+bool GSobjIndexTag::LastHeldKeyIs(const GSobjIndexKeyData& key, TRecNo n) {
+  return !pendingKeys_.empty() && pendingKeys_.back().Link() == static_cast<uint32_t>(n) &&
+         CompareKeys(key, pendingKeys_.back(), -1) == 0;
+}
+
+void GSobjIndexTag::InsertHeldKeys() {
   if (pendingKeys_.empty()) return;
   std::vector<GSobjIndexKeyData> keys = std::move(pendingKeys_);
   pendingKeys_.clear();
@@ -794,7 +806,7 @@ TRecNo GSobjIndexTag::Reread(F&& step) {
 }
 
 TRecNo GSobjIndexTag::MoveTo(int32_t code) {
-  if (!pendingKeys_.empty()) {
+  if (HeldKeyCount() > 0) {
     // The new keys go in; the chain stands on the current entry again.
     const GSobjIndexKeyData saved = currentKey_;
     ApplyPendingKeys();
@@ -1134,6 +1146,16 @@ bool GSobjIndexTag::UpdateRecordKey(TRecNo n, bool appended) {
   keysChanged_ = false;
   GSO_dBaseDBF* table = Table();
   if (!table || !table->SnapshotBuffer() || table->RecordLength() <= 0) return false;
+  // While the blocks are cached under the lock, a format that keeps the
+  // waiting keys itself takes the appended record's key.
+  if (appended && ownerFile_->BlockCacheActive()) {
+    const size_t before = HeldKeyCount();
+    if (HoldAppendedRecord(n)) {
+      keysChanged_ = HeldKeyCount() != before;
+      if (HeldKeysFull()) ApplyPendingKeys();
+      return keysChanged_;
+    }
+  }
   // Every write re-keys the record, whatever the record-changed flag says:
   // any read since the record was changed clears that flag.
   UpdatingScope scope(*this);
@@ -1149,7 +1171,7 @@ bool GSobjIndexTag::UpdateRecordKey(TRecNo n, bool appended) {
     if (newPass && haveKey && ownerFile_->BlockCacheActive()) {
       pendingKeys_.push_back(std::move(newKey));
       keysChanged_ = true;
-      if (pendingKeys_.size() >= kMostPendingKeys) ApplyPendingKeys();
+      if (HeldKeysFull()) ApplyPendingKeys();
     } else if (newPass && haveKey) {
       ResetPages(kResetRootOnly);
       if (InsertKey(newKey)) keysChanged_ = true;
@@ -1173,10 +1195,8 @@ bool GSobjIndexTag::UpdateRecordKey(TRecNo n, bool appended) {
       // and FOR verdict as they were (a deletion mark after an append) need
       // not put them in the tree to find the entry: it is either the last
       // key waiting, or none at all.
-      if (!pendingKeys_.empty() && CompareKeys(newKey, oldKey, -1) == 0 && (hasFor_ ? EvaluateFor() : true) == newPass)
-        unchanged = !newPass || !haveKey ||
-                    (pendingKeys_.back().Link() == static_cast<uint32_t>(n) &&
-                     CompareKeys(newKey, pendingKeys_.back(), -1) == 0);
+      if (HeldKeyCount() > 0 && CompareKeys(newKey, oldKey, -1) == 0 && (hasFor_ ? EvaluateFor() : true) == newPass)
+        unchanged = !newPass || !haveKey || LastHeldKeyIs(newKey, n);
       if (!unchanged) found = SeekKey(oldKey) > 0;
     } catch (...) {
       table->SetCurrentRecord(current);
@@ -1197,7 +1217,7 @@ bool GSobjIndexTag::UpdateRecordKey(TRecNo n, bool appended) {
     }
   }
   // (Keys waiting for the tree wait on; the chain was not touched then.)
-  if (!hadRoot && pendingKeys_.empty()) ReleasePages();
+  if (!hadRoot && HeldKeyCount() == 0) ReleasePages();
   return keysChanged_;
 }
 

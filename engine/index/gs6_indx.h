@@ -62,6 +62,10 @@ class TgsExpUserLink;
 // Largest signed 32-bit value: a record number after every real one.
 constexpr int32_t kMaxRecNo = 2147483647;
 
+// `text` without its trailing blanks (a character field's stored text as a
+// key), looked at eight bytes at a time.
+std::string_view TrimTrailingBlanks(std::string_view text);
+
 // What an index file needs of its table.
 class GSobjIndexOwner {
  public:
@@ -353,12 +357,31 @@ class GSobjIndexTag {
   // leaf met once for all its new keys): before anything reads or changes
   // the tree, and at the end of the lock.
   void ApplyPendingKeys();
-  size_t PendingKeyCount() const { return pendingKeys_.size(); }
+  size_t PendingKeyCount() const { return HeldKeyCount(); }
   // Entries a leaf image may reach while the waiting keys go in before it
   // is written out.
   static constexpr int32_t kMostLeafEntries = 128;
   // Keys that may wait before they go in (memory stays bounded).
   static constexpr size_t kMostPendingKeys = 262144;
+
+  // --- keys waiting, per format ---
+  // A format with a batch writer of its own keeps the waiting keys itself
+  // (in its stored key form) and puts them into the tree in one pass; the
+  // framework's default keeps them as entries and puts them in one by one,
+  // in key order.
+  // Takes the key of appended record n, the table's current record: true
+  // when the format keeps it (or the record has none: FOR condition);
+  // false leaves it to the framework.
+  virtual bool HoldAppendedRecord(TRecNo n);
+  // Keys waiting.
+  virtual size_t HeldKeyCount() const { return pendingKeys_.size(); }
+  // True when so many keys wait that they should go in now.
+  virtual bool HeldKeysFull() const { return pendingKeys_.size() >= kMostPendingKeys; }
+  // True when the last key waiting is record n's and equals `key` (as
+  // evaluated).
+  virtual bool LastHeldKeyIs(const GSobjIndexKeyData& key, TRecNo n);
+  // Puts the waiting keys into the tree (none wait afterwards).
+  virtual void InsertHeldKeys();
 
   // --- reading the table ---
   // Calls `visit` with each record number from `first` to `last` (clamped
@@ -530,6 +553,9 @@ class GSobjIndexTag {
   int64_t keptNodeSpan_ = kKeptNodeSpan;
   std::unique_ptr<TgsExpHandler> keyEvaluator_;
   std::unique_ptr<TgsExpHandler> forEvaluator_;
+  // Keys of appended records waiting as entries (the key as evaluated,
+  // record number as link), in the order of the appends.
+  std::vector<GSobjIndexKeyData> pendingKeys_;
 
  private:
   TRecNo SeekKeyWith(const GSobjIndexKeyData& probe);
@@ -554,9 +580,6 @@ class GSobjIndexTag {
   // that key that passes the FOR condition gets it.
   void HandOverUniqueKey(const GSobjIndexKeyData& key, TRecNo former);
   std::vector<char> snapshotScratch_;
-  // Keys of appended records not yet in the tree (stored form, record
-  // number as link), in the order of the appends.
-  std::vector<GSobjIndexKeyData> pendingKeys_;
 
   // Kept images by address, with their place in the release order (oldest
   // first); images are kept only while `keeping_`, which each chain reset

@@ -29,8 +29,10 @@ int32_t PlaceInRecord(TgsUserDefFieldVar* variable, const char* record, int32_t 
   return static_cast<int32_t>(text.data() - record);
 }
 
+}  // namespace
+
 // `text` without trailing blanks, looked at eight bytes at a time.
-std::string_view TrimBlanks(std::string_view text) {
+std::string_view TrimTrailingBlanks(std::string_view text) {
   size_t n = text.size();
   constexpr uint64_t kBlanks = 0x2020202020202020ull;
   while (n >= 8) {
@@ -48,8 +50,6 @@ std::string_view TrimBlanks(std::string_view text) {
   while (n > 0 && text[n - 1] == ' ') --n;
   return text.substr(0, n);
 }
-
-}  // namespace
 
 GSobjIndexTag::BuildKeySink::~BuildKeySink() = default;
 
@@ -111,7 +111,7 @@ void GSobjIndexTag::ScanTableKeys(BuildKeySink& sink, bool fieldText) {
         if (keyField) {
           const std::string_view text =
               keyAt >= 0 ? std::string_view(record + keyAt, keyLength) : keyField->StoredText();
-          sink.AddFieldText(TrimBlanks(text), first + i);
+          sink.AddFieldText(TrimTrailingBlanks(text), first + i);
           continue;
         }
         if (!EvaluateKey(key)) continue;

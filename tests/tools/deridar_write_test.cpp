@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
+#include <random>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -263,6 +265,195 @@ TEST(DeridarWrite, NoProgressLineWhenStandardErrorIsNoTerminal) {
   Deridar({"import", table, WriteText(dir, "a.csv", "NUM,TIP\n1234567,1\n"), "--index", dir.File("TELN.CDX")});
   Deridar({"index", "rebuild", table, dir.File("TELN.CDX")});
 }
+
+// Imports into index files that already hold a multi-level tree: new keys
+// before, among (equal ones too) and after the old ones, in every format and
+// kind of order, first as one large batch and then as a handful. Every order
+// must pass index check and list exactly what a build from the finished
+// table lists.
+// Two listings line by line: their lengths and the first line that differs.
+void ExpectSameLines(const std::string& got, const std::string& wanted, const std::string& what) {
+  std::istringstream a(got), b(wanted);
+  std::string x, y;
+  for (int line = 1;; ++line) {
+    const bool moreA = static_cast<bool>(std::getline(a, x)), moreB = static_cast<bool>(std::getline(b, y));
+    if (!moreA && !moreB) return;
+    if (moreA != moreB || x != y) {
+      ADD_FAILURE() << what << ", line " << line << ": \"" << (moreA ? x : "(end)") << "\" instead of \""
+                    << (moreB ? y : "(end)") << "\"";
+      return;
+    }
+  }
+}
+
+// A listing ("record<TAB>key" lines) with the lines of equal keys in
+// ascending record order.
+std::string TiesByRecord(const std::string& listing) {
+  std::vector<std::pair<std::string, long>> lines;
+  std::istringstream in(listing);
+  for (std::string line; std::getline(in, line);) {
+    const size_t tab = line.find('\t');
+    lines.emplace_back(line.substr(tab + 1), std::stol(line.substr(0, tab)));
+  }
+  for (size_t from = 0; from < lines.size();) {
+    size_t to = from;
+    while (to < lines.size() && lines[to].first == lines[from].first) ++to;
+    std::sort(lines.begin() + static_cast<long>(from), lines.begin() + static_cast<long>(to));
+    from = to;
+  }
+  std::string out;
+  for (const auto& [key, rec] : lines) out += std::to_string(rec) + "\t" + key + "\n";
+  return out;
+}
+
+class ImportIntoTrees : public ::testing::TestWithParam<std::string> {};
+
+// A key of 20 characters whose tail is stored in full, so that leaves hold
+// few entries and the trees grow several levels.
+std::string TreeKey(char letter, int n) {
+  char key[32];
+  std::snprintf(key, sizeof key, "%c%05d-QWERTYUIOPAS", letter, n);
+  return key;
+}
+
+std::string TreeRows(const std::vector<std::string>& keys, int seed) {
+  std::string csv = "KEY,N,TIP\n";
+  for (size_t i = 0; i < keys.size(); ++i)
+    csv += keys[i] + "," + std::to_string((i * 7919 + static_cast<size_t>(seed)) % 100000) + "," +
+           std::to_string(1 + (i + static_cast<size_t>(seed)) % 3) + "\n";
+  return csv;
+}
+
+TEST_P(ImportIntoTrees, KeysGoInAtFrontMiddleAndEndAsABuildWouldPutThem) {
+  const std::string ext = GetParam();
+  const bool tagged = ext == "CDX" || ext == "MDX";
+  TempDir dir;
+  const std::string table = dir.File("T.DBF");
+  Deridar({"create", table, "--field", "KEY:C:20", "--field", "N:N:6", "--field", "TIP:N:1"});
+  std::vector<std::string> keys;
+  for (int i = 0; i < 3000; ++i) keys.push_back(TreeKey('M', 2 * i));
+  Deridar({"import", table, WriteText(dir, "a.csv", TreeRows(keys, 0))});
+
+  struct Order {
+    std::string name;
+    std::vector<std::string> build;
+  };
+  std::vector<Order> orders = {{"K", {"--key", "KEY"}},
+                               {"KU", {"--key", "SUBSTR(KEY,1,4)", "--unique"}},
+                               {"KN", {"--key", "N"}}};
+  // NDX files have neither FOR conditions nor a descending order.
+  if (ext != "NDX") {
+    orders.push_back({"KF", {"--key", "KEY", "--for", "TIP=1"}});
+    orders.push_back({"KD", {"--key", "KEY", "--descending"}});
+  }
+  auto fileOf = [&](const Order& o, const std::string& stem) {
+    return dir.File((tagged ? stem : stem + o.name) + "." + ext);
+  };
+  auto build = [&](const Order& o, const std::string& stem) {
+    std::vector<std::string> args = {"index", "build", table, fileOf(o, stem)};
+    if (tagged) args.insert(args.end(), {"--tag", o.name});
+    args.insert(args.end(), o.build.begin(), o.build.end());
+    Deridar(args);
+  };
+  std::vector<std::string> indexArgs;
+  for (const Order& o : orders) {
+    build(o, "IX");
+    if (!tagged || indexArgs.empty()) indexArgs.insert(indexArgs.end(), {"--index", fileOf(o, "IX")});
+  }
+  auto import = [&](const std::string& name, const std::string& csv) {
+    std::vector<std::string> args = {"import", table, WriteText(dir, name, csv)};
+    args.insert(args.end(), indexArgs.begin(), indexArgs.end());
+    Deridar(args);
+  };
+
+  // One batch: keys before every old one, between them, equal to them, and
+  // after them, shuffled.
+  keys.clear();
+  for (int i = 0; i < 700; ++i) {
+    keys.push_back(TreeKey('A', i));
+    keys.push_back(TreeKey('M', 2 * i * 3 + 1));
+    keys.push_back(TreeKey('M', 2 * i * 4));
+    keys.push_back(TreeKey('Z', i));
+  }
+  std::shuffle(keys.begin(), keys.end(), std::mt19937(5));
+  import("b.csv", TreeRows(keys, 1));
+  // A handful more, each at another place of the now larger tree.
+  import("c.csv", TreeRows({TreeKey('A', 5), TreeKey('M', 2999), TreeKey('M', 4000), TreeKey('Z', 9999)}, 2));
+
+  EXPECT_NE(Deridar({"info", table}).find("5804"), std::string::npos);
+  for (const Order& o : orders) {
+    const std::string file = fileOf(o, "IX");
+    ToolResult check = RunTool("deridar", {"index", "check", table, file});
+    EXPECT_EQ(check.exitCode, 0) << o.name << check.out << check.err;
+    if (o.name == "K") {
+      EXPECT_GE(CheckedLevels(check.out), 3) << check.out;
+    }
+    build(o, "FRESH");
+    std::vector<std::string> dump = {"index", "dump", table};
+    if (tagged) dump.insert(dump.end(), {"--tag", o.name});
+    std::vector<std::string> imported = dump, fresh = dump;
+    imported.insert(imported.begin() + 3, file);
+    fresh.insert(fresh.begin() + 3, fileOf(o, "FRESH"));
+    if (o.name == "KD" && ext != "CDX") {
+      // In these descending orders a build puts equal keys in descending
+      // record order, while keys added later go after their equals.
+      ExpectSameLines(TiesByRecord(Deridar(imported)), TiesByRecord(Deridar(fresh)), ext + " " + o.name);
+    } else {
+      ExpectSameLines(Deridar(imported), Deridar(fresh), ext + " " + o.name);
+    }
+  }
+
+  if (ext == "CDX") {
+    // The peer walks the merged tags in the same order.
+    constexpr const char* kWalk = R"(use strict; use warnings;
+BEGIN { if (!eval { require XBase; require XBase::Index; 1 }) { exit 2; } }
+my ($cdx, $tag, $type) = @ARGV;
+my $idx = XBase::Index->new($cdx, 'tag' => $tag, 'type' => $type) or die XBase::Index->errstr;
+$idx->prepare_select or die XBase::Index->errstr;
+while (my ($key, $rec) = $idx->fetch) { print "$rec\n"; }
+)";
+    for (const char* tag : {"K", "KF"}) {
+      std::vector<std::string> lines;
+      ASSERT_TRUE(RunPerlWalk(dir, kWalk, {fileOf(orders[0], "IX"), tag, "C"}, lines)) << "perl XBase missing";
+      std::string ours;
+      std::istringstream dumped(Deridar({"index", "dump", table, fileOf(orders[0], "IX"), "--tag", tag}));
+      std::vector<std::string> records;
+      for (std::string line; std::getline(dumped, line);) records.push_back(line.substr(0, line.find('\t')));
+      EXPECT_EQ(lines, records) << tag;
+    }
+  }
+}
+
+// A branch whose first child is the branch itself: the keys of a large
+// import go in together and meet the circle; the import names the damaged
+// file and ends instead of going round.
+TEST(ImportIntoTreesDamaged, ABranchLeadingRoundInACircleIsNamed) {
+  TempDir dir;
+  const std::string table = dir.File("T.DBF"), index = dir.File("IX.CDX");
+  Deridar({"create", table, "--field", "KEY:C:20", "--field", "N:N:6", "--field", "TIP:N:1"});
+  std::vector<std::string> keys;
+  for (int i = 0; i < 3000; ++i) keys.push_back(TreeKey('M', i));
+  Deridar({"import", table, WriteText(dir, "a.csv", TreeRows(keys, 0))});
+  Deridar({"index", "build", table, index, "--tag", "K", "--key", "KEY"});
+  std::vector<uint8_t> bytes = ReadBytes(index);
+  bool patched = false;
+  for (size_t at = 1536; at + 512 <= bytes.size() && !patched; at += 512) {
+    const int attributes = bytes[at] | bytes[at + 1] << 8, count = bytes[at + 2] | bytes[at + 3] << 8;
+    if ((attributes & 2) != 0 || attributes > 1 || count == 0) continue;
+    uint8_t* child = &bytes[at + 12 + 20 + 4];  // first entry: key, record, child (big-endian)
+    for (int i = 0; i < 4; ++i) child[i] = static_cast<uint8_t>(at >> (24 - 8 * i));
+    patched = true;
+  }
+  ASSERT_TRUE(patched);
+  WriteBytes(index, bytes);
+  keys.clear();
+  for (int i = 0; i < 500; ++i) keys.push_back(TreeKey('N', i));
+  ToolResult run = RunTool("deridar", {"import", table, WriteText(dir, "b.csv", TreeRows(keys, 1)), "--index", index});
+  EXPECT_EQ(run.exitCode, 1) << run.err;
+  EXPECT_NE(run.err.find("Index file " + index + " is corrupted"), std::string::npos) << run.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, ImportIntoTrees, ::testing::Values("CDX", "MDX", "NTX", "NDX"));
 
 class DeridarRefusal : public ::testing::Test {
  protected:
