@@ -270,12 +270,16 @@ bool GSobjCDXTag::InsertKey(const GSobjIndexKeyData& entry) {
 
 namespace {
 
-// Decoded entries go straight into the image's entry objects.
+// Decoded entries go straight into the image's entry objects. Each entry's
+// value gets room for the tag's longest key the first time, so that an
+// image reused for other nodes decodes them without allocating.
 class ImageRefill final : public NodeEntrySink {
  public:
-  ImageRefill(GSobjIndexKey& image, bool character) : image_(image), character_(character) {}
+  ImageRefill(GSobjIndexKey& image, const KeyFormat& fmt)
+      : image_(image), character_(fmt.character), room_(static_cast<uint32_t>(std::max(fmt.keyLength, 0))) {}
   void Entry(std::string_view key, uint32_t recordNumber, uint32_t child) override {
     GSobjIndexKeyData* e = image_.RefillEntry(count_++);
+    if (e->Size() < room_) e->SetSize(room_);
     if (character_)
       e->SetText(key);
     else
@@ -288,6 +292,7 @@ class ImageRefill final : public NodeEntrySink {
  private:
   GSobjIndexKey& image_;
   bool character_;
+  uint32_t room_;
   size_t count_ = 0;
 };
 
@@ -307,7 +312,7 @@ bool GSobjCDXTag::ReadPage(int32_t address, GSobjIndexKey& image) {
   const KeyFormat fmt = KeyFormatOf();
   for (bool fresh = false;; fresh = true) {
     NodeHeader h;
-    ImageRefill refill(image, fmt.character);
+    ImageRefill refill(image, fmt);
     bool sound = DecodeNodeHeader(node, size, h);
     if (sound) {
       image.SetNodeKind(h.IsLeaf() ? GSobjIndexKey::kLeaf : 2);

@@ -55,15 +55,18 @@ GSobjIndexKey::GSobjIndexKey(GSobjIndexTag* owner, int32_t address)
 GSobjIndexKey::~GSobjIndexKey() = default;
 
 GSobjIndexKeyData* GSobjIndexKey::AddEntry(const GSobjIndexKeyData& entry) {
+  keyOrder_ = kOrderUnknown;
   return Add(std::make_unique<GSobjIndexKeyData>(entry));
 }
 
 GSobjIndexKeyData* GSobjIndexKey::RefillEntry(size_t index) {
+  keyOrder_ = kOrderUnknown;
   if (index < Count()) return Entry(index);
   return Add(std::make_unique<GSobjIndexKeyData>());
 }
 
 void GSobjIndexKey::KeepEntries(size_t count) {
+  keyOrder_ = kOrderUnknown;
   while (Count() > count) DeleteAt(Count() - 1);
 }
 
@@ -82,16 +85,62 @@ GSobjIndexKey* GSobjIndexKey::LoadChild(uint32_t address) {
   return owner_->LoadChildAt(*this, address);
 }
 
+bool GSobjIndexKey::KeysInOrder() {
+  const int32_t count = EntryCount();
+  if (keyOrder_ != kOrderUnknown && orderedCount_ == count) return keyOrder_ == kOrdered;
+  const bool byRecord = owner_->OwnerFile()->OrderByRecordNumber();
+  bool ordered = true;
+  for (int32_t i = 0; i < count && ordered; ++i) {
+    const GSobjIndexKeyData& e = *Entry(i);
+    ordered = e.IsBytes();
+    if (!ordered || i == 0) continue;
+    const GSobjIndexKeyData& before = *Entry(i - 1);
+    const int c = Compare(before, e, -1);
+    ordered = c < 0 || (c == 0 && (!byRecord || before.RecordNumber() <= e.RecordNumber()));
+  }
+  keyOrder_ = ordered ? kOrdered : kUnordered;
+  orderedCount_ = count;
+  return ordered;
+}
+
+// With the keys in order (and a probe whose prefix entries sort together,
+// partial not above 0), "sorts before the probe" holds for a leading run of
+// the entries and for none after it: halving finds where the run ends. The
+// record number decides between equal keys only where the scan would let
+// it decide too (an exact probe); otherwise the scan goes on from the
+// first equal key.
+int32_t GSobjIndexKey::FirstNotBefore(int32_t recNo, const GSobjIndexKeyData& probe, int partial,
+                                      bool byRecord) const {
+  int32_t low = 0, high = EntryCount() - 1;
+  while (low < high) {
+    const int32_t middle = low + (high - low) / 2;
+    const GSobjIndexKeyData& e = *Entry(middle);
+    int r = Compare(probe, e, partial);
+    if (r == 0 && recNo == kMaxRecNo) r = 1;
+    if (r == 0 && recNo != -1 && byRecord && partial < 0)
+      r = e.RecordNumber() < recNo ? 1 : (recNo < e.RecordNumber() ? -1 : 0);
+    if (r > 0)
+      low = middle + 1;
+    else
+      high = middle;
+  }
+  return low;
+}
+
 // Position runs over the entries while they sort before the probe. In a
 // branch the descent goes into the first child whose high key is not below
 // the probe (or the last child); equal keys are passed over for kMaxRecNo,
 // ordered by record number when the file does so, and otherwise scanned for
-// the record wanted.
+// the record wanted. In a node whose keys are in order the entries that
+// sort before the probe are passed over by halving; the scan then starts at
+// the first one that does not, and goes on exactly as from the start.
 int GSobjIndexKey::SeekInPage(int32_t recNo, const GSobjIndexKeyData& probe, int partial) {
   position_ = 0;
   const int32_t count = EntryCount();
   if (count == 0) return 1;
   const bool byRecord = owner_->OwnerFile()->OrderByRecordNumber();
+  if (count > kScannedEntries && partial <= 0 && !changed_ && probe.IsBytes() && KeysInOrder())
+    position_ = FirstNotBefore(recNo, probe, partial, byRecord);
   int result = 1;
   while (result > 0 && position_ < count) {
     const GSobjIndexKeyData& e = *Entry(position_);
@@ -244,6 +293,7 @@ void GSobjIndexKey::InsertHere(const GSobjIndexKeyData& entry, bool after) {
   }
   Insert(static_cast<size_t>(position_), std::move(e));
   changed_ = true;
+  keyOrder_ = kOrderUnknown;
 }
 
 void GSobjIndexKey::ReplaceParentEntry(const GSobjIndexKeyData& entry) {
@@ -255,6 +305,7 @@ void GSobjIndexKey::ReplaceParentEntry(const GSobjIndexKeyData& entry) {
     // The replacement takes the old entry's place; only when it is the
     // parent's last entry does the change travel further up.
     parent->DeleteAt(static_cast<size_t>(index));
+    parent->keyOrder_ = kOrderUnknown;
     parent->position_ = index;
     parent->InsertHere(entry, false);
   } else {
@@ -279,6 +330,7 @@ void GSobjIndexKey::DeleteHere() {
   const bool wasLast = position_ == count - 1;
   DeleteAt(static_cast<size_t>(position_));
   changed_ = true;
+  keyOrder_ = kOrderUnknown;
   position_ = std::max(0, std::min(position_, EntryCount() - 1));
   if (EntryCount() == 0 && !parent_) {
     // An emptied root is an empty leaf: new keys go straight into it.
@@ -379,9 +431,7 @@ std::unique_ptr<GSobjIndexKey> GSobjIndexTag::LoadImage(int32_t address, GSobjIn
     bool onPath = false;
     for (GSobjIndexKey* up = parent; up && !onPath; up = up->parent_) onPath = up->pageAddress_ == address;
     if (found != kept_.end() && !onPath) {
-      std::unique_ptr<GSobjIndexKey> image = std::move(found->second.image);
-      KeptOrder(found->second.leaf).erase(found->second.order);
-      kept_.erase(found);
+      std::unique_ptr<GSobjIndexKey> image = TakeKept(found);
       image->parent_ = parent;
       image->child_ = nullptr;
       image->position_ = -1;
@@ -407,9 +457,11 @@ std::unique_ptr<GSobjIndexKey> GSobjIndexTag::LoadImage(int32_t address, GSobjIn
     image = std::make_unique<GSobjIndexKey>(this, address);
   }
   image->parent_ = parent;
+  image->keyOrder_ = GSobjIndexKey::kOrderUnknown;
   if (address > 0) {
     ReadPage(address, *image);
     image->asRead_ = true;
+    image->keyOrder_ = GSobjIndexKey::kOrderUnknown;
   }
   return image;
 }
@@ -423,9 +475,7 @@ void GSobjIndexTag::KeepImage(std::unique_ptr<GSobjIndexKey> image) {
   const int32_t address = image->pageAddress_;
   DropKeptImage(address);
   const bool leaf = image->IsLeaf();
-  std::list<int32_t>& order = KeptOrder(leaf);
-  order.push_back(address);
-  kept_.emplace(address, KeptImage{std::move(image), std::prev(order.end()), leaf});
+  AddKept(address, std::move(image), leaf);
   // While the file's blocks are cached under this process's lock nobody
   // else changes the nodes, and a bulk of writes meets the same leaves again
   // and again: more images are kept, leaves too.
@@ -444,10 +494,39 @@ void GSobjIndexTag::SpareImage(std::unique_ptr<GSobjIndexKey> image) {
 void GSobjIndexTag::DropKeptImage(int32_t address) {
   const auto found = kept_.find(address);
   if (found == kept_.end()) return;
-  KeptOrder(found->second.leaf).erase(found->second.order);
-  std::unique_ptr<GSobjIndexKey> image = std::move(found->second.image);
-  kept_.erase(found);
-  SpareImage(std::move(image));
+  SpareImage(TakeKept(found));
+}
+
+std::unique_ptr<GSobjIndexKey> GSobjIndexTag::TakeKept(std::map<int32_t, KeptImage>::iterator found) {
+  std::list<int32_t>& order = KeptOrder(found->second.leaf);
+  if (freeOrder_.size() < kFreeSlots)
+    freeOrder_.splice(freeOrder_.end(), order, found->second.order);
+  else
+    order.erase(found->second.order);
+  auto slot = kept_.extract(found);
+  std::unique_ptr<GSobjIndexKey> image = std::move(slot.mapped().image);
+  if (freeKept_.size() < kFreeSlots) freeKept_.push_back(std::move(slot));
+  return image;
+}
+
+void GSobjIndexTag::AddKept(int32_t address, std::unique_ptr<GSobjIndexKey> image, bool leaf) {
+  std::list<int32_t>& order = KeptOrder(leaf);
+  if (freeOrder_.empty()) {
+    order.push_back(address);
+  } else {
+    freeOrder_.front() = address;
+    order.splice(order.end(), freeOrder_, freeOrder_.begin());
+  }
+  KeptImage kept{std::move(image), std::prev(order.end()), leaf};
+  if (freeKept_.empty()) {
+    kept_.emplace(address, std::move(kept));
+    return;
+  }
+  auto slot = std::move(freeKept_.back());
+  freeKept_.pop_back();
+  slot.key() = address;
+  slot.mapped() = std::move(kept);
+  kept_.insert(std::move(slot));
 }
 
 void GSobjIndexTag::DropKeptImagesIn(int64_t address, int64_t length) {
@@ -512,6 +591,7 @@ void GSobjIndexTag::InsertHeldKeys() {
 void GSobjIndexTag::WriteBack(GSobjIndexKey& image) {
   if (!image.changed_) return;
   image.asRead_ = false;
+  image.keyOrder_ = GSobjIndexKey::kOrderUnknown;
   if (image.pageAddress_ <= 0) {
     image.pageAddress_ = ownerFile_->AllocatePage();
     if (!image.parent_) {
@@ -612,7 +692,15 @@ void GSobjIndexTag::RestartAtRoot() {
 int GSobjIndexTag::CompareKeys(const TgsVariant& probe, const TgsVariant& stored, int partial,
                                int* matched) const {
   int position = 0;
-  const int result = probe.Compare(&stored, position, nullptr, partial);
+  // Keys are bytes nearly always (text, or the binary forms of numbers and
+  // dates): compared straight away, without the value cell's general
+  // compare.
+  const int result =
+      probe.IsBytes() && stored.IsBytes() && !probe.IsEmpty() && !stored.IsEmpty()
+          ? TgsVariant::CompareBytes(probe.Data(), probe.Length(), stored.Data(), stored.Length(),
+                                     probe.Tag() == TgsVariant::kText || stored.Tag() == TgsVariant::kText,
+                                     partial, matched ? &position : nullptr)
+          : probe.Compare(&stored, position, nullptr, partial);
   if (matched) *matched = position > 0 ? position - 1 : 0;
   return descendingCompare_ ? -result : result;
 }
@@ -805,11 +893,11 @@ TRecNo GSobjIndexTag::MoveOnce(int32_t code) {
       break;
     }
     case GotoNext:
-      atEnd_ = !RootImage()->GoNext();
+      if (!StepInLeaf(1)) atEnd_ = !RootImage()->GoNext();
       EdgeCheck();
       break;
     case GotoPrevious:
-      atTop_ = !RootImage()->GoPrior();
+      if (!StepInLeaf(-1)) atTop_ = !RootImage()->GoPrior();
       EdgeCheck();
       break;
     case GotoCurrent:
@@ -826,6 +914,36 @@ TRecNo GSobjIndexTag::MoveOnce(int32_t code) {
     if (reversed_) std::swap(atTop_, atEnd_);
   }
   return CurrentRecord();
+}
+
+// A step from the root passes down through every level to the leaf, which
+// moves within itself unless it is at its end. When the chain stands as a
+// descent or a step left it (each image the loaded child of the one above,
+// at an entry inside it, nothing changed or split), the step that stays in
+// the leaf goes to the leaf directly.
+bool GSobjIndexTag::StepInLeaf(int direction) {
+  if (chain_.empty()) return false;
+  GSobjIndexKey& leaf = *chain_.back();
+  if (!leaf.IsLeaf() || leaf.changed_ || leaf.split_) return false;
+  const int32_t to = leaf.position_ + direction;
+  if (leaf.position_ < 0 || to < 0 || to >= leaf.EntryCount()) return false;
+  for (size_t level = 0; level + 1 < chain_.size(); ++level) {
+    const GSobjIndexKey& node = *chain_[level];
+    if (node.child_ != chain_[level + 1].get() || node.changed_ || node.split_ || node.position_ < 0 ||
+        node.position_ >= node.EntryCount())
+      return false;
+  }
+  leaf.position_ = to;
+  SetCurrent(*leaf.Entry(static_cast<size_t>(to)));
+  // Entries lie apart on the heap: the next steps' ones are fetched into
+  // the cache while the caller reads the record (the entry after this one
+  // had its object fetched by the step before, so its key can follow now).
+  const int32_t count = leaf.EntryCount();
+  if (const int32_t next = to + direction; next >= 0 && next < count)
+    __builtin_prefetch(leaf.Entry(static_cast<size_t>(next))->Data());
+  if (const int32_t after = to + 2 * direction; after >= 0 && after < count)
+    __builtin_prefetch(leaf.Entry(static_cast<size_t>(after)));
+  return true;
 }
 
 TRecNo GSobjIndexTag::SeekKey(const GSobjIndexKeyData& probe) {

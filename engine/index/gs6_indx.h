@@ -174,14 +174,20 @@ class GSobjIndexKey : public TgsCollection<GSobjIndexKeyData> {
   int32_t Position() const { return position_; }
   void SetPosition(int32_t position) { position_ = position; }
   bool Changed() const { return changed_; }
-  void SetChanged(bool changed) { changed_ = changed; }
+  void SetChanged(bool changed) {
+    changed_ = changed;
+    keyOrder_ = kOrderUnknown;
+  }
   bool Split() const { return split_; }
   void SetSplit(bool split) { split_ = split; }
   bool AtFirst() const { return atFirst_; }
   bool AtLast() const { return atLast_; }
   // A format's WritePage tells that the entries are now exactly what
   // reading the node back would give, so the image may be kept for reuse.
-  void SetMatchesNode(bool matches) { asRead_ = matches; }
+  void SetMatchesNode(bool matches) {
+    asRead_ = matches;
+    keyOrder_ = kOrderUnknown;
+  }
 
   // Leaf parameters a format with compressed leaves keeps with the image.
   struct LeafParameters {
@@ -204,6 +210,18 @@ class GSobjIndexKey : public TgsCollection<GSobjIndexKeyData> {
   void GrowRoot();
   int32_t IndexOfLink(uint32_t address) const;
   int Compare(const GSobjIndexKeyData& probe, const GSobjIndexKeyData& stored, int partial) const;
+  // Whether the entries follow each other in the tag's order (keys by the
+  // tag's compare, equal keys by record number where the file orders them
+  // so), all of them byte keys: learned once for an unchanged image, then
+  // a seek may halve its way through the node. A node written by another
+  // program whose keys disagree with the compare is scanned entry by entry.
+  bool KeysInOrder();
+  // The first entry a seek's scan would stop at in an ordered node: the
+  // first that does not sort before the probe (at most the last entry).
+  int32_t FirstNotBefore(int32_t recNo, const GSobjIndexKeyData& probe, int partial, bool byRecord) const;
+  // Entries below which a node is scanned rather than halved.
+  static constexpr int32_t kScannedEntries = 8;
+  static constexpr int8_t kOrderUnknown = 0, kOrdered = 1, kUnordered = -1;
 
   int32_t pageAddress_;
   int32_t leftSibling_ = -1;
@@ -221,6 +239,10 @@ class GSobjIndexKey : public TgsCollection<GSobjIndexKeyData> {
   // never changed since: such an image may be kept for reuse when it is
   // released.
   bool asRead_ = false;
+  // What KeysInOrder learned, and for how many entries (any change to the
+  // entries forgets it).
+  int8_t keyOrder_ = kOrderUnknown;
+  int32_t orderedCount_ = 0;
 };
 
 // The key range of a tag and how its bounds compare.
@@ -551,6 +573,9 @@ class GSobjIndexTag {
   TRecNo SeekKeyWith(const GSobjIndexKeyData& probe);
   // MoveTo without rereading.
   TRecNo MoveOnce(int32_t code);
+  // A step of one entry forward (1) or back (-1) made in the chain's leaf
+  // alone; false, moving nothing, when it must go through the root.
+  bool StepInLeaf(int direction);
   // Runs `step` (given the attempt, from 0) again when it failed on a node
   // that may be half written by another process (see the .cpp).
   template <class F>
@@ -580,6 +605,14 @@ class GSobjIndexTag {
   std::map<int32_t, KeptImage> kept_;
   std::list<int32_t> keptLeafOrder_;
   std::list<int32_t> keptBranchOrder_;
+  // An image taken from the kept ones leaves its map slot and its place in
+  // the order behind for the next image kept: a seek that trades kept
+  // images allocates nothing for it.
+  static constexpr size_t kFreeSlots = 64;
+  std::vector<std::map<int32_t, KeptImage>::node_type> freeKept_;
+  std::list<int32_t> freeOrder_;
+  std::unique_ptr<GSobjIndexKey> TakeKept(std::map<int32_t, KeptImage>::iterator found);
+  void AddKept(int32_t address, std::unique_ptr<GSobjIndexKey> image, bool leaf);
   bool keeping_ = false;
   // The file's image generation when the chain was loaded from the root.
   uint64_t chainGeneration_ = 0;

@@ -338,6 +338,9 @@ int TgsVariant::CompareAs(uint8_t thisTag, const TgsVariant* other, int& positio
     case kText:
     case kBinary: {
       const bool useTable = type == kText && table;
+      if (!useTable)
+        return CompareBytes(data_.get(), length_, other->data_.get(), other->length_, type == kText,
+                            prefixResult, &position);
       const uint32_t common = length_ < other->length_ ? length_ : other->length_;
       for (uint32_t i = 0; i < common; ++i) {
         uint8_t a = data_[i], b = other->data_[i];
