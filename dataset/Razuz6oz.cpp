@@ -422,6 +422,18 @@ namespace {
 // right-aligned in ten characters, then a zero byte.
 void WriteBookmarkText(char* area, TRecNo n) {
   constexpr size_t kWidth = TDeridarDataSet::kBookmarkSize - 1;
+  area[kWidth] = '\0';
+  if (n >= 0) {
+    // Every fetched row writes one: digits from the right, blanks before.
+    char* digit = area + kWidth;
+    auto v = static_cast<uint32_t>(n);
+    do {
+      *--digit = static_cast<char>('0' + v % 10);
+      v /= 10;
+    } while (v != 0);
+    std::memset(area, ' ', static_cast<size_t>(digit - area));
+    return;
+  }
   char digits[16];
   auto [end, ec] = std::to_chars(digits, digits + sizeof digits, n);
   (void)ec;
@@ -696,6 +708,17 @@ bool TDeridarDataSet::ReadFieldValue(TField* field, void* destination) {
   }
   DetachBuffer();
   return present;
+}
+
+bool TDeridarDataSet::FieldTextView(TField* field, std::string_view& text) {
+  // A character field of the table reads straight from the row buffer:
+  // no copy into a native value, nothing lent to the table object.
+  if (!table_ || field->DataType() != ftString || field->FieldNo() <= 0 || field->Calculated())
+    return false;
+  text = std::string_view();
+  const char* buffer = FieldBuffer();
+  if (!buffer || (State() == dsBrowse && IsEmpty())) return true;
+  return table_->DisplayTextViewIn(buffer, field->FieldNo(), text);
 }
 
 void TDeridarDataSet::WriteFieldValue(TField* field, const void* source) {

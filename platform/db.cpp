@@ -50,6 +50,23 @@ bool SameName(std::string_view a, std::string_view b) {
 
 bool EditModes(TDataSetState state) { return state == dsEdit || state == dsInsert; }
 
+// Calls `visit` for each element of a copy of `list` taken first, as a
+// handler may add or remove elements meanwhile. Notifications go out on
+// every row moved, so a short list is copied without allocating.
+template <class T, class Visit>
+void ForEachOfSnapshot(const std::vector<T*>& list, Visit&& visit) {
+  constexpr size_t kInline = 8;
+  if (list.size() <= kInline) {
+    T* copy[kInline];
+    const size_t count = list.size();
+    std::copy(list.begin(), list.end(), copy);
+    for (size_t i = 0; i < count; ++i) visit(copy[i]);
+    return;
+  }
+  const std::vector<T*> copy = list;
+  for (T* item : copy) visit(item);
+}
+
 }  // namespace
 
 std::string DbMessage(DbMsg id, const std::vector<std::string>& args) {
@@ -826,8 +843,8 @@ void TDataSet::DataEvent(TDataEvent event, int32_t info, TField* field) {
     }
   }
   if (disableCount_ == 0) {
-    std::vector<TDataSource*> sources = dataSources_;
-    for (TDataSource* source : sources) source->DataEvent(event, info, field);
+    ForEachOfSnapshot(dataSources_,
+                      [&](TDataSource* source) { source->DataEvent(event, info, field); });
   } else if ((event == deUpdateState && state_ == dsInactive) || event == deLayoutChange) {
     enableEvent_ = deLayoutChange;
   }
@@ -1029,12 +1046,11 @@ void TDataSource::UpdateState() {
 }
 
 void TDataSource::NotifyLinks(TDataEvent event, int32_t info, TField* field) {
-  std::vector<TDataLink*> links = links_;
-  for (TDataLink* link : links) {
+  ForEachOfSnapshot(links_, [&](TDataLink* link) {
     // A link may leave during the notification of an earlier one.
     if (std::find(links_.begin(), links_.end(), link) != links_.end())
       link->DataEvent(event, info, field);
-  }
+  });
 }
 
 void TDataSource::DataEvent(TDataEvent event, int32_t info, TField* field) {

@@ -169,6 +169,15 @@ void TField::SetData(const void* buffer) {
 
 bool TField::IsNull() const { return !GetData(nullptr); }
 
+bool TField::TextView(std::string_view& text) const {
+  if (!dataSet_ || !dataSet_->Active()) DatabaseError(DbMsg::DataSetClosed);
+  if (!dataSet_->FieldTextView(const_cast<TField*>(this), text)) return false;
+  text = text.substr(0, static_cast<size_t>(std::max<int32_t>(size_, 0)));
+  if (const void* zero = std::memchr(text.data(), '\0', text.size()))
+    text = text.substr(0, static_cast<size_t>(static_cast<const char*>(zero) - text.data()));
+  return true;
+}
+
 void TField::Validate(const void* buffer) {
   if (OnValidate) OnValidate(*this, buffer);
 }
@@ -190,6 +199,12 @@ TStringField::TStringField(std::string fieldName, int32_t size)
     : TField(std::move(fieldName), ftString, size) {}
 
 std::string TStringField::AsString() const {
+  std::string_view view;
+  if (TextView(view)) {
+    std::string text(view);
+    if (Transliterate() && !text.empty()) DataSet()->TranslateTextInPlace(text, false);
+    return text;
+  }
   std::string buffer(DataSize(), '\0');
   if (!GetData(buffer.data())) return {};
   buffer.resize(strnlen(buffer.data(), static_cast<size_t>(Size())));
@@ -198,6 +213,12 @@ std::string TStringField::AsString() const {
 }
 
 void TStringField::ReadDisplayText(std::string& out) const {
+  std::string_view view;
+  if (TextView(view)) {
+    out.assign(view);
+    if (Transliterate() && !out.empty()) DataSet()->TranslateTextInPlace(out, false);
+    return;
+  }
   out.assign(static_cast<size_t>(DataSize()), '\0');
   if (!GetData(out.data())) {
     out.clear();

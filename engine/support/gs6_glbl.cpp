@@ -157,8 +157,19 @@ const TgsTranslationTables& TranslationTables() {
 
 namespace {
 void MapBytes(const TgsByteTable& table, const char* source, char* dest, size_t count) {
-  for (size_t i = 0; i < count; ++i)
-    dest[i] = static_cast<char>(table[static_cast<uint8_t>(source[i])]);
+  // Four bytes a turn: field texts are short and translated on every read.
+  size_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    const uint8_t b0 = table[static_cast<uint8_t>(source[i])];
+    const uint8_t b1 = table[static_cast<uint8_t>(source[i + 1])];
+    const uint8_t b2 = table[static_cast<uint8_t>(source[i + 2])];
+    const uint8_t b3 = table[static_cast<uint8_t>(source[i + 3])];
+    dest[i] = static_cast<char>(b0);
+    dest[i + 1] = static_cast<char>(b1);
+    dest[i + 2] = static_cast<char>(b2);
+    dest[i + 3] = static_cast<char>(b3);
+  }
+  for (; i < count; ++i) dest[i] = static_cast<char>(table[static_cast<uint8_t>(source[i])]);
 }
 }  // namespace
 

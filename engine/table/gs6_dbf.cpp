@@ -444,7 +444,10 @@ void GSO_dBaseDBF::ReadRecord(int32_t target) {
   ReadRecordImage(static_cast<TRecNo>(n));
   recNumber_ = static_cast<TRecNo>(n);
   NotifyStatus(6, recNumber_);
-  std::memcpy(snapshotBuffer_.data(), currentRecord_, static_cast<size_t>(recordLength_));
+  // The record as read, for the keys a write replaces: a handle that
+  // cannot write has no use for it.
+  if (IsReadWrite())
+    std::memcpy(snapshotBuffer_.data(), currentRecord_, static_cast<size_t>(recordLength_));
 }
 
 void GSO_dBaseDBF::WriteRecordImage(TRecNo recNo, int32_t length) {
