@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/db.h"
+#include "platform/hot.h"
 #include "platform/locale.h"
 
 namespace platform {
@@ -157,7 +158,7 @@ int32_t TField::DisplayWidth() const {
   }
 }
 
-bool TField::GetData(void* buffer) const {
+DERIDAR_ROW_PATH bool TField::GetData(void* buffer) const {
   if (!dataSet_ || !dataSet_->Active()) DatabaseError(DbMsg::DataSetClosed);
   return dataSet_->ReadFieldValue(const_cast<TField*>(this), buffer);
 }
@@ -169,7 +170,7 @@ void TField::SetData(const void* buffer) {
 
 bool TField::IsNull() const { return !GetData(nullptr); }
 
-bool TField::TextView(std::string_view& text) const {
+DERIDAR_ROW_PATH bool TField::TextView(std::string_view& text) const {
   if (!dataSet_ || !dataSet_->Active()) DatabaseError(DbMsg::DataSetClosed);
   if (!dataSet_->FieldTextView(const_cast<TField*>(this), text)) return false;
   text = text.substr(0, static_cast<size_t>(std::max<int32_t>(size_, 0)));
@@ -198,7 +199,7 @@ void TField::SetAsDateTime(double) { DatabaseError(DbMsg::FieldAccess, {fieldNam
 TStringField::TStringField(std::string fieldName, int32_t size)
     : TField(std::move(fieldName), ftString, size) {}
 
-std::string TStringField::AsString() const {
+DERIDAR_ROW_PATH std::string TStringField::AsString() const {
   std::string_view view;
   if (TextView(view)) {
     std::string text(view);
@@ -212,7 +213,7 @@ std::string TStringField::AsString() const {
   return buffer;
 }
 
-void TStringField::ReadDisplayText(std::string& out) const {
+DERIDAR_ROW_PATH void TStringField::ReadDisplayText(std::string& out) const {
   std::string_view view;
   if (TextView(view)) {
     out.assign(view);

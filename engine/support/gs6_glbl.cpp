@@ -3,6 +3,7 @@
 #include "engine/support/gs6_glbl.h"
 
 #include "platform/codepage.h"
+#include "platform/hot.h"
 #include "platform/system.h"
 
 namespace {
@@ -150,13 +151,13 @@ uint8_t SeedToAnsi(uint8_t c) {
 }
 }  // namespace
 
-const TgsTranslationTables& TranslationTables() {
+DERIDAR_ROW_PATH const TgsTranslationTables& TranslationTables() {
   static const TgsTranslationTables tables = BuildTranslationTables(SeedToOem, SeedToAnsi);
   return tables;
 }
 
 namespace {
-void MapBytes(const TgsByteTable& table, const char* source, char* dest, size_t count) {
+DERIDAR_ROW_PATH void MapBytes(const TgsByteTable& table, const char* source, char* dest, size_t count) {
   // Four bytes a turn: field texts are short and translated on every read.
   size_t i = 0;
   for (; i + 4 <= count; i += 4) {
@@ -185,11 +186,11 @@ std::string TranslateToAnsi(std::string_view text) {
   return out;
 }
 
-void TranslateToOem(const char* source, char* dest, size_t count) {
+DERIDAR_ROW_PATH void TranslateToOem(const char* source, char* dest, size_t count) {
   MapBytes(TranslationTables().toOem, source, dest, count);
 }
 
-void TranslateToAnsi(const char* source, char* dest, size_t count) {
+DERIDAR_ROW_PATH void TranslateToAnsi(const char* source, char* dest, size_t count) {
   MapBytes(TranslationTables().toAnsi, source, dest, count);
 }
 

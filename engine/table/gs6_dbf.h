@@ -48,6 +48,7 @@
 // password. It keeps casual readers out; it is not strong cryptography.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -210,7 +211,18 @@ class GSO_dBaseDBF : public GSO_DiskFile {
   const char* SnapshotBuffer() const { return snapshotBuffer_.data(); }
   // The snapshot for a caller that sets the old image itself.
   char* EditableSnapshot() { return snapshotBuffer_.data(); }
-  std::vector<uint8_t>& ChangedFieldMap() { return changedFieldMap_; }
+  // Which fields changed since the record was read (entry 0: the deletion
+  // flag). Handing the map out for writing marks it to be cleared when the
+  // next record is read; a read that follows only reads clears nothing.
+  std::vector<uint8_t>& ChangedFieldMap() {
+    changedFieldMapMarked_ = true;
+    return changedFieldMap_;
+  }
+  void ClearChangedFieldMap() {
+    if (!changedFieldMapMarked_) return;
+    std::fill(changedFieldMap_.begin(), changedFieldMap_.end(), 0);
+    changedFieldMapMarked_ = false;
+  }
 
   const std::string& Password() const { return passwordDecipher_; }
   // Takes `key` as the table's password for reading and writing; the table
@@ -282,6 +294,7 @@ class GSO_dBaseDBF : public GSO_DiskFile {
   std::vector<char> cipherBuffer_;
   char* currentRecord_ = nullptr;
   std::vector<uint8_t> changedFieldMap_;
+  bool changedFieldMapMarked_ = false;
   bool eof_ = false;
   bool bof_ = true;
   bool tableLocked_ = false;
