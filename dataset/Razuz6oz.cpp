@@ -399,6 +399,63 @@ DERIDAR_ROW_PATH void TDeridarDataSet::SetBufferRecNo(char* buffer, TRecNo n) {
   std::memcpy(buffer + InfoOffset(), &n, sizeof n);
 }
 
+namespace {
+
+// The 11-byte bookmark text of record n into `area`: the number
+// right-aligned in ten characters, then a zero byte.
+DERIDAR_ROW_PATH void WriteBookmarkText(char* area, TRecNo n) {
+  constexpr size_t kWidth = TDeridarDataSet::kBookmarkSize - 1;
+  area[kWidth] = '\0';
+  if (n >= 0) {
+    // Every row fetched writes one: two digits at a time from the right,
+    // blanks before.
+    static constexpr char kPairs[] =
+        "00010203040506070809101112131415161718192021222324"
+        "25262728293031323334353637383940414243444546474849"
+        "50515253545556575859606162636465666768697071727374"
+        "75767778798081828384858687888990919293949596979899";
+    std::memset(area, ' ', kWidth);
+    char* digit = area + kWidth;
+    auto v = static_cast<uint32_t>(n);
+    while (v >= 100) {
+      digit -= 2;
+      std::memcpy(digit, kPairs + 2 * (v % 100), 2);
+      v /= 100;
+    }
+    if (v >= 10) {
+      digit -= 2;
+      std::memcpy(digit, kPairs + 2 * v, 2);
+    } else {
+      *--digit = static_cast<char>('0' + v);
+    }
+    return;
+  }
+  char digits[16];
+  auto [end, ec] = std::to_chars(digits, digits + sizeof digits, n);
+  (void)ec;
+  const size_t length = std::min(static_cast<size_t>(end - digits), kWidth);
+  std::memset(area, ' ', kWidth - length);
+  std::memcpy(area + (kWidth - length), digits, length);
+  area[kWidth] = '\0';
+}
+
+DERIDAR_ROW_PATH TBookmark BookmarkText(TRecNo n) {
+  char text[TDeridarDataSet::kBookmarkSize];
+  WriteBookmarkText(text, n);
+  return TBookmark(text, TDeridarDataSet::kBookmarkSize);
+}
+
+// The record number of a bookmark text; false when it is not a number.
+bool BookmarkNumber(const TBookmark& bookmark, TRecNo& n) {
+  std::string text(bookmark.c_str());  // up to the zero byte
+  text = Trim(text);
+  if (text.empty()) return false;
+  auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+  return ec == std::errc() && ptr == text.data() + text.size();
+}
+
+}  // namespace
+
 DERIDAR_ROW_PATH TBookmark TDeridarDataSet::GetBookmarkData(TRecordBuffer buffer) {
   return TBookmark(buffer + InfoOffset() + 8, kBookmarkSize);
 }
@@ -416,50 +473,6 @@ DERIDAR_ROW_PATH TBookmarkFlag TDeridarDataSet::GetBookmarkFlag(TRecordBuffer bu
 DERIDAR_ROW_PATH void TDeridarDataSet::SetBookmarkFlag(TRecordBuffer buffer, TBookmarkFlag flag) {
   buffer[InfoOffset() + 5] = static_cast<char>(flag);
 }
-
-namespace {
-
-// The 11-byte bookmark text of record n into `area`: the number
-// right-aligned in ten characters, then a zero byte.
-DERIDAR_ROW_PATH void WriteBookmarkText(char* area, TRecNo n) {
-  constexpr size_t kWidth = TDeridarDataSet::kBookmarkSize - 1;
-  area[kWidth] = '\0';
-  if (n >= 0) {
-    // Every fetched row writes one: digits from the right, blanks before.
-    std::memset(area, ' ', kWidth);
-    char* digit = area + kWidth;
-    auto v = static_cast<uint32_t>(n);
-    do {
-      *--digit = static_cast<char>('0' + v % 10);
-      v /= 10;
-    } while (v != 0);
-    return;
-  }
-  char digits[16];
-  auto [end, ec] = std::to_chars(digits, digits + sizeof digits, n);
-  (void)ec;
-  const size_t length = std::min(static_cast<size_t>(end - digits), kWidth);
-  std::memset(area, ' ', kWidth - length);
-  std::memcpy(area + (kWidth - length), digits, length);
-  area[kWidth] = '\0';
-}
-
-TBookmark BookmarkText(TRecNo n) {
-  char text[TDeridarDataSet::kBookmarkSize];
-  WriteBookmarkText(text, n);
-  return TBookmark(text, TDeridarDataSet::kBookmarkSize);
-}
-
-// The record number of a bookmark text; false when it is not a number.
-bool BookmarkNumber(const TBookmark& bookmark, TRecNo& n) {
-  std::string text(bookmark.c_str());  // up to the zero byte
-  text = Trim(text);
-  if (text.empty()) return false;
-  auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
-  return ec == std::errc() && ptr == text.data() + text.size();
-}
-
-}  // namespace
 
 int TDeridarDataSet::BookmarkCompare(const TBookmark& a, const TBookmark& b) {
   if (a.empty() || b.empty()) return a.empty() == b.empty() ? 0 : (a.empty() ? -1 : 1);
@@ -717,8 +730,14 @@ DERIDAR_ROW_PATH bool TDeridarDataSet::FieldTextView(TField* field, std::string_
   if (!table_ || field->DataType() != ftString || field->FieldNo() <= 0 || field->Calculated())
     return false;
   text = std::string_view();
-  const char* buffer = FieldBuffer();
-  if (!buffer || (State() == dsBrowse && IsEmpty())) return true;
+  const char* buffer;
+  if (State() == dsBrowse && !lookupBuffer_)
+    buffer = IsEmpty() ? nullptr : ActiveBuffer();  // a row shown in a grid
+  else if (State() == dsBrowse && IsEmpty())
+    buffer = nullptr;
+  else
+    buffer = FieldBuffer();
+  if (!buffer) return true;
   return table_->DisplayTextViewIn(buffer, field->FieldNo(), text);
 }
 

@@ -239,11 +239,6 @@ void GSO_dBaseDBF::ComputeRecordCount() {
       std::clamp<int64_t>(count, 0, std::numeric_limits<TRecNo>::max() - 1));
 }
 
-DERIDAR_ROW_PATH const uint8_t* GSO_dBaseDBF::FieldDescriptor(int32_t n) const {
-  if (n < 1 || n > fieldCount_) return nullptr;
-  return descriptors_.data() + int64_t{n - 1} * kFieldDescSize;
-}
-
 DERIDAR_ROW_PATH int32_t GSO_dBaseDBF::DescriptorLength(int32_t n) const {
   const uint8_t* d = FieldDescriptor(n);
   if (!d) return 0;

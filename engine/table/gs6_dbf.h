@@ -182,7 +182,10 @@ class GSO_dBaseDBF : public GSO_DiskFile {
   void MarkHeaderDirty() { headerDirty_ = true; }
 
   // The 32-byte descriptor of field n (1..FieldCount), none otherwise.
-  const uint8_t* FieldDescriptor(int32_t n) const;
+  const uint8_t* FieldDescriptor(int32_t n) const {
+    if (n < 1 || n > fieldCount_) return nullptr;
+    return descriptors_.data() + int64_t{n - 1} * kFieldDescSize;
+  }
   // Length of field n: 16 bits for type C, byte 16 otherwise.
   int32_t DescriptorLength(int32_t n) const;
 
