@@ -407,27 +407,15 @@ DERIDAR_ROW_PATH void WriteBookmarkText(char* area, TRecNo n) {
   constexpr size_t kWidth = TDeridarDataSet::kBookmarkSize - 1;
   area[kWidth] = '\0';
   if (n >= 0) {
-    // Every row fetched writes one: two digits at a time from the right,
-    // blanks before.
-    static constexpr char kPairs[] =
-        "00010203040506070809101112131415161718192021222324"
-        "25262728293031323334353637383940414243444546474849"
-        "50515253545556575859606162636465666768697071727374"
-        "75767778798081828384858687888990919293949596979899";
+    // Every row fetched writes one: digits from the right, blanks before
+    // (no table of digit pairs, which would be one more page to touch).
     std::memset(area, ' ', kWidth);
     char* digit = area + kWidth;
     auto v = static_cast<uint32_t>(n);
-    while (v >= 100) {
-      digit -= 2;
-      std::memcpy(digit, kPairs + 2 * (v % 100), 2);
-      v /= 100;
-    }
-    if (v >= 10) {
-      digit -= 2;
-      std::memcpy(digit, kPairs + 2 * v, 2);
-    } else {
-      *--digit = static_cast<char>('0' + v);
-    }
+    do {
+      *--digit = static_cast<char>('0' + v % 10);
+      v /= 10;
+    } while (v != 0);
     return;
   }
   char digits[16];
