@@ -399,6 +399,24 @@ DERIDAR_ROW_PATH void TDeridarDataSet::SetBufferRecNo(char* buffer, TRecNo n) {
   std::memcpy(buffer + InfoOffset(), &n, sizeof n);
 }
 
+DERIDAR_ROW_PATH TBookmark TDeridarDataSet::GetBookmarkData(TRecordBuffer buffer) {
+  return TBookmark(buffer + InfoOffset() + 8, kBookmarkSize);
+}
+
+void TDeridarDataSet::SetBookmarkData(TRecordBuffer buffer, const TBookmark& bookmark) {
+  char* area = buffer + InfoOffset() + 8;
+  std::memset(area, 0, kBookmarkSize);
+  std::memcpy(area, bookmark.data(), std::min<size_t>(bookmark.size(), kBookmarkSize));
+}
+
+DERIDAR_ROW_PATH TBookmarkFlag TDeridarDataSet::GetBookmarkFlag(TRecordBuffer buffer) {
+  return static_cast<TBookmarkFlag>(static_cast<uint8_t>(buffer[InfoOffset() + 5]));
+}
+
+DERIDAR_ROW_PATH void TDeridarDataSet::SetBookmarkFlag(TRecordBuffer buffer, TBookmarkFlag flag) {
+  buffer[InfoOffset() + 5] = static_cast<char>(flag);
+}
+
 namespace {
 
 // The 11-byte bookmark text of record n into `area`: the number
@@ -444,24 +462,6 @@ bool BookmarkNumber(const TBookmark& bookmark, TRecNo& n) {
 
 }  // namespace
 
-DERIDAR_ROW_PATH TBookmark TDeridarDataSet::GetBookmarkData(TRecordBuffer buffer) {
-  return TBookmark(buffer + InfoOffset() + 8, kBookmarkSize);
-}
-
-void TDeridarDataSet::SetBookmarkData(TRecordBuffer buffer, const TBookmark& bookmark) {
-  char* area = buffer + InfoOffset() + 8;
-  std::memset(area, 0, kBookmarkSize);
-  std::memcpy(area, bookmark.data(), std::min<size_t>(bookmark.size(), kBookmarkSize));
-}
-
-DERIDAR_ROW_PATH TBookmarkFlag TDeridarDataSet::GetBookmarkFlag(TRecordBuffer buffer) {
-  return static_cast<TBookmarkFlag>(static_cast<uint8_t>(buffer[InfoOffset() + 5]));
-}
-
-DERIDAR_ROW_PATH void TDeridarDataSet::SetBookmarkFlag(TRecordBuffer buffer, TBookmarkFlag flag) {
-  buffer[InfoOffset() + 5] = static_cast<char>(flag);
-}
-
 int TDeridarDataSet::BookmarkCompare(const TBookmark& a, const TBookmark& b) {
   if (a.empty() || b.empty()) return a.empty() == b.empty() ? 0 : (a.empty() ? -1 : 1);
   int c = std::memcmp(a.data(), b.data(), std::min(a.size(), b.size()));
@@ -498,7 +498,8 @@ void TDeridarDataSet::InternalLast() {
 // ---------------------------------------------------------------------------
 // Fetching
 
-DERIDAR_ROW_PATH TGetResult TDeridarDataSet::FetchRecord(TRecordBuffer buffer, TGetMode mode, bool doCheck) {
+DERIDAR_ROW_PATH TGetResult TDeridarDataSet::FetchRecord(TRecordBuffer buffer, TGetMode mode,
+                                                          bool doCheck) {
   RequireOpenTable();
   TGetResult result = grOK;
   bool moved = false;
@@ -843,8 +844,8 @@ void TDeridarDataSet::WriteFieldValue(TField* field, const void* source) {
 // ---------------------------------------------------------------------------
 // Translation
 
-DERIDAR_ROW_PATH int32_t TDeridarDataSet::TranslateText(const char* source, char* destination, int32_t count,
-                                       int direction) {
+DERIDAR_ROW_PATH int32_t TDeridarDataSet::TranslateText(const char* source, char* destination,
+                                                        int32_t count, int direction) {
   if (!destination) return count;
   if (!source) {
     destination[0] = '\0';

@@ -157,7 +157,8 @@ DERIDAR_ROW_PATH const TgsTranslationTables& TranslationTables() {
 }
 
 namespace {
-DERIDAR_ROW_PATH void MapBytes(const TgsByteTable& table, const char* source, char* dest, size_t count) {
+DERIDAR_ROW_PATH void MapBytes(const TgsByteTable& table, const char* source, char* dest,
+                               size_t count) {
   // Four bytes a turn: field texts are short and translated on every read.
   size_t i = 0;
   for (; i + 4 <= count; i += 4) {

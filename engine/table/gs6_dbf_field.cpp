@@ -486,7 +486,8 @@ DERIDAR_ROW_PATH bool GSO_dBaseFld::DisplayTextView(int32_t n, std::string_view&
   return DisplayTextViewIn(CurrentRecord(), n, text);
 }
 
-DERIDAR_ROW_PATH bool GSO_dBaseFld::DisplayTextViewIn(const char* record, int32_t n, std::string_view& text) const {
+DERIDAR_ROW_PATH bool GSO_dBaseFld::DisplayTextViewIn(const char* record, int32_t n,
+                                                      std::string_view& text) const {
   const uint8_t* d = FieldDescriptor(n);
   if (!d || d[11] != 'C' || !record) return false;
   // The offsets were laid out anew at open and end within the record.
@@ -596,7 +597,9 @@ void GSO_dBaseFld::BlankRecord() {
   NotifyStatus(0, 0);
 }
 
-DERIDAR_ROW_PATH bool GSO_dBaseFld::IsDeleted() const { return CurrentRecord() && CurrentRecord()[0] == '*'; }
+DERIDAR_ROW_PATH bool GSO_dBaseFld::IsDeleted() const {
+  return CurrentRecord() && CurrentRecord()[0] == '*';
+}
 
 void GSO_dBaseFld::MarkDeleted() {
   if (IsDeleted()) return;

@@ -46,7 +46,8 @@ TEST(Translation, EveryLengthAndStartMapsEachByte) {
       std::string inPlace = text;
       TranslateToAnsi(inPlace.data(), inPlace.data(), length);
       for (size_t i = 0; i < length; ++i)
-        ASSERT_EQ(static_cast<uint8_t>(out[i]), t.toAnsi[static_cast<uint8_t>(text[i])]) << length << " " << i;
+        ASSERT_EQ(static_cast<uint8_t>(out[i]), t.toAnsi[static_cast<uint8_t>(text[i])])
+            << length << " " << i;
       EXPECT_EQ(inPlace, out);
     }
   }
