@@ -77,6 +77,21 @@ bool ParseTime(std::string_view text, double& fraction) {
   return true;
 }
 
+// The length of `text` before its first zero byte. Eight bytes a turn, in
+// line: every string field read asks, and texts seldom hold one.
+size_t UpToZero(std::string_view text) {
+  constexpr uint64_t kOnes = 0x0101010101010101u;
+  constexpr uint64_t kHighs = 0x8080808080808080u;
+  size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    uint64_t word;
+    std::memcpy(&word, text.data() + i, sizeof word);
+    if (((word - kOnes) & ~word & kHighs) != 0) break;
+  }
+  while (i < text.size() && text[i] != '\0') ++i;
+  return i;
+}
+
 }  // namespace
 
 // --- Types ---------------------------------------------------------------------------
@@ -174,8 +189,7 @@ DERIDAR_ROW_PATH bool TField::TextView(std::string_view& text) const {
   if (!dataSet_ || !dataSet_->Active()) DatabaseError(DbMsg::DataSetClosed);
   if (!dataSet_->FieldTextView(const_cast<TField*>(this), text)) return false;
   text = text.substr(0, static_cast<size_t>(std::max<int32_t>(size_, 0)));
-  if (const void* zero = std::memchr(text.data(), '\0', text.size()))
-    text = text.substr(0, static_cast<size_t>(static_cast<const char*>(zero) - text.data()));
+  text = text.substr(0, UpToZero(text));
   return true;
 }
 

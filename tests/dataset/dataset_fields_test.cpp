@@ -166,10 +166,11 @@ TEST(DataSetTexts, TextsEndBeforeTrailingBlanksAndAtAZeroByte) {
   const std::string ansi = "\xD1\xE8\xE4\xEE\xF0\xEE\xE2";  // the same in 1251
   const std::vector<std::string> stored = {
       "", "A", "ABCDEFG", "ABCDEFGH", "ABCDEFGHI", "ABCDEFGHIJKLMNOPQ", "ABCDEFGHIJKLMNOPQRST",
-      "A  B", "  A", std::string("AB\0CD", 5), oem + " A.B."};
+      "A  B", "  A", std::string("AB\0CD", 5), std::string("ABCDEFGH\0", 9),
+      std::string("ABCDEFGHIJKLMN\0P", 16), oem + " A.B."};
   const std::vector<std::string> expected = {
       "", "A", "ABCDEFG", "ABCDEFGH", "ABCDEFGHI", "ABCDEFGHIJKLMNOPQ", "ABCDEFGHIJKLMNOPQRST",
-      "A  B", "  A", "AB", ansi + " A.B."};
+      "A  B", "  A", "AB", "ABCDEFGH", "ABCDEFGHIJKLMN", ansi + " A.B."};
   DbfLayout layout;
   layout.fields = {{"ID", 'N', 2}, {"T", 'C', 20}};
   for (const std::string& text : stored) layout.rows.push_back({{"1", text}});
