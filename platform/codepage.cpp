@@ -130,31 +130,47 @@ std::string ToUtf8(std::string_view bytes, CodePage cp) {
   return out;
 }
 
-std::string FromUtf8(std::string_view utf8, CodePage cp, char replacement) {
-  std::string out;
-  out.reserve(utf8.size());
+size_t FromUtf8Into(std::string_view utf8, CodePage cp, char* out, size_t capacity, char replacement) {
+  const std::array<int16_t, 65536>& byteOf = ReverseOf(cp).byteOf;
+  size_t n = 0;
+  auto emit = [&](char c) {
+    if (n < capacity) out[n] = c;
+    ++n;
+  };
   size_t i = 0;
   while (i < utf8.size()) {
     unsigned char b = static_cast<unsigned char>(utf8[i]);
     char32_t c;
     size_t len;
-    if (b < 0x80) { c = b; len = 1; }
-    else if ((b & 0xE0) == 0xC0) { c = b & 0x1F; len = 2; }
+    if (b < 0x80) {
+      const int16_t mapped = byteOf[b];
+      emit(mapped < 0 ? replacement : static_cast<char>(mapped));
+      ++i;
+      continue;
+    }
+    if ((b & 0xE0) == 0xC0) { c = b & 0x1F; len = 2; }
     else if ((b & 0xF0) == 0xE0) { c = b & 0x0F; len = 3; }
     else if ((b & 0xF8) == 0xF0) { c = b & 0x07; len = 4; }
-    else { out += replacement; ++i; continue; }
-    if (i + len > utf8.size()) { out += replacement; break; }
+    else { emit(replacement); ++i; continue; }
+    if (i + len > utf8.size()) { emit(replacement); break; }
     bool ok = true;
     for (size_t k = 1; k < len; ++k) {
       unsigned char cb = static_cast<unsigned char>(utf8[i + k]);
       if ((cb & 0xC0) != 0x80) { ok = false; break; }
       c = (c << 6) | (cb & 0x3F);
     }
-    if (!ok) { out += replacement; ++i; continue; }
-    int mapped = FromUnicode(cp, c);
-    out += mapped < 0 ? replacement : static_cast<char>(mapped);
+    if (!ok) { emit(replacement); ++i; continue; }
+    const int mapped = c > 0xFFFF ? -1 : byteOf[c];
+    emit(mapped < 0 ? replacement : static_cast<char>(mapped));
     i += len;
   }
+  return n;
+}
+
+std::string FromUtf8(std::string_view utf8, CodePage cp, char replacement) {
+  // Every character takes at least one byte of UTF-8 and gives one byte.
+  std::string out(utf8.size(), '\0');
+  out.resize(FromUtf8Into(utf8, cp, out.data(), out.size(), replacement));
   return out;
 }
 

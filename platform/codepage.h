@@ -4,6 +4,7 @@
 // tool's output convert to Unicode, through these functions.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -21,6 +22,10 @@ int FromUnicode(CodePage cp, char32_t c);
 // lacks, and malformed UTF-8, become `replacement`).
 std::string ToUtf8(std::string_view bytes, CodePage cp);
 std::string FromUtf8(std::string_view utf8, CodePage cp, char replacement = '?');
+// The same into `out`, which has room for `capacity` bytes: returns the
+// length of the whole conversion (never more than utf8.size()); when that
+// exceeds `capacity`, only the first `capacity` bytes were written.
+size_t FromUtf8Into(std::string_view utf8, CodePage cp, char* out, size_t capacity, char replacement = '?');
 
 // The platform's conversion of one byte between the code pages, as the
 // system's ANSI/OEM conversion does it: a character the target lacks

@@ -2,6 +2,7 @@
 // system.h).
 #include "platform/system.h"
 
+#include <sys/mman.h>
 #include <time.h>
 #include <unistd.h>
 #if defined(__GLIBC__)
@@ -9,6 +10,7 @@
 #endif
 
 #include <cerrno>
+#include <new>
 #include <utility>
 
 namespace platform {
@@ -57,6 +59,34 @@ void ReleaseFreeMemory() {
 #if defined(__GLIBC__)
   ::malloc_trim(0);
 #endif
+}
+
+LargeBuffer::LargeBuffer(size_t size) {
+  if (size == 0) return;
+  void* block = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (block == MAP_FAILED) throw std::bad_alloc();
+#if defined(MADV_HUGEPAGE)
+  ::madvise(block, size, MADV_HUGEPAGE);  // advice only: a refusal leaves ordinary pages
+#endif
+  data_ = static_cast<char*>(block);
+  size_ = size;
+}
+
+LargeBuffer::~LargeBuffer() { Release(); }
+
+LargeBuffer& LargeBuffer::operator=(LargeBuffer&& other) noexcept {
+  if (this != &other) {
+    Release();
+    data_ = std::exchange(other.data_, nullptr);
+    size_ = std::exchange(other.size_, 0);
+  }
+  return *this;
+}
+
+void LargeBuffer::Release() {
+  if (data_) ::munmap(data_, size_);
+  data_ = nullptr;
+  size_ = 0;
 }
 
 }  // namespace platform

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <limits>
 
 #include "engine/support/gs6_glbl.h"
@@ -103,6 +104,12 @@ GSO_dBaseDBF::GSO_dBaseDBF(const std::string& fileName, const std::string& passw
 }
 
 GSO_dBaseDBF::~GSO_dBaseDBF() {
+  try {
+    // Records appended under a lock still held go out before the header.
+    WriteHeldAppends();
+  } catch (const EDeridarBase&) {
+    // Taken back by the failed write; the header below counts what is there.
+  }
   try {
     // Locks go with the handle; a pending header must not wait for them.
     tableLocked_ = false;
@@ -323,6 +330,10 @@ uint32_t GSO_dBaseDBF::MakeUpdateStamp() {
 
 void GSO_dBaseDBF::WriteTableHeader() {
   if (!IsReadWrite() || !headerDirty_ || tableLocked_) return;
+  StoreHeader();
+}
+
+void GSO_dBaseDBF::StoreHeader() {
   uint32_t stamp = MakeUpdateStamp();
   platform::LocalDateTime today = platform::Now();
   // dBase tables count the year from 1900 (2026 is 126); FoxPro tables
@@ -448,6 +459,13 @@ DERIDAR_ROW_PATH void GSO_dBaseDBF::ReadRecord(int32_t target) {
 }
 
 void GSO_dBaseDBF::WriteRecordImage(TRecNo recNo, int32_t length) {
+  if (!heldAppends_.empty() && recNo >= heldFirst_ && recNo <= recordCount_) {
+    // A record still held back changes where it waits.
+    TableCipher(encrypted_ ? passwordEncipher_ : std::string(), currentRecord_,
+                heldAppends_.data() + int64_t{recNo - heldFirst_} * recordLength_,
+                static_cast<size_t>(recordLength_));
+    return;
+  }
   // The cipher buffer carries the image (and, for an append, the end mark),
   // so the caller's record buffer needs no extra byte.
   TableCipher(encrypted_ ? passwordEncipher_ : std::string(), currentRecord_,
@@ -499,11 +517,17 @@ void GSO_dBaseDBF::AppendRecord() {
     oldCount = recordCount_;
     ++recordCount_;
     recNumber_ = recordCount_;
-    WriteRecordImage(recordCount_, recordLength_ + 1);
+    // Under the table lock nobody else appends or counts: the record waits
+    // for the others in memory.
+    if (tableLocked_)
+      HoldAppendedRecord();
+    else
+      WriteRecordImage(recordCount_, recordLength_ + 1);
     WriteTableHeader();
   } catch (...) {
-    recordCount_ = oldCount;
-    recNumber_ = oldRecNo;
+    // A failed write of held records has taken them back already.
+    recordCount_ = std::min(recordCount_, oldCount);
+    recNumber_ = std::min(oldRecNo, recordCount_);
     UnlockTable();
     throw;
   }
@@ -512,6 +536,68 @@ void GSO_dBaseDBF::AppendRecord() {
   NotifyStatus(7, 0);
   if (autoFlush_) FlushTable();
   std::memcpy(snapshotBuffer_.data(), currentRecord_, static_cast<size_t>(recordLength_));
+}
+
+void GSO_dBaseDBF::HoldAppendedRecord() {
+  if (heldAppends_.empty()) {
+    heldFirst_ = recordCount_;
+    // One block and the end mark: the buffer never grows while it is used.
+    heldAppends_.reserve(static_cast<size_t>(kHeldAppendBytes) + static_cast<size_t>(recordLength_) + 1);
+  }
+  const size_t at = heldAppends_.size();
+  heldAppends_.resize(at + static_cast<size_t>(recordLength_));
+  TableCipher(encrypted_ ? passwordEncipher_ : std::string(), currentRecord_, heldAppends_.data() + at,
+              static_cast<size_t>(recordLength_));
+  if (heldAppends_.size() >= static_cast<size_t>(kHeldAppendBytes)) WriteHeldAppends();
+}
+
+void GSO_dBaseDBF::WriteHeldAppends() {
+  if (heldAppends_.empty()) return;
+  // The block is taken out first: the writes below read nothing back, and
+  // a failure leaves nothing held.
+  std::vector<char> block;
+  block.swap(heldAppends_);
+  const TRecNo first = heldFirst_;
+  const int64_t offset = RecordOffset(first);
+  block.push_back(static_cast<char>(kEofMark));
+  try {
+    WriteAt(offset, block.data(), static_cast<int32_t>(block.size()));
+  } catch (...) {
+    // The records never all reached the file: the file is cut back to the
+    // records before them (a part of the block may be there) and the header
+    // counts those.
+    recordCount_ = first - 1;
+    recNumber_ = std::min(recNumber_, recordCount_);
+    DropCacheWindow();
+    try {
+      const char mark = static_cast<char>(kEofMark);
+      if (CutBackOwnAppends(offset)) GSO_DiskFile::WriteAt(offset, &mark, 1);
+      headerDirty_ = true;
+      StoreHeader();
+    } catch (const EDeridarBase&) {
+      // The write's failure is the one to report.
+    }
+    block.clear();
+    block.swap(heldAppends_);  // keeps the reserved buffer
+    heldAppends_.clear();
+    throw;
+  }
+  // The header counts the records now on disk, so that a process that dies
+  // before the end of its lock leaves a header agreeing with its file.
+  StoreHeader();
+  block.clear();
+  block.swap(heldAppends_);
+}
+
+void GSO_dBaseDBF::ReadStoredRecord(TRecNo recNo, char* image) {
+  const int32_t length = recordLength_;
+  if (!heldAppends_.empty() && recNo >= heldFirst_ && recNo <= recordCount_) {
+    const char* held = heldAppends_.data() + int64_t{recNo - heldFirst_} * length;
+    TableCipher(encrypted_ ? passwordDecipher_ : std::string(), held, image, static_cast<size_t>(length));
+    return;
+  }
+  if (GSO_DiskFile::ReadAt(RecordOffset(recNo), image, length) < length) RaiseError(Msg::ReadError, FileName());
+  if (encrypted_) TableCipher(passwordDecipher_, image, image, static_cast<size_t>(length));
 }
 
 // ---------------------------------------------------------------------------
@@ -622,13 +708,28 @@ bool GSO_dBaseDBF::LockAll() {
 }
 
 bool GSO_dBaseDBF::UnlockTable() {
-  bool wasTableLocked = tableLocked_;
-  Unlock();
-  if (wasTableLocked && LockCount() <= 0) {
-    tableLocked_ = false;
-    headerReadUnderLock_ = false;
-    WriteTableHeader();
+  if (!tableLocked_ || LockCount() > 1) {
+    Unlock();
+    return true;
   }
+  // The last level of the table lock: the held records, then the header,
+  // go out while the lock still keeps the others away; the lock goes even
+  // when a write failed.
+  std::exception_ptr failure;
+  try {
+    WriteHeldAppends();
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  tableLocked_ = false;
+  headerReadUnderLock_ = false;
+  try {
+    WriteTableHeader();
+  } catch (...) {
+    if (!failure) failure = std::current_exception();
+  }
+  Unlock();
+  if (failure) std::rethrow_exception(failure);
   return true;
 }
 

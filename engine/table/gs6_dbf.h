@@ -13,6 +13,15 @@
 //                           the deletion flag ('*' deleted, ' ' live)
 //   after last record 1     0x1A end mark (written by append, not required)
 //
+// Records appended while this object holds the table lock are held back
+// and written in blocks of about kHeldAppendBytes, each followed by the
+// header with the count of the records then on disk; the rest go out when
+// the lock's last level is given up, before the header and the unlock. A
+// read of the file through this object (also the index files' reads of
+// the table) writes them first. A failed block write takes the held
+// records back: the file is cut back to the records before them, and the
+// count and header count only those.
+//
 // Header:
 //   0  1  version: 0x03, 0x04, 0x30, 0x83, 0x8B or 0xF5
 //   1  3  date of last update: year - 1900 (FoxPro versions 0x30 and 0xF5:
@@ -66,6 +75,10 @@ class GSobjMemo;
 // Applying it twice with the same password restores the input.
 void TableCipher(const std::string& password, const void* in, void* out, size_t length);
 
+// Bytes of records appended under the table lock that are held back before
+// they are written in one block.
+constexpr int32_t kHeldAppendBytes = 1 << 20;
+
 // Descriptor size and the first descriptor offset.
 constexpr int32_t kTableHeaderSize = 32;
 constexpr int32_t kFieldDescSize = 32;
@@ -109,6 +122,18 @@ class GSO_dBaseDBF : public GSO_DiskFile {
   virtual GSobjMemo* OpenMemoFile();
 
   void FlushTable();
+  // Writes the records appended under the table lock and held back, then
+  // the header counting them (see above); nothing when none wait.
+  void WriteHeldAppends();
+  // Records appended and held back, not yet in the file.
+  int32_t HeldAppendCount() const {
+    return recordLength_ > 0 ? static_cast<int32_t>(heldAppends_.size() / static_cast<size_t>(recordLength_)) : 0;
+  }
+  // Record n as stored (deciphered) into `image` (RecordLength() bytes):
+  // from the held appends, or from the file past the read-ahead window,
+  // since another process may have written it since the window was filled.
+  // Raises "Error on Read of file %s".
+  void ReadStoredRecord(TRecNo recNo, char* image);
   virtual void RenameTable(const std::string& newName);
   void RefreshHeader();
   void WriteTableHeader();
@@ -253,6 +278,9 @@ class GSO_dBaseDBF : public GSO_DiskFile {
     eof_ = eof;
   }
 
+  // Writes the held appends before the file is read, measured or cut.
+  void WriteHeldBytes() override { WriteHeldAppends(); }
+
   // File offset of record n.
   int64_t RecordOffset(TRecNo recNo) const {
     return int64_t{headerLength_} + int64_t{recNo - 1} * recordLength_;
@@ -281,6 +309,12 @@ class GSO_dBaseDBF : public GSO_DiskFile {
   // and makes that buffer current.
   void DetachFromWindow();
   void WriteRecordImage(TRecNo recNo, int32_t length);
+  // Adds the current record, enciphered, to the held appends as record
+  // recordCount_, writing them when they reach kHeldAppendBytes.
+  void HoldAppendedRecord();
+  // The header image with the current count, date, stamp and flags, written
+  // whatever the lock state (WriteTableHeader decides when).
+  void StoreHeader();
 
   uint8_t header_[kTableHeaderSize] = {};
   std::string tableName_;
@@ -316,6 +350,11 @@ class GSO_dBaseDBF : public GSO_DiskFile {
   TgsLokProtocol lockProtocol_ = TgsLokProtocol::Default;
   TgsLockConstants lockConstants_;
   std::unique_ptr<GSobjMemo, MemoDeleter> memo_;
+
+  // Enciphered images of records appended under the table lock, not yet
+  // written: records heldFirst_ .. recordCount_.
+  std::vector<char> heldAppends_;
+  TRecNo heldFirst_ = 0;
 
   // Read-ahead window: file bytes [cacheFirst_, cacheEnd_) when filled.
   bool cacheOn_ = false;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <exception>
 #include <vector>
 
 #include "engine/expr/gs6_sql.h"
@@ -355,8 +356,17 @@ bool GSO_dBHandler::LockIndexes() {
 void GSO_dBHandler::UnlockIndexes() {
   if (indexLockDepth_ <= 0) return;
   if (--indexLockDepth_ > 0) return;
+  // Records appended under the table lock reach the table before their
+  // keys reach the index files; the index locks go even when that failed.
+  std::exception_ptr failure;
+  try {
+    WriteHeldAppends();
+  } catch (...) {
+    failure = std::current_exception();
+  }
   for (auto& file : indexFiles_)
     if (file) file->UnlockIndex();
+  if (failure) std::rethrow_exception(failure);
 }
 
 void GSO_dBHandler::AppendRecord() {
@@ -377,22 +387,13 @@ void GSO_dBHandler::WriteRecord(TRecNo recNo) {
     // the index files locked, that image (not whatever record was read last)
     // is the old one the key upkeep removes.
     if (HasOpenIndex() && recNo >= 1 && recNo <= RecordCount())
-      ReadStoredImage(recNo, EditableSnapshot());
+      ReadStoredRecord(recNo, EditableSnapshot());
     GSO_dBaseFld::WriteRecord(recNo);
   } catch (...) {
     UnlockIndexes();
     throw;
   }
   UnlockIndexes();
-}
-
-void GSO_dBHandler::ReadStoredImage(TRecNo recNo, char* image) {
-  const int32_t length = RecordLength();
-  // Past the read-ahead window: another process may have written the record
-  // since the window was filled.
-  if (GSO_DiskFile::ReadAt(RecordOffset(recNo), image, length) < length)
-    RaiseError(Msg::ReadError, FileName());
-  if (Encrypted()) TableCipher(Password(), image, image, static_cast<size_t>(length));
 }
 
 DERIDAR_ROW_PATH bool GSO_dBHandler::NotifyStatus(int32_t code, int32_t value) {

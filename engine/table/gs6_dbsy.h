@@ -190,8 +190,6 @@ class GSO_dBHandler : public GSO_dBaseFld, public GSobjIndexOwner {
   // in record order. A number beyond the table gives a blank record at
   // end-of-file.
   void ReadFromTable(int32_t target);
-  // Reads record n as stored in the file (deciphered) into `image`.
-  void ReadStoredImage(TRecNo recNo, char* image);
   // The next record of the filter set for a move by `code`; 0 (with the
   // end flag set) when there is none.
   TRecNo NextInFilterSet(int32_t code);

@@ -165,6 +165,7 @@ void GSO_DiskFile::CreateNew() {
 }
 
 DERIDAR_ROW_PATH int32_t GSO_DiskFile::ReadAt(int64_t offset, void* buffer, int32_t length) {
+  WriteHeldBytes();
   if (length < 0) RaiseError(Msg::ReadError, fileName_);
   int64_t got = handle_.ReadAt(offset, buffer, static_cast<size_t>(length));
   if (got < 0) RaiseError(Msg::ReadError, fileName_);
@@ -182,6 +183,7 @@ void GSO_DiskFile::WriteAt(int64_t offset, const void* buffer, int32_t length) {
 }
 
 int64_t GSO_DiskFile::SizeOfFile() {
+  WriteHeldBytes();
   int64_t size = handle_.Size();
   if (size < 0) RaiseError(Msg::FileSizeError, fileName_);
   return size;
@@ -189,6 +191,7 @@ int64_t GSO_DiskFile::SizeOfFile() {
 
 void GSO_DiskFile::Flush() {
   if (closed_) return;
+  WriteHeldBytes();
   if (!handle_.Flush()) RaiseError(Msg::FlushError, fileName_);
   written_ = false;
 }
@@ -243,12 +246,21 @@ bool GSO_DiskFile::HasFullAccess() const {
 
 void GSO_DiskFile::Truncate(int64_t newSize) {
   if (!readWrite_ || !HasFullAccess()) RaiseError(Msg::RequiresFullAccess, "Truncate", fileName_);
+  WriteHeldBytes();
   if (!handle_.Truncate(newSize)) RaiseError(Msg::TruncateError, fileName_);
   position_ = newSize;
   written_ = true;
 }
 
+bool GSO_DiskFile::CutBackOwnAppends(int64_t size) {
+  if (closed_ || !readWrite_ || !handle_.Truncate(size)) return false;
+  position_ = size;
+  written_ = true;
+  return true;
+}
+
 void GSO_DiskFile::Rename(const std::string& newName) {
+  WriteHeldBytes();
   Close();
   std::string target = NormalizeName(newName);
   if (!platform::RenameFile(fileName_, target)) RaiseError(Msg::RenameError, fileName_);

@@ -7,6 +7,12 @@
 // with a nesting count. Exclusive handles take no byte-range locks at all and
 // keep only the counts, so code written for shared mode runs unchanged.
 //
+// A derived file may hold bytes back from its writes (a table collects the
+// records appended under its lock and writes them in large blocks): it
+// writes them in `WriteHeldBytes`, which every read, size query, flush,
+// truncation and rename of the file calls first, so no one reading through
+// this object misses them.
+//
 // `GSobjFileColl` lists every open disk file (without owning them) so that
 // their locks and handles are released when the program ends.
 //
@@ -109,6 +115,14 @@ class GSO_DiskFile {
   // a colon beyond its second character is kept; any other is expanded to a
   // full path against the current directory.
   static std::string NormalizeName(const std::string& name);
+
+ protected:
+  // Writes what the derived file holds back; nothing here.
+  virtual void WriteHeldBytes() {}
+  // Cuts the file back to `size` without the full access Truncate asks for:
+  // only for taking back bytes this object appended under its own lock and
+  // could not complete. False when the platform refused.
+  bool CutBackOwnAppends(int64_t size);
 
  private:
   friend class GSobjFileColl;

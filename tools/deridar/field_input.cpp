@@ -27,24 +27,28 @@ size_t CharacterCount(std::string_view utf8) {
   return count;
 }
 
-std::string Text(GSO_dBaseFld& table, int32_t field, std::string_view utf8, platform::CodePage codePage) {
+// The text in the code page, into `out` (its capacity kept from value to
+// value, so a run of rows allocates nothing).
+void Text(GSO_dBaseFld& table, int32_t field, std::string_view utf8, platform::CodePage codePage,
+          std::string& out) {
   // A character the code page lacks, and malformed UTF-8, come out as NUL,
-  // which a table text never holds.
-  std::string bytes = platform::FromUtf8(utf8, codePage, '\0');
-  if (bytes.find('\0') != std::string::npos)
+  // which a table text never holds. The conversion is never longer than
+  // the UTF-8.
+  out.resize(utf8.size());
+  out.resize(platform::FromUtf8Into(utf8, codePage, out.data(), out.size(), '\0'));
+  if (out.find('\0') != std::string::npos)
     throw ValueError("\"" + std::string(utf8) + "\" holds a character that code page " +
                      CodePageName(codePage) + " lacks");
-  if (table.FieldType(field) == 'M') return bytes;
+  if (table.FieldType(field) == 'M') return;
   const int32_t length = table.FieldLength(field);
-  if (static_cast<int32_t>(bytes.size()) > length)
+  if (static_cast<int32_t>(out.size()) > length)
     throw ValueError("text of " + std::to_string(CharacterCount(utf8)) + " characters does not fit its " +
                      std::to_string(length));
-  return bytes;
 }
 
-// A decimal number laid out as the field stores it: digits with the
-// field's decimals, right-aligned by the field layer.
-std::string Number(GSO_dBaseFld& table, int32_t field, std::string_view text) {
+// A decimal number laid out as the field stores it, into `out`: digits
+// with the field's decimals, right-aligned by the field layer.
+void Number(GSO_dBaseFld& table, int32_t field, std::string_view text, std::string& out) {
   std::string_view digits = text;
   bool negative = false;
   if (!digits.empty() && (digits[0] == '-' || digits[0] == '+')) {
@@ -66,50 +70,71 @@ std::string Number(GSO_dBaseFld& table, int32_t field, std::string_view text) {
   if (static_cast<int32_t>(fraction.size()) > decimals)
     throw ValueError(std::string(text) + " has more than " + std::to_string(decimals) + " decimals");
   while (whole.size() > 1 && whole[0] == '0') whole.remove_prefix(1);
-  std::string out = whole.empty() ? "0" : std::string(whole);
-  if (decimals > 0) out += "." + std::string(fraction) + std::string(decimals - fraction.size(), '0');
-  if (negative && out.find_first_not_of("0.") != std::string::npos) out.insert(0, "-");
+  out.clear();
+  bool nonZero = false;
+  for (char c : whole) nonZero = nonZero || c != '0';
+  for (char c : fraction) nonZero = nonZero || c != '0';
+  if (negative && nonZero) out += '-';
+  if (whole.empty())
+    out += '0';
+  else
+    out.append(whole);
+  if (decimals > 0) {
+    out += '.';
+    out.append(fraction);
+    out.append(static_cast<size_t>(decimals) - fraction.size(), '0');
+  }
   if (table.FieldType(field) == 'I') {
     const long long value = std::strtoll(out.c_str(), nullptr, 10);
     if (out.size() > 11 || value < INT32_MIN || value > INT32_MAX)
       throw ValueError(std::string(text) + " is out of the range of a 32-bit integer");
-    return out;
+    return;
   }
   if (static_cast<int32_t>(out.size()) > length)
     throw ValueError(std::string(text) + " does not fit its " + std::to_string(length) + " characters");
-  return out;
 }
 
 bool LeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
-std::string Date(std::string_view text) {
-  std::string ymd;
+int Digits(std::string_view text) {
+  int value = 0;
+  for (char c : text) value = value * 10 + (c - '0');
+  return value;
+}
+
+void Date(std::string_view text, std::string& ymd) {
+  ymd.clear();
   if (text.size() == 8) {
-    ymd = std::string(text);
+    ymd.assign(text);
   } else if (text.size() == 10 && text[2] == '.' && text[5] == '.') {
-    ymd = std::string(text.substr(6, 4)) + std::string(text.substr(3, 2)) + std::string(text.substr(0, 2));
+    ymd.append(text.substr(6, 4)).append(text.substr(3, 2)).append(text.substr(0, 2));
   }
   bool ok = ymd.size() == 8;
   for (char c : ymd) ok = ok && IsDigit(c);
   if (ok) {
-    const int year = std::atoi(ymd.substr(0, 4).c_str());
-    const int month = std::atoi(ymd.substr(4, 2).c_str());
-    const int day = std::atoi(ymd.substr(6, 2).c_str());
+    const int year = Digits(std::string_view(ymd).substr(0, 4));
+    const int month = Digits(std::string_view(ymd).substr(4, 2));
+    const int day = Digits(std::string_view(ymd).substr(6, 2));
     static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     ok = year >= 1 && month >= 1 && month <= 12 && day >= 1 &&
          day <= kDays[month - 1] + (month == 2 && LeapYear(year) ? 1 : 0);
   }
   if (!ok) throw ValueError("\"" + std::string(text) + "\" is not a date (YYYYMMDD or dd.mm.yyyy)");
-  return ymd;
 }
 
-std::string Logical(std::string_view text) {
-  std::string lower;
-  for (char c : text) lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  for (const char* yes : {"t", "y", ".t.", "true", "yes", "1"})
-    if (lower == yes) return "T";
-  for (const char* no : {"f", "n", ".f.", "false", "no", "0"})
-    if (lower == no) return "F";
+void Logical(std::string_view text, std::string& out) {
+  auto is = [&](std::string_view word) {
+    if (text.size() != word.size()) return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+      const char c = text[i];
+      if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != word[i]) return false;
+    }
+    return true;
+  };
+  for (std::string_view yes : {"t", "y", ".t.", "true", "yes", "1"})
+    if (is(yes)) return void(out.assign("T"));
+  for (std::string_view no : {"f", "n", ".f.", "false", "no", "0"})
+    if (is(no)) return void(out.assign("F"));
   throw ValueError("\"" + std::string(text) + "\" is not a logical value (T or F)");
 }
 
@@ -133,49 +158,51 @@ platform::CodePage TableCodePage(const GSO_dBaseDBF& table, const std::string& e
 
 std::string FieldLabel(GSO_dBaseFld& table, int32_t field) { return table.FieldName(field); }
 
-CheckedValue CheckValue(GSO_dBaseFld& table, int32_t field, std::string_view utf8,
-                        platform::CodePage codePage) {
-  CheckedValue checked;
+void CheckValue(GSO_dBaseFld& table, int32_t field, std::string_view utf8, platform::CodePage codePage,
+                CheckedValue& checked) {
   checked.field = field;
+  checked.bytes.clear();
   const char type = table.FieldType(field);
   if (table.IsBinaryField(field) && type != 'M' && type != 'I')
     throw ValueError(std::string("fields of type ") + type + " cannot be written from text");
-  if (type == 'C' || type == 'M') {
-    checked.bytes = Text(table, field, utf8, codePage);
-    return checked;
-  }
+  if (type == 'C' || type == 'M') return Text(table, field, utf8, codePage, checked.bytes);
   std::string_view text = utf8;
   while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
   while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-  if (text.empty()) return checked;
+  if (text.empty()) return;
   switch (type) {
     case 'N':
     case 'F':
     case 'I':
-      checked.bytes = Number(table, field, text);
-      break;
+      return Number(table, field, text, checked.bytes);
     case 'D':
-      checked.bytes = Date(text);
-      break;
+      return Date(text, checked.bytes);
     case 'L':
-      checked.bytes = Logical(text);
-      break;
+      return Logical(text, checked.bytes);
     default:
       throw ValueError(std::string("fields of type ") + type + " cannot be written from text");
   }
+}
+
+CheckedValue CheckValue(GSO_dBaseFld& table, int32_t field, std::string_view utf8,
+                        platform::CodePage codePage) {
+  CheckedValue checked;
+  CheckValue(table, field, utf8, codePage, checked);
   return checked;
 }
 
+void StoreValue(GSO_dBaseFld& table, const CheckedValue& v) {
+  const char type = table.FieldType(v.field);
+  if (table.MemoOf(v.field))
+    table.WriteMemo(v.field, v.bytes);
+  else if (type == 'I')
+    table.PutNumber(v.field, v.bytes.empty() ? 0 : std::strtod(v.bytes.c_str(), nullptr));
+  else
+    table.PutFieldText(v.field, v.bytes);
+}
+
 void StoreValues(GSO_dBaseFld& table, const std::vector<CheckedValue>& values) {
-  for (const CheckedValue& v : values) {
-    const char type = table.FieldType(v.field);
-    if (table.MemoOf(v.field))
-      table.WriteMemo(v.field, v.bytes);
-    else if (type == 'I')
-      table.PutNumber(v.field, v.bytes.empty() ? 0 : std::strtod(v.bytes.c_str(), nullptr));
-    else
-      table.PutFieldText(v.field, v.bytes);
-  }
+  for (const CheckedValue& v : values) StoreValue(table, v);
 }
 
 ProgressLine::ProgressLine(std::string what, int64_t total, int64_t tableRecords)

@@ -45,10 +45,15 @@ struct CheckedValue {
 // Raises ValueError.
 CheckedValue CheckValue(GSO_dBaseFld& table, int32_t field, std::string_view utf8,
                         platform::CodePage codePage);
+// The same into `checked`, whose buffer is reused: checking a run of rows
+// this way allocates nothing.
+void CheckValue(GSO_dBaseFld& table, int32_t field, std::string_view utf8, platform::CodePage codePage,
+                CheckedValue& checked);
 
 // Stores checked values into the current record image; memo texts are
 // written to the memo file (only what comes after every check has passed).
 void StoreValues(GSO_dBaseFld& table, const std::vector<CheckedValue>& values);
+void StoreValue(GSO_dBaseFld& table, const CheckedValue& value);
 
 // The field's name as "NAME" for messages.
 std::string FieldLabel(GSO_dBaseFld& table, int32_t field);

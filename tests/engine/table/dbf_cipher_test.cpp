@@ -84,14 +84,30 @@ TEST(DbfCipher, RecordsAreDecipheredOnReadAndEncipheredOnWrite) {
     table.AppendRecord();
     table.ReadRecord(1);
     table.WriteRecord(1);
+    // Appended under the table lock: held enciphered, changed where it
+    // waits, read back from there.
+    ASSERT_TRUE(table.LockTable());
+    image = RecordImage(layout, {{"5", "HELDSECRET"}});
+    std::memcpy(table.CurrentRecord(), image.data(), image.size());
+    table.AppendRecord();
+    table.CurrentRecord()[0] = '*';
+    table.WriteRecord(5);
+    ASSERT_EQ(table.HeldAppendCount(), 1);
+    std::string stored(static_cast<size_t>(table.RecordLength()), ' ');
+    table.ReadStoredRecord(5, stored.data());
+    EXPECT_EQ(stored, "*" + image.substr(1));
+    table.UnlockTable();
   }
   std::vector<uint8_t> bytes = ReadBytes(path);
   std::string onDisk(bytes.begin(), bytes.end());
+  EXPECT_EQ(onDisk.find("HELDSECRET"), std::string::npos);
   EXPECT_EQ(onDisk.find("NEWSECRET"), std::string::npos);
   EXPECT_EQ(onDisk.find("SECRET1"), std::string::npos);
   GSO_dBaseDBF again(path, "pw", false, false);
   again.OpenTable();
-  ASSERT_EQ(again.RecordCount(), 4);
+  ASSERT_EQ(again.RecordCount(), 5);
+  again.ReadRecord(5);
+  EXPECT_EQ(std::string(again.CurrentRecord(), 20), "*" + RecordImage(layout, {{"5", "HELDSECRET"}}).substr(1));
   again.ReadRecord(4);
   EXPECT_EQ(std::string(again.CurrentRecord(), 20), RecordImage(layout, {{"4", "NEWSECRET"}}));
   again.ReadRecord(1);
