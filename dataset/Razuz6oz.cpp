@@ -14,6 +14,7 @@
 #include "engine/support/gs6_glbl.h"
 #include "platform/ansi.h"
 #include "platform/file.h"
+#include "platform/hot.h"
 #include "platform/locale.h"
 #include "platform/system.h"
 
@@ -252,7 +253,7 @@ void TDeridarDataSet::SetUserID(int32_t id) {
   if (table_) table_->SetUserID(static_cast<uint32_t>(id));
 }
 
-void TDeridarDataSet::CheckActive() {
+DERIDAR_ROW_PATH void TDeridarDataSet::CheckActive() {
   if (buildingIndexDefs_) return;
   TDataSet::CheckActive();
   if (busy_ == 1) DataSetError(Msg::BusyIndexing);
@@ -380,11 +381,11 @@ void TDeridarDataSet::InitFieldDefs() {
 
 int32_t TDeridarDataSet::RecordBufferSize() { return recordLength_ + CalcFieldsSize() + 19; }
 
-void TDeridarDataSet::AttachBuffer(char* buffer) {
+DERIDAR_ROW_PATH void TDeridarDataSet::AttachBuffer(char* buffer) {
   if (State() != dsFilter && buffer) table_->SetCurrentRecord(buffer);
 }
 
-void TDeridarDataSet::DetachBuffer() {
+DERIDAR_ROW_PATH void TDeridarDataSet::DetachBuffer() {
   if (State() != dsFilter && table_) table_->RestoreCurrentRecord();
 }
 
@@ -394,11 +395,11 @@ TRecNo TDeridarDataSet::BufferRecNo(const char* buffer) const {
   return n;
 }
 
-void TDeridarDataSet::SetBufferRecNo(char* buffer, TRecNo n) {
+DERIDAR_ROW_PATH void TDeridarDataSet::SetBufferRecNo(char* buffer, TRecNo n) {
   std::memcpy(buffer + InfoOffset(), &n, sizeof n);
 }
 
-TBookmark TDeridarDataSet::GetBookmarkData(TRecordBuffer buffer) {
+DERIDAR_ROW_PATH TBookmark TDeridarDataSet::GetBookmarkData(TRecordBuffer buffer) {
   return TBookmark(buffer + InfoOffset() + 8, kBookmarkSize);
 }
 
@@ -408,11 +409,11 @@ void TDeridarDataSet::SetBookmarkData(TRecordBuffer buffer, const TBookmark& boo
   std::memcpy(area, bookmark.data(), std::min<size_t>(bookmark.size(), kBookmarkSize));
 }
 
-TBookmarkFlag TDeridarDataSet::GetBookmarkFlag(TRecordBuffer buffer) {
+DERIDAR_ROW_PATH TBookmarkFlag TDeridarDataSet::GetBookmarkFlag(TRecordBuffer buffer) {
   return static_cast<TBookmarkFlag>(static_cast<uint8_t>(buffer[InfoOffset() + 5]));
 }
 
-void TDeridarDataSet::SetBookmarkFlag(TRecordBuffer buffer, TBookmarkFlag flag) {
+DERIDAR_ROW_PATH void TDeridarDataSet::SetBookmarkFlag(TRecordBuffer buffer, TBookmarkFlag flag) {
   buffer[InfoOffset() + 5] = static_cast<char>(flag);
 }
 
@@ -420,8 +421,21 @@ namespace {
 
 // The 11-byte bookmark text of record n into `area`: the number
 // right-aligned in ten characters, then a zero byte.
-void WriteBookmarkText(char* area, TRecNo n) {
+DERIDAR_ROW_PATH void WriteBookmarkText(char* area, TRecNo n) {
   constexpr size_t kWidth = TDeridarDataSet::kBookmarkSize - 1;
+  area[kWidth] = '\0';
+  if (n >= 0) {
+    // Every row fetched writes one: digits from the right, blanks before
+    // (no table of digit pairs, which would be one more page to touch).
+    std::memset(area, ' ', kWidth);
+    char* digit = area + kWidth;
+    auto v = static_cast<uint32_t>(n);
+    do {
+      *--digit = static_cast<char>('0' + v % 10);
+      v /= 10;
+    } while (v != 0);
+    return;
+  }
   char digits[16];
   auto [end, ec] = std::to_chars(digits, digits + sizeof digits, n);
   (void)ec;
@@ -431,7 +445,7 @@ void WriteBookmarkText(char* area, TRecNo n) {
   area[kWidth] = '\0';
 }
 
-TBookmark BookmarkText(TRecNo n) {
+DERIDAR_ROW_PATH TBookmark BookmarkText(TRecNo n) {
   char text[TDeridarDataSet::kBookmarkSize];
   WriteBookmarkText(text, n);
   return TBookmark(text, TDeridarDataSet::kBookmarkSize);
@@ -484,7 +498,8 @@ void TDeridarDataSet::InternalLast() {
 // ---------------------------------------------------------------------------
 // Fetching
 
-TGetResult TDeridarDataSet::FetchRecord(TRecordBuffer buffer, TGetMode mode, bool doCheck) {
+DERIDAR_ROW_PATH TGetResult TDeridarDataSet::FetchRecord(TRecordBuffer buffer, TGetMode mode,
+                                                          bool doCheck) {
   RequireOpenTable();
   TGetResult result = grOK;
   bool moved = false;
@@ -583,7 +598,7 @@ void TDeridarDataSet::InternalInitRecord(TRecordBuffer buffer) {
 // ---------------------------------------------------------------------------
 // Field values
 
-char* TDeridarDataSet::FieldBuffer() {
+DERIDAR_ROW_PATH char* TDeridarDataSet::FieldBuffer() {
   if (lookupBuffer_) return lookupBuffer_;
   switch (State()) {
     case dsBrowse:
@@ -608,7 +623,7 @@ char* TDeridarDataSet::FieldBuffer() {
   return nullptr;
 }
 
-bool TDeridarDataSet::ReadFieldValue(TField* field, void* destination) {
+DERIDAR_ROW_PATH bool TDeridarDataSet::ReadFieldValue(TField* field, void* destination) {
   if (!table_ || !field) return false;
   if (State() == dsBrowse && IsEmpty()) return false;
   char* buffer = FieldBuffer();
@@ -696,6 +711,23 @@ bool TDeridarDataSet::ReadFieldValue(TField* field, void* destination) {
   }
   DetachBuffer();
   return present;
+}
+
+DERIDAR_ROW_PATH bool TDeridarDataSet::FieldTextView(TField* field, std::string_view& text) {
+  // A character field of the table reads straight from the row buffer:
+  // no copy into a native value, nothing lent to the table object.
+  if (!table_ || field->DataType() != ftString || field->FieldNo() <= 0 || field->Calculated())
+    return false;
+  text = std::string_view();
+  const char* buffer;
+  if (State() == dsBrowse && !lookupBuffer_)
+    buffer = IsEmpty() ? nullptr : ActiveBuffer();  // a row shown in a grid
+  else if (State() == dsBrowse && IsEmpty())
+    buffer = nullptr;
+  else
+    buffer = FieldBuffer();
+  if (!buffer) return true;
+  return table_->DisplayTextViewIn(buffer, field->FieldNo(), text);
 }
 
 void TDeridarDataSet::WriteFieldValue(TField* field, const void* source) {
@@ -812,8 +844,8 @@ void TDeridarDataSet::WriteFieldValue(TField* field, const void* source) {
 // ---------------------------------------------------------------------------
 // Translation
 
-int32_t TDeridarDataSet::TranslateText(const char* source, char* destination, int32_t count,
-                                       int direction) {
+DERIDAR_ROW_PATH int32_t TDeridarDataSet::TranslateText(const char* source, char* destination,
+                                                        int32_t count, int direction) {
   if (!destination) return count;
   if (!source) {
     destination[0] = '\0';
@@ -836,7 +868,7 @@ std::string TDeridarDataSet::TranslateText(std::string_view source, bool toOem) 
   return out;
 }
 
-void TDeridarDataSet::TranslateTextInPlace(std::string& text, bool toOem) {
+DERIDAR_ROW_PATH void TDeridarDataSet::TranslateTextInPlace(std::string& text, bool toOem) {
   TranslateText(text.data(), text.data(), static_cast<int32_t>(text.size()), toOem ? 1 : 0);
 }
 
@@ -1020,7 +1052,7 @@ int32_t TDeridarDataSet::CountRecords(int32_t step, std::vector<TBookmark>& ends
   return -1;
 }
 
-int32_t TDeridarDataSet::ActiveRecordNumber() {
+DERIDAR_ROW_PATH int32_t TDeridarDataSet::ActiveRecordNumber() {
   TDataSet::CheckActive();
   const char* buffer = State() == dsCalcFields ? CalcBuffer() : ActiveBuffer();
   if (!buffer || (State() == dsBrowse && IsEmpty())) return 0;
@@ -1211,7 +1243,7 @@ void TDeridarDataSet::EndScan() {
 // ---------------------------------------------------------------------------
 // Hooks of the table object
 
-bool TDeridarDataSet::AcceptTableRecord() { return !Active() || FilterAccepts(); }
+DERIDAR_ROW_PATH bool TDeridarDataSet::AcceptTableRecord() { return !Active() || FilterAccepts(); }
 
 void TDeridarDataSet::TableStatus(int32_t stat1, int32_t stat2, int32_t stat3) {
   if (OnStatus) OnStatus(*this, stat1, stat2, stat3);

@@ -228,6 +228,7 @@ class TDeridarDataSet : public platform::TDataSet, public DBFObjectOwner {
   void OpenDataset() override;
   void CloseDataset() override;
   bool ReadFieldValue(platform::TField* field, void* destination) override;
+  bool FieldTextView(platform::TField* field, std::string_view& text) override;
   void WriteFieldValue(platform::TField* field, const void* source) override;
   void StartEdit() override;
   void PostRecord() override;

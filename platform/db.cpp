@@ -7,6 +7,8 @@
 #include <cstring>
 #include <exception>
 
+#include "platform/hot.h"
+
 namespace platform {
 
 // --- Errors ------------------------------------------------------------------
@@ -49,6 +51,29 @@ bool SameName(std::string_view a, std::string_view b) {
 }
 
 bool EditModes(TDataSetState state) { return state == dsEdit || state == dsInsert; }
+
+// Calls `visit` for each element of a copy of `list` taken first, as a
+// handler may add or remove elements meanwhile. Notifications go out on
+// every row moved, so a short list is copied without allocating.
+template <class T, class Visit>
+void ForEachOfSnapshot(const std::vector<T*>& list, Visit&& visit) {
+  constexpr size_t kInline = 8;
+  if (list.empty()) return;
+  if (list.size() == 1) {
+    T* only = list.front();
+    visit(only);
+    return;
+  }
+  if (list.size() <= kInline) {
+    T* copy[kInline];
+    const size_t count = list.size();
+    std::copy(list.begin(), list.end(), copy);
+    for (size_t i = 0; i < count; ++i) visit(copy[i]);
+    return;
+  }
+  const std::vector<T*> copy = list;
+  for (T* item : copy) visit(item);
+}
 
 }  // namespace
 
@@ -189,7 +214,7 @@ void TDataSet::Close() {
   if (cancelFailure) std::rethrow_exception(cancelFailure);
 }
 
-void TDataSet::CheckActive() {
+DERIDAR_ROW_PATH void TDataSet::CheckActive() {
   if (state_ == dsInactive) DatabaseError(DbMsg::DataSetClosed);
 }
 
@@ -201,7 +226,7 @@ void TDataSet::RequireCursor() const {
 
 // --- TDataSet: buffers -----------------------------------------------------------
 
-TRecordBuffer TDataSet::ActiveBuffer() const {
+DERIDAR_ROW_PATH TRecordBuffer TDataSet::ActiveBuffer() const {
   if (activeRecord_ < 0 || activeRecord_ >= static_cast<int32_t>(buffers_.size())) return nullptr;
   return buffers_[activeRecord_].get();
 }
@@ -286,7 +311,7 @@ void TDataSet::SetBufferCount(int32_t value) {
   }
 }
 
-void TDataSet::MoveBuffer(int32_t from, int32_t to) {
+DERIDAR_ROW_PATH void TDataSet::MoveBuffer(int32_t from, int32_t to) {
   auto begin = buffers_.begin();
   if (from < to)
     std::rotate(begin + from, begin + from + 1, begin + to + 1);
@@ -294,7 +319,7 @@ void TDataSet::MoveBuffer(int32_t from, int32_t to) {
     std::rotate(begin + to, begin + from, begin + from + 1);
 }
 
-void TDataSet::SetCurrentRecord(int32_t index) {
+DERIDAR_ROW_PATH void TDataSet::SetCurrentRecord(int32_t index) {
   if (currentRecord_ == index) return;
   TRecordBuffer buffer = buffers_[index].get();
   switch (GetBookmarkFlag(buffer)) {
@@ -320,7 +345,7 @@ void TDataSet::InternalSetToRecord(TRecordBuffer buffer) {
   InternalGotoBookmark(GetBookmarkData(buffer));
 }
 
-bool TDataSet::GetNextRecord() {
+DERIDAR_ROW_PATH bool TDataSet::GetNextRecord() {
   TGetMode mode = gmNext;
   if (recordCount_ > 0) {
     SetCurrentRecord(recordCount_ - 1);
@@ -377,8 +402,8 @@ int32_t TDataSet::GetPriorRecords() {
 
 // --- TDataSet: navigation ---------------------------------------------------------
 
-void TDataSet::DoBeforeScroll() { Fire(BeforeScroll, *this); }
-void TDataSet::DoAfterScroll() { Fire(AfterScroll, *this); }
+DERIDAR_ROW_PATH void TDataSet::DoBeforeScroll() { Fire(BeforeScroll, *this); }
+DERIDAR_ROW_PATH void TDataSet::DoAfterScroll() { Fire(AfterScroll, *this); }
 
 void TDataSet::First() {
   CheckBrowseMode();
@@ -416,7 +441,7 @@ void TDataSet::Last() {
   DoAfterScroll();
 }
 
-int32_t TDataSet::MoveBy(int32_t distance) {
+DERIDAR_ROW_PATH int32_t TDataSet::MoveBy(int32_t distance) {
   CheckBrowseMode();
   int32_t moved = 0;
   DoBeforeScroll();
@@ -563,7 +588,7 @@ int32_t TDataSet::WithSpareScan(const TBookmark& after, int32_t count, Walk&& wa
   return result;
 }
 
-int32_t TDataSet::ScanRecords(const TBookmark& after, int32_t count,
+DERIDAR_ROW_PATH int32_t TDataSet::ScanRecords(const TBookmark& after, int32_t count,
                               const std::function<void(const TBookmark&)>& visit) {
   return WithSpareScan(after, count, [&](TRecordBuffer spare) {
     const int32_t savedActive = activeRecord_;
@@ -773,7 +798,7 @@ void TDataSet::InsertRecord(const std::vector<std::optional<std::string>>& value
   AddRecord(values, false);
 }
 
-void TDataSet::CheckBrowseMode() {
+DERIDAR_ROW_PATH void TDataSet::CheckBrowseMode() {
   CheckActive();
   RequireCursor();
   DataEvent(deCheckBrowseMode);
@@ -803,7 +828,7 @@ TDataSetState TDataSet::SetTempState(TDataSetState value) {
   return saved;
 }
 
-bool TDataSet::FilterAccepts() {
+DERIDAR_ROW_PATH bool TDataSet::FilterAccepts() {
   if (!Filtered() || !OnFilterRecord) return true;
   bool accept = true;
   TDataSetState saved = SetTempState(dsFilter);
@@ -817,7 +842,7 @@ bool TDataSet::FilterAccepts() {
   return accept;
 }
 
-void TDataSet::DataEvent(TDataEvent event, int32_t info, TField* field) {
+DERIDAR_ROW_PATH void TDataSet::DataEvent(TDataEvent event, int32_t info, TField* field) {
   if (event == deFieldChange && field) {
     if (!field->Calculated()) {
       modified_ = true;
@@ -826,8 +851,8 @@ void TDataSet::DataEvent(TDataEvent event, int32_t info, TField* field) {
     }
   }
   if (disableCount_ == 0) {
-    std::vector<TDataSource*> sources = dataSources_;
-    for (TDataSource* source : sources) source->DataEvent(event, info, field);
+    ForEachOfSnapshot(dataSources_,
+                      [&](TDataSource* source) { source->DataEvent(event, info, field); });
   } else if ((event == deUpdateState && state_ == dsInactive) || event == deLayoutChange) {
     enableEvent_ = deLayoutChange;
   }
@@ -850,7 +875,7 @@ void TDataSet::EnableControls() {
   if (disableState_ != dsInactive && state_ != dsInactive) DataEvent(enableEvent_);
 }
 
-void TDataSet::GetCalcFields(TRecordBuffer buffer) {
+DERIDAR_ROW_PATH void TDataSet::GetCalcFields(TRecordBuffer buffer) {
   // The calculation buffer stays on `buffer` afterwards, so that a record
   // set can read that record's fields in calc-fields state (a lookup).
   calcBuffer_ = buffer;
@@ -1028,16 +1053,15 @@ void TDataSource::UpdateState() {
   if (prior == dsInactive && OnDataChange) OnDataChange(*this, nullptr);
 }
 
-void TDataSource::NotifyLinks(TDataEvent event, int32_t info, TField* field) {
-  std::vector<TDataLink*> links = links_;
-  for (TDataLink* link : links) {
+DERIDAR_ROW_PATH void TDataSource::NotifyLinks(TDataEvent event, int32_t info, TField* field) {
+  ForEachOfSnapshot(links_, [&](TDataLink* link) {
     // A link may leave during the notification of an earlier one.
     if (std::find(links_.begin(), links_.end(), link) != links_.end())
       link->DataEvent(event, info, field);
-  }
+  });
 }
 
-void TDataSource::DataEvent(TDataEvent event, int32_t info, TField* field) {
+DERIDAR_ROW_PATH void TDataSource::DataEvent(TDataEvent event, int32_t info, TField* field) {
   if (event == deUpdateState) {
     UpdateState();
     return;
@@ -1145,7 +1169,7 @@ int32_t TDataLink::RecordCount() const {
   return std::min(dataSet->recordCount_, bufferCount_);
 }
 
-void TDataLink::DataEvent(TDataEvent event, int32_t info, TField* field) {
+DERIDAR_ROW_PATH void TDataLink::DataEvent(TDataEvent event, int32_t info, TField* field) {
   if (event == deUpdateState) {
     UpdateState();
     return;

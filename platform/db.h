@@ -366,6 +366,12 @@ class TDataSet {
   // `destination` (DataSize() bytes, zero-filled; may be null to only ask).
   // Returns whether the field has a value.
   virtual bool ReadFieldValue(TField* field, void* destination) = 0;
+  // The text of a string field of the record the state selects as a view
+  // of the stored bytes, without copying them: the characters ReadFieldValue
+  // would give (empty for no value). The view lasts until the record set
+  // reads or changes that record. False when the record set cannot give a
+  // view; the field then reads its value through ReadFieldValue.
+  virtual bool FieldTextView(TField* /*field*/, std::string_view& /*text*/) { return false; }
   // Stores a value (null `source`: no value) into the record the state
   // selects; then calls FieldChanged(field) where appropriate.
   virtual void WriteFieldValue(TField* field, const void* source) = 0;

@@ -146,6 +146,12 @@ class TField {
   void Validate(const void* buffer);
   std::function<void(TField&, const void* buffer)> OnValidate;
 
+ protected:
+  // A string field's text as its dataset's FieldTextView gives it, cut as
+  // the native form is (at Size() characters and at a zero byte); false
+  // when the dataset gives no view.
+  bool TextView(std::string_view& text) const;
+
  private:
   friend class TDataSet;
 

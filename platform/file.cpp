@@ -13,6 +13,8 @@
 #include <filesystem>
 #include <utility>
 
+#include "platform/hot.h"
+
 namespace platform {
 
 File::~File() { Close(); }
@@ -69,7 +71,7 @@ void File::Close() {
   }
 }
 
-int64_t File::ReadAt(int64_t offset, void* buffer, size_t length) const {
+DERIDAR_ROW_PATH int64_t File::ReadAt(int64_t offset, void* buffer, size_t length) const {
   if (fd_ < 0 || offset < 0) return -1;
   auto* out = static_cast<char*>(buffer);
   size_t done = 0;

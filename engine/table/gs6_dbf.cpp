@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "engine/support/gs6_glbl.h"
+#include "platform/hot.h"
 #include "platform/system.h"
 
 namespace {
@@ -135,6 +136,7 @@ void GSO_dBaseDBF::OpenTable() {
   cipherBuffer_.assign(static_cast<size_t>(recordLength_) + 1, ' ');
   currentRecord_ = recordBuffer_.data();
   changedFieldMap_.assign(static_cast<size_t>(fieldCount_) + 1, 0);
+  changedFieldMapMarked_ = false;
   headerDirty_ = false;
   tableLocked_ = false;
   headerReadUnderLock_ = false;
@@ -244,12 +246,7 @@ void GSO_dBaseDBF::ComputeRecordCount() {
       std::clamp<int64_t>(count, 0, std::numeric_limits<TRecNo>::max() - 1));
 }
 
-const uint8_t* GSO_dBaseDBF::FieldDescriptor(int32_t n) const {
-  if (n < 1 || n > fieldCount_) return nullptr;
-  return descriptors_.data() + int64_t{n - 1} * kFieldDescSize;
-}
-
-int32_t GSO_dBaseDBF::DescriptorLength(int32_t n) const {
+DERIDAR_ROW_PATH int32_t GSO_dBaseDBF::DescriptorLength(int32_t n) const {
   const uint8_t* d = FieldDescriptor(n);
   if (!d) return 0;
   return d[11] == 'C' ? Le16(d + 16) : d[16];
@@ -375,7 +372,7 @@ void GSO_dBaseDBF::MarkStructuralIndex() {
 // ---------------------------------------------------------------------------
 // Records
 
-bool GSO_dBaseDBF::NotifyStatus(int32_t code, int32_t /*value*/) {
+DERIDAR_ROW_PATH bool GSO_dBaseDBF::NotifyStatus(int32_t code, int32_t /*value*/) {
   if (code == 6 || code == 7) {
     recordChanged_ = false;
     if (tableState_ != 5) tableState_ = 1;
@@ -383,7 +380,7 @@ bool GSO_dBaseDBF::NotifyStatus(int32_t code, int32_t /*value*/) {
   return true;
 }
 
-void GSO_dBaseDBF::ReadRecordImage(TRecNo recNo) {
+DERIDAR_ROW_PATH void GSO_dBaseDBF::ReadRecordImage(TRecNo recNo) {
   const int64_t offset = RecordOffset(recNo);
   // Direct cache: the current record is pointed at the window's bytes
   // unless a caller lent a buffer of its own to be filled.
@@ -399,7 +396,7 @@ void GSO_dBaseDBF::ReadRecordImage(TRecNo recNo) {
   if (encrypted_) TableCipher(passwordDecipher_, currentRecord_, currentRecord_, recordLength_);
 }
 
-void GSO_dBaseDBF::ReadRecord(int32_t target) {
+DERIDAR_ROW_PATH void GSO_dBaseDBF::ReadRecord(int32_t target) {
   if (recordCount_ == 0) RefreshHeader();
   if (recordCount_ == 0) {
     eof_ = bof_ = true;
@@ -455,7 +452,10 @@ void GSO_dBaseDBF::ReadRecord(int32_t target) {
   ReadRecordImage(static_cast<TRecNo>(n));
   recNumber_ = static_cast<TRecNo>(n);
   NotifyStatus(6, recNumber_);
-  std::memcpy(snapshotBuffer_.data(), currentRecord_, static_cast<size_t>(recordLength_));
+  // The record as read, for the keys a write replaces: a handle that
+  // cannot write has no use for it.
+  if (IsReadWrite())
+    std::memcpy(snapshotBuffer_.data(), currentRecord_, static_cast<size_t>(recordLength_));
 }
 
 void GSO_dBaseDBF::WriteRecordImage(TRecNo recNo, int32_t length) {
@@ -644,7 +644,7 @@ int32_t GSO_dBaseDBF::FillWindowFor(int64_t offset, int32_t length) {
   return static_cast<int32_t>(std::clamp<int64_t>(cacheEnd_ - offset, 0, length));
 }
 
-int32_t GSO_dBaseDBF::ReadAt(int64_t offset, void* buffer, int32_t length) {
+DERIDAR_ROW_PATH int32_t GSO_dBaseDBF::ReadAt(int64_t offset, void* buffer, int32_t length) {
   if (!cacheOn_ || cache_.empty() || offset < headerLength_ || length > CacheWindowSize())
     return GSO_DiskFile::ReadAt(offset, buffer, length);
   int32_t available = FillWindowFor(offset, length);

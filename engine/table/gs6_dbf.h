@@ -57,6 +57,7 @@
 // password. It keeps casual readers out; it is not strong cryptography.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -206,7 +207,10 @@ class GSO_dBaseDBF : public GSO_DiskFile {
   void MarkHeaderDirty() { headerDirty_ = true; }
 
   // The 32-byte descriptor of field n (1..FieldCount), none otherwise.
-  const uint8_t* FieldDescriptor(int32_t n) const;
+  const uint8_t* FieldDescriptor(int32_t n) const {
+    if (n < 1 || n > fieldCount_) return nullptr;
+    return descriptors_.data() + int64_t{n - 1} * kFieldDescSize;
+  }
   // Length of field n: 16 bits for type C, byte 16 otherwise.
   int32_t DescriptorLength(int32_t n) const;
 
@@ -235,7 +239,18 @@ class GSO_dBaseDBF : public GSO_DiskFile {
   const char* SnapshotBuffer() const { return snapshotBuffer_.data(); }
   // The snapshot for a caller that sets the old image itself.
   char* EditableSnapshot() { return snapshotBuffer_.data(); }
-  std::vector<uint8_t>& ChangedFieldMap() { return changedFieldMap_; }
+  // Which fields changed since the record was read (entry 0: the deletion
+  // flag). Handing the map out for writing marks it to be cleared when the
+  // next record is read; a read that follows only reads clears nothing.
+  std::vector<uint8_t>& ChangedFieldMap() {
+    changedFieldMapMarked_ = true;
+    return changedFieldMap_;
+  }
+  void ClearChangedFieldMap() {
+    if (!changedFieldMapMarked_) return;
+    std::fill(changedFieldMap_.begin(), changedFieldMap_.end(), 0);
+    changedFieldMapMarked_ = false;
+  }
 
   const std::string& Password() const { return passwordDecipher_; }
   // Takes `key` as the table's password for reading and writing; the table
@@ -316,6 +331,7 @@ class GSO_dBaseDBF : public GSO_DiskFile {
   std::vector<char> cipherBuffer_;
   char* currentRecord_ = nullptr;
   std::vector<uint8_t> changedFieldMap_;
+  bool changedFieldMapMarked_ = false;
   bool eof_ = false;
   bool bof_ = true;
   bool tableLocked_ = false;

@@ -14,6 +14,7 @@
 #include "engine/table/gs6_dbf_fieldvars.h"
 #include "engine/table/gs6_memo.h"
 #include "platform/ansi.h"
+#include "platform/hot.h"
 #include "platform/locale.h"
 
 namespace {
@@ -21,8 +22,16 @@ namespace {
 constexpr int64_t kMsPerDay = 86400000;
 constexpr int32_t kJulianDayOfYearZero = 1721425;  // date-time day origin
 
-std::string_view TrimRight(std::string_view text) {
+DERIDAR_ROW_PATH std::string_view TrimRight(std::string_view text) {
   size_t end = text.size();
+  // Eight blanks at a time first: character fields are mostly padding.
+  constexpr uint64_t kEightBlanks = 0x2020202020202020u;
+  while (end >= 8) {
+    uint64_t word;
+    std::memcpy(&word, text.data() + end - 8, sizeof word);
+    if (word != kEightBlanks) break;
+    end -= 8;
+  }
   while (end > 0 && text[end - 1] == ' ') --end;
   return text.substr(0, end);
 }
@@ -101,9 +110,9 @@ TgsDBFFields* GSO_dBaseFld::FieldObject(std::string_view name) const {
   return nullptr;
 }
 
-void GSO_dBaseFld::ReadRecord(int32_t target) {
+DERIDAR_ROW_PATH void GSO_dBaseFld::ReadRecord(int32_t target) {
   GSO_dBaseDBF::ReadRecord(target);
-  std::fill(ChangedFieldMap().begin(), ChangedFieldMap().end(), 0);
+  ClearChangedFieldMap();
 }
 
 // ---------------------------------------------------------------------------
@@ -473,11 +482,16 @@ std::string GSO_dBaseFld::GetDisplayText(int32_t n) {
   }
 }
 
-bool GSO_dBaseFld::DisplayTextView(int32_t n, std::string_view& text) const {
+DERIDAR_ROW_PATH bool GSO_dBaseFld::DisplayTextView(int32_t n, std::string_view& text) const {
+  return DisplayTextViewIn(CurrentRecord(), n, text);
+}
+
+DERIDAR_ROW_PATH bool GSO_dBaseFld::DisplayTextViewIn(const char* record, int32_t n,
+                                                      std::string_view& text) const {
   const uint8_t* d = FieldDescriptor(n);
-  if (!d || d[11] != 'C' || !CurrentRecord()) return false;
-  text = TrimRight(std::string_view(CurrentRecord() + LoadLe<uint32_t>(d + 12),
-                                    static_cast<size_t>(DescriptorLength(n))));
+  if (!d || d[11] != 'C' || !record) return false;
+  // The offsets were laid out anew at open and end within the record.
+  text = TrimRight(std::string_view(record + LoadLe<uint32_t>(d + 12), LoadLe<uint16_t>(d + 16)));
   return true;
 }
 
@@ -583,7 +597,9 @@ void GSO_dBaseFld::BlankRecord() {
   NotifyStatus(0, 0);
 }
 
-bool GSO_dBaseFld::IsDeleted() const { return CurrentRecord() && CurrentRecord()[0] == '*'; }
+DERIDAR_ROW_PATH bool GSO_dBaseFld::IsDeleted() const {
+  return CurrentRecord() && CurrentRecord()[0] == '*';
+}
 
 void GSO_dBaseFld::MarkDeleted() {
   if (IsDeleted()) return;

@@ -91,6 +91,9 @@ class GSO_dBaseFld : public GSO_dBaseDBF {
   // (the stored bytes without trailing blanks, as GetDisplayText gives
   // them) without copying; false for other types and numbers out of range.
   bool DisplayTextView(int32_t n, std::string_view& text) const;
+  // The same view of field n in another image of a record of this table
+  // (RecordLength() bytes), such as a row buffer the record was read into.
+  bool DisplayTextViewIn(const char* record, int32_t n, std::string_view& text) const;
 
   // Field number of `name` (trailing blanks dropped, compared without
   // regard to case); false when there is none.

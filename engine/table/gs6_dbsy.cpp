@@ -19,6 +19,7 @@
 #include "engine/table/gs6_memo.h"
 #include "platform/ansi.h"
 #include "platform/file.h"
+#include "platform/hot.h"
 #include "platform/locale.h"
 
 namespace {
@@ -52,7 +53,7 @@ GSO_dBHandler::~GSO_dBHandler() {
 // ---------------------------------------------------------------------------
 // Moves
 
-int32_t GSO_dBHandler::RejectDirection(int32_t target) {
+DERIDAR_ROW_PATH int32_t GSO_dBHandler::RejectDirection(int32_t target) {
   switch (target) {
     case GotoLast:
     case GotoPrevious:
@@ -62,7 +63,7 @@ int32_t GSO_dBHandler::RejectDirection(int32_t target) {
   }
 }
 
-void GSO_dBHandler::ReadFromTable(int32_t target) {
+DERIDAR_ROW_PATH void GSO_dBHandler::ReadFromTable(int32_t target) {
   if (target > 0 && target > RecordCount()) RefreshHeader();
   if (target == 0 || target > RecordCount()) {
     // No such record: a blank record at end-of-file.
@@ -74,7 +75,7 @@ void GSO_dBHandler::ReadFromTable(int32_t target) {
   GSO_dBaseFld::ReadRecord(target);
 }
 
-void GSO_dBHandler::ReadRecord(int32_t target) {
+DERIDAR_ROW_PATH void GSO_dBHandler::ReadRecord(int32_t target) {
   if (TableState() != kStateNormal) {
     GSO_dBaseFld::ReadRecord(target);
     return;
@@ -395,7 +396,7 @@ void GSO_dBHandler::WriteRecord(TRecNo recNo) {
   UnlockIndexes();
 }
 
-bool GSO_dBHandler::NotifyStatus(int32_t code, int32_t value) {
+DERIDAR_ROW_PATH bool GSO_dBHandler::NotifyStatus(int32_t code, int32_t value) {
   if (TableState() == kStateNormal && (code == 7 || code == 8)) {
     const TRecNo n = RecNumber();
     if (code == 7 && n > 0) {
@@ -479,7 +480,7 @@ std::string GSO_dBHandler::IndexEncipherKey() {
   return GSobjIndexOwner::IndexEncipherKey();
 }
 
-bool GSO_dBHandler::ClipperLocking() const {
+DERIDAR_ROW_PATH bool GSO_dBHandler::ClipperLocking() const {
   return LockProtocol() == TgsLokProtocol::ClipLock && HasOpenIndex();
 }
 

@@ -24,6 +24,7 @@
 #include "engine/index/gs6_indx.h"
 #include "engine/support/gs6_tool.h"
 #include "engine/table/gs6_dbf_field.h"
+#include "platform/hot.h"
 
 class TgsExpHandler;
 
@@ -257,7 +258,9 @@ class DBFObject : public GSO_dBHandler {
 
   DBFObjectOwner* Owner() const { return owner_; }
 
-  bool RecordAcceptable() override { return !owner_ || owner_->AcceptTableRecord(); }
+  DERIDAR_ROW_PATH bool RecordAcceptable() override {
+    return !owner_ || owner_->AcceptTableRecord();
+  }
   void StatusReport(int32_t stat1, int32_t stat2, int32_t stat3) override {
     if (owner_) owner_->TableStatus(stat1, stat2, stat3);
   }

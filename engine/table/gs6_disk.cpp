@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "engine/support/gs6_glbl.h"
+#include "platform/hot.h"
 #include "platform/system.h"
 
 // ---------------------------------------------------------------------------
@@ -163,7 +164,7 @@ void GSO_DiskFile::CreateNew() {
   Open();
 }
 
-int32_t GSO_DiskFile::ReadAt(int64_t offset, void* buffer, int32_t length) {
+DERIDAR_ROW_PATH int32_t GSO_DiskFile::ReadAt(int64_t offset, void* buffer, int32_t length) {
   WriteHeldBytes();
   if (length < 0) RaiseError(Msg::ReadError, fileName_);
   int64_t got = handle_.ReadAt(offset, buffer, static_cast<size_t>(length));

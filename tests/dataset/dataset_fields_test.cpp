@@ -2,8 +2,11 @@
 // rules, translation both ways, and memo contents through the blob stream.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "dataset/Razuz6oz.h"
 #include "open_on.h"
@@ -151,6 +154,73 @@ TEST(DataSetTranslation, TextIsShownInAnsiAndStoredInOem) {
 
   table.SetTranslateASCII(false);
   EXPECT_EQ(table.FieldByName("FIO")->AsString(), oem + "A");
+}
+
+// String fields read their text straight from the row: blanks at the end
+// go (runs of any length, inner and leading ones stay), a zero byte ends the
+// text, and the text is translated only when the dataset translates. Every
+// way of reading a text gives the same characters.
+TEST(DataSetTexts, TextsEndBeforeTrailingBlanksAndAtAZeroByte) {
+  TempDir dir;
+  const std::string oem = "\x91\xA8\xA4\xAE\xE0\xAE\xA2";   // Sidorov in 866
+  const std::string ansi = "\xD1\xE8\xE4\xEE\xF0\xEE\xE2";  // the same in 1251
+  const std::vector<std::string> stored = {
+      "", "A", "ABCDEFG", "ABCDEFGH", "ABCDEFGHI", "ABCDEFGHIJKLMNOPQ", "ABCDEFGHIJKLMNOPQRST",
+      "A  B", "  A", std::string("AB\0CD", 5), std::string("ABCDEFGH\0", 9),
+      std::string("ABCDEFGHIJKLMN\0P", 16), oem + " A.B."};
+  const std::vector<std::string> expected = {
+      "", "A", "ABCDEFG", "ABCDEFGH", "ABCDEFGHI", "ABCDEFGHIJKLMNOPQ", "ABCDEFGHIJKLMNOPQRST",
+      "A  B", "  A", "AB", "ABCDEFGH", "ABCDEFGHIJKLMN", ansi + " A.B."};
+  DbfLayout layout;
+  layout.fields = {{"ID", 'N', 2}, {"T", 'C', 20}};
+  for (const std::string& text : stored) layout.rows.push_back({{"1", text}});
+  WriteDbf(dir.File("T.DBF"), layout);
+
+  TDeridarDataSet table;
+  OpenOn(table, dir);
+  TField* t = table.FieldByName("T");
+  std::string display;
+  for (size_t i = 0; i < stored.size(); ++i, table.Next()) {
+    SCOPED_TRACE(i);
+    ASSERT_FALSE(table.Eof());
+    EXPECT_EQ(t->AsString(), expected[i]);
+    t->ReadDisplayText(display);
+    EXPECT_EQ(display, expected[i]);
+    EXPECT_EQ(t->IsNull(), expected[i].empty());
+    // The native value is the stored text, untranslated.
+    char native[21] = {};
+    EXPECT_EQ(t->GetData(native), !expected[i].empty());
+    EXPECT_EQ(TranslateToAnsi(std::string(native)), expected[i]);
+  }
+  EXPECT_TRUE(table.Eof());
+
+  table.SetTranslateASCII(false);
+  table.Last();
+  EXPECT_EQ(t->AsString(), oem + " A.B.");
+}
+
+// A record filter reads the texts of the record it is asked about, not of
+// the row shown.
+TEST(DataSetTexts, AFilterReadsTheTextsOfTheRecordItTests) {
+  TempDir dir;
+  DbfLayout layout;
+  layout.fields = {{"NAME", 'C', 12}};
+  layout.rows = {{{"ANNA"}}, {{"BORIS"}}, {{"ALLA"}}, {{"VERA"}}, {{"ARKADY"}}};
+  WriteDbf(dir.File("T.DBF"), layout);
+  TDeridarDataSet table;
+  OpenOn(table, dir);
+  TField* name = table.FieldByName("NAME");
+  std::vector<std::string> tested;
+  table.OnFilterRecord = [&](TDataSet&, bool& accept) {
+    tested.push_back(name->AsString());
+    accept = tested.back()[0] == 'A';
+  };
+  table.SetFiltered(true);
+  table.First();
+  std::vector<std::string> shown;
+  for (; !table.Eof(); table.Next()) shown.push_back(name->AsString());
+  EXPECT_EQ(shown, (std::vector<std::string>{"ANNA", "ALLA", "ARKADY"}));
+  EXPECT_NE(std::find(tested.begin(), tested.end(), "BORIS"), tested.end());
 }
 
 class DataSetMemo : public ::testing::Test {

@@ -5,6 +5,9 @@
 
 #include <cstring>
 #include <set>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "dataset/Razuz6oz.h"
 #include "open_on.h"
@@ -100,6 +103,29 @@ TEST(DataSetBookmarks, TheRowBufferHoldsRecordNumberFlagAndBookmarkWhoseTextsOrd
   EXPECT_FALSE(table.BookmarkIsValid(std::string("      abc\0\0", 11)));
   EXPECT_EQ(DatabaseErrorOf([&] { table.GotoBookmark(std::string("        99\0", 11)); }),
             "Bookmark is invalid for table T");
+}
+
+// Bookmark texts of numbers of one to five digits, written into each row as
+// it is fetched: right-aligned, and each leads back to its record.
+TEST(DataSetBookmarks, BookmarksOfNumbersOfEveryLengthAreRightAlignedAndLeadBack) {
+  TempDir dir;
+  Numbered(dir, 10203);
+  OpenDataSet table;
+  OpenOn(table, dir);
+  const std::vector<std::pair<int, std::string>> expected = {
+      {1, "         1"},   {9, "         9"},    {10, "        10"},    {99, "        99"},
+      {100, "       100"}, {1005, "      1005"}, {10203, "     10203"}};
+  std::vector<TBookmark> marks;
+  for (const auto& [n, text] : expected) {
+    table.MoveBy(n - table.FieldByName("ID")->AsInteger());
+    ASSERT_EQ(table.FieldByName("ID")->AsInteger(), n);
+    marks.push_back(table.GetBookmark());
+    EXPECT_EQ(marks.back(), text + std::string(1, '\0')) << n;
+  }
+  for (size_t i = 0; i < expected.size(); ++i) {
+    table.GotoBookmark(marks[i]);
+    EXPECT_EQ(table.FieldByName("ID")->AsInteger(), expected[i].first);
+  }
 }
 
 TEST(DataSetCounts, HeaderCountOrVisibleRecordsAndRecordNumbers) {

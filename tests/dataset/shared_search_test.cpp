@@ -3,7 +3,7 @@
 // table holds, over more leaves than the reader keeps in memory, and another
 // handle's appends (which split nodes and grow the index file) show in the
 // next step, whether the index file's modification time is recent or has
-// settled long ago.
+// settled long ago, and so do its changes to records a step has shown.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -136,4 +136,33 @@ TEST_F(SharedSearch, AnotherHandlesAppendsShowInTheNextStep) {
   Settle();
   EXPECT_EQ(Step("5554"), Expected("5554"));
   EXPECT_EQ(Step("5552"), Expected("5552"));
+}
+
+TEST_F(SharedSearch, RecordsRewrittenInPlaceShowTheirNewTextsInTheNextStep) {
+  const std::vector<std::string> shown = Step("31");
+  ASSERT_FALSE(shown.empty());
+  // Another handle renames the rows just shown; their keys stay.
+  {
+    GSO_dBHandler writer(path_, "", true, true);
+    writer.OpenTable();
+    for (const std::string& num : shown) {
+      const auto at = std::find(numbers_.begin(), numbers_.end(), num);
+      const TRecNo n = static_cast<TRecNo>(at - numbers_.begin()) + 1;
+      ASSERT_TRUE(writer.LockRecord(n));
+      writer.ReadRecord(n);
+      writer.PutFieldTextByName("FIO", "M" + num);
+      writer.WriteRecord(n);
+      writer.UnlockTable();
+    }
+  }
+  // The same step reads every row anew: nothing of the first is kept.
+  reader_.SetRangeEx("31", "31", true, true, true);
+  std::vector<std::string> again;
+  while (!reader_.Eof() && static_cast<int>(again.size()) < kRows) {
+    const std::string num = reader_.FieldByName("NUM")->AsString();
+    EXPECT_EQ(reader_.FieldByName("FIO")->AsString(), "M" + num);
+    again.push_back(num);
+    reader_.Next();
+  }
+  EXPECT_EQ(again, shown);
 }

@@ -229,3 +229,48 @@ TEST(DataSource, CircularMasterLinksAreRefused) {
   EXPECT_NO_THROW(probe.SetDataSet(detail.get()));
   detail->SetMasterSource(nullptr);
 }
+
+// Every source and link hears each move however many there are (the lists
+// are copied before notifying, without allocating while they are short),
+// and a link taken off by an earlier link's handler hears nothing more.
+TEST(DataSource, EverySourceAndLinkHearsAMoveAndALinkTakenOffMeanwhileDoesNot) {
+  for (const int count : {1, 2, 8, 9, 12}) {
+    SCOPED_TRACE(count);
+    auto ds = NumberedSet(5);
+    std::vector<std::unique_ptr<TDataSource>> sources;
+    std::vector<std::unique_ptr<RecordingLink>> links;
+    for (int i = 0; i < count; ++i) {
+      sources.push_back(std::make_unique<TDataSource>(ds.get()));
+      for (int j = 0; j < 2; ++j) {
+        links.push_back(std::make_unique<RecordingLink>());
+        links.back()->SetDataSource(sources.back().get());
+      }
+    }
+    ds->Open();
+    ds->Next();
+    for (const auto& link : links) EXPECT_EQ(link->scrolls, 1);
+  }
+
+  class Remover : public RecordingLink {
+   public:
+    TDataLink* victim = nullptr;
+
+   protected:
+    void DataSetScrolled(int32_t distance) override {
+      RecordingLink::DataSetScrolled(distance);
+      if (victim) victim->SetDataSource(nullptr);
+    }
+  };
+  auto ds = NumberedSet(5);
+  TDataSource source(ds.get());
+  Remover first;
+  RecordingLink second;
+  first.SetDataSource(&source);
+  second.SetDataSource(&source);
+  first.victim = &second;
+  ds->Open();
+  ds->Next();
+  EXPECT_EQ(first.scrolls, 1);
+  EXPECT_EQ(second.scrolls, 0);
+  EXPECT_EQ(second.DataSource(), nullptr);
+}

@@ -33,6 +33,26 @@ TEST(Translation, EveryByteSurvivesAnsiToOemToAnsiAlsoInPlace) {
   EXPECT_EQ(text, all);
 }
 
+// Texts of every length up to a few words, from any starting byte: each
+// byte is mapped by the table, into another buffer and in place alike.
+TEST(Translation, EveryLengthAndStartMapsEachByte) {
+  const TgsTranslationTables& t = TranslationTables();
+  for (size_t length = 0; length <= 9; ++length) {
+    for (int start = 120; start < 140; ++start) {
+      std::string text;
+      for (size_t i = 0; i < length; ++i) text += static_cast<char>((start + 7 * i) % 256);
+      std::string out(length, '\0');
+      TranslateToAnsi(text.data(), out.data(), length);
+      std::string inPlace = text;
+      TranslateToAnsi(inPlace.data(), inPlace.data(), length);
+      for (size_t i = 0; i < length; ++i)
+        ASSERT_EQ(static_cast<uint8_t>(out[i]), t.toAnsi[static_cast<uint8_t>(text[i])])
+            << length << " " << i;
+      EXPECT_EQ(inPlace, out);
+    }
+  }
+}
+
 TEST(Translation, CyrillicLettersMapToTheirOemCodes) {
   auto oem = [](const char* utf8) { return platform::FromUtf8(utf8, platform::CodePage::Cp866); };
   auto ansi = [](const char* utf8) { return platform::FromUtf8(utf8, platform::CodePage::Cp1251); };
