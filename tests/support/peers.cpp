@@ -79,6 +79,14 @@ std::string Unhex(const std::string& hex) {
   return ::testing::AssertionSuccess();
 }
 
+const char* const kPerlCdxTagWalk = R"(use strict; use warnings;
+BEGIN { if (!eval { require XBase; require XBase::Index; 1 }) { exit 2; } }
+my ($cdx, $tag, $type) = @ARGV;
+my $idx = XBase::Index->new($cdx, 'tag' => $tag, 'type' => $type) or die XBase::Index->errstr;
+$idx->prepare_select or die XBase::Index->errstr;
+while (my ($key, $rec) = $idx->fetch) { print "$rec\n"; }
+)";
+
 bool RunPerlWalk(const TempDir& dir, const std::string& script, const std::vector<std::string>& args,
                  std::vector<std::string>& lines) {
   const std::string path = dir.File("walk.pl");

@@ -32,6 +32,10 @@ const char* PeerName(Peer peer);
 bool RunPerlWalk(const TempDir& dir, const std::string& script, const std::vector<std::string>& args,
                  std::vector<std::string>& lines);
 
+// A Perl walk over one tag of a compound index file: arguments file, tag
+// name and key type letter; prints the record numbers in the peer's order.
+extern const char* const kPerlCdxTagWalk;
+
 std::string Hex(const std::string& bytes);
 std::string Unhex(const std::string& hex);
 // Writes texts for a peer, one hex line each; returns the file's path.

@@ -405,16 +405,9 @@ TEST_P(ImportIntoTrees, KeysGoInAtFrontMiddleAndEndAsABuildWouldPutThem) {
 
   if (ext == "CDX") {
     // The peer walks the merged tags in the same order.
-    constexpr const char* kWalk = R"(use strict; use warnings;
-BEGIN { if (!eval { require XBase; require XBase::Index; 1 }) { exit 2; } }
-my ($cdx, $tag, $type) = @ARGV;
-my $idx = XBase::Index->new($cdx, 'tag' => $tag, 'type' => $type) or die XBase::Index->errstr;
-$idx->prepare_select or die XBase::Index->errstr;
-while (my ($key, $rec) = $idx->fetch) { print "$rec\n"; }
-)";
     for (const char* tag : {"K", "KF"}) {
       std::vector<std::string> lines;
-      ASSERT_TRUE(RunPerlWalk(dir, kWalk, {fileOf(orders[0], "IX"), tag, "C"}, lines)) << "perl XBase missing";
+      ASSERT_TRUE(RunPerlWalk(dir, kPerlCdxTagWalk, {fileOf(orders[0], "IX"), tag, "C"}, lines)) << "perl XBase missing";
       std::string ours;
       std::istringstream dumped(Deridar({"index", "dump", table, fileOf(orders[0], "IX"), "--tag", tag}));
       std::vector<std::string> records;

@@ -19,16 +19,6 @@
 
 namespace {
 
-// Prints the record numbers of one tag in the peer's order. Exit status 2
-// when the module is missing.
-constexpr const char* kWalkScript = R"(use strict; use warnings;
-BEGIN { if (!eval { require XBase; require XBase::Index; 1 }) { exit 2; } }
-my ($cdx, $tag, $type) = @ARGV;
-my $idx = XBase::Index->new($cdx, 'tag' => $tag, 'type' => $type) or die XBase::Index->errstr;
-$idx->prepare_select or die XBase::Index->errstr;
-while (my ($key, $rec) = $idx->fetch) { print "$rec\n"; }
-)";
-
 constexpr const char* kMissingPeer =
     "perl XBase module not available -- scripts/bootstrap.sh installs libdbd-xbase-perl";
 
@@ -36,7 +26,7 @@ constexpr const char* kMissingPeer =
 bool PeerWalk(const TempDir& dir, const std::string& cdx, const std::string& tag, char type,
               std::vector<TRecNo>& out) {
   std::vector<std::string> lines;
-  if (!RunPerlWalk(dir, kWalkScript, {cdx, tag, std::string(1, type)}, lines)) return false;
+  if (!RunPerlWalk(dir, kPerlCdxTagWalk, {cdx, tag, std::string(1, type)}, lines)) return false;
   for (const std::string& line : lines) out.push_back(std::atoi(line.c_str()));
   return true;
 }
