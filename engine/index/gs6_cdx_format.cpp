@@ -111,8 +111,6 @@ std::string_view BinaryKeyView(const uint8_t* bytes, size_t n) {
   return std::string_view(reinterpret_cast<const char*>(bytes), n);
 }
 
-std::string CharacterKey(const uint8_t* bytes, size_t n) { return std::string(CharacterKeyView(bytes, n)); }
-
 std::string BinaryKey(const uint8_t* bytes, size_t n) { return std::string(BinaryKeyView(bytes, n)); }
 
 // Collects decoded entries into a vector.
@@ -331,10 +329,14 @@ bool DecodeLeaf(const uint8_t* node, const KeyFormat& fmt, std::vector<NodeEntry
   return DecodeLeaf(node, fmt, sink, paramsOut);
 }
 
-std::string StoredKeyForm(std::string_view key, const KeyFormat& fmt) {
+std::string_view StoredKeyView(std::string_view key, const KeyFormat& fmt) {
   const size_t n = std::min(key.size(), static_cast<size_t>(std::max(fmt.keyLength, 0)));
   const auto* bytes = reinterpret_cast<const uint8_t*>(key.data());
-  return fmt.character ? CharacterKey(bytes, n) : BinaryKey(bytes, n);
+  return fmt.character ? CharacterKeyView(bytes, n) : BinaryKeyView(bytes, n);
+}
+
+std::string StoredKeyForm(std::string_view key, const KeyFormat& fmt) {
+  return std::string(StoredKeyView(key, fmt));
 }
 
 int BranchCapacity(int keyLength) { return kBranchAreaSize / (keyLength + 8); }

@@ -182,6 +182,8 @@ bool DecodeBranch(const uint8_t* node, const KeyFormat& fmt, int64_t fileSize,
 // length; character keys up to a zero byte and without trailing blanks,
 // binary keys without trailing zero bytes.
 std::string StoredKeyForm(std::string_view key, const KeyFormat& fmt);
+// The same form as a view into `key`.
+std::string_view StoredKeyView(std::string_view key, const KeyFormat& fmt);
 
 // Entries a branch node of this key length holds.
 int BranchCapacity(int keyLength);

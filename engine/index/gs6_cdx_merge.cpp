@@ -76,25 +76,13 @@ struct LeafRef {
   int32_t address;
 };
 
-// The stored form of a key (see cdx::StoredKeyForm), as a view into `key`.
-std::string_view StoredView(std::string_view key, const KeyFormat& fmt) {
-  if (key.size() > static_cast<size_t>(fmt.keyLength)) key = key.substr(0, static_cast<size_t>(fmt.keyLength));
-  if (fmt.character) {
-    const size_t zero = key.find('\0');
-    if (zero != std::string_view::npos) key = key.substr(0, zero);
-    return TrimTrailingBlanks(key);
-  }
-  while (!key.empty() && key.back() == '\0') key.remove_suffix(1);
-  return key;
-}
-
 }  // namespace
 
 // --- holding the keys -------------------------------------------------------
 
 std::string_view GSobjCDXTag::StoredFormOf(GSobjIndexKeyData& key) {
   NormalizeKey(key, true);
-  return StoredView(std::string_view(reinterpret_cast<const char*>(key.Data()), key.Length()), KeyFormatOf());
+  return StoredKeyView(std::string_view(reinterpret_cast<const char*>(key.Data()), key.Length()), KeyFormatOf());
 }
 
 bool GSobjCDXTag::HoldAppendedRecord(TRecNo n) {
@@ -116,7 +104,7 @@ bool GSobjCDXTag::HoldAppendedRecord(TRecNo n) {
   }
   std::string_view key;
   if (heldKeyField_) {
-    key = StoredView(heldKeyField_->StoredText(), KeyFormatOf());
+    key = StoredKeyView(heldKeyField_->StoredText(), KeyFormatOf());
   } else {
     if (!EvaluateKey(heldScratch_)) return true;  // no key, as one-by-one
     key = StoredFormOf(heldScratch_);
