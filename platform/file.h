@@ -65,6 +65,8 @@ class File {
   bool UnlockRange(int64_t offset, int64_t length);
 
  private:
+  friend class FileMap;  // maps the open file's descriptor
+
   int fd_ = -1;
   bool writable_ = false;
 };

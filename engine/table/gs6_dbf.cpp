@@ -147,6 +147,9 @@ void GSO_dBaseDBF::OpenTable() {
   eof_ = false;
   bof_ = true;
   SetCache(cacheOn_);
+  // Only a handle that cannot write reads records through the view: it
+  // holds no appended records back that the view would miss.
+  viewRecords_ = !IsReadWrite() && MapFile();
 
   RefreshHeader();
   NotifyStatus(2, 0);
@@ -391,9 +394,27 @@ DERIDAR_ROW_PATH void GSO_dBaseDBF::ReadRecordImage(TRecNo recNo) {
     currentRecord_ = cache_.data() + (offset - cacheFirst_);
     return;
   }
-  if (ReadAt(offset, currentRecord_, recordLength_) < recordLength_)
-    RaiseError(Msg::ReadError, FileName());
+  // The view only where the read would reach the file: a read-ahead window
+  // in use serves the record as before.
+  if ((cacheOn_ && !cache_.empty()) || !ReadRecordFromView(offset, currentRecord_)) {
+    if (ReadAt(offset, currentRecord_, recordLength_) < recordLength_)
+      RaiseError(Msg::ReadError, FileName());
+    GrowViewPast(offset);
+  }
   if (encrypted_) TableCipher(passwordDecipher_, currentRecord_, currentRecord_, recordLength_);
+}
+
+DERIDAR_ROW_PATH bool GSO_dBaseDBF::ReadRecordFromView(int64_t offset, char* image) {
+  if (!viewRecords_ || !ReadMapped(offset, image, recordLength_)) return false;
+  // In the last page of a file cut short, the bytes past its new end read
+  // as zeros instead of faulting. No record ends in a zero byte in a table
+  // of text fields; one that does (a binary last field, or a cut) is read
+  // from the file, which tells the two apart.
+  return image[recordLength_ - 1] != 0;
+}
+
+void GSO_dBaseDBF::GrowViewPast(int64_t offset) {
+  if (viewRecords_ && offset + recordLength_ > MappedSize()) viewRecords_ = MapFile();
 }
 
 DERIDAR_ROW_PATH void GSO_dBaseDBF::ReadRecord(int32_t target) {
@@ -596,7 +617,11 @@ void GSO_dBaseDBF::ReadStoredRecord(TRecNo recNo, char* image) {
     TableCipher(encrypted_ ? passwordDecipher_ : std::string(), held, image, static_cast<size_t>(length));
     return;
   }
-  if (GSO_DiskFile::ReadAt(RecordOffset(recNo), image, length) < length) RaiseError(Msg::ReadError, FileName());
+  const int64_t offset = RecordOffset(recNo);
+  if (!ReadRecordFromView(offset, image)) {
+    if (GSO_DiskFile::ReadAt(offset, image, length) < length) RaiseError(Msg::ReadError, FileName());
+    GrowViewPast(offset);
+  }
   if (encrypted_) TableCipher(passwordDecipher_, image, image, static_cast<size_t>(length));
 }
 

@@ -22,6 +22,15 @@
 // records back: the file is cut back to the records before them, and the
 // count and header count only those.
 //
+// A table opened read-only views its file in memory (see GSO_DiskFile) and
+// copies the current record out of the view instead of reading it: one
+// system call less per record. Only single records come from the view;
+// the read-ahead window and the reads of many records at a time (counts,
+// index builds, scans) read the file, so that a pass over the whole table
+// does not make all of it resident in this process. A record beyond the
+// view is read from the file; when it is all there (another handle
+// appended), the view is made again at the file's new size.
+//
 // Header:
 //   0  1  version: 0x03, 0x04, 0x30, 0x83, 0x8B or 0xF5
 //   1  3  date of last update: year - 1900 (FoxPro versions 0x30 and 0xF5:
@@ -299,6 +308,13 @@ class GSO_dBaseDBF : public GSO_DiskFile {
   // raises "Can not Lock file %s" when it cannot be had.
   void LockHeaderForAppend();
   void ReadRecordImage(TRecNo recNo);
+  // Copies the stored record at `offset` out of the memory view into
+  // `image`; false when there is no view or it cannot give the record whole
+  // (beyond the view, or the file was cut short): the caller reads the file.
+  bool ReadRecordFromView(int64_t offset, char* image);
+  // After the record at `offset` was read whole from the file beyond the
+  // view: the table grew, and is viewed again at its new size.
+  void GrowViewPast(int64_t offset);
   // Loads the window so that it holds the `length` bytes at `offset` (by
   // the window rule above); the bytes available there, 0 when none.
   int32_t FillWindowFor(int64_t offset, int32_t length);
@@ -355,6 +371,10 @@ class GSO_dBaseDBF : public GSO_DiskFile {
   // written: records heldFirst_ .. recordCount_.
   std::vector<char> heldAppends_;
   TRecNo heldFirst_ = 0;
+
+  // Single records are read through the memory view (read-only tables
+  // whose file could be mapped).
+  bool viewRecords_ = false;
 
   // Read-ahead window: file bytes [cacheFirst_, cacheEnd_) when filled.
   bool cacheOn_ = false;

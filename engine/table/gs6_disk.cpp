@@ -127,6 +127,7 @@ bool GSO_DiskFile::Close() {
     }
   }
   if (!fileCollFinished) GSobjFileColl::Instance().Remove(this);
+  map_.Unmap();
   handle_.Close();
   closed_ = true;
   position_ = 0;
@@ -136,6 +137,7 @@ bool GSO_DiskFile::Close() {
 void GSO_DiskFile::ReleaseAtExit() {
   if (lockCount_ > 0 && shared_) handle_.UnlockRange(lockedArea_.offset, lockedArea_.length);
   lockCount_ = 0;
+  map_.Unmap();
   handle_.Close();
   closed_ = true;
   position_ = 0;
@@ -180,6 +182,12 @@ void GSO_DiskFile::WriteAt(int64_t offset, const void* buffer, int32_t length) {
   position_ = offset + length;
   lastCount_ = length;
   written_ = true;
+}
+
+bool GSO_DiskFile::MapFile() {
+  map_.Unmap();
+  const int64_t size = closed_ ? -1 : handle_.Size();
+  return size > 0 && map_.Map(handle_, size);
 }
 
 int64_t GSO_DiskFile::SizeOfFile() {

@@ -7,6 +7,10 @@
 // with a nesting count. Exclusive handles take no byte-range locks at all and
 // keep only the counts, so code written for shared mode runs unchanged.
 //
+// A derived file may also view the file in memory (read-only, shared) and
+// copy pieces out of the view instead of reading them; the view goes when
+// the handle closes.
+//
 // A derived file may hold bytes back from its writes (a table collects the
 // records appended under its lock and writes them in large blocks): it
 // writes them in `WriteHeldBytes`, which every read, size query, flush,
@@ -36,6 +40,7 @@
 
 #include "engine/support/gs6_cnst.h"
 #include "platform/file.h"
+#include "platform/file_map.h"
 
 // One byte range of a lock.
 struct TgsLockArea {
@@ -119,6 +124,19 @@ class GSO_DiskFile {
  protected:
   // Writes what the derived file holds back; nothing here.
   virtual void WriteHeldBytes() {}
+  // Views the file in memory at its current size, replacing an earlier
+  // view (see platform::FileMap); false, and no view, when the file is
+  // closed or cannot be mapped. Held bytes are not in the view: only a file
+  // that holds none back should read through it.
+  bool MapFile();
+  void UnmapFile() { map_.Unmap(); }
+  // Bytes the view covers from offset 0; 0 without a view.
+  int64_t MappedSize() const { return map_.Size(); }
+  // Copies the `length` bytes at `offset` out of the view; false when they
+  // do not lie inside it or the copy faulted (the file was cut short since).
+  bool ReadMapped(int64_t offset, void* buffer, int32_t length) const {
+    return length >= 0 && map_.CopyOut(offset, buffer, static_cast<size_t>(length));
+  }
   // Cuts the file back to `size` without the full access Truncate asks for:
   // only for taking back bytes this object appended under its own lock and
   // could not complete. False when the platform refused.
@@ -130,6 +148,7 @@ class GSO_DiskFile {
   void ReleaseAtExit();
 
   platform::File handle_;
+  platform::FileMap map_;
   bool exists_ = false;
   std::string fileName_;
   int64_t position_ = 0;
