@@ -169,6 +169,8 @@ class GSO_dBaseDBF : public GSO_DiskFile {
   // empty the window so the next read fetches the file's bytes.
   void SetCache(bool on);
   bool CacheOn() const { return cacheOn_; }
+  // Whether single records are read through the memory view (see above).
+  bool RecordsViewed() const { return viewRecords_; }
   int32_t CacheWindowSize() const { return static_cast<int32_t>(cache_.size()); }
   // Empties the window (its buffer stays allocated).
   void DropCacheWindow();

@@ -115,6 +115,8 @@ class GSO_DiskFile {
   int32_t LockCount() const { return lockCount_; }
   TgsLockArea LockedArea() const { return lockedArea_; }
   bool WrittenSinceFlush() const { return written_; }
+  // Bytes the memory view covers from offset 0 (see MapFile); 0 without one.
+  int64_t MappedSize() const { return map_.Size(); }
 
   // The name a file is known by: a network name ("\\server...") or one with
   // a colon beyond its second character is kept; any other is expanded to a
@@ -130,8 +132,6 @@ class GSO_DiskFile {
   // that holds none back should read through it.
   bool MapFile();
   void UnmapFile() { map_.Unmap(); }
-  // Bytes the view covers from offset 0; 0 without a view.
-  int64_t MappedSize() const { return map_.Size(); }
   // Copies the `length` bytes at `offset` out of the view; false when they
   // do not lie inside it or the copy faulted (the file was cut short since).
   bool ReadMapped(int64_t offset, void* buffer, int32_t length) const {

@@ -105,6 +105,7 @@ TEST(DbfCipher, RecordsAreDecipheredOnReadAndEncipheredOnWrite) {
   EXPECT_EQ(onDisk.find("SECRET1"), std::string::npos);
   GSO_dBaseDBF again(path, "pw", false, false);
   again.OpenTable();
+  EXPECT_TRUE(again.RecordsViewed());  // deciphered out of the memory view
   ASSERT_EQ(again.RecordCount(), 5);
   again.ReadRecord(5);
   EXPECT_EQ(std::string(again.CurrentRecord(), 20), "*" + RecordImage(layout, {{"5", "HELDSECRET"}}).substr(1));

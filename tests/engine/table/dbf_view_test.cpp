@@ -1,0 +1,147 @@
+// Read-only tables read their records through a memory view of the file:
+// what other handles write and append is read, a table cut short underneath
+// gives read errors for the records it lost whichever page they were in,
+// records ending in a zero byte are still read whole, and a bus error that
+// is not a record read still ends the process.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "engine/support/gs6_glbl.h"
+#include "engine/table/gs6_dbf.h"
+#include "support/dbf_writer.h"
+#include "support/error_text.h"
+#include "support/temp_dir.h"
+#include "table_fixtures.h"
+
+namespace {
+
+constexpr int kRecords = 2000;  // 20-byte records over ten pages
+
+int CurrentId(const GSO_dBaseDBF& table) { return std::stoi(std::string(table.CurrentRecord() + 1, 6)); }
+std::string CurrentName(const GSO_dBaseDBF& table) {
+  std::string name(table.CurrentRecord() + 7, 13);
+  return name.substr(0, name.find_last_not_of(' ') + 1);
+}
+
+void SetRecord(GSO_dBaseDBF& table, int id, const std::string& name) {
+  const std::string image = RecordImage(NumberedLayout(0), {{std::to_string(id), name}});
+  std::memcpy(table.EditableRecord(), image.data(), image.size());
+}
+
+}  // namespace
+
+TEST(DbfView, ReadOnlyHandleReadsOtherHandlesRewritesAndAppendsThroughTheView) {
+  TempDir dir;
+  const std::string path = WriteDbf(dir.File("T.DBF"), NumberedLayout(kRecords));
+  auto reader = OpenDbf(path, true, false);
+  auto writer = OpenDbf(path, true, true);
+  ASSERT_TRUE(reader->RecordsViewed());
+  EXPECT_FALSE(writer->RecordsViewed());  // it may hold appends back
+  EXPECT_EQ(writer->MappedSize(), 0);
+  for (int n : {1, 2, 1000, 999, kRecords}) {
+    reader->ReadRecord(n);
+    ASSERT_EQ(CurrentId(*reader), n);
+  }
+
+  ASSERT_TRUE(writer->LockRecord(1500));
+  writer->ReadRecord(1500);
+  SetRecord(*writer, 1500, "REWRITTEN");
+  writer->WriteRecord(1500);
+  writer->UnlockTable();
+  reader->ReadRecord(1500);
+  EXPECT_EQ(CurrentName(*reader), "REWRITTEN");
+
+  // Appended past the end of the view: read from the file, then the view is
+  // made again over the whole table.
+  const int64_t viewed = reader->MappedSize();
+  for (int id = kRecords + 1; id <= kRecords + 300; ++id) {
+    SetRecord(*writer, id, "NEW" + std::to_string(id));
+    writer->AppendRecord();
+  }
+  reader->ReadRecord(kRecords + 250);
+  EXPECT_EQ(CurrentName(*reader), "NEW2250");
+  EXPECT_GT(reader->MappedSize(), viewed);
+  EXPECT_GE(reader->MappedSize(), reader->SizeOfFile() - 1);  // all but the end mark
+  for (int n : {kRecords + 300, kRecords + 1, 7}) {
+    reader->ReadRecord(n);
+    EXPECT_EQ(CurrentId(*reader), n);
+  }
+  EXPECT_TRUE(reader->RecordsViewed());
+}
+
+TEST(DbfView, TableCutShortUnderneathGivesReadErrorsForTheRecordsItLost) {
+  TempDir dir;
+  const DbfLayout layout = NumberedLayout(kRecords);
+  const std::string path = WriteDbf(dir.File("T.DBF"), layout);
+  auto reader = OpenDbf(path, true, false);
+  ASSERT_TRUE(reader->RecordsViewed());
+  for (int n = 1; n <= kRecords; n += 97) reader->ReadRecord(n);  // every page seen
+
+  // A new, shorter edition written over the table in place, ending inside
+  // record 301.
+  std::vector<uint8_t> bytes = ReadBytes(path);
+  bytes.resize(HeaderLengthOf(layout) + 300u * RecordLengthOf(layout) + 7u);
+  WriteBytes(path, bytes);
+
+  reader->ReadRecord(300);
+  const std::string error = FormatMessage(Msg::ReadError, {path});
+  // Record 301 is cut in two, 302 lies wholly past the end in the same page
+  // (that part of the view reads as zeros), the others lie in pages past
+  // the end (touching them faults). Each fails every time, and the records
+  // that remain are read as before.
+  for (int round = 0; round < 2; ++round) {
+    for (int n : {301, 302, 1000, kRecords}) {
+      const TRecNo before = reader->RecNumber();
+      EXPECT_EQ(ErrorOf([&] { reader->ReadRecord(n); }), error) << n;
+      EXPECT_EQ(reader->RecNumber(), before);
+    }
+    reader->ReadRecord(299);
+    EXPECT_EQ(CurrentId(*reader), 299);
+    reader->ReadRecord(1);
+    EXPECT_EQ(CurrentId(*reader), 1);
+  }
+  reader->RefreshHeader();
+  EXPECT_EQ(reader->RecordCount(), 300);
+}
+
+TEST(DbfView, RecordsEndingInAZeroByteAreReadWhole) {
+  TempDir dir;
+  DbfLayout layout;
+  layout.version = 0x30;
+  layout.fields = {{"NAME", 'C', 8}, {"N", 'I', 4}};
+  layout.rows = {{{"ZERO", std::string(4, '\0')}}, {{"ONE", std::string("\1\0\0\0", 4)}}};
+  const std::string path = WriteDbf(dir.File("B.DBF"), layout);
+  auto reader = OpenDbf(path, true, false);
+  ASSERT_TRUE(reader->RecordsViewed());
+  for (int n : {1, 2, 1}) {
+    reader->ReadRecord(n);
+    EXPECT_EQ(std::string(reader->CurrentRecord(), 13), RecordImage(layout, layout.rows[size_t(n - 1)])) << n;
+  }
+}
+
+// A program that maps a file of its own and touches it past a cut meets its
+// bus error as it would without the engine's handler in the process.
+TEST(DbfViewDeathTest, BusErrorsOutsideARecordReadStillEndTheProcess) {
+  TempDir dir;
+  auto reader = OpenDbf(WriteDbf(dir.File("T.DBF"), NumberedLayout(10)), true, false);
+  ASSERT_TRUE(reader->RecordsViewed());
+  const std::string own = dir.File("own.dat");
+  EXPECT_DEATH(
+      {
+        const long page = ::sysconf(_SC_PAGESIZE);
+        const int fd = ::open(own.c_str(), O_RDWR | O_CREAT, 0600);
+        if (fd < 0 || ::ftruncate(fd, 2 * page) != 0) _exit(0);
+        void* base = ::mmap(nullptr, static_cast<size_t>(2 * page), PROT_READ, MAP_SHARED, fd, 0);
+        if (base == MAP_FAILED || ::ftruncate(fd, 0) != 0) _exit(0);
+        const volatile char* bytes = static_cast<const char*>(base);
+        if (bytes[page] == 0) _exit(0);  // faults: the page is gone
+        _exit(0);
+      },
+      "");
+  reader->ReadRecord(10);
+  EXPECT_EQ(CurrentId(*reader), 10);
+}
