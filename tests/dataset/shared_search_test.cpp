@@ -3,7 +3,9 @@
 // table holds, over more leaves than the reader keeps in memory, and another
 // handle's appends (which split nodes and grow the index file) show in the
 // next step, whether the index file's modification time is recent or has
-// settled long ago, and so do its changes to records a step has shown.
+// settled long ago, and so do its changes to records a step has shown. A
+// table cut short underneath gives read errors for the rows it lost and
+// goes on giving those it kept.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,6 +19,7 @@
 #include "engine/support/gs6_glbl.h"
 #include "engine/table/gs6_dbsy.h"
 #include "support/dbf_writer.h"
+#include "support/error_text.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -121,12 +124,17 @@ TEST_F(SharedSearch, StepsOverScatteredPrefixesGiveTheTablesRows) {
 }
 
 TEST_F(SharedSearch, AnotherHandlesAppendsShowInTheNextStep) {
+  ASSERT_TRUE(reader_.Table()->RecordsViewed());
+  const int64_t viewed = reader_.Table()->MappedSize();
   ASSERT_EQ(Step("555"), Expected("555"));
   // Enough keys in one place to split leaves and branches: the file grows
   // beyond what the reader knew of it.
   Append(5550000, 400);
   EXPECT_EQ(Step("555"), Expected("555"));
   EXPECT_EQ(Step("5550"), Expected("5550"));
+  // The appended rows lay beyond the memory view of the table: it now
+  // covers them.
+  EXPECT_GT(reader_.Table()->MappedSize(), viewed);
 
   // The same once the file's modification time is old again, and after a
   // further append whose file time is set back at once.
@@ -139,6 +147,7 @@ TEST_F(SharedSearch, AnotherHandlesAppendsShowInTheNextStep) {
 }
 
 TEST_F(SharedSearch, RecordsRewrittenInPlaceShowTheirNewTextsInTheNextStep) {
+  ASSERT_TRUE(reader_.Table()->RecordsViewed());  // rows come from the memory view
   const std::vector<std::string> shown = Step("31");
   ASSERT_FALSE(shown.empty());
   // Another handle renames the rows just shown; their keys stay.
@@ -165,4 +174,36 @@ TEST_F(SharedSearch, RecordsRewrittenInPlaceShowTheirNewTextsInTheNextStep) {
     reader_.Next();
   }
   EXPECT_EQ(again, shown);
+}
+
+TEST_F(SharedSearch, TableCutShortByAnotherProgramGivesReadErrorsForTheRowsItLost) {
+  ASSERT_EQ(Step("4"), Expected("4"));
+  // A shorter edition copied over the table in place: its first 2000
+  // records, the last of them cut in two.
+  constexpr int kKept = 2000;
+  std::vector<uint8_t> bytes = ReadBytes(path_);
+  bytes.resize(static_cast<size_t>(reader_.Table()->HeaderLength()) + kKept * 20u - 5u);
+  WriteBytes(path_, bytes);
+
+  // The record of a key, and prefixes of shown rows that all lie before
+  // the cut, or not all.
+  auto record = [&](const std::string& num) {
+    return static_cast<int>(std::find(numbers_.begin(), numbers_.end(), num) - numbers_.begin()) + 1;
+  };
+  auto kept = [&](const std::string& prefix) {
+    for (const std::string& num : Expected(prefix))
+      if (record(num) >= kKept) return false;
+    return true;
+  };
+  std::string whole, lost;
+  for (size_t i = 0; i < numbers_.size() && (whole.empty() || lost.empty()); i += 7) {
+    const std::string prefix = numbers_[i].substr(0, 5);
+    (kept(prefix) ? whole : lost) = prefix;
+  }
+  ASSERT_FALSE(whole.empty());
+  ASSERT_FALSE(lost.empty());
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ(ErrorOf([&] { Step(lost); }), FormatMessage(Msg::ReadError, {path_})) << lost;
+    EXPECT_EQ(Step(whole), Expected(whole));
+  }
 }
