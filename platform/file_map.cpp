@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <limits>
@@ -75,7 +76,7 @@ bool BusErrorHandlerInstalled() {
 
 FileMap::~FileMap() { Unmap(); }
 
-bool FileMap::Map(const File& file, int64_t size) {
+bool FileMap::Map(const File& file, int64_t size, int64_t residentLimit) {
   Unmap();
   if (!file.IsOpen() || size <= 0 || static_cast<uint64_t>(size) > std::numeric_limits<size_t>::max())
     return false;
@@ -84,6 +85,12 @@ bool FileMap::Map(const File& file, int64_t size) {
   if (base == MAP_FAILED) return false;
   base_ = static_cast<const char*>(base);
   size_ = size;
+  blockLimit_ = std::max<int64_t>(0, residentLimit / kViewBlock);
+  touchedBlocks_ = 0;
+  // Blocks are counted where the system aligns them: in the address space.
+  const uintptr_t first = reinterpret_cast<uintptr_t>(base_) / kViewBlock;
+  const uintptr_t last = (reinterpret_cast<uintptr_t>(base_) + static_cast<uintptr_t>(size) - 1) / kViewBlock;
+  touched_.assign(last - first + 1, false);
   return true;
 }
 
@@ -92,11 +99,29 @@ void FileMap::Unmap() {
   ::munmap(const_cast<char*>(base_), static_cast<size_t>(size_));
   base_ = nullptr;
   size_ = 0;
+  touchedBlocks_ = 0;
+  touched_.clear();
 }
 
-DERIDAR_ROW_PATH bool FileMap::CopyOut(int64_t offset, void* out, size_t length) const {
+DERIDAR_ROW_PATH bool FileMap::MayTouch(int64_t offset, size_t length) {
+  const uintptr_t origin = reinterpret_cast<uintptr_t>(base_) / kViewBlock;
+  const uintptr_t from = reinterpret_cast<uintptr_t>(base_ + offset);
+  const size_t first = from / kViewBlock - origin;
+  const size_t last = (from + length - 1) / kViewBlock - origin;
+  int64_t fresh = 0;
+  for (size_t block = first; block <= last; ++block) fresh += touched_[block] ? 0 : 1;
+  if (fresh == 0) return true;
+  if (touchedBlocks_ + fresh > blockLimit_) return false;
+  for (size_t block = first; block <= last; ++block) touched_[block] = true;
+  touchedBlocks_ += fresh;
+  return true;
+}
+
+DERIDAR_ROW_PATH bool FileMap::CopyOut(int64_t offset, void* out, size_t length) {
   if (base_ == nullptr || offset < 0 || offset > size_ || length > static_cast<uint64_t>(size_ - offset))
     return false;
+  if (length == 0) return true;
+  if (!MayTouch(offset, length)) return false;
   sigjmp_buf resume;
   if (sigsetjmp(resume, 0) != 0) return false;  // faulted: the handler cleared the guard
   guardedCopy = &resume;

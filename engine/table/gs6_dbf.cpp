@@ -149,7 +149,7 @@ void GSO_dBaseDBF::OpenTable() {
   SetCache(cacheOn_);
   // Only a handle that cannot write reads records through the view: it
   // holds no appended records back that the view would miss.
-  viewRecords_ = !IsReadWrite() && MapFile();
+  viewRecords_ = !IsReadWrite() && MapFile(kViewResidentBytes);
 
   RefreshHeader();
   NotifyStatus(2, 0);
@@ -414,7 +414,7 @@ DERIDAR_ROW_PATH bool GSO_dBaseDBF::ReadRecordFromView(int64_t offset, char* ima
 }
 
 void GSO_dBaseDBF::GrowViewPast(int64_t offset) {
-  if (viewRecords_ && offset + recordLength_ > MappedSize()) viewRecords_ = MapFile();
+  if (viewRecords_ && offset + recordLength_ > MappedSize()) viewRecords_ = MapFile(kViewResidentBytes);
 }
 
 DERIDAR_ROW_PATH void GSO_dBaseDBF::ReadRecord(int32_t target) {

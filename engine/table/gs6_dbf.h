@@ -26,10 +26,12 @@
 // copies the current record out of the view instead of reading it: one
 // system call less per record. Only single records come from the view;
 // the read-ahead window and the reads of many records at a time (counts,
-// index builds, scans) read the file, so that a pass over the whole table
-// does not make all of it resident in this process. A record beyond the
-// view is read from the file; when it is all there (another handle
-// appended), the view is made again at the file's new size.
+// index builds, scans) read the file, and the view keeps at most
+// kViewResidentBytes of the file resident (records elsewhere are read from
+// the file), so that reading all over a large table does not make all of
+// it resident in this process. A record beyond the view is read from the
+// file; when it is all there (another handle appended), the view is made
+// again at the file's new size.
 //
 // Header:
 //   0  1  version: 0x03, 0x04, 0x30, 0x83, 0x8B or 0xF5
@@ -87,6 +89,11 @@ void TableCipher(const std::string& password, const void* in, void* out, size_t 
 // Bytes of records appended under the table lock that are held back before
 // they are written in one block.
 constexpr int32_t kHeldAppendBytes = 1 << 20;
+
+// Resident memory the memory view of a read-only table may take at most
+// (see platform::FileMap): the records in the parts of the file read first
+// are copied out of memory, the others read from the file.
+constexpr int64_t kViewResidentBytes = int64_t{16} << 20;
 
 // Descriptor size and the first descriptor offset.
 constexpr int32_t kTableHeaderSize = 32;

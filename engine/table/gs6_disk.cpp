@@ -184,10 +184,10 @@ void GSO_DiskFile::WriteAt(int64_t offset, const void* buffer, int32_t length) {
   written_ = true;
 }
 
-bool GSO_DiskFile::MapFile() {
+bool GSO_DiskFile::MapFile(int64_t residentLimit) {
   map_.Unmap();
   const int64_t size = closed_ ? -1 : handle_.Size();
-  return size > 0 && map_.Map(handle_, size);
+  return size > 0 && map_.Map(handle_, size, residentLimit);
 }
 
 int64_t GSO_DiskFile::SizeOfFile() {

@@ -117,6 +117,8 @@ class GSO_DiskFile {
   bool WrittenSinceFlush() const { return written_; }
   // Bytes the memory view covers from offset 0 (see MapFile); 0 without one.
   int64_t MappedSize() const { return map_.Size(); }
+  // Bytes of the view that reads out of it may have made resident.
+  int64_t MappedBytesTouched() const { return map_.TouchedBytes(); }
 
   // The name a file is known by: a network name ("\\server...") or one with
   // a colon beyond its second character is kept; any other is expanded to a
@@ -127,14 +129,15 @@ class GSO_DiskFile {
   // Writes what the derived file holds back; nothing here.
   virtual void WriteHeldBytes() {}
   // Views the file in memory at its current size, replacing an earlier
-  // view (see platform::FileMap); false, and no view, when the file is
+  // view, with copies out of it keeping at most `residentLimit` bytes of it
+  // resident (see platform::FileMap); false, and no view, when the file is
   // closed or cannot be mapped. Held bytes are not in the view: only a file
   // that holds none back should read through it.
-  bool MapFile();
+  bool MapFile(int64_t residentLimit);
   void UnmapFile() { map_.Unmap(); }
   // Copies the `length` bytes at `offset` out of the view; false when they
   // do not lie inside it or the copy faulted (the file was cut short since).
-  bool ReadMapped(int64_t offset, void* buffer, int32_t length) const {
+  bool ReadMapped(int64_t offset, void* buffer, int32_t length) {
     return length >= 0 && map_.CopyOut(offset, buffer, static_cast<size_t>(length));
   }
   // Cuts the file back to `size` without the full access Truncate asks for:

@@ -1,8 +1,9 @@
 // The read-only file view: copies equal the file's bytes and follow other
 // handles' writes, pieces beyond the view are refused, a file cut short by
 // another handle makes the copy fail instead of ending the process, a grown
-// file is seen once mapped again, and bus errors outside a copy still reach
-// the handler the program had installed before.
+// file is seen once mapped again, copies stay within the blocks a resident
+// limit allows, and bus errors outside a copy still reach the handler the
+// program had installed before.
 #include "platform/file_map.h"
 
 #include <gtest/gtest.h>
@@ -53,7 +54,7 @@ std::string MakeFile(const TempDir& dir, const std::string& content) {
   return path;
 }
 
-std::string Copied(const platform::FileMap& view, int64_t offset, size_t length) {
+std::string Copied(platform::FileMap& view, int64_t offset, size_t length) {
   std::string out(length, '\0');
   return view.CopyOut(offset, out.data(), length) ? out : std::string("(failed)");
 }
@@ -147,6 +148,33 @@ TEST(FileMap, GrownFileIsCopiedOnceMappedAgain) {
   EXPECT_EQ(view.Size(), int64_t(content.size() + more.size()));
   EXPECT_EQ(Copied(view, int64_t(content.size()) + 2 * kPage, 100), more.substr(static_cast<size_t>(2 * kPage), 100));
   EXPECT_EQ(Copied(view, 0, 10), content.substr(0, 10));
+}
+
+TEST(FileMap, CopiesKeepToTheBlocksTheResidentLimitAllows) {
+  TempDir dir;
+  const int64_t block = platform::FileMap::kViewBlock;
+  const std::string path = MakeFile(dir, Pattern(100));
+  {
+    platform::File grow;
+    ASSERT_TRUE(grow.Open(path, true, true));
+    ASSERT_TRUE(grow.Truncate(4 * block));  // a hole reads as zeros
+    ASSERT_TRUE(grow.WriteAt(3 * block, "FAR", 3));
+  }
+  platform::File file;
+  ASSERT_TRUE(file.Open(path, false, true));
+  platform::FileMap view;
+  ASSERT_TRUE(view.Map(file, file.Size(), block));
+  EXPECT_EQ(Copied(view, 10, 5), Pattern(100).substr(10, 5));
+  EXPECT_EQ(view.TouchedBytes(), block);
+  // Two blocks further on: beyond the limit, refused; the block touched
+  // before is still copied from.
+  EXPECT_EQ(Copied(view, 3 * block, 3), "(failed)");
+  EXPECT_EQ(Copied(view, 20, 5), Pattern(100).substr(20, 5));
+  EXPECT_EQ(view.TouchedBytes(), block);
+  // A view made again counts afresh.
+  ASSERT_TRUE(view.Map(file, file.Size(), block));
+  EXPECT_EQ(Copied(view, 3 * block, 3), "FAR");
+  EXPECT_EQ(Copied(view, 10, 5), "(failed)");
 }
 
 TEST(FileMap, BusErrorsOutsideACopyReachTheHandlerInstalledBefore) {

@@ -1,8 +1,9 @@
 // Read-only tables read their records through a memory view of the file:
 // what other handles write and append is read, a table cut short underneath
 // gives read errors for the records it lost whichever page they were in,
-// records ending in a zero byte are still read whole, and a bus error that
-// is not a record read still ends the process.
+// records ending in a zero byte are still read whole, reading all over a
+// large table keeps the view's resident part within its limit, and a bus
+// error that is not a record read still ends the process.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
@@ -121,6 +122,28 @@ TEST(DbfView, RecordsEndingInAZeroByteAreReadWhole) {
     reader->ReadRecord(n);
     EXPECT_EQ(std::string(reader->CurrentRecord(), 13), RecordImage(layout, layout.rows[size_t(n - 1)])) << n;
   }
+}
+
+TEST(DbfView, ReadingAllOverALargeTableKeepsTheViewWithinItsResidentLimit) {
+  TempDir dir;
+  // Records of 60 KB: the table is larger than the limit by half.
+  constexpr int kWidth = 60000;
+  DbfLayout layout;
+  layout.fields = {{"ID", 'N', 6}, {"TEXT", 'C', kWidth}};
+  const int records = static_cast<int>(kViewResidentBytes * 3 / 2 / kWidth);
+  for (int i = 1; i <= records; ++i) layout.rows.push_back({{std::to_string(i), std::string(kWidth, char('A' + i % 26))}});
+  auto reader = OpenDbf(WriteDbf(dir.File("L.DBF"), layout), true, false);
+  ASSERT_TRUE(reader->RecordsViewed());
+  for (int round = 0; round < 2; ++round) {
+    for (int i = 0; i < records; ++i) {
+      const int n = (i * 37) % records + 1;  // all over the table
+      reader->ReadRecord(n);
+      ASSERT_EQ(CurrentId(*reader), n);
+      ASSERT_EQ(reader->CurrentRecord()[reader->RecordLength() - 1], char('A' + n % 26)) << n;
+    }
+  }
+  EXPECT_GT(reader->MappedBytesTouched(), 0);
+  EXPECT_LE(reader->MappedBytesTouched(), kViewResidentBytes);
 }
 
 // A program that maps a file of its own and touches it past a cut meets its
