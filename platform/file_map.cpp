@@ -38,13 +38,13 @@ void OnBusError(int signal, siginfo_t* info, void* context) {
     guardedCopy = nullptr;
     siglongjmp(*resume, 1);
   }
-  if ((previousBusAction.sa_flags & SA_SIGINFO) != 0) {
-    if (previousBusAction.sa_sigaction != nullptr) {
+  // Both handler forms share their storage: SIG_DFL and SIG_IGN read the
+  // same through either.
+  if (previousBusAction.sa_handler != SIG_DFL && previousBusAction.sa_handler != SIG_IGN) {
+    if ((previousBusAction.sa_flags & SA_SIGINFO) != 0)
       previousBusAction.sa_sigaction(signal, info, context);
-      return;
-    }
-  } else if (previousBusAction.sa_handler != SIG_DFL && previousBusAction.sa_handler != SIG_IGN) {
-    previousBusAction.sa_handler(signal);
+    else
+      previousBusAction.sa_handler(signal);
     return;
   }
   struct sigaction fallback {};
