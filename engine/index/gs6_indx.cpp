@@ -87,7 +87,16 @@ GSobjIndexKey* GSobjIndexKey::LoadChild(uint32_t address) {
 
 bool GSobjIndexKey::KeysInOrder() {
   const int32_t count = EntryCount();
-  if (keyOrder_ != kOrderUnknown && orderedCount_ == count) return keyOrder_ == kOrdered;
+  if (keyOrder_ != kOrderUnknown && orderedCount_ == count) {
+    if (keyOrder_ != kSoughtOnce) return keyOrder_ == kOrdered;
+  } else {
+    // Most images are read for one seek: checking the whole node's order
+    // then costs more than the scan it would save. The check waits for the
+    // image's second seek.
+    keyOrder_ = kSoughtOnce;
+    orderedCount_ = count;
+    return false;
+  }
   const bool byRecord = owner_->OwnerFile()->OrderByRecordNumber();
   bool ordered = true;
   for (int32_t i = 0; i < count && ordered; ++i) {

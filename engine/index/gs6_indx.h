@@ -212,16 +212,17 @@ class GSobjIndexKey : public TgsCollection<GSobjIndexKeyData> {
   int Compare(const GSobjIndexKeyData& probe, const GSobjIndexKeyData& stored, int partial) const;
   // Whether the entries follow each other in the tag's order (keys by the
   // tag's compare, equal keys by record number where the file orders them
-  // so), all of them byte keys: learned once for an unchanged image, then
-  // a seek may halve its way through the node. A node written by another
-  // program whose keys disagree with the compare is scanned entry by entry.
+  // so), all of them byte keys: learned on the second seek into an
+  // unchanged image (false on the first), then a seek may halve its way
+  // through the node. A node written by another program whose keys disagree
+  // with the compare is scanned entry by entry.
   bool KeysInOrder();
   // The first entry a seek's scan would stop at in an ordered node: the
   // first that does not sort before the probe (at most the last entry).
   int32_t FirstNotBefore(int32_t recNo, const GSobjIndexKeyData& probe, int partial, bool byRecord) const;
   // Entries below which a node is scanned rather than halved.
   static constexpr int32_t kScannedEntries = 8;
-  static constexpr int8_t kOrderUnknown = 0, kOrdered = 1, kUnordered = -1;
+  static constexpr int8_t kOrderUnknown = 0, kOrdered = 1, kUnordered = -1, kSoughtOnce = 2;
 
   int32_t pageAddress_;
   int32_t leftSibling_ = -1;

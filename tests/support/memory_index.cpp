@@ -159,6 +159,11 @@ int32_t MemoryIndexFile::AllocatePage() {
   return address;
 }
 
+bool MemoryIndexFile::NodeStamp(int64_t& stamp) {
+  stamp = int64_t{nodeWrites} + headerWrites + outsideChanges;
+  return keepImages;
+}
+
 int32_t MemoryIndexFile::ResetAllocator() {
   nextFreePage_ = nextNode;
   return nextFreePage_;

@@ -70,6 +70,10 @@ class MemoryIndexFile : public GSobjIndexFile {
               std::string_view forExpression) override;
   int32_t AllocatePage() override;
   int32_t ResetAllocator() override;
+  // With keepImages, tags keep node images between seeks while the nodes
+  // stay as they are: the stamp moves with every write, and a test that
+  // changes `nodes` itself bumps outsideChanges.
+  bool NodeStamp(int64_t& stamp) override;
 
   // A new tag without expressions (keys are inserted by the test).
   MemoryIndexTag* NewTag(std::string_view name, bool unique = false);
@@ -83,6 +87,8 @@ class MemoryIndexFile : public GSobjIndexFile {
   int32_t nextNode = 1;
   int nodeWrites = 0;
   int headerWrites = 0;
+  bool keepImages = false;
+  int outsideChanges = 0;
 };
 
 // Checks the tree of a tag as stored: every node within the capacity, all
