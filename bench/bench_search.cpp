@@ -5,13 +5,14 @@
 // keys that begin with the new prefix (a number of 1 to 7 digits or a
 // surname of 1 to 3 letters; one bound taken as a prefix at both ends),
 // which moves to the first record, and reads 25 rows, their fields' texts
-// taken as the grid takes them. The same queries run
-// on SQLite (a table with matching partial indexes, a prepared statement,
-// the first 25 rows) in the same run. Prints the median and 99th percentile of both
-// and their ratios, and the floor of the rows alone: the same rows each step
-// showed, read with one pread each and nothing else. Steps are timed in
-// processor time of the thread (system time included): the machine may be
-// shared, and wall time would count the neighbours' turns as well.
+// taken as the grid takes them. The same queries run on SQLite (a table
+// with matching partial indexes, a prepared statement, the first 25 rows)
+// in the same run. Prints the median and 99th percentile of both and their
+// ratios, and the floor of the rows alone: the same rows each step showed,
+// read with one pread each and nothing else. The three measurements take
+// turns over slices of the queries. Steps are timed in processor time of
+// the thread (system time included): the machine may be shared, and wall
+// time would count the neighbours' turns as well.
 //
 //   bench_search [records] [steps]      (defaults 1000000 and 4000)
 #include <fcntl.h>
@@ -24,6 +25,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <random>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -46,6 +48,10 @@ using bench::ThreadMicros;
 
 constexpr int kRows = 25;
 constexpr int kNumberLength = 7;
+// Steps timed in one go before the turn passes to the next measurement.
+constexpr size_t kSlice = 250;
+
+void Append(std::vector<double>& to, const std::vector<double>& times) { to.insert(to.end(), times.begin(), times.end()); }
 
 // The seven directory tags, as the splash screen builds them.
 struct TagStep {
@@ -108,10 +114,14 @@ std::vector<Query> SurnameQueries(const std::vector<std::string>& surnames, std:
 
 // Search steps through the dataset on one tag; returns each step's time.
 // With `rows`, the record numbers each step read are kept there too.
-std::vector<double> DataSetSteps(TDeridarDataSet& table, const TagStep& tag, const std::vector<Query>& queries,
+// The table stays in the tag's order (opened by the first call for a tag)
+// from one call to the next, as it does while the user types.
+std::vector<double> DataSetSteps(TDeridarDataSet& table, const TagStep& tag, std::span<const Query> queries,
                                  uint64_t& checksum, std::vector<std::vector<int32_t>>* rows = nullptr) {
-  table.OpenIndexes({}, {});
-  table.OpenIndexes(tag.file, tag.tag);
+  if (table.IndexName() != tag.tag) {
+    table.OpenIndexes({}, {});
+    table.OpenIndexes(tag.file, tag.tag);
+  }
   platform::TField* fields[] = {table.FieldByName("NUM"), table.FieldByName("FIO"), table.FieldByName("ADR")};
   // Each field's text goes into one reused buffer, as the grid reads a row.
   std::string text;
@@ -141,7 +151,7 @@ std::vector<double> DataSetSteps(TDeridarDataSet& table, const TagStep& tag, con
 
 // The floor of any step that reads its rows from the table file: the same
 // rows a step showed, each read with one pread and nothing else.
-std::vector<double> RawReadSteps(const std::string& path, const std::vector<std::vector<int32_t>>& rows,
+std::vector<double> RawReadSteps(const std::string& path, std::span<const std::vector<int32_t>> rows,
                                  uint64_t& checksum) {
   const int fd = open(path.c_str(), O_RDONLY);
   if (fd < 0) std::exit(1);
@@ -201,7 +211,7 @@ sqlite3* LoadSqlite(const std::filesystem::path& dir, const std::vector<phonegen
   return db;
 }
 
-std::vector<double> SqliteSteps(sqlite3* db, const char* column, const std::vector<Query>& queries,
+std::vector<double> SqliteSteps(sqlite3* db, const char* column, std::span<const Query> queries,
                                 uint64_t& checksum) {
   const std::string sql = std::string("SELECT num, fio, adr FROM phone WHERE tip=1 AND ") + column +
                           " >= ?1 AND " + column + " <= ?2 ORDER BY " + column + " LIMIT " +
@@ -269,45 +279,65 @@ int main(int argc, char** argv) {
   table.SetUseDeleted(false);
   table.Open();
   for (const TagStep& t : kTags) table.IndexOn(t.file, t.tag, t.key, t.condition, 1, 0);
+  const auto built = std::chrono::steady_clock::now();
+#ifdef DERIDAR_HAVE_SQLITE
+  sqlite3* db = LoadSqlite(dir, records);
+#endif
   // The viewer meets index files built earlier, not seconds ago: while a
   // shared file's modification time is that recent, a further write could
   // leave it unchanged, and every step reads the file's version counter.
-  std::this_thread::sleep_for(std::chrono::seconds(3));
+  std::this_thread::sleep_until(built + std::chrono::seconds(3));
 
   std::mt19937 random(12345);
   const std::vector<Query> numbers = NumberQueries(random, steps);
   const std::vector<Query> names = SurnameQueries(surnames, random, steps);
-  uint64_t checksum = 0;
-  // A first pass over each order warms the page cache and notes the rows
-  // each step shows; the second pass counts.
-  std::vector<std::vector<int32_t>> numberRows, nameRows;
-  DataSetSteps(table, kTags[1], numbers, checksum, &numberRows);
-  const Stats engineNumbers = Summarise(DataSetSteps(table, kTags[1], numbers, checksum));
-  DataSetSteps(table, kTags[0], names, checksum, &nameRows);
-  const Stats engineNames = Summarise(DataSetSteps(table, kTags[0], names, checksum));
-  table.Close();
   const std::string dbf = folder.Table();
-  const Stats floorNumbers = Summarise(RawReadSteps(dbf, numberRows, checksum));
-  const Stats floorNames = Summarise(RawReadSteps(dbf, nameRows, checksum));
-
+  uint64_t checksum = 0;
   std::printf("records %u, steps per order %d, rows read per step %d\n", count, steps, kRows);
+
+  struct Order {
+    const char* what;
+    const TagStep& tag;
+    const char* column;
+    const std::vector<Query>& queries;
+  };
+  for (const Order& order : {Order{"number", kTags[1], "num", numbers}, Order{"surname", kTags[0], "fio", names}}) {
+    // A first pass warms the page cache (and SQLite's) and notes the rows
+    // each step shows. Then the steps are timed in slices, the dataset's,
+    // the floor's and SQLite's slices of the same queries taking turns, so
+    // that a change in the machine's load during the run falls on all
+    // three alike.
+    std::vector<std::vector<int32_t>> rows;
+    DataSetSteps(table, order.tag, order.queries, checksum, &rows);
+    std::vector<double> engine, floor;
 #ifdef DERIDAR_HAVE_SQLITE
-  sqlite3* db = LoadSqlite(dir, records);
-  SqliteSteps(db, "num", numbers, checksum);
-  const Stats sqliteNumbers = Summarise(SqliteSteps(db, "num", numbers, checksum));
-  SqliteSteps(db, "fio", names, checksum);
-  const Stats sqliteNames = Summarise(SqliteSteps(db, "fio", names, checksum));
+    SqliteSteps(db, order.column, order.queries, checksum);
+    std::vector<double> sqlite;
+#endif
+    const std::span<const Query> queries(order.queries);
+    for (size_t from = 0; from < queries.size(); from += kSlice) {
+      const size_t length = std::min(kSlice, queries.size() - from);
+      Append(engine, DataSetSteps(table, order.tag, queries.subspan(from, length), checksum));
+      Append(floor, RawReadSteps(dbf, std::span(rows).subspan(from, length), checksum));
+#ifdef DERIDAR_HAVE_SQLITE
+      Append(sqlite, SqliteSteps(db, order.column, queries.subspan(from, length), checksum));
+#endif
+    }
+#ifdef DERIDAR_HAVE_SQLITE
+    const Stats sqliteStats = Summarise(sqlite);
+    const Stats* compared = &sqliteStats;
+#else
+    const Stats* compared = nullptr;
+#endif
+    const Stats engineStats = Summarise(engine);
+    Report(order.what, engineStats, compared);
+    ReportFloor(order.what, Summarise(floor), engineStats, compared);
+  }
+  table.Close();
+#ifdef DERIDAR_HAVE_SQLITE
   sqlite3_close(db);
-  Report("number", engineNumbers, &sqliteNumbers);
-  Report("surname", engineNames, &sqliteNames);
-  ReportFloor("number", floorNumbers, engineNumbers, &sqliteNumbers);
-  ReportFloor("surname", floorNames, engineNames, &sqliteNames);
   std::printf("targets: dataset/floor median <= 1.3x and sqlite/dataset median > 1x on both orders\n");
 #else
-  Report("number", engineNumbers, nullptr);
-  Report("surname", engineNames, nullptr);
-  ReportFloor("number", floorNumbers, engineNumbers, nullptr);
-  ReportFloor("surname", floorNames, engineNames, nullptr);
   std::printf("(built without SQLite: no comparison)\n");
 #endif
   std::printf("(checksum %llu)\n", static_cast<unsigned long long>(checksum));
