@@ -260,6 +260,13 @@ std::string CheckTree(MemoryIndexFile& file, MemoryIndexTag& tag) {
   return "";
 }
 
+std::vector<std::pair<std::string, TRecNo>> WalkForward(GSobjIndexTag& tag) {
+  std::vector<std::pair<std::string, TRecNo>> out;
+  for (TRecNo r = tag.MoveTo(GotoFirst); r != 0; r = tag.MoveTo(GotoNext))
+    out.emplace_back(tag.CurrentKey().AsText(), tag.CurrentRecord());
+  return out;
+}
+
 std::vector<std::pair<std::string, TRecNo>> LeafEntries(MemoryIndexFile& file, MemoryIndexTag& tag) {
   std::vector<std::pair<std::string, TRecNo>> out;
   std::function<void(int32_t)> walk = [&](int32_t address) {

@@ -98,6 +98,9 @@ class MemoryIndexFile : public GSobjIndexFile {
 std::string CheckTree(MemoryIndexFile& file, MemoryIndexTag& tag);
 // The leaf entries in stored order: key text (or number as text) and link.
 std::vector<std::pair<std::string, TRecNo>> LeafEntries(MemoryIndexFile& file, MemoryIndexTag& tag);
+// The tag's keys (as text) and records, walked first to last through the
+// tag's own moves.
+std::vector<std::pair<std::string, TRecNo>> WalkForward(GSobjIndexTag& tag);
 // Levels of the stored tree (1: the root is a leaf).
 int TreeDepth(MemoryIndexFile& file, MemoryIndexTag& tag);
 

@@ -28,13 +28,6 @@ GSobjIndexKeyData Key(const std::string& text, TRecNo link = -1) {
   return e;
 }
 
-Entries WalkForward(GSobjIndexTag& tag) {
-  Entries out;
-  for (TRecNo r = tag.MoveTo(GotoFirst); r != 0; r = tag.MoveTo(GotoNext))
-    out.emplace_back(tag.CurrentKey().AsText(), tag.CurrentRecord());
-  return out;
-}
-
 // Keys over a small alphabet that makes prefixes, duplicates, high bytes and
 // bytes below the blank common.
 std::string RandomKey(std::mt19937& random) {

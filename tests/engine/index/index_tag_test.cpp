@@ -33,12 +33,6 @@ std::pair<std::string, TRecNo> Current(const GSobjIndexTag& tag) {
   return {tag.CurrentKey().AsText(), tag.CurrentRecord()};
 }
 
-Entries WalkForward(GSobjIndexTag& tag) {
-  Entries out;
-  for (TRecNo r = tag.MoveTo(GotoFirst); r != 0; r = tag.MoveTo(GotoNext)) out.push_back(Current(tag));
-  return out;
-}
-
 Entries WalkBackward(GSobjIndexTag& tag) {
   Entries out;
   for (TRecNo r = tag.MoveTo(GotoLast); r != 0; r = tag.MoveTo(GotoPrevious))
