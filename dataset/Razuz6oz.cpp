@@ -948,9 +948,6 @@ bool TDeridarDataSet::WalkCurrentTag(Visit&& visit) {
 
 bool TDeridarDataSet::CountCurrentTag(const std::vector<uint8_t>* deleted, int32_t step, int32_t& count,
                                       std::vector<TRecNo>& ends) {
-  // The marks matter only when some record is marked: without any, every
-  // entry is counted and whole leaves are passed by their counts.
-  if (deleted && (deleted->empty() || !std::memchr(deleted->data(), 1, deleted->size()))) deleted = nullptr;
   int64_t keys = 0;
   const bool counted = AtTablePlace([&](GSobjIndexTag& tag) { return tag.CountRangeKeys(step, deleted, keys, ends); });
   if (!counted || keys > std::numeric_limits<int32_t>::max()) {
@@ -966,6 +963,7 @@ const std::vector<uint8_t>* TDeridarDataSet::DeletedMarks() {
   const TRecNo count = table_->RecordCount();
   if (deletedMarksCount_ == count && deletedMarksStamp_ == table_->UpdateStamp()) return &deletedMarks_;
   deletedMarks_.assign(static_cast<size_t>(count) + 1, 0);
+  deletedMarksAny_ = false;
   // Whole blocks of records, the first byte of each being its flag.
   const int32_t length = table_->RecordLength();
   const int32_t perBlock = std::max<int32_t>(1, (1 << 16) / std::max(length, 1));
@@ -974,8 +972,11 @@ const std::vector<uint8_t>* TDeridarDataSet::DeletedMarks() {
     const int32_t records = std::min<int32_t>(perBlock, count - first + 1);
     const int64_t at = table_->HeaderLength() + static_cast<int64_t>(first - 1) * length;
     const int32_t got = table_->ReadAt(at, block.data(), records * length);
-    for (int32_t i = 0; i < records && (i + 1) * length <= got; ++i)
-      deletedMarks_[static_cast<size_t>(first + i)] = block[static_cast<size_t>(i) * length] == '*';
+    for (int32_t i = 0; i < records && (i + 1) * length <= got; ++i) {
+      const bool marked = block[static_cast<size_t>(i) * length] == '*';
+      deletedMarks_[static_cast<size_t>(first + i)] = marked;
+      deletedMarksAny_ |= marked;
+    }
   }
   deletedMarksCount_ = count;
   deletedMarksStamp_ = table_->UpdateStamp();
@@ -1020,7 +1021,12 @@ int32_t TDeridarDataSet::CountRecords(int32_t step, std::vector<TBookmark>& ends
   // A filter decides per record, which needs the record read.
   if (!table_->CurrentTag() || table_->FilterActive() || (Filtered() && OnFilterRecord)) return -1;
   const std::vector<uint8_t>* deleted = nullptr;
-  if (!useDeleted_ && !(deleted = DeletedMarks())) return -1;
+  if (!useDeleted_) {
+    if (!(deleted = DeletedMarks())) return -1;
+    // The marks matter only when some record is marked: without any, every
+    // entry is counted and whole leaves are passed by their counts.
+    if (!deletedMarksAny_) deleted = nullptr;
+  }
   if (!table_->CurrentTag()->HasRange()) {
     // A whole order is counted once and kept.
     const TOrderRows* rows = WholeOrderRows(deleted, step);

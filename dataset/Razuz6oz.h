@@ -357,6 +357,7 @@ class TDeridarDataSet : public platform::TDataSet, public DBFObjectOwner {
   static constexpr size_t kKnownOrders = 8;
   std::vector<TOrderRows> orderRows_;
   std::vector<uint8_t> deletedMarks_;
+  bool deletedMarksAny_ = false;  // some record is marked
   TRecNo deletedMarksCount_ = -1;
   uint32_t deletedMarksStamp_ = 0;
   // A buffer field values are read from instead of the state's (lookups).
