@@ -58,12 +58,6 @@ bool EditModes(TDataSetState state) { return state == dsEdit || state == dsInser
 template <class T, class Visit>
 void ForEachOfSnapshot(const std::vector<T*>& list, Visit&& visit) {
   constexpr size_t kInline = 8;
-  if (list.empty()) return;
-  if (list.size() == 1) {
-    T* only = list.front();
-    visit(only);
-    return;
-  }
   if (list.size() <= kInline) {
     T* copy[kInline];
     const size_t count = list.size();
