@@ -62,10 +62,6 @@ class TgsExpUserLink;
 // Largest signed 32-bit value: a record number after every real one.
 constexpr int32_t kMaxRecNo = 2147483647;
 
-// `text` without its trailing blanks (a character field's stored text as a
-// key), looked at eight bytes at a time.
-std::string_view TrimTrailingBlanks(std::string_view text);
-
 // What an index file needs of its table.
 class GSobjIndexOwner {
  public:

@@ -4,13 +4,13 @@
 // format's sink, with progress reported as build phase 1), and the table
 // header's flag that says a production index file belongs to the table.
 #include <algorithm>
-#include <bit>
 #include <cstring>
 #include <vector>
 
 #include "engine/expr/gs6_sql.h"
 #include "engine/index/gs6_indx.h"
 #include "engine/support/gs6_glbl.h"
+#include "engine/support/gs6_tool.h"
 #include "engine/table/gs6_dbf.h"
 #include "engine/table/gs6_dbf_fieldvars.h"
 #include "engine/table/gs6_dbsy.h"
@@ -30,26 +30,6 @@ int32_t PlaceInRecord(TgsUserDefFieldVar* variable, const char* record, int32_t 
 }
 
 }  // namespace
-
-// `text` without trailing blanks, looked at eight bytes at a time.
-std::string_view TrimTrailingBlanks(std::string_view text) {
-  size_t n = text.size();
-  constexpr uint64_t kBlanks = 0x2020202020202020ull;
-  while (n >= 8) {
-    uint64_t word;
-    std::memcpy(&word, text.data() + n - 8, 8);
-    const uint64_t other = word ^ kBlanks;  // non-zero bytes: not blanks
-    if (other != 0) {
-      // The blanks after the last other byte of the word.
-      const int blanks = std::endian::native == std::endian::little ? std::countl_zero(other) / 8
-                                                                     : std::countr_zero(other) / 8;
-      return text.substr(0, n - static_cast<size_t>(blanks));
-    }
-    n -= 8;
-  }
-  while (n > 0 && text[n - 1] == ' ') --n;
-  return text.substr(0, n);
-}
 
 GSobjIndexTag::BuildKeySink::~BuildKeySink() = default;
 

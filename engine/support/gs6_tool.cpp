@@ -1,6 +1,7 @@
 // File-name and string helpers, the value cell, and the paged record bit set.
 #include "engine/support/gs6_tool.h"
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include "engine/support/gs6_cnst.h"
 #include "engine/support/gs6_date.h"
 #include "engine/support/gs6_glbl.h"
+#include "platform/hot.h"
 #include "platform/locale.h"
 
 // --- String and file-name helpers -----------------------------------------
@@ -414,4 +416,23 @@ bool TgsHugeSet::TestBit(int32_t n) const {
 void TgsHugeSet::ClearAll() {
   for (auto& page : pages_) std::memset(page.get(), 0, kPageBytes);
   highest_ = -1;
+}
+
+DERIDAR_ROW_PATH std::string_view TrimTrailingBlanks(std::string_view text) {
+  size_t n = text.size();
+  constexpr uint64_t kBlanks = 0x2020202020202020ull;
+  while (n >= 8) {
+    uint64_t word;
+    std::memcpy(&word, text.data() + n - 8, 8);
+    const uint64_t other = word ^ kBlanks;  // non-zero bytes: not blanks
+    if (other != 0) {
+      // The blanks after the last other byte of the word.
+      const int blanks = std::endian::native == std::endian::little ? std::countl_zero(other) / 8
+                                                                     : std::countr_zero(other) / 8;
+      return text.substr(0, n - static_cast<size_t>(blanks));
+    }
+    n -= 8;
+  }
+  while (n > 0 && text[n - 1] == ' ') --n;
+  return text.substr(0, n);
 }

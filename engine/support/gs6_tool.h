@@ -36,6 +36,10 @@ std::string BaseName(std::string_view name);
 // terminates it; the buffer must hold n + 1 bytes. A longer text is kept.
 void PadBuffer(char* buffer, char ch, size_t n);
 
+// `text` without its trailing blanks (a character field's stored text),
+// looked at eight bytes at a time: fields are mostly padding.
+std::string_view TrimTrailingBlanks(std::string_view text);
+
 // --- TgsVariant -------------------------------------------------------------
 // A value cell: owned data bytes, allocated size, used length and type tag.
 //   tag 0 none   no data

@@ -10,6 +10,7 @@
 #include "engine/support/gs6_cnst.h"
 #include "engine/support/gs6_date.h"
 #include "engine/support/gs6_glbl.h"
+#include "engine/support/gs6_tool.h"
 #include "engine/expr/gs6_sql.h"
 #include "engine/table/gs6_dbf_fieldvars.h"
 #include "engine/table/gs6_memo.h"
@@ -21,20 +22,6 @@ namespace {
 
 constexpr int64_t kMsPerDay = 86400000;
 constexpr int32_t kJulianDayOfYearZero = 1721425;  // date-time day origin
-
-DERIDAR_ROW_PATH std::string_view TrimRight(std::string_view text) {
-  size_t end = text.size();
-  // Eight blanks at a time first: character fields are mostly padding.
-  constexpr uint64_t kEightBlanks = 0x2020202020202020u;
-  while (end >= 8) {
-    uint64_t word;
-    std::memcpy(&word, text.data() + end - 8, sizeof word);
-    if (word != kEightBlanks) break;
-    end -= 8;
-  }
-  while (end > 0 && text[end - 1] == ' ') --end;
-  return text.substr(0, end);
-}
 
 std::string_view TrimLeft(std::string_view text) {
   size_t start = text.find_first_not_of(' ');
@@ -104,7 +91,7 @@ void GSO_dBaseFld::SetTranslateASCII(bool on) {
 }
 
 TgsDBFFields* GSO_dBaseFld::FieldObject(std::string_view name) const {
-  name = TrimRight(name);
+  name = TrimTrailingBlanks(name);
   for (const auto& field : fields_)
     if (platform::CompareText(field->Name(), name) == 0) return field.get();
   return nullptr;
@@ -143,7 +130,7 @@ char GSO_dBaseFld::FieldType(int32_t n) {
 }
 
 bool GSO_dBaseFld::FieldIndexByName(std::string_view name, int32_t& n) const {
-  name = TrimRight(name);
+  name = TrimTrailingBlanks(name);
   for (int32_t i = 1; i <= FieldCount(); ++i) {
     const char* field = reinterpret_cast<const char*>(FieldDescriptor(i));
     if (platform::CompareText(std::string_view(field, strnlen(field, 11)), name) == 0) {
@@ -201,7 +188,7 @@ std::string GSO_dBaseFld::GetFieldText(int32_t n) {
   return std::string(CurrentRecord() + FieldOffset(n), static_cast<size_t>(FieldLength(n)));
 }
 
-std::string GSO_dBaseFld::TrimmedText(int32_t n) { return std::string(TrimRight(GetFieldText(n))); }
+std::string GSO_dBaseFld::TrimmedText(int32_t n) { return std::string(TrimTrailingBlanks(GetFieldText(n))); }
 
 void GSO_dBaseFld::MarkChanged(int32_t n) {
   ChangedFieldMap()[static_cast<size_t>(n)] = 1;
@@ -372,7 +359,7 @@ int32_t GSO_dBaseFld::GetDate(int32_t n) {
   try {
     return DBFDate().TextToDay(text);
   } catch (const platform::ConvertError&) {
-    RaiseError(Msg::InvalidDate, FieldReference(n) + " (" + std::string(TrimRight(text)) + ")");
+    RaiseError(Msg::InvalidDate, FieldReference(n) + " (" + std::string(TrimTrailingBlanks(text)) + ")");
   }
 }
 
@@ -444,7 +431,7 @@ std::string GSO_dBaseFld::GetDisplayText(int32_t n) {
         int32_t seconds = ms < 0 ? 0 : ms / 1000;
         std::snprintf(text, sizeof text, " %02d:%02d:%02d", (seconds / 3600) % 24, (seconds / 60) % 60,
                       seconds % 60);
-        return std::string(TrimRight(DBFDate().DayToDisplayText(day))) + text;
+        return std::string(TrimTrailingBlanks(DBFDate().DayToDisplayText(day))) + text;
       }
     }
   }
@@ -462,7 +449,7 @@ std::string GSO_dBaseFld::GetDisplayText(int32_t n) {
       // engine's "invalid date" error naming the field.
       int32_t day = GetDate(n);
       if (day == 0) return std::string();
-      return std::string(TrimRight(DBFDate().DayToDisplayText(day)));
+      return std::string(TrimTrailingBlanks(DBFDate().DayToDisplayText(day)));
     }
     case 'F':
     case 'N': {
@@ -491,7 +478,7 @@ DERIDAR_ROW_PATH bool GSO_dBaseFld::DisplayTextViewIn(const char* record, int32_
   const uint8_t* d = FieldDescriptor(n);
   if (!d || d[11] != 'C' || !record) return false;
   // The offsets were laid out anew at open and end within the record.
-  text = TrimRight(std::string_view(record + LoadLe<uint32_t>(d + 12), LoadLe<uint16_t>(d + 16)));
+  text = TrimTrailingBlanks(std::string_view(record + LoadLe<uint32_t>(d + 12), LoadLe<uint16_t>(d + 16)));
   return true;
 }
 
@@ -504,7 +491,7 @@ bool GSO_dBaseFld::PutValueFromText(int32_t n, std::string_view text) {
     return true;
   }
   if (IsNumericType(type) || (IsBinaryField(n) && type != 'T')) {
-    std::string_view v = TrimRight(text);
+    std::string_view v = TrimTrailingBlanks(text);
     double value = 0;
     if (!v.empty() && !platform::TryTextToNumber(v, value))
       RaiseError(Msg::InvalidFieldValue, "Number", FieldName(n));
@@ -643,7 +630,7 @@ int32_t GSO_dBaseFld::MemoBlock(int32_t n) {
     if (std::memcmp(bytes, "    ", 4) != 0) block = LoadLe<int32_t>(bytes);
   } else {
     // Right-aligned decimal digits; blanks (or 0) for none.
-    std::string_view text = TrimLeft(TrimRight(std::string_view(field, length)));
+    std::string_view text = TrimLeft(TrimTrailingBlanks(std::string_view(field, length)));
     for (char c : text) {
       if (c < '0' || c > '9') RaiseError(Msg::MemoRecordBad, MemoFileName());
       block = block * 10 + (c - '0');
